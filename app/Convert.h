@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+// An error whose message is shown to the operator as it stands.
+class KorvaneError : public std::runtime_error {
+public:
+    explicit KorvaneError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// Integer text as the settings file and the numeric boxes take it: optional
+// leading blanks, an optional sign, then decimal digits or "$" and up to
+// eight hexadecimal digits (which wrap to a signed 32-bit value). Anything
+// else, an empty text or a decimal out of the 32-bit range, fails.
+bool tryStrToInt(const QString& text, int& out);
+
+// The same conversion, raising "'<text>' は整数ではありません" on failure.
+int StrToInt(const QString& text);
+
+// A settings value: "0x"/"0X" in front of a longer text reads as "$", then as
+// above; a failed conversion gives the default.
+int profileInt(const QString& text, int defaultValue);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// The operator's settings, section "SP" of "Korvane.ini".
+struct Settings {
+    int Port1 = 1;
+    int Port2 = 4;
+    int Port3 = 5;
+    int Dist = 10;
+    int Wait = 3;
+    int Rate = 0;
+    int Decid1 = 0;
+    int Decid2 = 0;
+    int Resetint = 300;
+    int Timer2 = 0;
+};
+
+// Reads the ten keys; a missing file, section or key, or text that does not
+// convert, gives the key's default.
+Settings LoadSettings(const QString& iniPath);
+
+// Writes the ten keys into section "SP", keeping every other line of the file
+// as it stands. Raises "<path> に書き込めません" when the file cannot be written.
+void SaveSettings(const QString& iniPath, const Settings& s);

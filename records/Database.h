@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+
+#include <memory>
+#include <stdexcept>
+
+class QSqlQuery;
+
+// A database failure; what() carries the engine's message (UTF-8).
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    const QString& message() const { return message_; }
+
+private:
+    QString message_;
+};
+
+// The one connection "DB" to the speed table's database file.
+namespace SpeedDb {
+
+inline const QString kConnection = QStringLiteral("DB");
+
+// Opens (creating when missing) the database file, switches it to
+// write-ahead logging with full synchronous commits and checks both by
+// reading them back, creates table `speed` with its five base columns on a
+// fresh file, and the indexes on tpid and on the pending passings. Raises
+// DbError naming the file when any of that fails.
+void open(const QString& path);
+void close();
+bool isOpen();
+QSqlDatabase database();
+
+// Start-up check: "select pname from speed"; if that fails, the name column
+// is added. A failing upgrade raises the engine's error.
+void checkNameColumn();
+
+} // namespace SpeedDb
+
+// One statement at a time on connection "DB". A statement is given as one or
+// two lines of SQL with a "?" wherever a value goes; the values are bound,
+// never pasted into the text, so a quote in an ID or a name is stored as typed.
+class Query {
+public:
+    Query();
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    // Gives the query a new statement (closing whatever result it held).
+    void setSql(const QStringList& lines, const QVariantList& values = {});
+    QString sql() const;
+
+    void exec(); // a statement returning no rows; raises DbError
+    void open(); // a statement returning rows; positioned on the first row; raises DbError
+    void close();
+    bool isOpen() const;
+
+    bool isEmpty() const;   // open with no rows (or closed)
+    int recordCount();      // rows of the open result
+    bool first();
+    bool next();
+
+    // A column of the current row. As text: empty for an empty value, the
+    // general decimal form for a number. As a number: 0 for an empty value;
+    // text that is not a number raises an error naming it.
+    QVariant value(const QString& column) const;
+    QString asText(const QString& column) const;
+    double asFloat(const QString& column) const;
+
+private:
+    std::unique_ptr<QSqlQuery> q_;
+    QString sql_;
+    QVariantList values_;
+    bool open_ = false;
+    bool onRow_ = false;
+};
+
+// Runs one statement that returns no rows.
+void execSql(const QStringList& lines, const QVariantList& values = {});
