@@ -1,0 +1,204 @@
+#include "Framework.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPointer>
+#include <QRadioButton>
+
+#include <exception>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Korvane");
+
+class RealDialogs : public Dialogs {
+public:
+    void message(const QString& text, const QString& detail) override {
+        QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+        if (!detail.isEmpty())
+            box.setInformativeText(detail);
+        box.exec();
+    }
+    bool yesNo(const QString& caption, const QString& text) override {
+        QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                        QApplication::activeWindow());
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
+    }
+    void error(const QString& text) override {
+        QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    }
+};
+
+RealDialogs realDialogs;
+Dialogs* installed = nullptr;
+bool quittingNow = false;
+
+QString messageOf(std::exception_ptr p) {
+    try {
+        std::rethrow_exception(p);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("不明なエラーが発生しました");
+    }
+}
+
+} // namespace
+
+void Dialogs::install(Dialogs* dialogs) { installed = dialogs; }
+Dialogs& Dialogs::current() { return installed ? *installed : realDialogs; }
+
+void Dialogs::setQuitting(bool quitting) {
+    quittingNow = quitting;
+    if (!quitting)
+        return;
+    // Close the boxes that are open now; their exec() returns.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break;
+    }
+}
+
+bool Dialogs::quitting() { return quittingNow; }
+
+void ShowMessage(const QString& text, const QString& detail) {
+    if (!quittingNow)
+        Dialogs::current().message(text, detail);
+}
+
+bool MessageYesNo(const QString& caption, const QString& text) {
+    return !quittingNow && Dialogs::current().yesNo(caption, text);
+}
+
+void ShowErrorBox(const QString& text) {
+    if (!quittingNow)
+        Dialogs::current().error(text);
+}
+
+KorvaneApplication::KorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool KorvaneApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        ShowErrorBox(messageOf(std::current_exception()));
+        return false;
+    }
+}
+
+bool runHandler(const std::function<void()>& f) {
+    try {
+        f();
+        return true;
+    } catch (...) {
+        ShowErrorBox(messageOf(std::current_exception()));
+        return false;
+    }
+}
+
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
+    : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 2, 6, 2);
+    grid->setSpacing(0);
+    const int rows = (int(items.size()) + columns - 1) / columns;
+    for (int i = 0; i < items.size(); ++i) {
+        auto* b = new QRadioButton(items[i], this);
+        group_->addButton(b, i);
+        grid->addWidget(b, i % rows, i / rows);
+    }
+    connect(group_, &QButtonGroup::idToggled, this, &TRadioGroup::onToggled);
+}
+
+int TRadioGroup::count() const { return int(group_->buttons().size()); }
+
+QWidget* TRadioGroup::item(int index) const { return group_->button(index); }
+
+void TRadioGroup::setItemIndex(int index) {
+    if (index == index_)
+        return;
+    if (QAbstractButton* b = group_->button(index)) {
+        b->setChecked(true); // runs onToggled, as a click does
+    } else {
+        // No such item: nothing is selected any more.
+        group_->setExclusive(false);
+        if (QAbstractButton* cur = group_->button(index_))
+            cur->setChecked(false);
+        group_->setExclusive(true);
+        index_ = -1;
+    }
+}
+
+void TRadioGroup::onToggled(int id, bool checked) {
+    if (!checked || id == index_)
+        return;
+    index_ = id;
+    emit clicked();
+}
+
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+TTimer::TTimer(QObject* parent) : QObject(parent), timer_(new QTimer(this)) {
+    timer_->setTimerType(Qt::PreciseTimer);
+    connect(timer_, &QTimer::timeout, this, &TTimer::OnTimer);
+}
+
+void TTimer::setEnabled(bool enabled) {
+    if (enabled == enabled_)
+        return;
+    enabled_ = enabled;
+    apply(true);
+}
+
+void TTimer::setInterval(qint64 ms) {
+    interval_ = int(std::clamp<qint64>(ms, INT_MIN, INT_MAX));
+    apply(true);
+}
+
+bool TTimer::isTicking() const { return timer_->isActive(); }
+
+void TTimer::apply(bool restart) {
+    if (!enabled_ || interval_ <= 0) {
+        timer_->stop();
+        return;
+    }
+    if (restart || !timer_->isActive())
+        timer_->start(interval_);
+}
+
+void memoAdd(QPlainTextEdit* memo, const QString& line) { memo->appendPlainText(line); }
+
+void memoDeleteFirst(QPlainTextEdit* memo) {
+    QTextDocument* doc = memo->document();
+    if (doc->isEmpty())
+        return;
+    QTextCursor c(doc->firstBlock());
+    if (doc->blockCount() > 1) {
+        c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+    } else {
+        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    }
+    c.removeSelectedText();
+}
+
+int memoCount(const QPlainTextEdit* memo) {
+    const QTextDocument* doc = memo->document();
+    return doc->isEmpty() ? 0 : doc->blockCount();
+}
+
+QStringList memoLines(const QPlainTextEdit* memo) {
+    if (memo->document()->isEmpty())
+        return {};
+    return memo->toPlainText().split(QLatin1Char('\n'));
+}

@@ -1,0 +1,103 @@
+#include "Korvane.h"
+
+#include "DataDir.h"
+#include "Framework.h"
+#include "SignalBridge.h"
+#include "Ukorvane.h"
+
+#include "Database.h"
+
+#include <QDir>
+#include <QPointer>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: korvane [--data-dir DIR]\n"
+    "Speed trap for radio-controlled model cars.\n\n"
+    "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
+    "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n";
+
+} // namespace
+
+int korvaneMain(int argc, char** argv) {
+    QString dataDir;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(a, "--version")) {
+            std::puts("V1.27");
+            return 0;
+        }
+        if (!std::strcmp(a, "--data-dir")) {
+            if (i + 1 >= argc) {
+                std::fputs("korvane: --data-dir needs a folder\n", stderr);
+                return 2;
+            }
+            dataDir = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strncmp(a, "--data-dir=", 11)) {
+            dataDir = QString::fromLocal8Bit(a + 11);
+        } else if (a[0] == '-' && std::strcmp(a, "-platform") && std::strncmp(a, "-style", 6)) {
+            std::fprintf(stderr, "korvane: unknown option %s\n%s", a, kUsage);
+            return 2;
+        } else if (!std::strcmp(a, "-platform")) {
+            ++i; // Qt's own option, with its value
+        }
+    }
+    if (dataDir.isEmpty())
+        dataDir = defaultDataDir();
+
+    KorvaneApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Korvane"));
+    QApplication::setApplicationVersion(QStringLiteral("1.27"));
+
+    dataDir = QDir(dataDir).absolutePath();
+    if (!ensureDataDir(dataDir)) {
+        ShowErrorBox(QStringLiteral("データフォルダ %1 を作成できません").arg(dataDir));
+        return 1;
+    }
+
+    // The connection opens before the window's creation handler runs; without
+    // it the program does not run at all rather than run without records.
+    try {
+        SpeedDb::open(databasePathIn(dataDir));
+    } catch (const std::exception& e) {
+        ShowErrorBox(QString::fromUtf8(e.what()));
+        return 1;
+    }
+
+    int status = 0;
+    {
+        TFkorvane window(dataDir);
+        QPointer<TFkorvane> w(&window);
+
+        SignalBridge signals_;
+        QObject::connect(&signals_, &SignalBridge::terminationRequested, &window, [w] {
+            Dialogs::setQuitting(true);
+            // Close as the close box does, once the handler that runs now
+            // (a box that was just closed, a start-up step) has returned.
+            QTimer::singleShot(0, w, [w] {
+                if (w && w->isVisible())
+                    w->close();
+                QCoreApplication::quit();
+            });
+        });
+
+        window.show();
+        if (!Dialogs::quitting() || window.isVisible())
+            status = app.exec();
+        if (window.isVisible())
+            window.close();
+    }
+    SpeedDb::close();
+    return status;
+}

@@ -1,0 +1,494 @@
+#include "Ukorvane.h"
+
+#include "Convert.h"
+#include "DataDir.h"
+#include "Framework.h"
+#include "Pictures.h"
+
+#include "CuteBtn.h"
+#include "Database.h"
+#include "PasswordStore.h"
+#include "REdit.h"
+#include "Spin.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTableView>
+
+namespace {
+
+// Colours are stored as the operator's settings give them: red in the low byte.
+QColor tcolor(quint32 c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+const quint32 kWindowColour = 10571786;
+
+QLabel* label(const QString& text, QWidget* parent, int x, int y, int w = -1, int h = 18) {
+    auto* l = new QLabel(text, parent);
+    if (w < 0)
+        w = l->sizeHint().width() + 4;
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+QFrame* frame(QWidget* parent, int x, int y, int w, int h) {
+    auto* f = new QFrame(parent);
+    f->setFrameShape(QFrame::Box);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setGeometry(x, y, w, h);
+    f->lower();
+    return f;
+}
+
+QStringList portItems() {
+    QStringList items{QStringLiteral("無し")};
+    for (int i = 1; i <= 9; ++i)
+        items << QStringLiteral("Port %1").arg(i);
+    return items;
+}
+
+} // namespace
+
+TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
+    : QMainWindow(parent), dataDir_(dataDir) {
+    setObjectName(QStringLiteral("Fkorvane"));
+    setWindowTitle(QStringLiteral("Speed"));
+
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
+                      QStringLiteral("IPAGothic")});
+    font.setPixelSize(12);
+    setFont(font);
+
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, tcolor(kWindowColour));
+    pal.setColor(QPalette::WindowText, Qt::white);
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    Timer1 = new TTimer(this);
+    Timer1->setInterval(300);
+    Timer2 = new TTimer(this);
+
+    buildMenu();
+
+    PageControl1 = new QStackedWidget(this);
+    setCentralWidget(PageControl1);
+    for (QWidget** page : {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5, &TabSheet6}) {
+        *page = new QWidget(PageControl1);
+        PageControl1->addWidget(*page);
+    }
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    TabSheet3->setObjectName(QStringLiteral("TabSheet3"));
+    TabSheet4->setObjectName(QStringLiteral("TabSheet4"));
+    TabSheet5->setObjectName(QStringLiteral("TabSheet5"));
+    TabSheet6->setObjectName(QStringLiteral("TabSheet6"));
+
+    buildStartPage();
+    buildMeasurementPage();
+    buildSettingsPage();
+    buildDataCheckPage();
+    buildRankingPage();
+    buildRegistrationPage();
+    TabSheet6->installEventFilter(this);
+
+    Panel2 = new QFrame(this);
+    Panel2->setGeometry(0, 0, 17, 17);
+    Panel2->setAutoFillBackground(true);
+    QPalette yellow = Panel2->palette();
+    yellow.setColor(QPalette::Window, Qt::yellow);
+    Panel2->setPalette(yellow);
+    Panel2->hide();
+
+    Edit10 = new QLineEdit(this);
+    Edit10->setObjectName(QStringLiteral("Edit10"));
+    Edit10->hide();
+
+    // The page control is laid out with the data check page active; its show
+    // handler runs at the first showing, before FormShow.
+    PageControl1->setCurrentWidget(TabSheet4);
+    previousPage_ = TabSheet4;
+    connect(PageControl1, &QStackedWidget::currentChanged, this, &TFkorvane::onPageChanged);
+
+    wireHandlers();
+    resize(640, 378);
+
+    runHandler([this] { FormCreate(); });
+}
+
+TFkorvane::~TFkorvane() = default;
+
+QString TFkorvane::iniPath() const { return iniPathIn(dataDir_); }
+
+void TFkorvane::buildMenu() {
+    QMenuBar* bar = menuBar();
+    N1 = bar->addMenu(QStringLiteral("ファイル"));
+    N5 = N1->addAction(QStringLiteral("終了"));
+    N2 = bar->addAction(QStringLiteral("計測"));
+    N3 = bar->addAction(QStringLiteral("設定"));
+    N4 = bar->addAction(QStringLiteral("データ確認"));
+    Var1 = bar->addAction(QStringLiteral("参照"));
+    N6 = bar->addAction(QStringLiteral("登録"));
+    bar->addAction(QString());
+    Korvane = bar->addMenu(QStringLiteral("Korvane"));
+    b1 = Korvane->addAction(QStringLiteral("V1.27"));
+}
+
+void TFkorvane::buildStartPage() {
+    Image1 = new QLabel(TabSheet1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(drawTitlePicture());
+    Image1->setGeometry(63, 40, 513, 209);
+    Image1->setCursor(Qt::PointingHandCursor);
+    Image1->installEventFilter(this);
+    Image2 = new QLabel(TabSheet1);
+    Image2->setPixmap(drawLogoPicture());
+    Image2->setGeometry(440, 270, 185, 65);
+}
+
+void TFkorvane::buildMeasurementPage() {
+    QWidget* p = TabSheet2;
+    QPalette yellow = palette();
+    yellow.setColor(QPalette::WindowText, Qt::yellow);
+
+    Label1 = new QLabel(QStringLiteral("000.000 km"), p);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont big = font();
+    big.setPixelSize(96);
+    Label1->setFont(big);
+    Label1->setPalette(yellow);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setGeometry(0, 16, 640, 120);
+
+    Label6 = new QLabel(QStringLiteral("TPID"), p);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    QFont id = font();
+    id.setPixelSize(80);
+    Label6->setFont(id);
+    Label6->setPalette(yellow);
+    Label6->setAlignment(Qt::AlignCenter);
+    Label6->setGeometry(0, 146, 640, 100);
+
+    Label3 = label(QStringLiteral("計測区間距離"), p, 24, 296);
+    SpinEdit1 = new TSpinEdit(p);
+    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+    SpinEdit1->setMinValue(1);
+    SpinEdit1->setMaxValue(5000);
+    SpinEdit1->setGeometry(110, 292, 72, 24);
+    Label2 = label(QStringLiteral("cm"), p, 188, 296);
+
+    Label9 = label(QStringLiteral("スクロールタイム"), p, 300, 296);
+    SpinEdit3 = new TSpinEdit(p);
+    SpinEdit3->setObjectName(QStringLiteral("SpinEdit3"));
+    SpinEdit3->setGeometry(404, 292, 60, 24);
+    Label11 = label(QStringLiteral("秒"), p, 470, 296);
+
+    Memo3 = new QPlainTextEdit(p);
+    Memo3->setObjectName(QStringLiteral("Memo3"));
+    Memo3->setPlainText(QStringLiteral("Memo3"));
+    Memo3->setGeometry(520, 260, 110, 60);
+    Memo3->hide();
+
+    Button2 = new QPushButton(QStringLiteral("Button2"), p);
+    Button2->setGeometry(560, 296, 75, 25);
+    Button2->hide();
+}
+
+void TFkorvane::buildSettingsPage() {
+    QWidget* p = TabSheet3;
+    frame(p, 6, 4, 396, 90);
+    Label7 = label(QStringLiteral("ボード調整"), p, 14, 8);
+    CuteButton28 = new TCuteButton(QStringLiteral("All Null"), p);
+    CuteButton28->setGeometry(14, 28, 90, 25);
+    CuteButton29 = new TCuteButton(QStringLiteral("All 8"), p);
+    CuteButton29->setGeometry(110, 28, 90, 25);
+    CuteButton58 = new TCuteButton(QStringLiteral("1 to 0"), p);
+    CuteButton58->setGeometry(206, 28, 90, 25);
+    CuteButton61 = new TCuteButton(QStringLiteral("Show address"), p);
+    CuteButton61->setGeometry(302, 28, 92, 25);
+    Label4 = label(QStringLiteral("明るさ"), p, 14, 64);
+    TBarbright = new QSlider(Qt::Horizontal, p);
+    TBarbright->setObjectName(QStringLiteral("TBarbright"));
+    TBarbright->setRange(1, 9);
+    TBarbright->setValue(1);
+    TBarbright->setPageStep(1);
+    TBarbright->setTickPosition(QSlider::TicksBelow);
+    TBarbright->setTickInterval(1);
+    TBarbright->setGeometry(60, 58, 236, 30);
+    CuteButton2 = new TCuteButton(QStringLiteral("Set"), p);
+    CuteButton2->setGeometry(302, 60, 92, 25);
+
+    RGport1 = new TRadioGroup(QStringLiteral("ポート１"), portItems(), 2, p);
+    RGport1->setObjectName(QStringLiteral("RGport1"));
+    RGport1->setGeometry(6, 102, 156, 150);
+    RGport2 = new TRadioGroup(QStringLiteral("ポート２"), portItems(), 2, p);
+    RGport2->setObjectName(QStringLiteral("RGport2"));
+    RGport2->setGeometry(168, 102, 156, 150);
+    RGport3 = new TRadioGroup(QStringLiteral("出力ポート"), portItems(), 2, p);
+    RGport3->setObjectName(QStringLiteral("RGport3"));
+    RGport3->setGeometry(330, 102, 156, 150);
+    RGrate = new TRadioGroup(QStringLiteral("BitRate"), {QStringLiteral("2400"), QStringLiteral("9600")}, 1, p);
+    RGrate->setObjectName(QStringLiteral("RGrate"));
+    RGrate->setGeometry(494, 102, 136, 62);
+
+    Label13 = label(QStringLiteral("Dec ID"), p, 494, 176);
+    REdit1 = new TREdit(p);
+    REdit1->setObjectName(QStringLiteral("REdit1"));
+    REdit1->setText(QStringLiteral("0"));
+    REdit1->setGeometry(546, 173, 40, 22);
+    REdit2 = new TREdit(p);
+    REdit2->setObjectName(QStringLiteral("REdit2"));
+    REdit2->setText(QStringLiteral("0"));
+    REdit2->setGeometry(590, 173, 40, 22);
+    Label14 = label(QStringLiteral("Reset int."), p, 494, 206);
+    REdit3 = new TREdit(p);
+    REdit3->setObjectName(QStringLiteral("REdit3"));
+    REdit3->setText(QStringLiteral("300"));
+    REdit3->setGeometry(564, 203, 44, 22);
+    Label15 = label(QStringLiteral("秒"), p, 612, 206);
+    CBox1 = new QCheckBox(QStringLiteral("Timer"), p);
+    CBox1->setObjectName(QStringLiteral("CBox1"));
+    CBox1->setGeometry(494, 234, 120, 22);
+
+    for (QWidget* w : {static_cast<QWidget*>(REdit1), static_cast<QWidget*>(REdit2),
+                       static_cast<QWidget*>(REdit3)})
+        w->installEventFilter(this);
+}
+
+void TFkorvane::buildDataCheckPage() {
+    QWidget* p = TabSheet4;
+    Memo1 = new QPlainTextEdit(p);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setGeometry(6, 6, 310, 300);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo2 = new QPlainTextEdit(p);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    Memo2->setGeometry(322, 6, 312, 300);
+    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo2->viewport()->installEventFilter(this);
+    CuteButton1 = new TCuteButton(QStringLiteral("Time set"), p);
+    CuteButton1->setGeometry(6, 314, 90, 28);
+    CuteButton3 = new TCuteButton(QStringLiteral("Pro. change"), p);
+    CuteButton3->setGeometry(102, 314, 90, 28);
+}
+
+void TFkorvane::wireHandlers() {
+    connect(N1, &QMenu::aboutToShow, this, &TFkorvane::N1Click);
+    connect(N5, &QAction::triggered, this, &TFkorvane::N5Click);
+    connect(N2, &QAction::triggered, this, &TFkorvane::N2Click);
+    connect(N3, &QAction::triggered, this, &TFkorvane::N3Click);
+    connect(N4, &QAction::triggered, this, &TFkorvane::N4Click);
+    connect(Var1, &QAction::triggered, this, &TFkorvane::Var1Click);
+    connect(N6, &QAction::triggered, this, &TFkorvane::N6Click);
+
+    connect(SpinEdit1, &QLineEdit::textChanged, this, &TFkorvane::SpinEdit1Change);
+    connect(SpinEdit3, &QLineEdit::textChanged, this, &TFkorvane::SpinEdit3Change);
+    connect(Button2, &QPushButton::clicked, this, &TFkorvane::Button2Click);
+    connect(Timer1, &TTimer::OnTimer, this, &TFkorvane::Timer1Timer);
+    connect(Timer2, &TTimer::OnTimer, this, &TFkorvane::Timer2Timer);
+
+    connect(RGport1, &TRadioGroup::clicked, this, &TFkorvane::RGport1Click);
+    connect(RGport2, &TRadioGroup::clicked, this, &TFkorvane::RGport2Click);
+    connect(RGport3, &TRadioGroup::clicked, this, &TFkorvane::RGport3Click);
+    connect(RGrate, &TRadioGroup::clicked, this, &TFkorvane::RGrateClick);
+    connect(CBox1, &QCheckBox::toggled, this, &TFkorvane::CBox1Click);
+    connect(CuteButton28, &TCuteButton::clicked, this, &TFkorvane::CuteButton28Click);
+    connect(CuteButton29, &TCuteButton::clicked, this, &TFkorvane::CuteButton29Click);
+    connect(CuteButton58, &TCuteButton::clicked, this, &TFkorvane::CuteButton58Click);
+    connect(CuteButton61, &TCuteButton::clicked, this, &TFkorvane::CuteButton61Click);
+    connect(CuteButton2, &TCuteButton::clicked, this, &TFkorvane::CuteButton2Click);
+
+    connect(CuteButton1, &TCuteButton::clicked, this, &TFkorvane::CuteButton1Click);
+    connect(CuteButton3, &TCuteButton::clicked, this, &TFkorvane::CuteButton3Click);
+
+    connect(CuteButton5, &TCuteButton::clicked, this, &TFkorvane::CuteButton5Click);
+    connect(CuteButton6, &TCuteButton::clicked, this, &TFkorvane::CuteButton6Click);
+    connect(CuteButton7, &TCuteButton::clicked, this, &TFkorvane::CuteButton7Click);
+}
+
+// --- page control ---------------------------------------------------------
+
+void TFkorvane::setActivePage(QWidget* page) { PageControl1->setCurrentWidget(page); }
+
+QWidget* TFkorvane::activePage() const { return PageControl1->currentWidget(); }
+
+void TFkorvane::onPageChanged(int) {
+    QWidget* page = PageControl1->currentWidget();
+    QWidget* left = previousPage_;
+    previousPage_ = page;
+    if (left == TabSheet6 && page != TabSheet6)
+        runHandler([this] { TabSheet6Exit(); });
+    runHandler([this, page] {
+        if (page == TabSheet1)
+            TabSheet1Show();
+        else if (page == TabSheet2)
+            TabSheet2Show();
+        else if (page == TabSheet3)
+            TabSheet3Show();
+        else if (page == TabSheet4)
+            TabSheet4Show();
+        else if (page == TabSheet5)
+            TabSheet5Show();
+        else if (page == TabSheet6)
+            TabSheet6Show();
+    });
+}
+
+void TFkorvane::N1Click() { setActivePage(TabSheet1); }
+void TFkorvane::N2Click() { setActivePage(TabSheet2); }
+void TFkorvane::N3Click() { setActivePage(TabSheet3); }
+void TFkorvane::N4Click() { setActivePage(TabSheet4); }
+void TFkorvane::Var1Click() { setActivePage(TabSheet5); }
+void TFkorvane::N6Click() { setActivePage(TabSheet6); }
+void TFkorvane::N5Click() { close(); }
+void TFkorvane::Image1Click() { setActivePage(TabSheet2); }
+void TFkorvane::Memo2DblClick() { Edit10->show(); }
+
+// --- lifecycle --------------------------------------------------------------
+
+void TFkorvane::FormCreate() {
+    // 1. The name column.
+    SpeedDb::checkNameColumn();
+    // 2. Settings.
+    S = LoadSettings(iniPath());
+    settingsLoaded_ = true;
+    // 3. The page password in force.
+    Passw = PasswordStore(dataDir_).read();
+    // 4. - 6.
+    if (S.Timer2 == 0)
+        CBox1->setChecked(true);
+    REdit1->setText(QString::number(S.Decid1));
+    REdit2->setText(QString::number(S.Decid2));
+    Timer2->setInterval(qint64(S.Resetint) * 1000);
+}
+
+void TFkorvane::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (firstShowDone_)
+        return;
+    firstShowDone_ = true;
+    // The active page is shown before the window's own show handler runs.
+    runHandler([this] { TabSheet4Show(); });
+    runHandler([this] { FormShow(); });
+}
+
+void TFkorvane::FormShow() {
+    resize(640, 378);
+    setActivePage(TabSheet1);
+    SpinEdit1->setValue(S.Dist);
+    SpinEdit3->setValue(S.Wait);
+
+    RGport1->setItemIndex(S.Port1);
+    if (S.Port1 == 0)
+        ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
+    RGport2->setItemIndex(S.Port2);
+    if (S.Port2 == 0)
+        ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
+    RGport3->setItemIndex(S.Port3);
+    if (S.Port3 == 0)
+        ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
+    RGrate->setItemIndex(S.Rate);
+
+    startDecoderInput();
+    REdit3->setText(QString::number(S.Resetint));
+    Timer1->setEnabled(true);
+
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, tcolor(kWindowColour));
+    Panel1->setPalette(pal);
+    Panel1->setGeometry(TabSheet6->rect());
+    panel1Fills_ = true;
+}
+
+void TFkorvane::closeEvent(QCloseEvent* e) {
+    runHandler([this] { FormClose(); });
+    e->accept();
+}
+
+void TFkorvane::FormClose() {
+    // Settings that were never loaded (the creation failed before) are not
+    // written over the stored ones.
+    if (settingsLoaded_)
+        SaveSettings(iniPath(), S);
+    stopDecoderInput();
+}
+
+// --- events -----------------------------------------------------------------
+
+bool TFkorvane::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseButtonRelease:
+        if (watched == Image1)
+            runHandler([this] { Image1Click(); });
+        break;
+    case QEvent::MouseButtonDblClick:
+        if (watched == Memo2->viewport())
+            runHandler([this] { Memo2DblClick(); });
+        else if (watched == DBGrid1->viewport())
+            runHandler([this] { DBGrid1DblClick(); });
+        else if (watched == DBGrid2->viewport())
+            runHandler([this] { DBGrid2DblClick(); });
+        break;
+    case QEvent::Resize:
+        if (watched == TabSheet6 && panel1Fills_)
+            Panel1->setGeometry(TabSheet6->rect());
+        break;
+    case QEvent::FocusOut: {
+        // Only a move of the focus to another control counts as leaving the
+        // box, not a message box or a menu taking it for a while.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+            break;
+        if (watched == REdit1)
+            runHandler([this] { REdit1Exit(); });
+        else if (watched == REdit2)
+            runHandler([this] { REdit2Exit(); });
+        else if (watched == REdit3)
+            runHandler([this] { REdit3Exit(); });
+        break;
+    }
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter)
+            break;
+        if (watched == Edit1)
+            runHandler([this] { Edit1KeyDown(); });
+        else if (watched == Edit4)
+            runHandler([this] { Edit4KeyDown(); });
+        else if (watched == Edit8)
+            runHandler([this] { Edit8KeyDown(); });
+        break;
+    }
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// --- settings page: numeric boxes --------------------------------------------
+
+void TFkorvane::REdit1Exit() { S.Decid1 = StrToInt(REdit1->text()); }
+void TFkorvane::REdit2Exit() { S.Decid2 = StrToInt(REdit2->text()); }
+
+void TFkorvane::REdit3Exit() {
+    S.Resetint = StrToInt(REdit3->text());
+    Timer2->setInterval(qint64(S.Resetint) * 1000);
+}
+
+void TFkorvane::CBox1Click() { S.Timer2 = CBox1->isChecked() ? 0 : 1; }
+
+// --- measurement page: settings -------------------------------------------
+
+void TFkorvane::SpinEdit1Change() { S.Dist = SpinEdit1->value(); }
+void TFkorvane::SpinEdit3Change() { S.Wait = SpinEdit3->value(); }
+void TFkorvane::Button2Click() { Timer1->setEnabled(true); }

@@ -1,0 +1,222 @@
+#pragma once
+
+#include "Settings.h"
+
+#include <QMainWindow>
+#include <QString>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class QStackedWidget;
+class QTableView;
+class TTimer;
+class TCuteButton;
+class TRadioGroup;
+class TREdit;
+class TSpinEdit;
+
+// The main window: owns every component of the program for its whole life
+// and holds one handler per control event. Handlers only wire the controls
+// to the logic of their subsystem.
+class TFkorvane : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFkorvane(const QString& dataDir, QWidget* parent = nullptr);
+    ~TFkorvane() override;
+
+    const QString& dataDir() const { return dataDir_; }
+    QString iniPath() const;
+    Settings settings() const { return S; }
+    bool settingsLoaded() const { return settingsLoaded_; }
+    const QString& pagePassword() const { return Passw; }
+
+    // Page control: the visible page runs its show handler.
+    QStackedWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QWidget* TabSheet4 = nullptr;
+    QWidget* TabSheet5 = nullptr;
+    QWidget* TabSheet6 = nullptr;
+    void setActivePage(QWidget* page);
+    QWidget* activePage() const;
+
+    // Menu.
+    QMenu* N1 = nullptr;
+    QAction* N5 = nullptr;
+    QAction* N2 = nullptr;
+    QAction* N3 = nullptr;
+    QAction* N4 = nullptr;
+    QAction* Var1 = nullptr;
+    QAction* N6 = nullptr;
+    QMenu* Korvane = nullptr;
+    QAction* b1 = nullptr;
+
+    // Start page.
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+
+    // Measurement page.
+    QLabel* Label1 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label3 = nullptr;
+    TSpinEdit* SpinEdit1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label9 = nullptr;
+    TSpinEdit* SpinEdit3 = nullptr;
+    QLabel* Label11 = nullptr;
+    QPlainTextEdit* Memo3 = nullptr;
+    QPushButton* Button2 = nullptr;
+
+    // Settings page.
+    QLabel* Label7 = nullptr;
+    TCuteButton* CuteButton28 = nullptr;
+    TCuteButton* CuteButton29 = nullptr;
+    TCuteButton* CuteButton58 = nullptr;
+    TCuteButton* CuteButton61 = nullptr;
+    QLabel* Label4 = nullptr;
+    QSlider* TBarbright = nullptr;
+    TCuteButton* CuteButton2 = nullptr;
+    TRadioGroup* RGport1 = nullptr;
+    TRadioGroup* RGport2 = nullptr;
+    TRadioGroup* RGport3 = nullptr;
+    TRadioGroup* RGrate = nullptr;
+    QLabel* Label13 = nullptr;
+    TREdit* REdit1 = nullptr;
+    TREdit* REdit2 = nullptr;
+    QLabel* Label14 = nullptr;
+    TREdit* REdit3 = nullptr;
+    QLabel* Label15 = nullptr;
+    QCheckBox* CBox1 = nullptr;
+
+    // Data check page.
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    TCuteButton* CuteButton1 = nullptr;
+    TCuteButton* CuteButton3 = nullptr;
+
+    // Reference (ranking) page.
+    QTableView* DBGrid1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    TCuteButton* CuteButton5 = nullptr;
+    QFrame* Shape4 = nullptr;
+
+    // Registration page.
+    QFrame* Panel1 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    TCuteButton* CuteButton6 = nullptr;
+    QTableView* DBGrid2 = nullptr;
+    QLineEdit* Edit8 = nullptr;
+    QLineEdit* Edit9 = nullptr;
+    TCuteButton* CuteButton7 = nullptr;
+    QFrame* Shape5 = nullptr;
+    QFrame* Shape6 = nullptr;
+
+    // On the window itself.
+    QFrame* Panel2 = nullptr;
+    QLineEdit* Edit10 = nullptr;
+
+    TTimer* Timer1 = nullptr;
+    TTimer* Timer2 = nullptr;
+
+public slots:
+    // Lifecycle.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+
+    // Navigation.
+    void N1Click();
+    void N2Click();
+    void N3Click();
+    void N4Click();
+    void Var1Click();
+    void N6Click();
+    void N5Click();
+    void Image1Click();
+    void Memo2DblClick();
+
+    // Page show handlers.
+    void TabSheet1Show();
+    void TabSheet2Show();
+    void TabSheet3Show();
+    void TabSheet4Show();
+    void TabSheet5Show();
+    void TabSheet6Show();
+    void TabSheet6Exit();
+
+    // Settings page.
+    void RGport1Click();
+    void RGport2Click();
+    void RGport3Click();
+    void RGrateClick();
+    void REdit1Exit();
+    void REdit2Exit();
+    void REdit3Exit();
+    void CBox1Click();
+    void CuteButton28Click();
+    void CuteButton29Click();
+    void CuteButton58Click();
+    void CuteButton61Click();
+    void CuteButton2Click();
+
+    // Data check page and decoder commands.
+    void CuteButton1Click();
+    void CuteButton3Click();
+    void Timer2Timer();
+
+    // Measurement.
+    void Timer1Timer();
+    void SpinEdit1Change();
+    void SpinEdit3Change();
+    void Button2Click();
+
+    // Reference page.
+    void DBGrid1DblClick();
+    void Edit1KeyDown();
+    void CuteButton5Click();
+
+    // Registration page.
+    void Edit4KeyDown();
+    void Edit8KeyDown();
+    void DBGrid2DblClick();
+    void CuteButton7Click();
+    void CuteButton6Click();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildStartPage();
+    void buildMeasurementPage();
+    void buildSettingsPage();
+    void buildDataCheckPage();
+    void buildRankingPage();
+    void buildRegistrationPage();
+    void wireHandlers();
+    void onPageChanged(int index);
+    void startDecoderInput(); // opens the locate and pending queries, sets the receive guards
+    void stopDecoderInput();
+
+    QString dataDir_;
+    Settings S;
+    bool settingsLoaded_ = false;
+    bool firstShowDone_ = false;
+    bool panel1Fills_ = false;
+    QString Passw; // the page password in force
+    QWidget* previousPage_ = nullptr;
+};
