@@ -7,27 +7,42 @@
 #include <QPointer>
 #include <QRadioButton>
 
+#include <cstdio>
 #include <exception>
 
 namespace {
 
 const QString kTitle = QStringLiteral("Korvane");
 
+// Every box is also written to standard error, so that an operator who runs
+// the program from a terminal (or without a screen) sees what it says.
+void logBox(const char* kind, const QString& text, const QString& detail = QString()) {
+    QByteArray line = QByteArray("korvane: ") + kind + ": " + text.toUtf8();
+    if (!detail.isEmpty())
+        line += " (" + detail.toUtf8() + ')';
+    line += '\n';
+    fputs(line.constData(), stderr);
+    fflush(stderr);
+}
+
 class RealDialogs : public Dialogs {
 public:
     void message(const QString& text, const QString& detail) override {
+        logBox("message", text, detail);
         QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
         if (!detail.isEmpty())
             box.setInformativeText(detail);
         box.exec();
     }
     bool yesNo(const QString& caption, const QString& text) override {
+        logBox("question", text);
         QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
                         QApplication::activeWindow());
         box.setDefaultButton(QMessageBox::Yes);
         return box.exec() == QMessageBox::Yes;
     }
     void error(const QString& text) override {
+        logBox("error", text);
         QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
         box.exec();
     }

@@ -23,6 +23,17 @@ QSqlQuery runOn(QSqlDatabase db, const QString& sql) {
     return q;
 }
 
+// Values are always texts or numbers; an empty text is an empty text, never
+// NULL (an empty ID must match the rows whose ID is empty).
+void bindAll(QSqlQuery& q, const QVariantList& values) {
+    for (const QVariant& v : values) {
+        if (v.metaType().id() == QMetaType::QString && v.toString().isNull())
+            q.addBindValue(QString(QLatin1String("")));
+        else
+            q.addBindValue(v);
+    }
+}
+
 QString pragmaValue(QSqlDatabase db, const QString& sql) {
     QSqlQuery q = runOn(db, sql);
     return q.next() ? q.value(0).toString() : QString();
@@ -127,8 +138,7 @@ void Query::exec() {
     QSqlQuery q(SpeedDb::database());
     if (!q.prepare(sql_))
         throw DbError(engineMessage(q.lastError()));
-    for (const QVariant& v : values_)
-        q.addBindValue(v);
+    bindAll(q, values_);
     if (!q.exec())
         throw DbError(engineMessage(q.lastError()));
 }
@@ -139,8 +149,7 @@ void Query::open() {
     q->setForwardOnly(false);
     if (!q->prepare(sql_))
         throw DbError(engineMessage(q->lastError()));
-    for (const QVariant& v : values_)
-        q->addBindValue(v);
+    bindAll(*q, values_);
     if (!q->exec())
         throw DbError(engineMessage(q->lastError()));
     q_ = std::move(q);

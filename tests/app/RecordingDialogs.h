@@ -1,0 +1,28 @@
+#pragma once
+
+#include "Framework.h"
+
+#include <QStringList>
+
+// Answers the program's message boxes in tests and remembers what they said.
+class RecordingDialogs : public Dialogs {
+public:
+    RecordingDialogs() { Dialogs::install(this); }
+    ~RecordingDialogs() override { Dialogs::install(nullptr); }
+
+    void message(const QString& text, const QString& detail) override {
+        messages << text;
+        details << detail;
+    }
+    bool yesNo(const QString& caption, const QString& text) override {
+        questions << caption + QLatin1Char('|') + text;
+        return answerYes;
+    }
+    void error(const QString& text) override { errors << text; }
+
+    QStringList messages;
+    QStringList details;
+    QStringList questions;
+    QStringList errors;
+    bool answerYes = true;
+};

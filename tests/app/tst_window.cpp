@@ -1,0 +1,277 @@
+// Framework behaviours and the main window's lifecycle and navigation.
+#include "Framework.h"
+#include "RecordingDialogs.h"
+#include "Settings.h"
+#include "Ukorvane.h"
+
+#include "Database.h"
+#include "REdit.h"
+#include "Spin.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QRadioButton>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <stdexcept>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const QByteArray kNoPorts = "[SP]\nPort1=0\nPort2=0\nPort3=0\n";
+
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* dir = nullptr;
+    QString ini() const { return dir->filePath("Korvane.ini"); }
+
+private slots:
+    void init() {
+        dir = new QTemporaryDir;
+        SpeedDb::open(dir->filePath("Korvane.db"));
+    }
+    void cleanup() {
+        SpeedDb::close();
+        delete dir;
+    }
+
+    void radioGroupRunsItsHandlerOnlyOnAChange() {
+        TRadioGroup g("g", {"a", "b", "c"}, 1, nullptr);
+        QList<int> seen;
+        connect(&g, &TRadioGroup::clicked, [&] { seen << g.ItemIndex(); });
+        QCOMPARE(g.ItemIndex(), -1);
+        g.setItemIndex(0); // the first selection differs from "none"
+        g.setItemIndex(0);
+        g.setItemIndex(2);
+        QCOMPARE(seen, QList<int>({0, 2}));
+
+        g.show();
+        QTest::mouseClick(g.item(1), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(g.item(1), Qt::LeftButton, {}, QPoint(5, 5)); // current item again
+        QCOMPARE(seen, QList<int>({0, 2, 1}));
+    }
+
+    void radioGroupFallbackFromInsideItsHandler() {
+        // A port handler that fails selects "none" from inside itself.
+        TRadioGroup g("g", {"none", "p1", "p2"}, 1, nullptr);
+        QList<int> seen;
+        connect(&g, &TRadioGroup::clicked, [&] {
+            seen << g.ItemIndex();
+            if (g.ItemIndex() == 2)
+                g.setItemIndex(0);
+        });
+        g.setItemIndex(2);
+        QCOMPARE(seen, QList<int>({2, 0}));
+        QCOMPARE(g.ItemIndex(), 0);
+        QVERIFY(static_cast<QRadioButton*>(g.item(0))->isChecked());
+        QVERIFY(!static_cast<QRadioButton*>(g.item(2))->isChecked());
+    }
+
+    void exceptionLeavingAHandlerIsShownAndTheLoopGoesOn() {
+        RecordingDialogs dialogs;
+        int ticks = 0;
+        QTimer t;
+        t.setInterval(1);
+        connect(&t, &QTimer::timeout, [&] {
+            if (++ticks == 1)
+                throw std::runtime_error("ディスクがいっぱいです");
+        });
+        t.start();
+        QTRY_VERIFY(ticks >= 3);
+        t.stop();
+        QCOMPARE(dialogs.errors, QStringList({QStringLiteral("ディスクがいっぱいです")}));
+    }
+
+    void timerSemantics() {
+        TTimer t;
+        int ticks = 0;
+        connect(&t, &TTimer::OnTimer, [&] { ++ticks; });
+        t.setInterval(0);
+        t.setEnabled(true);
+        QVERIFY(!t.isTicking()); // an interval of 0 never ticks
+        t.setInterval(-5000);
+        QVERIFY(!t.isTicking());
+        t.setInterval(qint64(3000000) * 1000); // Resetint of 3 000 000 s does not wrap
+        QVERIFY(t.isTicking());
+        QVERIFY(t.Interval() > 0);
+        t.setInterval(5);
+        QTRY_VERIFY(ticks >= 2);
+        t.setEnabled(false);
+        QVERIFY(!t.isTicking());
+    }
+
+    void memoLines() {
+        QPlainTextEdit m;
+        QCOMPARE(memoCount(&m), 0);
+        for (int i = 1; i <= 3; ++i)
+            memoAdd(&m, QString::number(i));
+        memoDeleteFirst(&m);
+        QCOMPARE(::memoLines(&m), QStringList({"2", "3"}));
+        memoDeleteFirst(&m);
+        memoDeleteFirst(&m);
+        QCOMPARE(memoCount(&m), 0);
+        memoDeleteFirst(&m); // on an empty memo: nothing
+        QCOMPARE(memoCount(&m), 0);
+    }
+
+    void startUpWithoutPortsAndNavigation() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        QCOMPARE(dialogs.messages, QStringList({QStringLiteral("取り込みポート１は指定されていません。"),
+                                                QStringLiteral("取り込みポート２は指定されていません。"),
+                                                QStringLiteral("出力ポートは指定されていません。")}));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Speed"));
+        QCOMPARE(w.size(), QSize(640, 378));
+        QCOMPARE(w.activePage(), w.TabSheet1);
+        QVERIFY(w.findChildren<QTabBar*>().isEmpty()); // pages change only through the menu
+        QVERIFY(w.Timer1->Enabled());
+        QCOMPARE(w.SpinEdit1->text(), QStringLiteral("10"));
+        QCOMPARE(w.SpinEdit3->text(), QStringLiteral("3"));
+        QCOMPARE(w.REdit3->text(), QStringLiteral("300"));
+        QVERIFY(w.CBox1->isChecked()); // Timer2 = 0 means the periodic command is on
+        QVERIFY(!w.Panel2->isVisible());
+        QVERIFY(!w.Edit10->isVisible());
+
+        const QList<QPair<QAction*, QWidget*>> items = {
+            {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4},
+            {w.Var1, w.TabSheet5}, {w.N6, w.TabSheet6}};
+        for (const auto& [action, page] : items) {
+            action->trigger();
+            QCOMPARE(w.activePage(), page);
+        }
+        // Opening the file menu alone shows the start page.
+        emit w.N1->aboutToShow();
+        QCOMPARE(w.activePage(), w.TabSheet1);
+        QTest::mouseClick(w.Image1, Qt::LeftButton);
+        QCOMPARE(w.activePage(), w.TabSheet2);
+
+        QStringList captions;
+        for (QAction* a : w.menuBar()->actions())
+            captions << a->text();
+        QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録", "", "Korvane"}));
+        QCOMPARE(w.N5->text(), QStringLiteral("終了"));
+        QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
+        QCOMPARE(dialogs.errors, QStringList());
+    }
+
+    void settingsChangedInTheWindowAreSavedAtClose() {
+        writeFile(ini(), kNoPorts + "Dist=500\n[Devices]\nCOM1=/dev/null\n");
+        RecordingDialogs dialogs;
+        {
+            TFkorvane w(dir->path());
+            w.show();
+            QCOMPARE(w.SpinEdit1->text(), QStringLiteral("500"));
+            w.SpinEdit1->setText(QStringLiteral("750"));
+            w.SpinEdit3->setText(QStringLiteral("-1"));
+            w.REdit1->setText(QStringLiteral("12"));
+            w.REdit1Exit();
+            w.REdit3->setText(QStringLiteral("abc"));
+            QVERIFY_THROWS_EXCEPTION(std::exception, w.REdit3Exit());
+            w.CBox1->setChecked(false);
+            w.N5->trigger(); // "終了" closes like the close box
+        }
+        const Settings s = LoadSettings(ini());
+        QCOMPARE(s.Dist, 750);
+        QCOMPARE(s.Wait, -1);
+        QCOMPARE(s.Decid1, 12);
+        QCOMPARE(s.Resetint, 300); // the bad text left the setting as it was
+        QCOMPARE(s.Timer2, 1);
+        QVERIFY(readFile(ini()).contains("[Devices]\nCOM1=/dev/null"));
+    }
+
+    void failedCreationDoesNotOverwriteStoredSettings() {
+        writeFile(ini(), kNoPorts + "Dist=777\n");
+        {
+            QSqlQuery q(SpeedDb::database());
+            QVERIFY(q.exec("drop table speed"));
+            QVERIFY(q.exec("create view speed as select 1 as tpid")); // cannot be upgraded
+        }
+        const QByteArray before = readFile(ini());
+        RecordingDialogs dialogs;
+        {
+            TFkorvane w(dir->path());
+            QCOMPARE(dialogs.errors.size(), 1); // the engine's error, shown
+            QVERIFY(!w.settingsLoaded());
+            w.show(); // the window is still created and shown
+            QVERIFY(w.isVisible());
+            w.close();
+        }
+        QCOMPARE(readFile(ini()), before);
+    }
+
+    void pagePasswordThatIsNotTextIsReported() {
+        writeFile(ini(), kNoPorts);
+        writeFile(dir->filePath("Passw"), QByteArray("\xff\xfe\x00x", 4));
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        QCOMPARE(dialogs.errors, QStringList({QStringLiteral("'Passw' のデータ型が不正です")}));
+        QVERIFY(w.settingsLoaded()); // the settings step came before
+    }
+
+    void terminationSignalClosesLikeTheCloseBox() {
+        // The real program, stopped while its first message box is open.
+        writeFile(ini(), kNoPorts + "Wait=9\n");
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"), 20000);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        const Settings s = LoadSettings(ini());
+        QCOMPARE(s.Wait, 9);
+        QCOMPARE(s.Resetint, 300);
+        QCOMPARE(readFile(ini()).count('='), 10);
+    }
+
+    void versionAndHelp() {
+        QProcess p;
+        p.start(QStringLiteral(KORVANE_BIN), {"--version"});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.readAllStandardOutput(), QByteArray("V1.27\n"));
+        p.start(QStringLiteral(KORVANE_BIN), {"--help"});
+        QVERIFY(p.waitForFinished());
+        QVERIFY(p.readAllStandardOutput().contains("--data-dir"));
+        QCOMPARE(p.exitCode(), 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    KorvaneApplication app(argc, argv);
+    TestWindow t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_window.moc"
