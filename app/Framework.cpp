@@ -217,3 +217,13 @@ QStringList memoLines(const QPlainTextEdit* memo) {
         return {};
     return memo->toPlainText().split(QLatin1Char('\n'));
 }
+
+#include <QEventLoop>
+
+void pauseResponsive(int ms) {
+    if (ms <= 0)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}

@@ -102,3 +102,8 @@ void memoAdd(QPlainTextEdit* memo, const QString& line);
 void memoDeleteFirst(QPlainTextEdit* memo);
 int memoCount(const QPlainTextEdit* memo);
 QStringList memoLines(const QPlainTextEdit* memo);
+
+// Waits ms milliseconds while the window keeps repainting and timers and
+// serial events keep running; the operator's clicks and keys wait until the
+// pause is over, so the handler that pauses cannot be entered again.
+void pauseResponsive(int ms);
