@@ -311,6 +311,10 @@ void TCuteButton::mouseDown(Qt::MouseButton button) {
 void TCuteButton::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton)
         clickArmed_ = true;
+    // A press can only happen with the pointer over the button, even when
+    // no crossing was reported before it.
+    if (rect().contains(e->position().toPoint()))
+        hovering_ = true;
     mouseDown(e->button());
 }
 

@@ -1,0 +1,4 @@
+#include <QTest>
+class Tstredit : public QObject { Q_OBJECT };
+QTEST_MAIN(Tstredit)
+#include "tst_redit.moc"
