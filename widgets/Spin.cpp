@@ -318,6 +318,8 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent) {
     button_->resize(15, 17);
     button_->setFocusControl(this);
     button_->setCursor(Qt::ArrowCursor);
+    button_->upArrow()->installEventFilter(this);
+    button_->downArrow()->installEventFilter(this);
     connect(button_, &TSpinButton::upClick, this, [this] { stepUp(); });
     connect(button_, &TSpinButton::downClick, this, [this] { stepDown(); });
     setText(QStringLiteral("0"));
@@ -428,9 +430,11 @@ void TSpinEdit::focusInEvent(QFocusEvent* e) {
     // Window activation and popups hand the focus back; it never left the box.
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
         return;
-    const bool byLeftPress =
-        reason == Qt::MouseFocusReason && (QGuiApplication::mouseButtons() & Qt::LeftButton);
-    if (autoSelect_ && !byLeftPress)
+    // The toolkit hands the focus over before it delivers the press, so a
+    // press on an arrow also arrives here as a mouse focus; the press itself
+    // settles which one it was.
+    mouseFocusPending_ = reason == Qt::MouseFocusReason;
+    if (autoSelect_ && !mouseFocusPending_)
         selectAll();
     else if (!autoSelect_ && hasSelectedText())
         deselect();
@@ -502,6 +506,24 @@ void TSpinEdit::contextMenuEvent(QContextMenuEvent* e) {
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(e->globalPos());
+}
+
+void TSpinEdit::mousePressEvent(QMouseEvent* e) {
+    // A press on the box that did not use the left button still selects.
+    if (mouseFocusPending_ && e->button() != Qt::LeftButton && autoSelect_)
+        selectAll();
+    mouseFocusPending_ = false;
+    QLineEdit::mousePressEvent(e);
+}
+
+bool TSpinEdit::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::MouseButtonPress && button_ &&
+        (watched == button_->upArrow() || watched == button_->downArrow())) {
+        if (mouseFocusPending_ && autoSelect_)
+            selectAll();
+        mouseFocusPending_ = false;
+    }
+    return QLineEdit::eventFilter(watched, e);
 }
 
 void TSpinEdit::mouseReleaseEvent(QMouseEvent* e) {

@@ -171,6 +171,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     bool pasteAndCutAllowed() const { return editorEnabled_ && !isReadOnly(); }
@@ -182,5 +184,8 @@ private:
     int inc_ = 1;
     bool editorEnabled_ = true;
     bool autoSelect_ = true;
+    // Focus came with a mouse press, and it is not yet known whether the
+    // press was on the box or on an arrow.
+    bool mouseFocusPending_ = false;
     TSpinButton* button_ = nullptr;
 };
