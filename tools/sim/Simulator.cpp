@@ -1,0 +1,162 @@
+#include "Simulator.h"
+
+#include "DataDir.h"
+#include "IniFile.h"
+#include "Settings.h"
+
+#include <QTime>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+// Output that survives a crash of the program under test: line by line.
+void say(const QString& text) {
+    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+const char* const kPortName[] = {"loop-1 decoder", "loop-2 decoder", "board"};
+constexpr qsizetype kOutgoingLimit = 4096;
+} // namespace
+
+Simulator::Simulator(SimOptions options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), cars_(options_.seed) {
+    // Each decoder starts a little off the PC clock, as real ones drift.
+    clocks_[0] = DecoderClock(cars_.uniform(-0.25, 0.25));
+    clocks_[1] = DecoderClock(cars_.uniform(-0.25, 0.25));
+}
+
+Simulator::~Simulator() = default;
+
+bool Simulator::start(QString* error) {
+    if (!ensureDataDir(options_.dataDir)) {
+        *error = QStringLiteral("cannot create %1").arg(options_.dataDir);
+        return false;
+    }
+    const QString ini = iniPathIn(options_.dataDir);
+    const Settings settings = LoadSettings(ini);
+    portNo_ = {settings.Port1, settings.Port2, settings.Port3};
+    dist_ = options_.dist > 0 ? options_.dist : settings.Dist;
+
+    IniFile file(ini);
+    file.load();
+    for (int p = 0; p < PortCount; ++p) {
+        Device& d = devices_[p];
+        if (!d.pty.open(error))
+            return false;
+        d.splitter = std::make_unique<LineSplitter>(p == Board ? '\r' : '\n');
+        d.readable = new QSocketNotifier(d.pty.masterFd(), QSocketNotifier::Read, this);
+        connect(d.readable, &QSocketNotifier::activated, this, [this, p] { onReadable(Port(p)); });
+        d.writable = new QSocketNotifier(d.pty.masterFd(), QSocketNotifier::Write, this);
+        d.writable->setEnabled(false);
+        connect(d.writable, &QSocketNotifier::activated, this, [this, p] { onWritable(Port(p)); });
+
+        if (portNo_[p] <= 0) {
+            say(QStringLiteral("SIM %1 on %2 (no port chosen in the settings, not published)")
+                    .arg(QLatin1String(kPortName[p]), d.pty.slavePath()));
+            continue;
+        }
+        file.setValue(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo_[p]), d.pty.slavePath());
+        say(QStringLiteral("SIM %1 COM%2 -> %3")
+                .arg(QLatin1String(kPortName[p]))
+                .arg(portNo_[p])
+                .arg(d.pty.slavePath()));
+    }
+    if (portNo_[Loop1] > 0 && (portNo_[Loop1] == portNo_[Loop2] || portNo_[Loop1] == portNo_[Board]))
+        say(QStringLiteral("SIM note: ports share a number; the last device wins"));
+    if (!file.save()) {
+        *error = QStringLiteral("cannot write %1").arg(ini);
+        return false;
+    }
+    say(QStringLiteral("SIM section %1 cm, %2 cars, about %3 per minute, clock offsets %4 s / %5 s")
+            .arg(dist_)
+            .arg(cars_.cars().size())
+            .arg(options_.carsPerMinute)
+            .arg(clocks_[0].offset(), 0, 'f', 3)
+            .arg(clocks_[1].offset(), 0, 'f', 3));
+    scheduleNextCar();
+    return true;
+}
+
+double Simulator::localSeconds() {
+    return QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+}
+
+void Simulator::onReadable(Port p) {
+    Device& d = devices_[p];
+    QByteArray bytes;
+    if (d.pty.read(bytes) == Pty::Io::Failed) {
+        say(QStringLiteral("SIM %1: read failed, no longer listening").arg(QLatin1String(kPortName[p])));
+        d.readable->setEnabled(false);
+        return;
+    }
+    for (const QByteArray& line : d.splitter->feed(bytes)) {
+        if (p == Board) {
+            say(RenderBoardLine(line));
+            continue;
+        }
+        const QString shown = QString::fromLatin1(line).remove(QLatin1Char('\x01'));
+        const std::optional<DecoderRequest> r = ParseDecoderCommand(line);
+        if (!r) {
+            say(QStringLiteral("SIM %1 <- [%2] (not understood)").arg(QLatin1String(kPortName[p]), shown));
+        } else if (r->kind == DecoderRequest::Clock) {
+            clocks_[p].set(r->seconds, localSeconds());
+            say(QStringLiteral("SIM %1 <- %2 clock set to %3 s").arg(QLatin1String(kPortName[p]), shown).arg(r->seconds));
+        } else {
+            say(QStringLiteral("SIM %1 <- %2 protocol command").arg(QLatin1String(kPortName[p]), shown));
+        }
+    }
+}
+
+void Simulator::send(Port p, const QByteArray& bytes) {
+    Device& d = devices_[p];
+    if (d.outgoing.size() + bytes.size() > kOutgoingLimit) {
+        say(QStringLiteral("SIM %1: queue full (program not reading), line dropped").arg(QLatin1String(kPortName[p])));
+        return;
+    }
+    d.outgoing += bytes;
+    onWritable(p);
+}
+
+void Simulator::onWritable(Port p) {
+    Device& d = devices_[p];
+    qsizetype written = 0;
+    const Pty::Io io = d.pty.write(d.outgoing, written);
+    d.outgoing.remove(0, written);
+    if (io == Pty::Io::Failed) {
+        say(QStringLiteral("SIM %1: write failed, %2 bytes dropped").arg(QLatin1String(kPortName[p])).arg(d.outgoing.size()));
+        d.outgoing.clear();
+    }
+    d.writable->setEnabled(!d.outgoing.isEmpty());
+}
+
+void Simulator::scheduleNextCar() {
+    const int ms = int(cars_.nextGapSeconds(options_.carsPerMinute) * 1000);
+    QTimer::singleShot(ms, this, [this] {
+        carCrossesLoop1();
+        scheduleNextCar();
+    });
+}
+
+void Simulator::carCrossesLoop1() {
+    const auto [tpid, kmh] = cars_.nextLap();
+    const double t1 = localSeconds();
+    const double travel = TravelSeconds(dist_, kmh);
+    const double clock1 = clocks_[0].read(t1);
+    send(Loop1, PassingLine(1, tpid, clock1));
+    say(QStringLiteral("SIM loop 1 -> %1 at %2 (%3 km/h)").arg(QString::fromLatin1(tpid)).arg(clock1, 0, 'f', 3).arg(kmh, 0, 'f', 3));
+
+    // The loop-2 decoder stamps the moment of crossing, whenever the line
+    // actually leaves.
+    const QByteArray id = tpid;
+    QTimer::singleShot(int(travel * 1000), this, [this, id, t1, travel, clock1] {
+        const double clock2 = clocks_[1].read(t1 + travel);
+        send(Loop2, PassingLine(2, id, clock2));
+        const double e = clock2 - clock1;
+        const QString expect = e > 0 ? QStringLiteral("%1 km/h by the decoder clocks").arg(3600.0 / e * dist_ / 100000.0, 0, 'f', 3)
+                                     : QStringLiteral("no speed: loop-2 clock not after loop 1");
+        say(QStringLiteral("SIM loop 2 -> %1 at %2 (%3)").arg(QString::fromLatin1(id)).arg(clock2, 0, 'f', 3).arg(expect));
+    });
+}

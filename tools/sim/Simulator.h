@@ -1,0 +1,53 @@
+#pragma once
+
+#include "Pty.h"
+#include "SimProtocol.h"
+
+#include <QObject>
+
+#include <array>
+#include <memory>
+
+class QSocketNotifier;
+
+struct SimOptions {
+    QString dataDir;
+    double carsPerMinute = 12;
+    int dist = 0; // 0: Dist from the settings file
+    quint32 seed = 0;
+};
+
+// Two decoders and a board on pseudo-terminals, with cars crossing the loops.
+class Simulator : public QObject {
+    Q_OBJECT
+public:
+    explicit Simulator(SimOptions options, QObject* parent = nullptr);
+    ~Simulator() override;
+
+    // Makes the three devices and publishes them in the settings file.
+    bool start(QString* error);
+
+private:
+    enum Port { Loop1, Loop2, Board, PortCount };
+    struct Device {
+        Pty pty;
+        QSocketNotifier* readable = nullptr;
+        QSocketNotifier* writable = nullptr;
+        QByteArray outgoing; // waiting for room in the master
+        std::unique_ptr<LineSplitter> splitter;
+    };
+
+    void onReadable(Port p);
+    void onWritable(Port p);
+    void send(Port p, const QByteArray& bytes);
+    void scheduleNextCar();
+    void carCrossesLoop1();
+    static double localSeconds();
+
+    SimOptions options_;
+    int dist_ = 10;
+    std::array<Device, PortCount> devices_;
+    std::array<DecoderClock, 2> clocks_;
+    std::array<int, PortCount> portNo_{};
+    CarField cars_;
+};
