@@ -6,8 +6,10 @@
 #include "Pictures.h"
 
 #include "CuteBtn.h"
+#include "CommX.h"
 #include "Database.h"
 #include "PasswordStore.h"
+#include "ReceiveBuffer.h"
 #include "REdit.h"
 #include "Spin.h"
 
@@ -78,6 +80,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     Timer1 = new TTimer(this);
     Timer1->setInterval(300);
     Timer2 = new TTimer(this);
+    buildPorts();
 
     buildMenu();
 

@@ -2,8 +2,11 @@
 
 #include "Settings.h"
 
+#include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -17,7 +20,11 @@ class QSlider;
 class QStackedWidget;
 class QTableView;
 class TTimer;
+class QTimer;
+class TCustomCommX;
+class TCommX;
 class TCuteButton;
+class ReceiveBuffer;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
@@ -130,6 +137,23 @@ public:
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
 
+    // Serial ports: the two decoders and the display board.
+    TCommX* CommX1 = nullptr;
+    TCommX* CommX2 = nullptr;
+    TCommX* CommX3 = nullptr;
+
+    // Decoder input: receive buffers and guards (1 = the handler may run).
+    std::unique_ptr<ReceiveBuffer> RecvBuf1;
+    std::unique_ptr<ReceiveBuffer> RecvBuf2;
+    int RecvReady1 = 0;
+    int RecvReady2 = 0;
+
+    // Measurement: the row being processed and the last board line.
+    QString CurTpid;
+    QString BestSpeed;
+    QByteArray BoardLine;
+    bool holding() const; // a shown speed is being held (the Wait setting)
+
 public slots:
     // Lifecycle.
     void FormCreate();
@@ -176,6 +200,10 @@ public slots:
     void CuteButton3Click();
     void Timer2Timer();
 
+    // Decoder input.
+    void CommX1Receive(TCustomCommX* Sender, int ReceiveSize);
+    void CommX2Receive(TCustomCommX* Sender, int ReceiveSize);
+
     // Measurement.
     void Timer1Timer();
     void SpinEdit1Change();
@@ -211,6 +239,13 @@ private:
     void onPageChanged(int index);
     void startDecoderInput(); // opens the locate and pending queries, sets the receive guards
     void stopDecoderInput();
+    void buildPorts();
+    void selectDecoderPort(int loop);
+    void openBoardPort();
+    void receiveDecoder(int loop, TCustomCommX* comm, int receiveSize);
+    void sendBoardLines(const QList<QByteArray>& lines);
+    void sendToBoard(const QByteArray& line);
+    void note(const QString& suffix);
 
     QString dataDir_;
     Settings S;
@@ -219,4 +254,9 @@ private:
     bool panel1Fills_ = false;
     QString Passw; // the page password in force
     QWidget* previousPage_ = nullptr;
+    QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
+    QTimer* indicatorTimer_ = nullptr; // hides Panel2 after a clock command
+    QTimer* brightnessTimer_ = nullptr;
+    QList<QByteArray> brightnessQueue_;
+    bool measureFaultShown_ = false;
 };

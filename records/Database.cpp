@@ -230,3 +230,22 @@ void execSql(const QStringList& lines, const QVariantList& values) {
     q.setSql(lines, values);
     q.exec();
 }
+
+Batch::Batch() { active_ = SpeedDb::database().transaction(); }
+
+Batch::~Batch() {
+    if (active_)
+        SpeedDb::database().commit();
+}
+
+void Batch::commit() {
+    if (!active_)
+        return;
+    active_ = false;
+    QSqlDatabase db = SpeedDb::database();
+    if (!db.commit()) {
+        const QString why = engineMessage(db.lastError());
+        db.rollback();
+        throw DbError(why);
+    }
+}

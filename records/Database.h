@@ -84,3 +84,18 @@ private:
 
 // Runs one statement that returns no rows.
 void execSql(const QStringList& lines, const QVariantList& values = {});
+
+// Groups the statements of one piece of work into one durable commit. The
+// statements that succeeded are committed also when the work ends in an
+// error: each statement stands on its own, as without the batch.
+class Batch {
+public:
+    Batch();
+    ~Batch();
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    void commit();
+
+private:
+    bool active_ = false;
+};

@@ -155,8 +155,12 @@ private slots:
         QCOMPARE(w.SpinEdit3->text(), QStringLiteral("3"));
         QCOMPARE(w.REdit3->text(), QStringLiteral("300"));
         QVERIFY(w.CBox1->isChecked()); // Timer2 = 0 means the periodic command is on
-        QVERIFY(!w.Panel2->isVisible());
+        // The data check page was shown first: with the "Timer" box ticked it
+        // ran the clock command while the ports were still closed.
+        QVERIFY(w.Edit10->text().startsWith(QStringLiteral("?,0,0,9,")));
+        QVERIFY(!w.Timer2->Enabled()); // and the start page switched it off again
         QVERIFY(!w.Edit10->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Panel2->isVisible(), 3000); // the indicator goes after a second
 
         const QList<QPair<QAction*, QWidget*>> items = {
             {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4},
