@@ -1,0 +1,235 @@
+// The road of a passing through the real main window, with pseudo-terminals
+// in place of the two decoders and the board.
+#include "PtyPeer.h"
+#include "RecordingDialogs.h"
+#include "Settings.h"
+#include "Ukorvane.h"
+
+#include "CommX.h"
+#include "CuteBtn.h"
+#include "Database.h"
+#include "Spin.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTime>
+#include <QtTest>
+
+namespace {
+
+QByteArray passing(const QByteArray& tpid, const QByteArray& time) {
+    return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
+}
+
+QString speedOf(const QString& tpid) {
+    Query q;
+    q.setSql({"select * from speed where tpid=?"}, {tpid});
+    q.open();
+    return q.isEmpty() ? QStringLiteral("<none>") : q.asText("speed");
+}
+
+} // namespace
+
+class TestDecoderLink : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir* dir = nullptr;
+    PtyPeer* dec1 = nullptr;
+    PtyPeer* dec2 = nullptr;
+    PtyPeer* board = nullptr;
+    RecordingDialogs* dialogs = nullptr;
+    TFkorvane* w = nullptr;
+
+    void start(const QByteArray& sp) {
+        QFile f(dir->filePath("Korvane.ini"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[SP]\n" + sp + "\n[Devices]\nCOM1=" + dec1->path().toUtf8() + "\nCOM4=" +
+                dec2->path().toUtf8() + "\nCOM5=" + board->path().toUtf8() + "\nCOM2=" +
+                dir->filePath("missing-device").toUtf8() + "\n");
+        f.close();
+        w = new TFkorvane(dir->path());
+        w->show();
+        QCOMPARE(dialogs->errors, QStringList());
+        QCOMPARE(dialogs->messages, QStringList());
+        QVERIFY(w->CommX1->isOpen());
+        QVERIFY(w->CommX2->isOpen());
+        QVERIFY(w->CommX3->isOpen());
+    }
+
+private slots:
+    void init() {
+        dir = new QTemporaryDir;
+        SpeedDb::open(dir->filePath("Korvane.db"));
+        dec1 = new PtyPeer;
+        dec2 = new PtyPeer;
+        board = new PtyPeer;
+        QVERIFY(dec1->ok() && dec2->ok() && board->ok());
+        dialogs = new RecordingDialogs;
+    }
+    void cleanup() {
+        delete w;
+        w = nullptr;
+        delete dialogs;
+        delete dec1;
+        delete dec2;
+        delete board;
+        SpeedDb::close();
+        delete dir;
+    }
+
+    void protocolCommandAtStartUpAndClockCommandOnTheMeasurementPage() {
+        start("Decid1=3\nDecid2=0\nTimer2=0");
+        const QByteArray protocol("\x01?,3,0,37,0,7360452,\r\n");
+        QTRY_COMPARE(dec1->received(), protocol);
+        QCOMPARE(dec2->received(), QByteArray()); // no ID, no protocol command
+        dec1->clear();
+
+        const int before = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+        w->N2Click(); // the measurement page sends the clock command at once
+        const int after = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+        QVERIFY(w->Timer2->Enabled());
+        QTRY_VERIFY(dec1->received().endsWith(",\r\n"));
+        QTRY_VERIFY(dec2->received().endsWith(",\r\n"));
+        const QByteArray line1 = dec1->received();
+        QVERIFY2(line1.startsWith("\x01?,3,0,9,"), line1.constData());
+        const int s = line1.mid(9, line1.size() - 12).toInt();
+        QVERIFY(s >= before && s <= after);
+        QCOMPARE(dec2->received(), "\x01?,0,0,9," + QByteArray::number(s) + ",\r\n");
+        QCOMPARE(w->Edit10->text(), QString::fromLatin1("?,3,0,9," + QByteArray::number(s) + ",\r\n"));
+        QVERIFY(w->Panel2->isVisible());
+        QTRY_VERIFY(!w->Panel2->isVisible());
+
+        // Page 5 keeps the periodic command; page 3 stops it.
+        w->Var1Click();
+        QVERIFY(w->Timer2->Enabled());
+        w->N3Click();
+        QVERIFY(!w->Timer2->Enabled());
+
+        dec1->clear();
+        dec2->clear();
+        w->CuteButton3->click(); // "Pro. change": only decoders with an ID
+        QTRY_COMPARE(dec1->received(), protocol);
+        QCOMPARE(dec2->received(), QByteArray());
+    }
+
+    void passingsBecomeASpeedOnScreenOnTheBoardAndInTheTable() {
+        start("Dist=500\nWait=0");
+        // Two lines in one chunk on loop 1 (the second one of another car),
+        // a line split across chunks on loop 2 with the CR ending a chunk.
+        dec1->send(passing("1234", "100.000") + passing("55", "7"));
+        QTRY_COMPARE(speedOf("1234"), QString());
+        dec2->send(passing("1234", "101.234").chopped(1));
+        QTest::qWait(50);
+        dec2->send("\n");
+        QTRY_COMPARE(board->received(), QByteArray("         1 45 86       .\r"));
+        QTRY_COMPARE(speedOf("1234"), QStringLiteral("14.586"));
+        QCOMPARE(w->Label1->text(), QStringLiteral("14.586 Km/h"));
+        QCOMPARE(w->Label6->text(), QStringLiteral("1234"));
+        QCOMPARE(memoLines(w->Memo1).size(), 2);
+        QCOMPARE(memoLines(w->Memo1).first(), QString::fromLatin1(passing("1234", "100.000").chopped(2)));
+        QVERIFY(memoLines(w->Memo3).filter("/1").size() >= 2);
+        QVERIFY(memoLines(w->Memo3).filter("/2").size() == 1);
+        QVERIFY(memoLines(w->Memo3).filter("/timer").size() >= 1);
+    }
+
+    void monitorKeepsTheLatestEighteenLines() {
+        start("Wait=0");
+        QByteArray lines;
+        for (int i = 1; i <= 40; ++i)
+            lines += "line " + QByteArray::number(i) + "\r\n";
+        dec2->send(lines);
+        QTRY_VERIFY(memoLines(w->Memo2).contains("line 40"));
+        const QStringList shown = memoLines(w->Memo2);
+        QCOMPARE(shown.size(), 18);
+        QCOMPARE(shown.first(), QStringLiteral("line 23"));
+    }
+
+    void decoderInputGoesOnAfterADatabaseError() {
+        start("Wait=0");
+        {
+            QSqlQuery q(SpeedDb::database());
+            QVERIFY(q.exec("alter table speed rename to speed_away"));
+        }
+        dec1->send(passing("9", "1"));
+        QTRY_COMPARE(dialogs->errors.size(), 1);
+        {
+            QSqlQuery q(SpeedDb::database());
+            QVERIFY(q.exec("alter table speed_away rename to speed"));
+        }
+        dec1->send(passing("10", "2"));
+        QTRY_COMPARE(speedOf("10"), QString()); // stored: the guards came back
+        QCOMPARE(w->RecvReady1, 1);
+        QCOMPARE(w->RecvReady2, 1);
+    }
+
+    void theHoldKeepsTheWindowWorking() {
+        start("Dist=500\nWait=30");
+        dec1->send(passing("A", "10"));
+        dec2->send(passing("A", "10.5"));
+        QTRY_COMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
+        QVERIFY(w->holding());
+        // During the hold, passings are stored as they arrive, and the shown
+        // speed stays.
+        dec1->send(passing("B", "20"));
+        dec2->send(passing("B", "21"));
+        QTRY_COMPARE(speedOf("B"), QStringLiteral("0"));
+        QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
+        // The hidden button switches measuring back on at once.
+        w->Button2Click();
+        QTRY_COMPARE(w->Label6->text(), QStringLiteral("B"));
+        QCOMPARE(w->Label1->text(), QStringLiteral("18 Km/h"));
+    }
+
+    void testPatternsAndBrightness() {
+        start("Wait=0");
+        w->CuteButton29->click(); // "All 8"
+        QTRY_COMPARE(board->received(), QByteArray("H        88:88:88.88 88\rL888     88:88:88.88 88\r"
+                                                   "888     88:88:88.88 88\r"));
+        board->clear();
+        w->TBarbright->setValue(9);
+        w->CuteButton2->click(); // "Set"
+        QVERIFY(!board->received().contains("888")); // the two test lines follow 200 ms apart
+        QTRY_COMPARE(board->received(), QByteArray("K    9\r888     88:88:88.88 88\rL888     88:88:88.88 88\r"));
+    }
+
+    void nothingGoesToTheBoardWithoutABoardPort() {
+        start("Wait=0");
+        w->RGport3->setItemIndex(0);
+        QVERIFY(!w->CommX3->isOpen());
+        QCOMPARE(w->settings().Port3, 0);
+        for (TCuteButton* b : {w->CuteButton28, w->CuteButton29, w->CuteButton58, w->CuteButton61, w->CuteButton2})
+            b->click();
+        QTest::qWait(500);
+        QCOMPARE(board->received(), QByteArray());
+    }
+
+    void aPortThatCannotBeOpenedFallsBackToNone() {
+        start("Wait=0");
+        w->RGport1->setItemIndex(2); // COM2 points at a device that does not exist
+        QCOMPARE(dialogs->messages, QStringList({QStringLiteral("取り込みポート１は開けませんでした。")}));
+        QVERIFY2(dialogs->details.last().contains(dir->filePath("missing-device")), qPrintable(dialogs->details.last()));
+        QCOMPARE(w->RGport1->ItemIndex(), 0);
+        QCOMPARE(w->settings().Port1, 0);
+        QVERIFY(!w->CommX1->isOpen());
+
+        w->RGport3->setItemIndex(2);
+        QCOMPARE(dialogs->messages.last(), QStringLiteral("出力ポートは開けませんでした。"));
+        QCOMPARE(w->settings().Port3, 0);
+        w->close();
+        QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port1, 0);
+        QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port3, 0);
+    }
+};
+
+int main(int argc, char** argv) {
+    KorvaneApplication app(argc, argv);
+    TestDecoderLink t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_decoderlink.moc"
