@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
+
 class QAction;
 class QCheckBox;
 class QFrame;
@@ -21,6 +23,8 @@ class TCuteButton;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
+class RankingModel;
+class RegistrationModel;
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -129,6 +133,17 @@ public:
 
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
+
+    // Records pages
+    RankingModel* Qshow = nullptr;         // ranking shown by DBGrid1
+    RegistrationModel* Qrename = nullptr;  // registration list shown by DBGrid2
+    TCuteButton* CuteButtonCsv = nullptr;  // "CSV出力": writes the ranking to a file
+    // Asks where the ranking goes; an empty answer cancels. Tests put their
+    // own chooser here.
+    std::function<QString(QWidget* parent, const QString& suggested)> chooseCsvPath;
+    void CuteButtonCsvClick();
+    void registrationFocusChanged(QWidget* old, QWidget* now);
+    void commitRegistrationEditor();
 
 public slots:
     // Lifecycle.
