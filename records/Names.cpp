@@ -13,7 +13,8 @@ QString firstUnencodable(const QString& name) {
         const qsizetype len = name.at(i).isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
         const QString ch = name.mid(i, len);
         QStringEncoder enc = shiftJis();
-        (void)enc.encode(ch);
+        const QByteArray bytes = enc.encode(ch); // encode() is lazy: convert to run it
+        Q_UNUSED(bytes);
         if (enc.hasError())
             return ch;
         i += len;
