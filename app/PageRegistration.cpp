@@ -9,6 +9,7 @@
 #include "Registration.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -25,16 +26,31 @@ public:
     using QTableView::QTableView;
 
     void commitOpenEditor() {
-        if (state() != EditingState)
+        // An open cell editor belongs to the current cell (this grid has no
+        // other widgets in its cells).
+        QWidget* editor = state() == EditingState ? indexWidget(currentIndex()) : nullptr;
+        if (!editor)
             return;
-        const auto children = viewport()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
-        for (QWidget* editor : children) {
-            if (!editor->isVisible() || !currentIndex().isValid() || indexWidget(currentIndex()) == editor)
-                continue;
-            commitData(editor);
-            closeEditor(editor, QAbstractItemDelegate::NoHint);
-        }
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
     }
+};
+
+// Runs a step when the window is about to close, before its own close
+// handler: a name typed in the grid is written, not lost with the window.
+class CloseWatcher : public QObject {
+public:
+    CloseWatcher(QObject* parent, std::function<void()> step) : QObject(parent), step_(std::move(step)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && event->type() == QEvent::Close)
+            step_();
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
 };
 
 void applyRegistrationColumns(QTableView* grid) {
@@ -68,6 +84,7 @@ void TFkorvane::buildRegistrationPage() {
     connect(Qrename, &RegistrationModel::refused, this, [](const QString& why) { ShowMessage(why); },
             Qt::QueuedConnection);
     connect(qApp, &QApplication::focusChanged, this, &TFkorvane::registrationFocusChanged);
+    installEventFilter(new CloseWatcher(this, [this] { runHandler([this] { TabSheet6Exit(); }); }));
 
     Shape6 = new QFrame(p);
     Shape6->setFrameShape(QFrame::Box);

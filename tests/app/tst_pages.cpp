@@ -320,6 +320,19 @@ private slots:
         QCOMPARE(column(w_->DBGrid1, 1).at(2), QStringLiteral("鈴木"));
     }
 
+    void gridEditOpenWhenTheWindowClosesIsWritten() {
+        unlock();
+        QTableView* g = w_->DBGrid2;
+        const QModelIndex cell = g->model()->index(2, RegistrationModel::ColName);
+        g->setCurrentIndex(cell);
+        g->edit(cell);
+        auto* editor = g->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        editor->setText(QStringLiteral("高橋"));
+        QVERIFY(w_->close());
+        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("1004")), QStringLiteral("高橋"));
+    }
+
     void focusLeavingThePageClosesTheList() {
         w_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w_.get()));
@@ -377,6 +390,8 @@ private slots:
         const QString out = qEnvironmentVariable("KORVANE_SCREENSHOTS");
         if (out.isEmpty())
             QSKIP("set KORVANE_SCREENSHOTS to a folder to take the pictures");
+        w_->N6Click();
+        QVERIFY(w_->grab().save(QDir(out).filePath(QStringLiteral("registration-locked.png"))));
         w_->Var1Click();
         enter(w_->Edit1, QStringLiteral("it's"));
         QVERIFY(w_->grab().save(QDir(out).filePath(QStringLiteral("ranking.png"))));
