@@ -3,12 +3,34 @@
 
 #include "CuteBtn.h"
 #include "Framework.h"
+#include "Ranking.h"
 
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTableView>
+
+namespace {
+
+const QString kKmh = QStringLiteral(" Km/h");
+
+void applyRankingColumns(QTableView* grid) {
+    grid->setColumnWidth(RankingModel::ColTpid, 84);
+    grid->setColumnWidth(RankingModel::ColName, 150);
+    grid->setColumnWidth(RankingModel::ColSpeed, 60);
+}
+
+QString defaultCsvChooser(QWidget* parent, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("CSV出力"), suggested,
+                                        QStringLiteral("CSV (*.csv)"));
+}
+
+} // namespace
 
 void TFkorvane::buildRankingPage() {
     QWidget* p = TabSheet5;
@@ -19,6 +41,11 @@ void TFkorvane::buildRankingPage() {
     DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->setAlternatingRowColors(false);
+    DBGrid1->setWordWrap(false);
+    Qshow = new RankingModel(this);
+    DBGrid1->setModel(Qshow);
 
     Shape4 = new QFrame(p);
     Shape4->setFrameShape(QFrame::Box);
@@ -45,9 +72,56 @@ void TFkorvane::buildRankingPage() {
     CuteButton5 = new TCuteButton(QStringLiteral("記録の削除"), p);
     CuteButton5->setGeometry(520, 116, 100, 28);
     DBGrid1->viewport()->installEventFilter(this);
+
+    CuteButtonCsv = new TCuteButton(QStringLiteral("CSV出力"), p);
+    CuteButtonCsv->setObjectName(QStringLiteral("CuteButtonCsv"));
+    CuteButtonCsv->setGeometry(520, 170, 100, 28);
+    chooseCsvPath = defaultCsvChooser;
+    connect(CuteButtonCsv, &TCuteButton::clicked, this, [this] { runHandler([this] { CuteButtonCsvClick(); }); });
 }
 
-void TFkorvane::TabSheet5Show() {}
-void TFkorvane::DBGrid1DblClick() {}
-void TFkorvane::Edit1KeyDown() {}
-void TFkorvane::CuteButton5Click() {}
+void TFkorvane::TabSheet5Show() {
+    Qshow->refresh();
+    applyRankingColumns(DBGrid1);
+    // Like a freshly opened result, the grid stands on its first row.
+    if (Qshow->rowCount() > 0)
+        DBGrid1->setCurrentIndex(Qshow->index(0, RankingModel::ColTpid));
+}
+
+void TFkorvane::DBGrid1DblClick() {
+    int row = DBGrid1->currentIndex().isValid() ? DBGrid1->currentIndex().row() : 0;
+    if (row >= Qshow->rowCount())
+        row = -1;
+    Edit1->setText(row < 0 ? QString() : Qshow->tpid(row));
+    Edit2->setText(row < 0 ? QString() : Qshow->name(row));
+    Edit3->setText((row < 0 ? QString() : Qshow->speedText(row)) + kKmh);
+}
+
+void TFkorvane::Edit1KeyDown() {
+    const LookupResult found = lookup(Edit1->text());
+    Edit2->setText(found.name);
+    Edit3->setText(found.speedText + kKmh);
+}
+
+void TFkorvane::CuteButton5Click() {
+    if (Edit3->text().isEmpty())
+        return;
+    if (!MessageYesNo(QStringLiteral("確認してください。"),
+                      QStringLiteral("選択したデータのスピード記録を削除してよろしいですか？")))
+        return;
+    clearRecord(Edit1->text());
+    Edit3->clear();
+    TabSheet5Show();
+}
+
+void TFkorvane::CuteButtonCsvClick() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString suggested = QDir(folder.isEmpty() ? QDir::homePath() : folder)
+                                  .filePath(QStringLiteral("ranking-%1.csv")
+                                                .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    const QString path = chooseCsvPath ? chooseCsvPath(this, suggested) : QString();
+    if (path.isEmpty())
+        return;
+    exportRankingCsv(path);
+    ShowMessage(QStringLiteral("ランキングを %1 に書き出しました。").arg(QDir::toNativeSeparators(path)));
+}

@@ -3,20 +3,88 @@
 
 #include "CuteBtn.h"
 #include "Framework.h"
+#include "Names.h"
+#include "PasswordStore.h"
+#include "Ranking.h"
+#include "Registration.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QFrame>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 
+namespace {
+
+// The registration grid, able to hand an open cell edit to its model on
+// demand (when the page loses the focus the edit must not be lost).
+class TDBGrid : public QTableView {
+public:
+    using QTableView::QTableView;
+
+    void commitOpenEditor() {
+        // An open cell editor belongs to the current cell (this grid has no
+        // other widgets in its cells).
+        QWidget* editor = state() == EditingState ? indexWidget(currentIndex()) : nullptr;
+        if (!editor)
+            return;
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+};
+
+// Runs a step when the window is about to close, before its own close
+// handler: a name typed in the grid is written, not lost with the window.
+class CloseWatcher : public QObject {
+public:
+    CloseWatcher(QObject* parent, std::function<void()> step) : QObject(parent), step_(std::move(step)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parent() && event->type() == QEvent::Close)
+            step_();
+        return false;
+    }
+
+private:
+    std::function<void()> step_;
+};
+
+void applyRegistrationColumns(QTableView* grid) {
+    grid->setColumnWidth(RegistrationModel::ColTpid, 84);
+    grid->setColumnWidth(RegistrationModel::ColName, 150);
+}
+
+} // namespace
+
 void TFkorvane::buildRegistrationPage() {
     QWidget* p = TabSheet6;
-    DBGrid2 = new QTableView(p);
+    DBGrid2 = new TDBGrid(p);
     DBGrid2->setObjectName(QStringLiteral("DBGrid2"));
     DBGrid2->setGeometry(6, 6, 280, 340);
     DBGrid2->verticalHeader()->setDefaultSectionSize(18);
+    DBGrid2->verticalHeader()->hide();
+    DBGrid2->setWordWrap(false);
+    DBGrid2->setSelectionMode(QAbstractItemView::SingleSelection);
+    // A double-click takes the row into the boxes; typing or F2 edits a cell.
+    DBGrid2->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
+                             | QAbstractItemView::AnyKeyPressed);
     DBGrid2->viewport()->installEventFilter(this);
+    Qrename = new RegistrationModel(this);
+    DBGrid2->setModel(Qrename);
+    applyRegistrationColumns(DBGrid2);
+    // An edited row is written when the operator moves to another row.
+    connect(DBGrid2->selectionModel(), &QItemSelectionModel::currentRowChanged, Qrename,
+            [this](const QModelIndex&, const QModelIndex&) { Qrename->submit(); });
+    // Reported after the edit that caused it has finished, not from inside
+    // the grid's own focus and editor handling.
+    connect(Qrename, &RegistrationModel::refused, this, [](const QString& why) { ShowMessage(why); },
+            Qt::QueuedConnection);
+    connect(qApp, &QApplication::focusChanged, this, &TFkorvane::registrationFocusChanged);
+    installEventFilter(new CloseWatcher(this, [this] { runHandler([this] { TabSheet6Exit(); }); }));
 
     Shape6 = new QFrame(p);
     Shape6->setFrameShape(QFrame::Box);
@@ -72,9 +140,73 @@ void TFkorvane::TabSheet6Show() {
     Edit4->clear();
     Edit4->setFocus();
 }
-void TFkorvane::TabSheet6Exit() {}
-void TFkorvane::Edit4KeyDown() {}
-void TFkorvane::Edit8KeyDown() {}
-void TFkorvane::DBGrid2DblClick() {}
-void TFkorvane::CuteButton7Click() {}
-void TFkorvane::CuteButton6Click() {}
+
+// The page counts as left when the focus moves to another control of this
+// window; a message box or another application taking the focus is not a
+// move away from the page.
+void TFkorvane::registrationFocusChanged(QWidget* old, QWidget* now) {
+    if (!old || !now || now->window() != this || !TabSheet6->isAncestorOf(old) || TabSheet6->isAncestorOf(now))
+        return;
+    runHandler([this] { TabSheet6Exit(); });
+}
+
+void TFkorvane::commitRegistrationEditor() { static_cast<TDBGrid*>(DBGrid2)->commitOpenEditor(); }
+
+void TFkorvane::TabSheet6Exit() {
+    if (!Qrename->isOpen())
+        return;
+    commitRegistrationEditor();
+    Qrename->submit(); // a refusal is reported by the model
+    Qrename->close();
+}
+
+void TFkorvane::Edit4KeyDown() {
+    if (Edit4->text() != Passw) {
+        ShowMessage(QStringLiteral("パスワードが一致しません。"));
+        return;
+    }
+    Panel1->hide();
+    Qrename->open();
+    applyRegistrationColumns(DBGrid2);
+    if (Qrename->rowCount() > 0)
+        DBGrid2->setCurrentIndex(Qrename->index(0, RegistrationModel::ColTpid));
+    DBGrid2->setFocus();
+}
+
+// Enter in the ID box looks the transponder up and shows its name here.
+void TFkorvane::Edit8KeyDown() { Edit9->setText(lookup(Edit8->text()).name); }
+
+void TFkorvane::DBGrid2DblClick() {
+    const int row = DBGrid2->currentIndex().isValid() ? DBGrid2->currentIndex().row() : 0;
+    Edit8->setText(Qrename->tpid(row));
+    Edit9->setText(Qrename->name(row));
+}
+
+void TFkorvane::CuteButton7Click() {
+    const QString id = Edit8->text();
+    const QString name = Edit9->text();
+    const QString problem = nameProblem(name);
+    if (!problem.isEmpty()) {
+        ShowMessage(problem);
+        return;
+    }
+    // A cell edit still pending in the grid is written before the list is read anew.
+    commitRegistrationEditor();
+    Qrename->submit();
+    renameTransponder(id, name);
+    Qrename->open();
+    applyRegistrationColumns(DBGrid2);
+    if (Qrename->rowCount() == 0)
+        return;
+    const int row = Qrename->locate(id);
+    DBGrid2->setCurrentIndex(Qrename->index(row < 0 ? 0 : row, RegistrationModel::ColTpid));
+}
+
+void TFkorvane::CuteButton6Click() {
+    if (Edit5->text() != Edit6->text()) {
+        ShowMessage(QStringLiteral("２つの認証番号が一致しません。"));
+        return;
+    }
+    PasswordStore(dataDir()).write(Edit5->text());
+    Passw = Edit5->text();
+}

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -28,6 +29,8 @@ class ReceiveBuffer;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
+class RankingModel;
+class RegistrationModel;
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -153,6 +156,17 @@ public:
     QString BestSpeed;
     QByteArray BoardLine;
     bool holding() const; // a shown speed is being held (the Wait setting)
+
+    // Records pages
+    RankingModel* Qshow = nullptr;         // ranking shown by DBGrid1
+    RegistrationModel* Qrename = nullptr;  // registration list shown by DBGrid2
+    TCuteButton* CuteButtonCsv = nullptr;  // "CSV出力": writes the ranking to a file
+    // Asks where the ranking goes; an empty answer cancels. Tests put their
+    // own chooser here.
+    std::function<QString(QWidget* parent, const QString& suggested)> chooseCsvPath;
+    void CuteButtonCsvClick();
+    void registrationFocusChanged(QWidget* old, QWidget* now);
+    void commitRegistrationEditor();
 
 public slots:
     // Lifecycle.

@@ -38,10 +38,18 @@ QString PasswordStore::read() const {
     const QFileInfo info(path_);
     if (!info.exists())
         return {};
-    QFile f(path_);
-    if (!info.isFile() || !f.open(QIODevice::ReadOnly))
+    if (!info.isFile())
         throw DbError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
-    const QByteArray data = f.readAll();
+    QFile f(path_);
+    if (!f.open(QIODevice::ReadOnly))
+        throw DbError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+    QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        throw DbError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+    // A value put in by hand with an editor ends in a line break that no
+    // password box can type; it is not part of the password.
+    if (data.endsWith('\n'))
+        data.chop(data.endsWith("\r\n") ? 2 : 1);
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(data);
     if (utf8.hasError() || data.contains('\0'))
@@ -56,11 +64,16 @@ void PasswordStore::write(const QString& password) const {
         ::unlink(tmpName.constData());
         throw DbError(QStringLiteral("'%1' の設定に失敗しました").arg(kValue));
     };
+    // A value that would not read back the same is not stored at all.
+    const QByteArray bytes = password.toUtf8();
+    if (password.contains(QChar(0)) || password.endsWith(QLatin1Char('\n'))
+        || QString::fromUtf8(bytes) != password)
+        fail();
     ::unlink(tmpName.constData());
     const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         fail();
-    const bool ok = writeAll(fd, password.toUtf8()) && ::fsync(fd) == 0;
+    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !ok)
         fail();
     if (::rename(tmpName.constData(), QFile::encodeName(path_).constData()) != 0)

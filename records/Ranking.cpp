@@ -1,0 +1,132 @@
+#include "Ranking.h"
+
+#include "Database.h"
+#include "FloatText.h"
+#include "Names.h"
+
+#include <QSaveFile>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+
+QString engineMessage(const QSqlError& e) {
+    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+}
+
+QString csvField(const QString& v) {
+    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n'))
+        && !v.contains(QLatin1Char('\r')))
+        return v;
+    QString q = v;
+    q.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+} // namespace
+
+RankingModel::RankingModel(QObject* parent) : QSqlQueryModel(parent) {}
+
+QString RankingModel::statement() {
+    return QStringLiteral("select tpid,pname,speed from speed where speed>=0 order by speed desc");
+}
+
+void RankingModel::refresh() {
+    setQuery(statement(), SpeedDb::database());
+    if (lastError().isValid())
+        throw DbError(engineMessage(lastError()));
+    // The table holds one row per car: fetch it all, so the statement ends
+    // and holds no read snapshot open while the page stays shown.
+    while (canFetchMore())
+        fetchMore();
+}
+
+QString RankingModel::tpid(int row) const { return QSqlQueryModel::data(index(row, ColTpid)).toString(); }
+QString RankingModel::name(int row) const { return QSqlQueryModel::data(index(row, ColName)).toString(); }
+
+QString RankingModel::speedText(int row) const {
+    const QVariant v = QSqlQueryModel::data(index(row, ColSpeed));
+    return v.isNull() ? QString() : FloatToStr(v.toDouble());
+}
+
+QVariant RankingModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid())
+        return {};
+    if (role == Qt::TextAlignmentRole) {
+        if (index.column() == ColTpid)
+            return int(Qt::AlignCenter);
+        if (index.column() == ColSpeed)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+    if (index.column() == ColSpeed && (role == Qt::DisplayRole || role == Qt::EditRole))
+        return speedText(index.row());
+    return QSqlQueryModel::data(index, role);
+}
+
+QVariant RankingModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return QSqlQueryModel::headerData(section, orientation, role);
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case ColTpid:
+            return QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
+        case ColName:
+            return QStringLiteral("名前");
+        case ColSpeed:
+            return QStringLiteral("スピード");
+        default:
+            break;
+        }
+    }
+    return QSqlQueryModel::headerData(section, orientation, role);
+}
+
+LookupResult lookup(const QString& tpid) {
+    Query q;
+    q.setSql({QStringLiteral("select * from speed where tpid=?")}, {tpid});
+    q.open();
+    return {q.asText(QStringLiteral("pname")), q.asText(QStringLiteral("speed"))};
+}
+
+void clearRecord(const QString& tpid) {
+    execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
+}
+
+QVector<RankingEntry> rankingEntries() {
+    Query q;
+    q.setSql({RankingModel::statement()});
+    q.open();
+    QVector<RankingEntry> out;
+    double previous = 0;
+    for (bool row = !q.isEmpty(); row; row = q.next()) {
+        RankingEntry e;
+        const double speed = q.asFloat(QStringLiteral("speed"));
+        e.rank = (!out.isEmpty() && speed == previous) ? out.back().rank : int(out.size()) + 1;
+        previous = speed;
+        e.tpid = q.asText(QStringLiteral("tpid"));
+        e.name = q.asText(QStringLiteral("pname"));
+        e.speedText = q.asText(QStringLiteral("speed"));
+        out.push_back(e);
+    }
+    return out;
+}
+
+QByteArray rankingCsv(const QVector<RankingEntry>& entries) {
+    QString text = QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n");
+    for (const RankingEntry& e : entries) {
+        text += QString::number(e.rank) + QLatin1Char(',') + csvField(e.tpid) + QLatin1Char(',')
+                + csvField(e.name) + QLatin1Char(',') + csvField(e.speedText) + QLatin1String("\r\n");
+    }
+    return text.toUtf8();
+}
+
+void exportRankingCsv(const QString& path) {
+    const QByteArray csv = rankingCsv(rankingEntries());
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
+        throw RecordError(QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
+}

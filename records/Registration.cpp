@@ -1,0 +1,163 @@
+#include "Registration.h"
+
+#include "Database.h"
+#include "Names.h"
+
+RegistrationModel::RegistrationModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+QString RegistrationModel::statement() {
+    return QStringLiteral("select tpid,pname,speed from speed order by tpid");
+}
+
+void RegistrationModel::open() {
+    Query q;
+    q.setSql({statement()});
+    q.open();
+    QVector<Row> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname"))});
+    beginResetModel();
+    rows_ = std::move(rows);
+    open_ = true;
+    pendingRow_ = -1;
+    endResetModel();
+}
+
+void RegistrationModel::close() {
+    beginResetModel();
+    rows_.clear();
+    open_ = false;
+    pendingRow_ = -1;
+    endResetModel();
+}
+
+int RegistrationModel::locate(const QString& tpid) const {
+    for (int i = 0; i < rows_.size(); ++i)
+        if (rows_[i].tpid == tpid)
+            return i;
+    return -1;
+}
+
+QString RegistrationModel::tpid(int row) const {
+    return row >= 0 && row < rows_.size() ? rows_[row].tpid : QString();
+}
+
+QString RegistrationModel::name(int row) const {
+    return row >= 0 && row < rows_.size() ? rows_[row].name : QString();
+}
+
+int RegistrationModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int RegistrationModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RegistrationModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_.size())
+        return {};
+    if (role == Qt::TextAlignmentRole)
+        return index.column() == ColTpid ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    const Row& r = rows_[index.row()];
+    return index.column() == ColTpid ? r.tpid : r.name;
+}
+
+QVariant RegistrationModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role == Qt::DisplayRole) {
+        if (section == ColTpid)
+            return QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
+        if (section == ColName)
+            return QStringLiteral("名前");
+    }
+    return {};
+}
+
+Qt::ItemFlags RegistrationModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable;
+}
+
+QString RegistrationModel::idProblem(int row, const QString& id) const {
+    if (id.isEmpty())
+        return QStringLiteral("トランスポンダーIDを空にすることはできません。");
+    // The row's own stored ID is not a clash: the edit may go back to it.
+    const QString own = row == pendingRow_ ? pendingOriginal_.tpid : rows_[row].tpid;
+    if (id == own)
+        return {};
+    Query q;
+    q.setSql({QStringLiteral("select tpid from speed where tpid=?")}, {id});
+    q.open();
+    if (!q.isEmpty())
+        return QStringLiteral("トランスポンダーID「%1」は既に登録されています。").arg(id);
+    return {};
+}
+
+void RegistrationModel::refuse(const QString& message) { emit refused(message); }
+
+bool RegistrationModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::EditRole || index.row() >= rows_.size())
+        return false;
+    const int row = index.row();
+    if (pendingRow_ >= 0 && pendingRow_ != row && !submit())
+        return false;
+    const QString text = value.toString();
+    Row& r = rows_[row];
+    if ((index.column() == ColTpid ? r.tpid : r.name) == text)
+        return true;
+    QString problem;
+    try {
+        problem = index.column() == ColTpid ? idProblem(row, text) : nameProblem(text);
+    } catch (const std::exception& e) {
+        problem = QString::fromUtf8(e.what());
+    }
+    if (!problem.isEmpty()) {
+        refuse(problem);
+        return false;
+    }
+    if (pendingRow_ < 0) {
+        pendingRow_ = row;
+        pendingOriginal_ = r;
+    }
+    (index.column() == ColTpid ? r.tpid : r.name) = text;
+    emit dataChanged(index, index);
+    return true;
+}
+
+bool RegistrationModel::submit() {
+    if (pendingRow_ < 0)
+        return true;
+    const Row now = rows_[pendingRow_];
+    try {
+        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+                {now.tpid, now.name, pendingOriginal_.tpid});
+    } catch (const std::exception& e) {
+        const QString why = QString::fromUtf8(e.what());
+        revert();
+        refuse(QStringLiteral("変更を保存できませんでした: %1").arg(why));
+        return false;
+    }
+    pendingRow_ = -1;
+    return true;
+}
+
+void RegistrationModel::revert() {
+    if (pendingRow_ < 0)
+        return;
+    const int row = pendingRow_;
+    rows_[row] = pendingOriginal_;
+    pendingRow_ = -1;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void renameTransponder(const QString& tpid, const QString& name) {
+    checkName(name);
+    execSql({QStringLiteral("update speed set pname=?"), QStringLiteral("where tpid=?")}, {name, tpid});
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QVector>
+
+// The registration list: every transponder sorted by ID as text, with its
+// ID and driver name, editable in place. An edited row is held until the
+// row is left (submit()) and then written with one statement; Escape
+// (revert()) drops it. Refusals and failed writes are reported through
+// refused() and never leave the grid showing what the table does not hold.
+class RegistrationModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { ColTpid, ColName, ColumnCount };
+
+    explicit RegistrationModel(QObject* parent = nullptr);
+
+    static QString statement();
+
+    // Reads the list anew on connection "DB" (a pending edit is dropped:
+    // submit first). Raises DbError.
+    void open();
+    void close();
+    bool isOpen() const { return open_; }
+
+    // Row of the first transponder whose ID equals tpid exactly, or -1.
+    int locate(const QString& tpid) const;
+    QString tpid(int row) const;
+    QString name(int row) const;
+    bool hasPendingEdit() const { return pendingRow_ >= 0; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+public slots:
+    bool submit() override;
+    void revert() override;
+
+signals:
+    void refused(const QString& message);
+
+private:
+    struct Row {
+        QString tpid;
+        QString name;
+    };
+    QString idProblem(int row, const QString& id) const;
+    void refuse(const QString& message);
+
+    QVector<Row> rows_;
+    bool open_ = false;
+    int pendingRow_ = -1;
+    Row pendingOriginal_;
+};
+
+// Gives the transponder a driver name. The name is checked first
+// (RecordError); an ID without a row changes nothing. Raises DbError.
+void renameTransponder(const QString& tpid, const QString& name);

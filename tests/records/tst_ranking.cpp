@@ -1,0 +1,115 @@
+#include "Database.h"
+#include "Names.h"
+#include "Ranking.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+void addRow(const QString& tpid, const QVariant& speed, const QString& name = QString()) {
+    execSql({QStringLiteral("insert into speed (tpid,speed,sumi,pname) values (?,?,'1',?)")},
+            {tpid, speed, name.isNull() ? QVariant() : QVariant(name)});
+}
+} // namespace
+
+class tst_Ranking : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+
+private slots:
+    void init() {
+        QFile::remove(dir_.filePath(QStringLiteral("t.db")));
+        SpeedDb::open(dir_.filePath(QStringLiteral("t.db")));
+        SpeedDb::checkNameColumn();
+    }
+    void cleanup() { SpeedDb::close(); }
+
+    void listsBestSpeedsFastestFirst() {
+        addRow(QStringLiteral("100"), 14.586, QStringLiteral("山田"));
+        addRow(QStringLiteral("200"), 36.0);
+        addRow(QStringLiteral("300"), QVariant()); // loop 1 only: no speed yet
+        addRow(QStringLiteral("400"), 0.0);        // created by loop 2 or cleared
+        RankingModel m;
+        m.refresh();
+        QCOMPARE(m.rowCount(), 3);
+        QCOMPARE(m.tpid(0), QStringLiteral("200"));
+        QCOMPARE(m.data(m.index(0, RankingModel::ColSpeed)).toString(), QStringLiteral("36"));
+        QCOMPARE(m.data(m.index(1, RankingModel::ColSpeed)).toString(), QStringLiteral("14.586"));
+        QCOMPARE(m.name(1), QStringLiteral("山田"));
+        QCOMPARE(m.data(m.index(2, RankingModel::ColSpeed)).toString(), QStringLiteral("0"));
+        QCOMPARE(m.headerData(0, Qt::Horizontal).toString(), QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"));
+        QCOMPARE(m.headerData(1, Qt::Horizontal).toString(), QStringLiteral("名前"));
+        QCOMPARE(m.headerData(2, Qt::Horizontal).toString(), QStringLiteral("スピード"));
+        QCOMPARE(m.data(m.index(0, RankingModel::ColTpid), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+    }
+
+    void lookupAndClear() {
+        addRow(QStringLiteral("it's"), 21.5, QStringLiteral("O'Neil"));
+        LookupResult r = lookup(QStringLiteral("it's"));
+        QCOMPARE(r.name, QStringLiteral("O'Neil"));
+        QCOMPARE(r.speedText, QStringLiteral("21.5"));
+
+        r = lookup(QStringLiteral("nobody"));
+        QCOMPARE(r.name, QString());
+        QCOMPARE(r.speedText, QString());
+
+        clearRecord(QStringLiteral("it's"));
+        clearRecord(QStringLiteral("nobody")); // no row: changes nothing
+        r = lookup(QStringLiteral("it's"));
+        QCOMPARE(r.speedText, QStringLiteral("0"));
+        QCOMPARE(r.name, QStringLiteral("O'Neil"));
+        RankingModel m;
+        m.refresh();
+        QCOMPARE(m.rowCount(), 1);
+    }
+
+    void failingStatementRaises() {
+        SpeedDb::close();
+        QTest::ignoreMessage(QtWarningMsg, "QSqlQuery::prepare: database not open");
+        QTest::ignoreMessage(QtWarningMsg, "QSqlQuery::exec: database not open");
+        QVERIFY_THROWS_EXCEPTION(DbError, lookup(QStringLiteral("1")));
+        RankingModel m;
+        QVERIFY_THROWS_EXCEPTION(DbError, m.refresh());
+        SpeedDb::open(dir_.filePath(QStringLiteral("t.db")));
+    }
+
+    void equalSpeedsShareARank() {
+        addRow(QStringLiteral("a"), 30.0);
+        addRow(QStringLiteral("b"), 20.0);
+        addRow(QStringLiteral("c"), 20.0);
+        addRow(QStringLiteral("d"), 10.0);
+        QVector<int> ranks;
+        for (const RankingEntry& e : rankingEntries())
+            ranks << e.rank;
+        QCOMPARE(ranks, (QVector<int>{1, 2, 2, 4}));
+    }
+
+    void csvQuotesWhereNeeded() {
+        const QVector<RankingEntry> entries{
+            {1, QStringLiteral("A,1"), QStringLiteral("say \"hi\""), QStringLiteral("36")},
+            {2, QStringLiteral("B"), QStringLiteral("山田\n太郎"), QStringLiteral("14.586")},
+            {3, QStringLiteral("C"), QString(), QStringLiteral("0")},
+        };
+        const QByteArray expected = QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n"
+                                                   "1,\"A,1\",\"say \"\"hi\"\"\",36\r\n"
+                                                   "2,B,\"山田\n太郎\",14.586\r\n"
+                                                   "3,C,,0\r\n")
+                                        .toUtf8();
+        QCOMPARE(rankingCsv(entries), expected);
+    }
+
+    void exportWritesWholeFileOrReports() {
+        addRow(QStringLiteral("7"), 12.25, QStringLiteral("鈴木"));
+        const QString path = dir_.filePath(QStringLiteral("out.csv"));
+        exportRankingCsv(path);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll()),
+                 QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n1,7,鈴木,12.25\r\n"));
+        QVERIFY_THROWS_EXCEPTION(RecordError, exportRankingCsv(dir_.filePath(QStringLiteral("no/dir/x.csv"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Ranking)
+#include "tst_ranking.moc"
