@@ -192,7 +192,12 @@ void TTimer::apply(bool restart) {
         timer_->start(interval_);
 }
 
-void memoAdd(QPlainTextEdit* memo, const QString& line) { memo->appendPlainText(line); }
+void memoAdd(QPlainTextEdit* memo, const QString& line) {
+    memo->appendPlainText(line);
+    // Newest line in view, from its beginning.
+    memo->moveCursor(QTextCursor::End);
+    memo->moveCursor(QTextCursor::StartOfBlock);
+}
 
 void memoDeleteFirst(QPlainTextEdit* memo) {
     QTextDocument* doc = memo->document();

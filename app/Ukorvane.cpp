@@ -279,6 +279,9 @@ void TFkorvane::buildDataCheckPage() {
     Memo2->setGeometry(322, 6, 312, 300);
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->viewport()->installEventFilter(this);
+    // Decoder fields are TAB-separated: narrow tab stops keep a line in view.
+    for (QPlainTextEdit* m : {Memo1, Memo2})
+        m->setTabStopDistance(QFontMetricsF(m->font()).horizontalAdvance(QLatin1Char('0')) * 5);
     CuteButton1 = new TCuteButton(QStringLiteral("Time set"), p);
     CuteButton1->setGeometry(6, 314, 90, 28);
     CuteButton3 = new TCuteButton(QStringLiteral("Pro. change"), p);

@@ -1,0 +1,103 @@
+// Renders every page of the main window, with sample records, into PNG
+// files: the screenshots of the documentation.
+//   korvane-shots OUTDIR
+#include "Framework.h"
+#include "Ukorvane.h"
+
+#include "Database.h"
+#include "PassingStore.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+class SilentDialogs : public Dialogs {
+public:
+    void message(const QString&, const QString&) override {}
+    bool yesNo(const QString&, const QString&) override { return true; }
+    void error(const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
+};
+
+void settle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    KorvaneApplication app(argc, argv);
+    if (argc < 2) {
+        std::fputs("usage: korvane-shots OUTDIR\n", stderr);
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(out);
+    SilentDialogs dialogs;
+    Dialogs::install(&dialogs);
+
+    QTemporaryDir dir;
+    QFile ini(dir.filePath("Korvane.ini"));
+    if (!ini.open(QIODevice::WriteOnly))
+        return 1;
+    ini.write("[SP]\nPort1=0\nPort2=0\nPort3=0\nDist=500\nWait=0\nDecid1=3\nDecid2=4\nTimer2=1\n");
+    ini.close();
+    SpeedDb::open(dir.filePath("Korvane.db"));
+    SpeedDb::checkNameColumn();
+    struct Car {
+        const char* id;
+        const char* name;
+        double t1, t2;
+    } cars[] = {{"204518", "山田 太郎", 100.0, 100.5},  {"311077", "佐藤 花子", 200.0, 200.62},
+                {"120044", "Kenji's Buggy", 300.0, 300.9}, {"587310", "", 400.0, 401.234},
+                {"402211", "鈴木 一郎", 500.0, 500.44}};
+    for (const Car& c : cars) {
+        StorePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
+        StorePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
+        execSql({"update speed set pname=? where tpid=?"}, {QString::fromUtf8(c.name), QString::fromLatin1(c.id)});
+    }
+
+    int status = 0;
+    {
+        TFkorvane w(dir.path());
+        w.show();
+        settle(3000); // every pending passing is measured
+        const auto shoot = [&](QWidget* page, const char* name) {
+            w.setActivePage(page);
+            settle(300);
+            if (!w.grab().save(QDir(out).filePath(QString::fromLatin1(name))))
+                status = 1;
+        };
+        for (const QString& line : {QStringLiteral("@\t1\t0\t204518\t100.000\t0\t"),
+                                    QStringLiteral("@\t1\t0\t311077\t200.000\t0\t")})
+            memoAdd(w.Memo1, line);
+        for (const QString& line : {QStringLiteral("@\t1\t0\t204518\t100.500\t0\t"),
+                                    QStringLiteral("@\t1\t0\t311077\t200.620\t0\t")})
+            memoAdd(w.Memo2, line);
+        shoot(w.TabSheet1, "start.png");
+        shoot(w.TabSheet2, "measurement.png");
+        shoot(w.TabSheet3, "settings.png");
+        shoot(w.TabSheet4, "datacheck.png");
+        w.Edit1->setText(QStringLiteral("204518"));
+        w.Edit1KeyDown();
+        shoot(w.TabSheet5, "ranking.png");
+        shoot(w.TabSheet6, "registration-locked.png");
+        w.Edit4KeyDown(); // the empty password unlocks
+        w.Edit8->setText(QStringLiteral("311077"));
+        w.Edit8KeyDown();
+        shoot(w.TabSheet6, "registration.png");
+        w.close();
+    }
+    SpeedDb::close();
+    return status;
+}
