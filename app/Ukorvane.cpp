@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTableView>
@@ -115,6 +116,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
     Edit10 = new QLineEdit(this);
     Edit10->setObjectName(QStringLiteral("Edit10"));
+    Edit10->setGeometry(0, 356, 640, 22);
     Edit10->hide();
 
     // The page control is laid out with the data check page active; its show
@@ -390,6 +392,8 @@ void TFkorvane::showEvent(QShowEvent* e) {
 
 void TFkorvane::FormShow() {
     resize(640, 378);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
     setActivePage(TabSheet1);
     SpinEdit1->setValue(S.Dist);
     SpinEdit3->setValue(S.Wait);
