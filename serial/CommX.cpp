@@ -39,7 +39,7 @@ constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;     /
 // line counters while no data comes (drivers that count line events only).
 constexpr milliseconds kWorkerLinger{1000};
 constexpr int kCounterPeriodMs = 50;
-// While bytes the handler left unread wait in the queue, a wait for data
+// While bytes a handler left unread wait in the queue, a wait for data
 // would return at once; new arrivals are then found by counting.
 constexpr int kLeftoverPeriodMs = 20;
 
@@ -91,6 +91,7 @@ struct CommSession {
     std::deque<Block> queue;
     bool wakeFlag = false;
 
+    std::atomic<quint64> bytesRead{0}; // by Read, so the receive worker sees progress
     std::atomic<bool> purging{false};
     std::atomic<bool> stopTrans{false};
     std::atomic<bool> stopReceive{false};
@@ -392,10 +393,14 @@ void receiveRun(std::shared_ptr<CommSession> s)
                 break;
         }
         if (mask & TCustomCommX::EV_RXCHAR) {
+            const quint64 readBefore = s->bytesRead.load();
             sendNotice(s, TCustomCommX::WM_COMM_RECEIVE, 0);
             if (s->stopReceive.load())
                 break;
-            leftover = std::max(0, dev.inputQueue());
+            // Bytes still queued after a handler that read are new arrivals
+            // (or more of a burst): report them at once. Only bytes a handler
+            // chose to leave wait for further arrivals.
+            leftover = s->bytesRead.load() != readBefore ? 0 : std::max(0, dev.inputQueue());
         }
     }
     pause(kWorkerLinger);
@@ -727,6 +732,7 @@ int TCustomCommX::Read(char* buffer, int size)
         const IoStatus st = s->device->read(buffer + got, size - got, &n);
         if (st == IoStatus::Ok) {
             got += n;
+            s->bytesRead.fetch_add(quint64(n));
             if (got == size)
                 return got;
             continue;
