@@ -824,10 +824,11 @@ void TCustomCommX::reportErrors()
 
 bool TCustomCommX::event(QEvent* e)
 {
+    // Pairs with the worker's hand-over before anything of the event is read.
+    { std::lock_guard g(g_postLock); }
     const int code = int(e->type()) - int(QEvent::User);
     if (code < WM_COMM_TRANS || code > WM_COMM_ERROR)
         return QObject::event(e);
-    { std::lock_guard g(g_postLock); }
     const auto* notice = dynamic_cast<const CommEvent*>(e);
     if (!notice)
         return QObject::event(e);
