@@ -39,9 +39,8 @@ constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;     /
 // line counters while no data comes (drivers that count line events only).
 constexpr milliseconds kWorkerLinger{1000};
 constexpr int kCounterPeriodMs = 50;
-// While bytes the handler left unread wait in the queue, a wait for data
-// would return at once; new arrivals are then found by counting.
 constexpr int kLeftoverPeriodMs = 20;
+constexpr int kReadAhead = 4096;
 
 [[noreturn]] void raise(const char* message)
 {
@@ -91,6 +90,7 @@ struct CommSession {
     std::deque<Block> queue;
     bool wakeFlag = false;
 
+    std::atomic<quint64> bytesTaken{0}; // from the driver by Read
     std::atomic<bool> purging{false};
     std::atomic<bool> stopTrans{false};
     std::atomic<bool> stopReceive{false};
@@ -354,7 +354,11 @@ void receiveRun(std::shared_ptr<CommSession> s)
 {
     WorkerCount counted;
     SerialDevice& dev = *s->device;
-    int leftover = 0; // bytes still queued after the last receive notice
+    // Bytes that ever reached the input queue = queued + taken by Read. A
+    // wait for data returns at once while bytes a handler left unread are
+    // queued; arrivals are then found by this total instead, checked at a
+    // short period. Negative: nothing left, wait for data.
+    qint64 leftBehind = -1;
     while (!s->stopReceive.load()) {
         if (s->gone.load()) {
             // Reception has ended; only Close wakes this wait.
@@ -362,9 +366,9 @@ void receiveRun(std::shared_ptr<CommSession> s)
             continue;
         }
         int timeout = s->countersSupported ? kCounterPeriodMs : -1;
-        if (leftover > 0)
+        if (leftBehind >= 0)
             timeout = kLeftoverPeriodMs;
-        const WaitStatus w = dev.waitForEvent(leftover == 0, timeout);
+        const WaitStatus w = dev.waitForEvent(leftBehind < 0, timeout);
         if (s->stopReceive.load())
             break;
         if (w == WaitStatus::Gone || w == WaitStatus::Failed) {
@@ -382,10 +386,9 @@ void receiveRun(std::shared_ptr<CommSession> s)
             s->markGone();
             continue;
         }
-        if (leftover == 0 ? queued > 0 : queued > leftover)
+        const qint64 total = queued + qint64(s->bytesTaken.load());
+        if (leftBehind < 0 ? queued > 0 : total > leftBehind)
             mask |= TCustomCommX::EV_RXCHAR;
-        else if (queued < leftover)
-            leftover = queued;
         if (mask & kSignalEvents) {
             sendNotice(s, TCustomCommX::WM_COMM_SIGNAL, mask);
             if (s->stopReceive.load())
@@ -395,7 +398,11 @@ void receiveRun(std::shared_ptr<CommSession> s)
             sendNotice(s, TCustomCommX::WM_COMM_RECEIVE, 0);
             if (s->stopReceive.load())
                 break;
-            leftover = std::max(0, dev.inputQueue());
+            const int after = dev.inputQueue();
+            const qint64 totalAfter = std::max(after, 0) + qint64(s->bytesTaken.load());
+            // Arrivals during the handler are reported at once (the wait for
+            // data returns straight away); bytes it only left wait for more.
+            leftBehind = (after <= 0 || totalAfter > total) ? -1 : totalAfter;
         }
     }
     pause(kWorkerLinger);
@@ -652,6 +659,7 @@ void TCustomCommX::Close()
     s->device->close();
     m_session.reset();
     m_handle = ClosedHandle;
+    dropReadAhead();
     QThread::msleep(100);
 }
 
@@ -723,12 +731,23 @@ int TCustomCommX::Read(char* buffer, int size)
     const auto deadline = Clock::now() + milliseconds(std::max(m_timeOutReceive, 0));
     int got = 0;
     for (;;) {
-        int n = 0;
-        const IoStatus st = s->device->read(buffer + got, size - got, &n);
-        if (st == IoStatus::Ok) {
+        if (m_rxAt < m_rxBuf.size()) {
+            const int n = int(std::min<qsizetype>(size - got, m_rxBuf.size() - m_rxAt));
+            std::memcpy(buffer + got, m_rxBuf.constData() + m_rxAt, size_t(n));
+            m_rxAt += n;
             got += n;
             if (got == size)
                 return got;
+        }
+        // Read ahead: handlers take their bytes one ReadChar at a time, and a
+        // system call per byte would cost more than the rest of the path.
+        m_rxBuf.resize(std::max(size - got, kReadAhead));
+        m_rxAt = 0;
+        int n = 0;
+        const IoStatus st = s->device->read(m_rxBuf.data(), int(m_rxBuf.size()), &n);
+        m_rxBuf.resize(n);
+        if (st == IoStatus::Ok) {
+            s->bytesTaken.fetch_add(quint64(n));
             continue;
         }
         if (st == IoStatus::Gone || st == IoStatus::Failed) {
@@ -761,7 +780,7 @@ int TCustomCommX::ReceiveCount()
 {
     if (!isOpen())
         return 0;
-    return std::max(0, m_session->device->inputQueue());
+    return int(m_rxBuf.size() - m_rxAt) + std::max(0, m_session->device->inputQueue());
 }
 
 void TCustomCommX::PurgeTrans()
@@ -792,8 +811,16 @@ void TCustomCommX::PurgeTrans()
 
 void TCustomCommX::PurgeReceive()
 {
-    if (isOpen())
-        m_session->device->flushInput();
+    if (!isOpen())
+        return;
+    dropReadAhead();
+    m_session->device->flushInput();
+}
+
+void TCustomCommX::dropReadAhead()
+{
+    m_rxBuf.clear();
+    m_rxAt = 0;
 }
 
 void TCustomCommX::SetRTS(bool state)
@@ -818,10 +845,11 @@ void TCustomCommX::reportErrors()
 
 bool TCustomCommX::event(QEvent* e)
 {
+    // Pairs with the worker's hand-over before anything of the event is read.
+    { std::lock_guard g(g_postLock); }
     const int code = int(e->type()) - int(QEvent::User);
     if (code < WM_COMM_TRANS || code > WM_COMM_ERROR)
         return QObject::event(e);
-    { std::lock_guard g(g_postLock); }
     const auto* notice = dynamic_cast<const CommEvent*>(e);
     if (!notice)
         return QObject::event(e);

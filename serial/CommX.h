@@ -126,6 +126,7 @@ private:
     void applyQueueSizes();
     void startWorkers();
     void reportErrors();
+    void dropReadAhead();
 
     DeviceFactory m_factory;
     std::shared_ptr<CommSession> m_session;
@@ -141,6 +142,8 @@ private:
     int m_timeOutReceive = 3000;
     int m_bufLenTrans = 2048;
     int m_bufLenReceive = 2048;
+    QByteArray m_rxBuf; // bytes taken from the driver ahead of Read
+    qsizetype m_rxAt = 0;
     QString m_lastOpenError;
     QString m_devicePath;
 };

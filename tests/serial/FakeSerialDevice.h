@@ -62,7 +62,9 @@ struct FakeLine {
     }
     void inject(const QByteArray& bytes)
     {
-        change([&](FakeLine& l) { l.rx += bytes; });
+        // Deep copies only: Qt's implicit sharing across threads is invisible
+        // to the thread checker.
+        change([&](FakeLine& l) { l.rx.append(bytes.constData(), bytes.size()); });
     }
     void setHold(bool hold)
     {
@@ -71,12 +73,15 @@ struct FakeLine {
     QByteArray takeWritten()
     {
         std::lock_guard g(m);
-        return written;
+        return QByteArray(written.constData(), written.size());
     }
     std::vector<Entry> entries()
     {
         std::lock_guard g(m);
-        return timeline;
+        std::vector<Entry> copy = timeline;
+        for (auto& e : copy)
+            e.data = QByteArray(e.data.constData(), e.data.size());
+        return copy;
     }
     int waits()
     {

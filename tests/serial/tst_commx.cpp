@@ -79,6 +79,7 @@ private slots:
     void lineEventsInOrder();
     void breakRaisesOnlyOnBreak();
     void receiveNoticeWithoutBytesRaisesNothing();
+    void unreadBytesCountAgain();
     void closeDropsQueuedBlocks();
     void throwingHandlerReachesNotify();
     void lostDeviceStopsQuietly();
@@ -460,6 +461,34 @@ void TestCommX::receiveNoticeWithoutBytesRaisesNothing()
     // A later byte is reported normally, so the earlier notice was handled.
     r.line->inject("q");
     QTRY_COMPARE(receives, 1);
+    r.comm->Close();
+}
+
+// Bytes a handler leaves (also those taken ahead from the driver) stay
+// queued and are counted again, with the new ones, at the next notice.
+void TestCommX::unreadBytesCountAgain()
+{
+    Rig r;
+    r.comm->setFlowCtrl(cfcNone);
+    r.comm->Open();
+    QList<int> sizes;
+    QByteArray got;
+    r.comm->OnReceive = [&](TCustomCommX* c, int n) {
+        sizes << n;
+        for (int i = 0; i < 2 && i < n; ++i)
+            got.append(char(c->ReadChar()));
+    };
+    r.line->inject("abcdef");
+    QTRY_COMPARE(sizes.size(), 1);
+    QCOMPARE(r.comm->ReceiveCount(), 4);
+    r.line->inject("g");
+    QTRY_COMPARE(sizes.size(), 2);
+    QCOMPARE(sizes, (QList<int>{6, 5}));
+    QTest::qWait(100); // no further notice without new bytes
+    QCOMPARE(sizes.size(), 2);
+    QCOMPARE(got, QByteArray("abcd"));
+    r.comm->PurgeReceive();
+    QCOMPARE(r.comm->ReceiveCount(), 0);
     r.comm->Close();
 }
 
