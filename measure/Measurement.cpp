@@ -19,9 +19,6 @@ std::optional<PendingPassing> NextPending() {
     try {
         p.time1 = q.asFloat(QStringLiteral("time1"));
         p.time2 = q.asFloat(QStringLiteral("time2"));
-        bool ok = false;
-        p.bestSpeed.toDouble(&ok);
-        p.convertible = ok;
     } catch (const DbError&) {
         p.convertible = false;
     }

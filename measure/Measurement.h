@@ -11,7 +11,7 @@ struct PendingPassing {
     double time1 = 0;
     double time2 = 0;
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
-    bool convertible = true; // false when a stored value is no number
+    bool convertible = true; // false when a passing time is no number
 };
 
 // What one processed passing pair gives.
@@ -24,9 +24,10 @@ struct SpeedResult {
 };
 
 // The pending row (sumi '0', non-empty ID) with the smallest time2, if any.
-// A row whose times or best speed do not read as numbers is returned with
+// A row whose passing times do not read as numbers is returned with
 // convertible false, so that it can be marked processed and never blocks the
-// queue. Raises DbError on a database failure.
+// queue (a best speed that is no number counts as 0 and gets replaced).
+// Raises DbError on a database failure.
 std::optional<PendingPassing> NextPending();
 
 // The speed over a section of dist centimetres, its texts, and whether it

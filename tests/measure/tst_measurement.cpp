@@ -147,6 +147,17 @@ private slots:
         QCOMPARE(row("good").sumi, QStringLiteral("1"));
     }
 
+    void aBestSpeedThatIsNoNumberIsReplaced() {
+        StorePassing(1, "X", "1");
+        StorePassing(2, "X", "1.5");
+        execSql({"update speed set speed=? where tpid=?"}, {"fast", "X"});
+        const auto p = NextPending();
+        const SpeedResult res = EvaluatePassing(*p, 500);
+        QVERIFY(res.measured && res.newBest);
+        MarkProcessed(p->tpid, res);
+        QCOMPARE(row("X").speed, QStringLiteral("36"));
+    }
+
     void idsAndTimesWithQuotesAreStoredAsSent() {
         StorePassing(1, "O'Neil", "1'5");
         StorePassing(1, "O'Neil", "2.5");
