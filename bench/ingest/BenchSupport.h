@@ -53,20 +53,22 @@ inline void prefill(const QString& dbPath, int n) {
     try {
         SpeedDb::open(dbPath);
         SpeedDb::checkNameColumn();
-        QSqlDatabase db = SpeedDb::database();
-        db.transaction();
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("insert into speed (tpid,time1,time2,speed,sumi) values (?,?,?,?,'1')"));
-        for (int i = 0; i < n; ++i) {
-            q.addBindValue(QString::fromLatin1(tpidOf(i)));
-            q.addBindValue(1.0);
-            q.addBindValue(2.0);
-            q.addBindValue(10.0);
-            if (!q.exec())
-                die("pre-fill insert failed");
+        {
+            QSqlDatabase db = SpeedDb::database();
+            db.transaction();
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("insert into speed (tpid,time1,time2,speed,sumi) values (?,?,?,?,'1')"));
+            for (int i = 0; i < n; ++i) {
+                q.addBindValue(QString::fromLatin1(tpidOf(i)));
+                q.addBindValue(1.0);
+                q.addBindValue(2.0);
+                q.addBindValue(10.0);
+                if (!q.exec())
+                    die("pre-fill insert failed");
+            }
+            if (!db.commit())
+                die("pre-fill commit failed");
         }
-        if (!db.commit())
-            die("pre-fill commit failed");
         SpeedDb::close();
     } catch (const DbError& e) {
         die(e.what());
