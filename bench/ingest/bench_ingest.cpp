@@ -1,0 +1,148 @@
+// Ingest: how many passings per second the real program's receive path
+// stores (line cut, lookup, insert or update, durable commit) when both
+// decoder terminals are fed as fast as they carry bytes, and the CPU time
+// the program spends per passing (/proc/<pid>/stat, user + system).
+//
+//   bench_ingest [--rows N] [--passings M] [--rate R]
+// Without --rows it runs on a table of 10 and then of 100000 transponders.
+// Without --rate the lines go as fast as the terminals take them; with it,
+// at R passings per second in all.
+#include "BenchSupport.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cstring>
+#include <poll.h>
+
+using namespace bench;
+
+namespace {
+
+struct Expected {
+    double time1 = 0;
+    double time2 = 0;
+};
+
+void runOnce(int rows, int passings, int rate) {
+    Rig rig(rows, "Dist=500\nWait=0\n");
+
+    // Loop 1 and loop 2 alternately, each pair one car; IDs spread over the
+    // table so that a large table is not walked in order.
+    const int pairs = passings / 2;
+    QByteArray stream1, stream2;
+    QHash<QByteArray, Expected> expected;
+    QByteArray lastTpid;
+    for (int j = 0; j < pairs; ++j) {
+        const QByteArray tpid = tpidOf(int((qint64(j) * 7919) % rows));
+        const QByteArray t1 = QByteArray::number(1000 + j) + ".25";
+        const QByteArray t2 = QByteArray::number(1000 + j) + ".75";
+        stream1 += e2e::passingLine(tpid, t1);
+        stream2 += e2e::passingLine(tpid, t2);
+        expected[tpid] = {t1.toDouble(), t2.toDouble()};
+        lastTpid = tpid;
+    }
+    const Expected last = expected.value(lastTpid);
+    const e2e::DbLook look(rig.run->dbPath());
+    const auto lastStored = [&] {
+        const QList<QVariantList> r = look.rows(QStringLiteral("select time1, time2 from speed where tpid=?"),
+                                                {QString::fromLatin1(lastTpid)});
+        return r.size() == 1 && r[0][0].toDouble() == last.time1 && r[0][1].toDouble() == last.time2;
+    };
+
+    const qint64 cpu0 = rig.run->cpuMicros();
+    const auto t0 = Clock::now();
+    qsizetype off1 = 0, off2 = 0;
+    const qsizetype lineBytes = stream1.size() / pairs; // lines are of equal length
+    while (off1 < stream1.size() || off2 < stream2.size()) {
+        // With a rate, only the lines due by now may go.
+        const qsizetype due = rate > 0 ? qsizetype(secondsSince(t0) * rate / 2) * lineBytes + lineBytes
+                                       : stream1.size();
+        const qsizetype end1 = std::min(due, stream1.size());
+        const qsizetype end2 = std::min(due, stream2.size());
+        pollfd p[2] = {{rig.dec1.fd(), short(off1 < end1 ? POLLOUT : 0), 0},
+                       {rig.dec2.fd(), short(off2 < end2 ? POLLOUT : 0), 0}};
+        const int ready = ::poll(p, 2, off1 < end1 || off2 < end2 ? 3000 : 1);
+        if (ready < 0 && errno != EINTR)
+            die("poll failed");
+        if (ready == 0 && (off1 < end1 || off2 < end2)) {
+            // Both terminals full for 3 s: the program no longer reads them.
+            const QList<QVariantList> m = look.rows(QStringLiteral("select max(time1), max(time2) from speed"));
+            const int stored1 = m.isEmpty() ? 0 : int(m[0][0].toDouble()) - 999;
+            const int stored2 = m.isEmpty() ? 0 : int(m[0][1].toDouble()) - 999;
+            const double at = secondsSince(t0) - 3;
+            std::printf("ingest rows=%d: STALLED after %.3f s with %lld of %lld bytes fed; stored %d loop-1 and %d "
+                        "loop-2 passings of %d each (%.0f passings/s until then); CPU %.1f us/passing\n",
+                        rows, at, (long long)(off1 + off2), (long long)(stream1.size() + stream2.size()),
+                        stored1, stored2, pairs, (stored1 + stored2) / at,
+                        double(rig.run->cpuMicros() - cpu0) / std::max(1, stored1 + stored2));
+            std::fflush(stdout);
+            return;
+        }
+        const auto push = [](e2e::Peer& peer, const QByteArray& s, qsizetype& off, qsizetype end) {
+            const ssize_t n = ::write(peer.fd(), s.constData() + off, size_t(end - off));
+            if (n > 0)
+                off += n;
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                die("write to a decoder terminal failed");
+        };
+        if (p[0].revents & POLLOUT)
+            push(rig.dec1, stream1, off1, end1);
+        if (p[1].revents & POLLOUT)
+            push(rig.dec2, stream2, off2, end2);
+    }
+    const double fed = secondsSince(t0);
+    // Bytes that arrive while the program handles the previous chunk, with
+    // nothing behind them, are not announced again; a status line (no "@",
+    // only shown in the monitor) every 50 ms brings such a tail in.
+    int nudges = 0;
+    const auto t1 = Clock::now();
+    while (!lastStored()) {
+        if (secondsSince(t1) > 600)
+            die("the last passing never reached the table");
+        if (secondsSince(t1) > 0.05 * (nudges + 1)) {
+            rig.dec1.send("#\r\n");
+            rig.dec2.send("#\r\n");
+            ++nudges;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const double wall = secondsSince(t0);
+    const qint64 cpu = rig.run->cpuMicros() - cpu0;
+
+    // Every touched row holds its last passing of each loop.
+    int wrong = 0;
+    QHash<QByteArray, Expected> left = expected;
+    for (const QVariantList& r : look.rows(QStringLiteral("select tpid, time1, time2 from speed"))) {
+        const QByteArray tpid = r[0].toString().toLatin1();
+        const auto it = left.find(tpid);
+        if (it == left.end())
+            continue;
+        if (r[1].toDouble() != it->time1 || r[2].toDouble() != it->time2)
+            ++wrong;
+        left.erase(it);
+    }
+    wrong += int(left.size());
+    const int total = pairs * 2;
+    std::printf("ingest rows=%d passings=%d rate=%s bytes=%lld: fed in %.3f s, stored in %.3f s -> %.0f passings/s; "
+                "CPU %.1f us/passing (%.0f%% of one core); rows wrong or missing: %d; tail nudges: %d\n",
+                rows, total, rate > 0 ? qPrintable(QString::number(rate)) : "max", (long long)(stream1.size() + stream2.size()), fed, wall, total / wall,
+                double(cpu) / total, 100.0 * double(cpu) / 1e6 / wall, wrong, nudges);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int passings = intArg(argc, argv, "--passings", 20000);
+    const int rows = intArg(argc, argv, "--rows", 0);
+    const int rate = intArg(argc, argv, "--rate", 0);
+    if (rows > 0) {
+        runOnce(rows, passings, rate);
+    } else {
+        runOnce(10, passings, rate);
+        runOnce(100000, passings, rate);
+    }
+    return 0;
+}

@@ -1,0 +1,222 @@
+#pragma once
+
+// The real program on a temporary data folder, with pseudo-terminals for the
+// two decoders and the board. Shared by the end-to-end test and the ingest
+// benchmarks, so it uses Qt Core and Sql only (no QtTest).
+#include "Pty.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+#include <QPair>
+#include <QList>
+#include <QThread>
+#include <QVariantList>
+
+#include <atomic>
+#include <cerrno>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace e2e {
+
+inline QByteArray passingLine(const QByteArray& tpid, const QByteArray& time) {
+    return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
+}
+
+// The far end of one serial device.
+class Peer {
+public:
+    Peer() { ok_ = pty_.open(&why_); }
+    bool ok() const { return ok_; }
+    const QString& why() const { return why_; }
+    QString path() const { return pty_.slavePath(); }
+    int fd() const { return pty_.masterFd(); }
+
+    // Writes everything, waiting (poll) while the terminal's queue is full.
+    // Returns false when the terminal fails or stays full for timeoutMs.
+    bool send(const QByteArray& bytes, int timeoutMs = 5000) {
+        QByteArray rest = bytes;
+        QElapsedTimer t;
+        t.start();
+        while (!rest.isEmpty()) {
+            qsizetype written = 0;
+            const Pty::Io io = pty_.write(rest, written);
+            rest.remove(0, written);
+            if (io == Pty::Io::Failed)
+                return false;
+            if (rest.isEmpty())
+                break;
+            const qint64 left = timeoutMs - t.elapsed();
+            if (left <= 0)
+                return false;
+            pollfd p{pty_.masterFd(), POLLOUT, 0};
+            ::poll(&p, 1, int(qMin<qint64>(left, 100)));
+        }
+        return true;
+    }
+    // Everything received so far (kept until clear()).
+    const QByteArray& received() {
+        QByteArray more;
+        while (pty_.read(more) == Pty::Io::Done && !more.isEmpty()) {
+            got_ += more;
+            more.clear();
+        }
+        return got_;
+    }
+    void clear() {
+        received();
+        got_.clear();
+    }
+    // Waits up to timeoutMs for bytes; true when some arrived.
+    bool waitReadable(int timeoutMs) {
+        pollfd p{pty_.masterFd(), POLLIN, 0};
+        return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
+    }
+    // The line settings the program gave the device (the master reports the
+    // slave's settings).
+    bool lineSettings(termios* t) const { return tcgetattr(pty_.masterFd(), t) == 0; }
+
+private:
+    Pty pty_;
+    bool ok_ = false;
+    QString why_;
+    QByteArray got_;
+};
+
+// Reads the speed table of a running (or dead) program through a connection
+// of its own, opened for one look and closed again, so that it never holds
+// a read snapshot that would stall the program's checkpoints.
+class DbLook {
+public:
+    explicit DbLook(QString path, bool readOnly = true) : path_(std::move(path)), readOnly_(readOnly) {}
+
+    // Rows of a query; an empty list when the file cannot be read just now.
+    QList<QVariantList> rows(const QString& sql, const QVariantList& values = {}) const {
+        static std::atomic<int> serial{0};
+        const QString name = QStringLiteral("look%1").arg(serial++);
+        QList<QVariantList> out;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path_);
+            if (readOnly_)
+                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+            if (QFile::exists(path_) && db.open()) {
+                QSqlQuery q(db);
+                q.prepare(sql);
+                for (const QVariant& v : values)
+                    q.addBindValue(v);
+                if (q.exec()) {
+                    while (q.next()) {
+                        QVariantList row;
+                        for (int i = 0; i < q.record().count(); ++i)
+                            row << q.value(i);
+                        out << row;
+                    }
+                }
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return out;
+    }
+    // The first column of the first row, or an invalid value.
+    QVariant value(const QString& sql, const QVariantList& values = {}) const {
+        const QList<QVariantList> r = rows(sql, values);
+        return r.isEmpty() || r.first().isEmpty() ? QVariant() : r.first().first();
+    }
+
+private:
+    QString path_;
+    bool readOnly_;
+};
+
+// One run of the program.
+class KorvaneRun {
+public:
+    KorvaneRun(QString binary, QString dataDir) : binary_(std::move(binary)), dir_(std::move(dataDir)) {}
+    ~KorvaneRun() {
+        if (proc_.state() != QProcess::NotRunning) {
+            proc_.kill();
+            proc_.waitForFinished(5000);
+        }
+    }
+
+    QString iniPath() const { return dir_ + QStringLiteral("/Korvane.ini"); }
+    QString dbPath() const { return dir_ + QStringLiteral("/Korvane.db"); }
+
+    // Section "SP" as given, and "Devices" mapping COMn to each path.
+    bool writeIni(const QByteArray& sp, const QList<QPair<int, QString>>& devices) const {
+        QFile f(iniPath());
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        QByteArray text = "[SP]\n" + sp + "\n[Devices]\n";
+        for (const auto& d : devices)
+            text += "COM" + QByteArray::number(d.first) + '=' + d.second.toUtf8() + '\n';
+        return f.write(text) == text.size();
+    }
+
+    void start() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        proc_.setProcessEnvironment(env);
+        proc_.setProgram(binary_);
+        proc_.setArguments({QStringLiteral("--data-dir"), dir_});
+        proc_.start();
+    }
+    bool waitStarted() { return proc_.waitForStarted(10000); }
+    bool running() const { return proc_.state() == QProcess::Running; }
+    qint64 pid() const { return proc_.processId(); }
+    QProcess& process() { return proc_; }
+
+    // Standard error so far (kept).
+    const QByteArray& errors() {
+        err_ += proc_.readAllStandardError();
+        return err_;
+    }
+
+    void terminate() { proc_.terminate(); } // SIGTERM
+    void kill() { proc_.kill(); }           // SIGKILL
+    bool waitFinished(int ms) { return proc_.waitForFinished(ms); }
+
+    // CPU time (user + system) of the process so far, in microseconds.
+    qint64 cpuMicros() const { return processCpuMicros(pid()); }
+
+    static qint64 processCpuMicros(qint64 pid) {
+        QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!f.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray s = f.readAll();
+        // Fields after the command name, which is in parentheses and may hold spaces.
+        const QList<QByteArray> rest = s.mid(s.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() < 13)
+            return -1;
+        const qint64 ticks = rest.at(11).toLongLong() + rest.at(12).toLongLong(); // utime, stime
+        return ticks * 1000000 / sysconf(_SC_CLK_TCK);
+    }
+
+private:
+    QString binary_;
+    QString dir_;
+    QProcess proc_;
+    QByteArray err_;
+};
+
+// The board's final opening at start-up (at the saved rate, with RTS/CTS)
+// is the program's last start-up step before it takes decoder input and
+// starts measuring; what arrives from then on is read.
+inline bool boardOpenedAt(const Peer& board, speed_t speed) {
+    termios t{};
+    return board.lineSettings(&t) && cfgetospeed(&t) == speed && (t.c_cflag & CRTSCTS);
+}
+
+} // namespace e2e

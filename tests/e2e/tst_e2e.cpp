@@ -1,0 +1,165 @@
+// The road of a passing through the real program: the korvane binary on a
+// temporary data folder, pseudo-terminals as the two decoders and the board,
+// the speed table read from its file as another program would.
+#include "KorvaneRun.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+namespace {
+
+const int kStartMs = 15000;
+
+QByteArray protocolCommand(int id) { return "\x01?," + QByteArray::number(id) + ",0,37,0,7360452,\r\n"; }
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Peer> dec1, dec2, board;
+    std::unique_ptr<KorvaneRun> run;
+
+    // COM1 loop 1, COM4 loop 2, COM5 board, COM2 a device that does not exist.
+    void start(const QByteArray& sp) {
+        QVERIFY(run->writeIni(sp, {{1, dec1->path()},
+                                   {4, dec2->path()},
+                                   {5, board->path()},
+                                   {2, dir->filePath(QStringLiteral("missing-device"))}}));
+        run->start();
+        QVERIFY2(run->waitStarted(), qPrintable(run->process().errorString()));
+    }
+    // All ports are open, decoder input is taken and measuring runs.
+    void waitReady() {
+        QTRY_VERIFY2_WITH_TIMEOUT(boardOpenedAt(*board, B2400), run->errors().constData(), kStartMs);
+    }
+    QVariantList row(const QByteArray& tpid) const {
+        const QList<QVariantList> r = DbLook(run->dbPath()).rows(
+            QStringLiteral("select tpid, time1, time2, speed, sumi from speed where tpid=?"),
+            {QString::fromLatin1(tpid)});
+        return r.size() == 1 ? r.first() : QVariantList();
+    }
+    QVariant column(const QByteArray& tpid, int i) const {
+        const QVariantList r = row(tpid);
+        return r.isEmpty() ? QVariant() : r.at(i);
+    }
+    bool processed(const QByteArray& tpid, double time2) const {
+        const QVariantList r = row(tpid);
+        return !r.isEmpty() && r.at(2).toDouble() == time2 && r.at(4).toString() == QLatin1String("1");
+    }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        dec1 = std::make_unique<Peer>();
+        dec2 = std::make_unique<Peer>();
+        board = std::make_unique<Peer>();
+        QVERIFY2(dec1->ok() && dec2->ok() && board->ok(), qPrintable(dec1->why() + board->why()));
+        run = std::make_unique<KorvaneRun>(QStringLiteral(KORVANE_BIN), dir->path());
+    }
+    void cleanup() {
+        if (run->running()) {
+            run->terminate();
+            if (!run->waitFinished(10000))
+                run->kill();
+        }
+        run.reset();
+        board.reset();
+        dec2.reset();
+        dec1.reset();
+        dir.reset();
+    }
+
+    void passingsGiveRowsBoardLinesAndTheBestSpeed() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nDecid1=0\nDecid2=12\nTimer2=1");
+        waitReady();
+        // The protocol command goes only to the decoder that has an ID.
+        QTRY_COMPARE(dec2->received(), protocolCommand(12));
+        QCOMPARE(dec1->received(), QByteArray());
+
+        // Two new cars on loop 1 in one chunk: rows with time1 only. Their
+        // rows are pending at once, and are marked processed without a speed.
+        QVERIFY(dec1->send(passingLine("1234", "100.000") + passingLine("55", "100.100")));
+        QTRY_VERIFY(processed("1234", 0) && processed("55", 0));
+        QCOMPARE(column("1234", 1).toDouble(), 100.0);
+        QVERIFY(column("1234", 2).isNull());
+        QCOMPARE(board->received(), QByteArray());
+
+        QVERIFY(dec2->send(passingLine("1234", "101.234") + passingLine("55", "101.100")));
+        const QByteArray line1234("         1 45 86       .\r"); // 14.586 km/h
+        const QByteArray line55("         1 80 00       .\r");   // 18 km/h
+        QTRY_COMPARE(board->received().size(), line1234.size() + line55.size());
+        QVERIFY2(board->received().contains(line1234) && board->received().contains(line55),
+                 board->received().constData());
+        QTRY_VERIFY(processed("1234", 101.234) && processed("55", 101.1));
+        QCOMPARE(column("1234", 1).toDouble(), 100.0);
+        QCOMPARE(column("1234", 3).toDouble(), 14.586);
+        QCOMPARE(column("55", 3).toDouble(), 18.0);
+
+        // A faster run replaces the best speed.
+        board->clear();
+        QVERIFY(dec1->send(passingLine("1234", "200.000")));
+        QTRY_COMPARE(column("1234", 1).toDouble(), 200.0);
+        QVERIFY(dec2->send(passingLine("1234", "200.500")));
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r")); // 36 km/h
+        QTRY_VERIFY(processed("1234", 200.5));
+        QCOMPARE(column("1234", 3).toDouble(), 36.0);
+
+        // A slower one is shown but does not.
+        board->clear();
+        QVERIFY(dec1->send(passingLine("1234", "300.000")));
+        QTRY_COMPARE(column("1234", 1).toDouble(), 300.0);
+        QVERIFY(dec2->send(passingLine("1234", "302.000")));
+        QTRY_COMPARE(board->received(), QByteArray("           90 00       .\r")); // 9 km/h
+        QTRY_VERIFY(processed("1234", 302.0));
+        QCOMPARE(column("1234", 3).toDouble(), 36.0);
+        QCOMPARE(DbLook(run->dbPath()).value(QStringLiteral("select count(*) from speed")).toInt(), 2);
+
+        run->terminate();
+        QVERIFY(run->waitFinished(10000));
+        QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run->process().exitCode(), 0);
+    }
+
+    void aPortThatCannotBeOpenedIsSavedAsNone() {
+        start("Port1=2\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
+        const QByteArray message = QStringLiteral("korvane: message: 取り込みポート１は開けませんでした。").toUtf8();
+        QTRY_VERIFY2_WITH_TIMEOUT(run->errors().contains(message), run->errors().constData(), kStartMs);
+        // The box is modal and nobody can click it: the termination closes
+        // it, then the window, which saves the settings.
+        run->terminate();
+        QVERIFY(run->waitFinished(10000));
+        QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
+        QSettings ini(run->iniPath(), QSettings::IniFormat);
+        QCOMPARE(ini.value(QStringLiteral("SP/Port1")).toString(), QStringLiteral("0"));
+        QCOMPARE(ini.value(QStringLiteral("SP/Port2")).toString(), QStringLiteral("4"));
+        QCOMPARE(ini.value(QStringLiteral("SP/Port3")).toString(), QStringLiteral("5"));
+    }
+
+    void aStoredPassingSurvivesAKilledProcess() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
+        waitReady();
+        QVERIFY(dec1->send(passingLine("777", "55.5")));
+        QTRY_COMPARE(column("777", 1).toDouble(), 55.5);
+        run->kill();
+        QVERIFY(run->waitFinished(10000));
+        QCOMPARE(run->process().exitStatus(), QProcess::CrashExit);
+        // Opened as the next start of the program would: read-write, so the
+        // write-ahead log is recovered into the table.
+        const QList<QVariantList> rows = DbLook(run->dbPath(), false).rows(
+            QStringLiteral("select tpid, time1 from speed"));
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows.first().at(0).toString(), QStringLiteral("777"));
+        QCOMPARE(rows.first().at(1).toDouble(), 55.5);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"
