@@ -40,6 +40,7 @@ constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;     /
 constexpr milliseconds kWorkerLinger{1000};
 constexpr int kCounterPeriodMs = 50;
 constexpr int kLeftoverPeriodMs = 20;
+constexpr std::chrono::milliseconds kRenoticeAfter{500};
 constexpr int kReadAhead = 4096;
 
 [[noreturn]] void raise(const char* message)
@@ -90,7 +91,11 @@ struct CommSession {
     std::deque<Block> queue;
     bool wakeFlag = false;
 
-    std::atomic<quint64> bytesTaken{0}; // from the driver by Read
+    std::atomic<quint64> bytesTaken{0};     // from the driver by Read
+    std::atomic<quint64> bytesDelivered{0}; // handed to callers of Read (or dropped)
+    // Bytes Read took from the driver ahead of its callers: waiting for the
+    // handler like those still in the driver's queue.
+    qint64 readAhead() const { return qint64(bytesTaken.load()) - qint64(bytesDelivered.load()); }
     std::atomic<bool> purging{false};
     std::atomic<bool> stopTrans{false};
     std::atomic<bool> stopReceive{false};
@@ -359,6 +364,8 @@ void receiveRun(std::shared_ptr<CommSession> s)
     // queued; arrivals are then found by this total instead, checked at a
     // short period. Negative: nothing left, wait for data.
     qint64 leftBehind = -1;
+    bool renoticeNow = false;
+    auto lastNotice = std::chrono::steady_clock::now();
     while (!s->stopReceive.load()) {
         if (s->gone.load()) {
             // Reception has ended; only Close wakes this wait.
@@ -368,6 +375,9 @@ void receiveRun(std::shared_ptr<CommSession> s)
         int timeout = s->countersSupported ? kCounterPeriodMs : -1;
         if (leftBehind >= 0)
             timeout = kLeftoverPeriodMs;
+        if (renoticeNow)
+            timeout = 0;
+        renoticeNow = false;
         const WaitStatus w = dev.waitForEvent(leftBehind < 0, timeout);
         if (s->stopReceive.load())
             break;
@@ -381,13 +391,18 @@ void receiveRun(std::shared_ptr<CommSession> s)
                 break;
         }
         int mask = s->takeLineChanges();
-        const int queued = dev.inputQueue();
-        if (queued < 0) {
+        const int inDriver = dev.inputQueue();
+        if (inDriver < 0) {
             s->markGone();
             continue;
         }
-        const qint64 total = queued + qint64(s->bytesTaken.load());
-        if (leftBehind < 0 ? queued > 0 : total > leftBehind)
+        const qint64 queued = inDriver + s->readAhead();
+        const qint64 total = inDriver + qint64(s->bytesTaken.load());
+        // Waiting bytes are announced when new ones arrived, and again after
+        // a while even without arrivals, so that a full queue whose handler
+        // once left it unread cannot stall the port for good.
+        const bool stale = leftBehind >= 0 && std::chrono::steady_clock::now() - lastNotice >= kRenoticeAfter;
+        if (queued > 0 && (leftBehind < 0 || total > leftBehind || stale))
             mask |= TCustomCommX::EV_RXCHAR;
         if (mask & kSignalEvents) {
             sendNotice(s, TCustomCommX::WM_COMM_SIGNAL, mask);
@@ -396,13 +411,22 @@ void receiveRun(std::shared_ptr<CommSession> s)
         }
         if (mask & TCustomCommX::EV_RXCHAR) {
             sendNotice(s, TCustomCommX::WM_COMM_RECEIVE, 0);
+            lastNotice = std::chrono::steady_clock::now();
             if (s->stopReceive.load())
                 break;
             const int after = dev.inputQueue();
+            const qint64 waiting = std::max(after, 0) + s->readAhead();
             const qint64 totalAfter = std::max(after, 0) + qint64(s->bytesTaken.load());
-            // Arrivals during the handler are reported at once (the wait for
-            // data returns straight away); bytes it only left wait for more.
-            leftBehind = (after <= 0 || totalAfter > total) ? -1 : totalAfter;
+            if (waiting <= 0) {
+                leftBehind = -1; // all read: wait for data
+            } else if (totalAfter > total) {
+                // Bytes that came in while the handler read (in the driver or
+                // already read ahead) are announced at once.
+                leftBehind = -1;
+                renoticeNow = true;
+            } else {
+                leftBehind = totalAfter; // left unread: wait for more
+            }
         }
     }
     pause(kWorkerLinger);
@@ -736,6 +760,7 @@ int TCustomCommX::Read(char* buffer, int size)
             std::memcpy(buffer + got, m_rxBuf.constData() + m_rxAt, size_t(n));
             m_rxAt += n;
             got += n;
+            s->bytesDelivered.fetch_add(quint64(n));
             if (got == size)
                 return got;
         }
@@ -819,6 +844,8 @@ void TCustomCommX::PurgeReceive()
 
 void TCustomCommX::dropReadAhead()
 {
+    if (m_session && m_rxAt < m_rxBuf.size())
+        m_session->bytesDelivered.fetch_add(quint64(m_rxBuf.size() - m_rxAt));
     m_rxBuf.clear();
     m_rxAt = 0;
 }

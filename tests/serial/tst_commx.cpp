@@ -80,6 +80,8 @@ private slots:
     void breakRaisesOnlyOnBreak();
     void receiveNoticeWithoutBytesRaisesNothing();
     void unreadBytesCountAgain();
+    void bytesTakenAheadDuringAHandlerAreAnnounced();
+    void aFullQueueLeftUnreadIsAnnouncedAgain();
     void closeDropsQueuedBlocks();
     void throwingHandlerReachesNotify();
     void lostDeviceStopsQuietly();
@@ -489,6 +491,49 @@ void TestCommX::unreadBytesCountAgain()
     QCOMPARE(got, QByteArray("abcd"));
     r.comm->PurgeReceive();
     QCOMPARE(r.comm->ReceiveCount(), 0);
+    r.comm->Close();
+}
+
+// Bytes that arrive while a handler reads may be taken from the driver ahead
+// of the handler; with nothing behind them they are still announced.
+void TestCommX::bytesTakenAheadDuringAHandlerAreAnnounced()
+{
+    Rig r;
+    r.comm->setFlowCtrl(cfcNone);
+    r.comm->Open();
+    QList<int> sizes;
+    QByteArray got;
+    r.comm->OnReceive = [&](TCustomCommX* c, int n) {
+        sizes << n;
+        if (sizes.size() == 1)
+            r.line->inject("XYZ"); // arrives before the handler's first read
+        for (int i = 0; i < n; ++i)
+            got.append(char(c->ReadChar()));
+    };
+    r.line->inject("abc");
+    QTRY_COMPARE(got, QByteArray("abcXYZ"));
+    QCOMPARE(sizes.size(), 2);
+    r.comm->Close();
+}
+
+// A handler that leaves a full queue unread (nothing more can arrive) gets
+// the bytes announced again after a while: the port never stalls for good.
+void TestCommX::aFullQueueLeftUnreadIsAnnouncedAgain()
+{
+    Rig r;
+    r.comm->setFlowCtrl(cfcNone);
+    r.comm->Open();
+    int notices = 0;
+    QByteArray got;
+    r.comm->OnReceive = [&](TCustomCommX* c, int n) {
+        if (++notices == 1)
+            return; // as a handler whose guard is down
+        for (int i = 0; i < n; ++i)
+            got.append(char(c->ReadChar()));
+    };
+    r.line->inject("full");
+    QTRY_COMPARE_WITH_TIMEOUT(got, QByteArray("full"), 3000);
+    QCOMPARE(notices, 2);
     r.comm->Close();
 }
 
