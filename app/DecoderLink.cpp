@@ -214,19 +214,32 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
 
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
     const QString suffix = QStringLiteral("/%1").arg(loop);
+    // The lines and notes of one notification are shown together (one
+    // layout of each memo, not one per line), also when the run ends in an
+    // error; the monitor keeps its latest lines.
+    QStringList shown;
+    QStringList notes;
+    const auto show = qScopeGuard([&] {
+        if (!shown.isEmpty()) {
+            memoAdd(monitor, shown.join(QLatin1Char('\n')));
+            while (memoCount(monitor) > kMonitorLines)
+                memoDeleteFirst(monitor);
+        }
+        if (!notes.isEmpty()) {
+            memoAdd(Memo3, notes.join(QLatin1Char('\n')));
+            while (memoCount(Memo3) > kEventLogLines)
+                memoDeleteFirst(Memo3);
+        }
+    });
     // The passings of one notification reach the disk in one commit.
     Batch batch;
     QByteArray line;
-    bool more = buffer.cutLine(line);
-    while (more) {
-        memoAdd(monitor, fromDecoder(line));
+    while (buffer.cutLine(line)) {
+        shown << fromDecoder(line);
         if (const auto passing = ParsePassing(line)) {
             StorePassing(loop, fromDecoder(passing->tpid), fromDecoder(passing->time));
-            note(suffix);
+            notes << LongTimeText(QTime::currentTime()) + suffix;
         }
-        more = buffer.cutLine(line);
-        if (memoCount(monitor) > kMonitorLines)
-            memoDeleteFirst(monitor);
     }
     batch.commit();
 }

@@ -201,6 +201,7 @@ void TFkorvane::buildMeasurementPage() {
     Memo3 = new QPlainTextEdit(p);
     Memo3->setObjectName(QStringLiteral("Memo3"));
     Memo3->setPlainText(QStringLiteral("Memo3"));
+    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo3->setGeometry(520, 260, 110, 60);
     Memo3->hide();
 
@@ -281,6 +282,10 @@ void TFkorvane::buildDataCheckPage() {
     Memo2->setGeometry(322, 6, 312, 300);
     Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo2->viewport()->installEventFilter(this);
+    // The logs only grow at their end: no undo history to keep (it would grow
+    // with every line for the life of the program).
+    for (QPlainTextEdit* m : {Memo1, Memo2, Memo3})
+        m->setUndoRedoEnabled(false);
     // Decoder fields are TAB-separated: narrow tab stops keep a line in view.
     for (QPlainTextEdit* m : {Memo1, Memo2})
         m->setTabStopDistance(QFontMetricsF(m->font()).horizontalAdvance(QLatin1Char('0')) * 5);
