@@ -27,12 +27,14 @@ QByteArray passing(const QByteArray& tpid, const QByteArray& time) {
     return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
 }
 
-QString speedOf(const QString& tpid) {
+QString columnOf(const QString& tpid, const QString& column) {
     Query q;
     q.setSql({"select * from speed where tpid=?"}, {tpid});
     q.open();
-    return q.isEmpty() ? QStringLiteral("<none>") : q.asText("speed");
+    return q.isEmpty() ? QStringLiteral("<none>") : q.asText(column);
 }
+
+QString speedOf(const QString& tpid) { return columnOf(tpid, QStringLiteral("speed")); }
 
 } // namespace
 
@@ -179,7 +181,8 @@ private slots:
         // speed stays.
         dec1->send(passing("B", "20"));
         dec2->send(passing("B", "21"));
-        QTRY_COMPARE(speedOf("B"), QStringLiteral("0"));
+        QTRY_COMPARE(columnOf("B", "time1"), QStringLiteral("20"));
+        QTRY_COMPARE(columnOf("B", "time2"), QStringLiteral("21"));
         QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
         // The hidden button switches measuring back on at once.
         w->Button2Click();
