@@ -24,8 +24,9 @@ constexpr qsizetype kOutgoingLimit = 4096;
 Simulator::Simulator(SimOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)), cars_(options_.seed) {
     // Each decoder starts a little off the PC clock, as real ones drift.
-    clocks_[0] = DecoderClock(cars_.uniform(-0.25, 0.25));
-    clocks_[1] = DecoderClock(cars_.uniform(-0.25, 0.25));
+    const double drift = qMax(0.0, options_.clockDrift);
+    clocks_[0] = DecoderClock(cars_.uniform(-drift, drift));
+    clocks_[1] = DecoderClock(cars_.uniform(-drift, drift));
 }
 
 Simulator::~Simulator() = default;

@@ -15,6 +15,7 @@ struct SimOptions {
     double carsPerMinute = 12;
     int dist = 0; // 0: Dist from the settings file
     quint32 seed = 0;
+    double clockDrift = 0.25; // largest start offset of a decoder clock, seconds
 };
 
 // Two decoders and a board on pseudo-terminals, with cars crossing the loops.

@@ -26,7 +26,7 @@ void onSignal(int signo) {
 int usage() {
     std::fprintf(stderr,
                  "usage: korvane-sim --data-dir DIR [--cars-per-minute N] [--dist CM] [--seed N]\n"
-                 "                   [--run PROGRAM [ARGS...]]\n");
+                 "                   [--clock-drift SECONDS] [--run PROGRAM [ARGS...]]\n");
     return 2;
 }
 } // namespace
@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
             options.dist = v.toInt(&ok);
         else if (a == QLatin1String("--seed"))
             options.seed = v.toUInt(&ok);
+        else if (a == QLatin1String("--clock-drift"))
+            options.clockDrift = v.toDouble(&ok);
         else
             return usage();
         if (!ok)
