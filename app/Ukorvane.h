@@ -251,7 +251,7 @@ private:
     void buildRegistrationPage();
     void wireHandlers();
     void onPageChanged(int index);
-    void startDecoderInput(); // opens the locate and pending queries, sets the receive guards
+    void startDecoderInput(); // lets decoder input be processed (both receive guards up)
     void stopDecoderInput();
     void buildPorts();
     void selectDecoderPort(int loop);
