@@ -8,7 +8,6 @@
 #include "BoardLines.h"
 #include "CommX.h"
 #include "DecoderCommand.h"
-#include "DecoderText.h"
 #include "Measurement.h"
 #include "PassingStore.h"
 #include "ReceiveBuffer.h"
@@ -25,7 +24,6 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QSlider>
-#include <QStringDecoder>
 #include <QTime>
 #include <QTimer>
 
@@ -43,13 +41,6 @@ const int kMonitorLines = 18;
 const int kEventLogLines = 10000;
 // After a failed measurement run the next one waits a little longer.
 const int kRetryAfterFaultMs = 2000;
-
-QString fromDecoder(const QByteArray& bytes) {
-    QStringDecoder sjis("Shift_JIS");
-    if (!sjis.isValid())
-        return QString::fromLatin1(bytes);
-    return sjis.decode(bytes);
-}
 
 QString openFailureDetail(const TCustomCommX* comm, const std::exception& e) {
     QString reason = comm->lastOpenError();
@@ -213,35 +204,23 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
         note(QStringLiteral("/%1 受信データ %2 バイトを破棄しました（改行なし）").arg(loop).arg(dropped));
 
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
-    const QString suffix = QStringLiteral("/%1").arg(loop);
     // The lines and notes of one notification are shown together (one
     // layout of each memo, not one per line), also when the run ends in an
     // error; the monitor keeps its latest lines.
-    QStringList shown;
-    QStringList notes;
+    ReceivedLines got;
     const auto show = qScopeGuard([&] {
-        if (!shown.isEmpty()) {
-            memoAdd(monitor, shown.join(QLatin1Char('\n')));
+        if (!got.lines.isEmpty()) {
+            memoAdd(monitor, got.lines.join(QLatin1Char('\n')));
             while (memoCount(monitor) > kMonitorLines)
                 memoDeleteFirst(monitor);
         }
-        if (!notes.isEmpty()) {
-            memoAdd(Memo3, notes.join(QLatin1Char('\n')));
+        if (!got.notes.isEmpty()) {
+            memoAdd(Memo3, got.notes.join(QLatin1Char('\n')));
             while (memoCount(Memo3) > kEventLogLines)
                 memoDeleteFirst(Memo3);
         }
     });
-    // The passings of one notification reach the disk in one commit.
-    Batch batch;
-    QByteArray line;
-    while (buffer.cutLine(line)) {
-        shown << fromDecoder(line);
-        if (const auto passing = ParsePassing(line)) {
-            StorePassing(loop, fromDecoder(passing->tpid), fromDecoder(passing->time));
-            notes << LongTimeText(QTime::currentTime()) + suffix;
-        }
-    }
-    batch.commit();
+    TakeLines(buffer, loop, got);
 }
 
 // --- speed computation and publication -----------------------------------------

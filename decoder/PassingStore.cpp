@@ -1,6 +1,13 @@
 #include "PassingStore.h"
 
+#include "DecoderCommand.h"
+#include "DecoderText.h"
+#include "ReceiveBuffer.h"
+
 #include "Database.h"
+
+#include <QStringDecoder>
+#include <QTime>
 
 namespace {
 
@@ -31,4 +38,25 @@ void StorePassing(int loop, const QString& tpid, const QString& time) {
                      QStringLiteral("?,?,'0','0')")},
                     {tpid, time});
     }
+}
+
+QString FromDecoderText(const QByteArray& bytes) {
+    QStringDecoder sjis("Shift_JIS");
+    if (!sjis.isValid())
+        return QString::fromLatin1(bytes);
+    return sjis.decode(bytes);
+}
+
+void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
+    const QString suffix = QStringLiteral("/%1").arg(loop);
+    Batch batch;
+    QByteArray line;
+    while (buffer.cutLine(line)) {
+        out.lines << FromDecoderText(line);
+        if (const auto passing = ParsePassing(line)) {
+            StorePassing(loop, FromDecoderText(passing->tpid), FromDecoderText(passing->time));
+            out.notes << LongTimeText(QTime::currentTime()) + suffix;
+        }
+    }
+    batch.commit();
 }
