@@ -72,11 +72,6 @@ QString IniFile::value(const QString& section, const QString& key) const {
     return line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
 }
 
-bool IniFile::contains(const QString& section, const QString& key) const {
-    const int s = findSection(section);
-    return s >= 0 && findKey(s, key) >= 0;
-}
-
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
     int s = findSection(section);
     if (s < 0) {

@@ -17,7 +17,6 @@ public:
 
     // The key's value, trimmed; empty when the section or key is missing.
     QString value(const QString& section, const QString& key) const;
-    bool contains(const QString& section, const QString& key) const;
 
     // Sets the key, adding the section and key at their ends when missing.
     void setValue(const QString& section, const QString& key, const QString& value);
@@ -25,8 +24,6 @@ public:
     // Writes the whole file atomically (a crash never leaves half a file).
     // Returns false when it cannot be written.
     bool save() const;
-
-    QStringList lines() const { return lines_; }
 
 private:
     int findSection(const QString& section) const;  // index of the [section] line or -1

@@ -123,8 +123,6 @@ void Query::setSql(const QStringList& lines, const QVariantList& values) {
     values_ = values;
 }
 
-QString Query::sql() const { return sql_; }
-
 void Query::close() {
     q_.reset();
     open_ = false;
@@ -172,8 +170,6 @@ int Query::recordCount() {
         q_->first();
     return n;
 }
-
-bool Query::first() { return onRow_ = open_ && q_->first(); }
 
 bool Query::next() {
     if (!open_)

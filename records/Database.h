@@ -55,7 +55,6 @@ public:
 
     // Gives the query a new statement (closing whatever result it held).
     void setSql(const QStringList& lines, const QVariantList& values = {});
-    QString sql() const;
 
     void exec(); // a statement returning no rows; raises DbError
     void open(); // a statement returning rows; positioned on the first row; raises DbError
@@ -64,7 +63,6 @@ public:
 
     bool isEmpty() const;   // open with no rows (or closed)
     int recordCount();      // rows of the open result
-    bool first();
     bool next();
 
     // A column of the current row. As text: empty for an empty value, the

@@ -1,6 +1,6 @@
 // The road of a passing through the real main window, with pseudo-terminals
 // in place of the two decoders and the board.
-#include "PtyPeer.h"
+#include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
 #include "Ukorvane.h"
@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QTime>
 #include <QtTest>
+
+using PtyPeer = e2e::Peer;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // The real program on a temporary data folder, with pseudo-terminals for the
 // two decoders and the board. Shared by the end-to-end test and the ingest
 // benchmarks, so it uses Qt Core and Sql only (no QtTest).
-#include "Pty.h"
+#include "Peer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -31,66 +31,6 @@ namespace e2e {
 inline QByteArray passingLine(const QByteArray& tpid, const QByteArray& time) {
     return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
 }
-
-// The far end of one serial device.
-class Peer {
-public:
-    Peer() { ok_ = pty_.open(&why_); }
-    bool ok() const { return ok_; }
-    const QString& why() const { return why_; }
-    QString path() const { return pty_.slavePath(); }
-    int fd() const { return pty_.masterFd(); }
-
-    // Writes everything, waiting (poll) while the terminal's queue is full.
-    // Returns false when the terminal fails or stays full for timeoutMs.
-    bool send(const QByteArray& bytes, int timeoutMs = 5000) {
-        QByteArray rest = bytes;
-        QElapsedTimer t;
-        t.start();
-        while (!rest.isEmpty()) {
-            qsizetype written = 0;
-            const Pty::Io io = pty_.write(rest, written);
-            rest.remove(0, written);
-            if (io == Pty::Io::Failed)
-                return false;
-            if (rest.isEmpty())
-                break;
-            const qint64 left = timeoutMs - t.elapsed();
-            if (left <= 0)
-                return false;
-            pollfd p{pty_.masterFd(), POLLOUT, 0};
-            ::poll(&p, 1, int(qMin<qint64>(left, 100)));
-        }
-        return true;
-    }
-    // Everything received so far (kept until clear()).
-    const QByteArray& received() {
-        QByteArray more;
-        while (pty_.read(more) == Pty::Io::Done && !more.isEmpty()) {
-            got_ += more;
-            more.clear();
-        }
-        return got_;
-    }
-    void clear() {
-        received();
-        got_.clear();
-    }
-    // Waits up to timeoutMs for bytes; true when some arrived.
-    bool waitReadable(int timeoutMs) {
-        pollfd p{pty_.masterFd(), POLLIN, 0};
-        return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLIN);
-    }
-    // The line settings the program gave the device (the master reports the
-    // slave's settings).
-    bool lineSettings(termios* t) const { return tcgetattr(pty_.masterFd(), t) == 0; }
-
-private:
-    Pty pty_;
-    bool ok_ = false;
-    QString why_;
-    QByteArray got_;
-};
 
 // Reads the speed table of a running (or dead) program through a connection
 // of its own, opened for one look and closed again, so that it never holds
