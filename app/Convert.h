@@ -1,18 +1,11 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QString>
-#include <stdexcept>
 
-// An error whose message is shown to the operator as it stands.
-class KorvaneError : public std::runtime_error {
-public:
-    explicit KorvaneError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
-};
+// The settings' and conversions' name for the one error type.
+using KorvaneError = Error;
 
 // Integer text as the settings file and the numeric boxes take it: optional
 // leading blanks, an optional sign, then decimal digits or "$" and up to

@@ -50,13 +50,18 @@ QString FromDecoderText(const QByteArray& bytes) {
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
     const QString suffix = QStringLiteral("/%1").arg(loop);
     Batch batch;
-    QByteArray line;
-    while (buffer.cutLine(line)) {
-        out.lines << FromDecoderText(line);
-        if (const auto passing = ParsePassing(line)) {
-            StorePassing(loop, FromDecoderText(passing->tpid), FromDecoderText(passing->time));
-            out.notes << LongTimeText(QTime::currentTime()) + suffix;
+    try {
+        QByteArray line;
+        while (buffer.cutLine(line)) {
+            out.lines << FromDecoderText(line);
+            if (const auto passing = ParsePassing(line)) {
+                StorePassing(loop, FromDecoderText(passing->tpid), FromDecoderText(passing->time));
+                out.notes << LongTimeText(QTime::currentTime()) + suffix;
+            }
         }
+    } catch (...) {
+        batch.commit();
+        throw;
     }
     batch.commit();
 }

@@ -230,8 +230,10 @@ void execSql(const QStringList& lines, const QVariantList& values) {
 Batch::Batch() { active_ = SpeedDb::database().transaction(); }
 
 Batch::~Batch() {
-    if (active_)
-        SpeedDb::database().commit();
+    if (!active_)
+        return;
+    SpeedDb::database().rollback();
+    qWarning("Korvane: a batch of statements ended without commit and was rolled back");
 }
 
 void Batch::commit() {

@@ -6,20 +6,17 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include "Error.h"
+
 #include <memory>
-#include <stdexcept>
 
 class QSqlQuery;
 
-// A database failure; what() carries the engine's message (UTF-8).
-class DbError : public std::runtime_error {
+// A database failure carrying the engine's message. Told apart from other
+// errors where a stored value that reads badly must not stop the work.
+class DbError : public Error {
 public:
-    explicit DbError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using Error::Error;
 };
 
 // The one connection "DB" to the speed table's database file.
@@ -83,9 +80,11 @@ private:
 // Runs one statement that returns no rows.
 void execSql(const QStringList& lines, const QVariantList& values = {});
 
-// Groups the statements of one piece of work into one durable commit. The
-// statements that succeeded are committed also when the work ends in an
-// error: each statement stands on its own, as without the batch.
+// Groups the statements of one piece of work into one durable commit. Every
+// path out of the work calls commit(), also the error path (the statements
+// that succeeded stand on their own, as without the batch); a failed commit
+// raises DbError. A batch left without commit() (a missed path) is rolled
+// back and logged: a destructor cannot report by throwing.
 class Batch {
 public:
     Batch();

@@ -1,18 +1,14 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QString>
 
-#include <stdexcept>
-
-// A refusal the operator can act on; the message is shown as it stands.
-class RecordError : public std::runtime_error {
+// A refusal the operator can act on (a name or ID that cannot be stored, a
+// file that cannot be written); the message is shown as it stands.
+class RecordError : public Error {
 public:
-    explicit RecordError(const QString& message)
-        : std::runtime_error(message.toStdString()), message_(message) {}
-    const QString& message() const { return message_; }
-
-private:
-    QString message_;
+    using Error::Error;
 };
 
 // Driver names are kept to what the Japanese code page can hold in the name

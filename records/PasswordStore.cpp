@@ -1,6 +1,6 @@
 #include "PasswordStore.h"
 
-#include "Database.h" // DbError: an error with a message for the operator
+#include "Error.h"
 
 #include <QDir>
 #include <QFile>
@@ -39,13 +39,13 @@ QString PasswordStore::read() const {
     if (!info.exists())
         return {};
     if (!info.isFile())
-        throw DbError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
+        throw FileError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly))
-        throw DbError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+        throw FileError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
     QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        throw DbError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+        throw FileError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
     // A value put in by hand with an editor ends in a line break that no
     // password box can type; it is not part of the password.
     if (data.endsWith('\n'))
@@ -53,7 +53,7 @@ QString PasswordStore::read() const {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(data);
     if (utf8.hasError() || data.contains('\0'))
-        throw DbError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
+        throw FileError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
     return text;
 }
 
@@ -62,7 +62,7 @@ void PasswordStore::write(const QString& password) const {
     const QByteArray tmpName = QFile::encodeName(tmp);
     const auto fail = [&]() {
         ::unlink(tmpName.constData());
-        throw DbError(QStringLiteral("'%1' の設定に失敗しました").arg(kValue));
+        throw FileError(QStringLiteral("'%1' の設定に失敗しました").arg(kValue));
     };
     // A value that would not read back the same is not stored at all.
     const QByteArray bytes = password.toUtf8();

@@ -10,7 +10,8 @@ public:
 
     QString path() const { return path_; }
 
-    // Raises "'Passw' のデータ型が不正です" when the stored value is not text.
+    // File errors raise FileError: "'Passw' のデータ型が不正です" when the
+    // stored value is not text.
     QString read() const;
 
     // Replaces the value atomically: a crash while writing leaves the old

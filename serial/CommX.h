@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Error.h"
 #include "SerialDevice.h"
 
 #include <QByteArray>
@@ -8,19 +9,11 @@
 
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
 // Configuration and opening failures of the serial component.
-class ECommError : public std::runtime_error {
+class ECommError : public Error {
 public:
-    explicit ECommError(const QString& message)
-        : std::runtime_error(message.toStdString()), m_message(message)
-    {
-    }
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using Error::Error;
 };
 
 struct CommSession;

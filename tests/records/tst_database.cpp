@@ -190,6 +190,22 @@ private slots:
                                  execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {"9", "2"}));
     }
 
+    // Work that leaves without committing must not reach the disk half done
+    // behind the caller's back: it is rolled back.
+    void aBatchLeftWithoutCommitIsRolledBack() {
+        SpeedDb::open(dbPath());
+        {
+            Batch batch;
+            execSql({"insert into speed (tpid) values (?)"}, {"lost"});
+        }
+        {
+            Batch batch;
+            execSql({"insert into speed (tpid) values (?)"}, {"kept"});
+            batch.commit();
+        }
+        QCOMPARE(scalar("select group_concat(tpid) from speed"), QStringLiteral("kept"));
+    }
+
     void generalNumberText_data() {
         QTest::addColumn<double>("v");
         QTest::addColumn<QString>("text");

@@ -14,7 +14,7 @@ private:
     static QString readError(const PasswordStore& s) {
         try {
             s.read();
-        } catch (const DbError& e) {
+        } catch (const FileError& e) {
             return e.message();
         }
         return {};
@@ -22,7 +22,7 @@ private:
     static QString writeError(const PasswordStore& s, const QString& value) {
         try {
             s.write(value);
-        } catch (const DbError& e) {
+        } catch (const FileError& e) {
             return e.message();
         }
         return {};
