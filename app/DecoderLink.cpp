@@ -9,10 +9,10 @@
 #include "CommX.h"
 #include "DecoderCommand.h"
 #include "Measurement.h"
-#include "PassingStore.h"
 #include "ReceiveBuffer.h"
+#include "ReceivedLines.h"
 
-#include "Database.h"
+#include "SpeedTable.h"
 
 #include "CuteBtn.h"
 #include "Spin.h"
@@ -220,7 +220,13 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
                 memoDeleteFirst(Memo3);
         }
     });
-    TakeLines(buffer, loop, got);
+    // The passings of one notification reach the disk in one commit; those
+    // stored before an error are committed, then the error is shown.
+    SpeedTable::inOneCommit([&] {
+        TakeLines(buffer, loop, got, [loop](const QString& tpid, const QString& time) {
+            SpeedTable::storePassing(loop, tpid, time);
+        });
+    });
 }
 
 // --- speed computation and publication -----------------------------------------
@@ -228,7 +234,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
 void TFkorvane::Timer1Timer() {
     Timer1->setEnabled(false);
     try {
-        const std::optional<PendingPassing> row = NextPending();
+        const std::optional<SpeedTable::PendingRow> row = SpeedTable::nextPending();
         if (!row) {
             measureFaultShown_ = false;
             Timer1->setEnabled(true);
@@ -237,7 +243,8 @@ void TFkorvane::Timer1Timer() {
         note(QStringLiteral("/timer"));
         CurTpid = row->tpid;
         BestSpeed = row->bestSpeed;
-        const SpeedResult r = EvaluatePassing(*row, S.Dist);
+        const SpeedResult r = EvaluatePassing(
+            {row->tpid, row->time1, row->time2, row->bestSpeed, row->convertible}, S.Dist);
         if (r.measured) {
             Label1->setText(r.text + QStringLiteral(" Km/h"));
             Label6->setText(CurTpid);
@@ -245,7 +252,10 @@ void TFkorvane::Timer1Timer() {
             BoardLine = r.boardLine;
             CommX3->SendString(BoardLine);
         }
-        MarkProcessed(CurTpid, r);
+        if (r.newBest)
+            SpeedTable::markProcessed(CurTpid, r.text);
+        else
+            SpeedTable::markProcessed(CurTpid);
         measureFaultShown_ = false;
     } catch (...) {
         // Measuring goes on after an error; a fault that persists is shown

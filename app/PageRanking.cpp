@@ -4,6 +4,7 @@
 #include "CuteBtn.h"
 #include "Framework.h"
 #include "Ranking.h"
+#include "SpeedTable.h"
 
 #include <QDate>
 #include <QDir>
@@ -98,7 +99,7 @@ void TFkorvane::DBGrid1DblClick() {
 }
 
 void TFkorvane::Edit1KeyDown() {
-    const LookupResult found = lookup(Edit1->text());
+    const SpeedTable::Lookup found = SpeedTable::lookup(Edit1->text());
     Edit2->setText(found.name);
     Edit3->setText(found.speedText + kKmh);
 }
@@ -109,7 +110,7 @@ void TFkorvane::CuteButton5Click() {
     if (!MessageYesNo(QStringLiteral("確認してください。"),
                       QStringLiteral("選択したデータのスピード記録を削除してよろしいですか？")))
         return;
-    clearRecord(Edit1->text());
+    SpeedTable::clearBest(Edit1->text());
     Edit3->clear();
     TabSheet5Show();
 }

@@ -6,6 +6,7 @@
 #include "Names.h"
 #include "PasswordStore.h"
 #include "Ranking.h"
+#include "SpeedTable.h"
 #include "Registration.h"
 
 #include <QApplication>
@@ -174,7 +175,7 @@ void TFkorvane::Edit4KeyDown() {
 }
 
 // Enter in the ID box looks the transponder up and shows its name here.
-void TFkorvane::Edit8KeyDown() { Edit9->setText(lookup(Edit8->text()).name); }
+void TFkorvane::Edit8KeyDown() { Edit9->setText(SpeedTable::lookup(Edit8->text()).name); }
 
 void TFkorvane::DBGrid2DblClick() {
     const int row = DBGrid2->currentIndex().isValid() ? DBGrid2->currentIndex().row() : 0;

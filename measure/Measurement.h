@@ -3,9 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
-
-// The oldest pending passing pair of the speed table.
+// The oldest pending passing pair of the speed table (the head of its queue,
+// SpeedTable::nextPending), as plain values.
 struct PendingPassing {
     QString tpid;
     double time1 = 0;
@@ -23,16 +22,8 @@ struct SpeedResult {
     bool newBest = false;
 };
 
-// The pending row (sumi '0', non-empty ID) with the smallest time2, if any.
-// A row whose passing times do not read as numbers is returned with
-// convertible false, so that it can be marked processed and never blocks the
-// queue (a best speed that is no number counts as 0 and gets replaced).
-// Raises DbError on a database failure.
-std::optional<PendingPassing> NextPending();
-
 // The speed over a section of dist centimetres, its texts, and whether it
-// beats the stored best.
+// beats the stored best. A row that is not convertible measures nothing (it
+// is then only marked processed, so it never blocks the queue); a best speed
+// that is no number counts as 0 and gets replaced.
 SpeedResult EvaluatePassing(const PendingPassing& p, int dist);
-
-// Marks the row processed; with a new best, stores its text as the best speed.
-void MarkProcessed(const QString& tpid, const SpeedResult& r);

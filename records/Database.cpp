@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "FloatText.h"
+#include "SpeedTable.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -68,14 +69,7 @@ void open(const QString& path) {
                 QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not in force"));
         runOn(db, QStringLiteral("pragma busy_timeout=2000"));
-        runOn(db, QStringLiteral("create table if not exists speed "
-                                 "(tpid text, time1 real, time2 real, speed real, sumi text)"));
-        // One row per transponder, found without scanning the table. A table
-        // that already holds duplicate IDs keeps working with a plain index.
-        QSqlQuery unique(db);
-        if (!unique.exec(QStringLiteral("create unique index if not exists speed_tpid on speed(tpid)")))
-            runOn(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
-        runOn(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
+        SpeedTable::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))
             throw;
@@ -98,19 +92,6 @@ bool isOpen() {
 }
 
 QSqlDatabase database() { return QSqlDatabase::database(kConnection, false); }
-
-void checkNameColumn() {
-    Query check;
-    check.setSql({QStringLiteral("select pname from speed")});
-    try {
-        check.open();
-        return;
-    } catch (const DbError&) {
-        // The column is missing: add it.
-    }
-    check.setSql({QStringLiteral("alter table speed add PNAME varchar(30)")});
-    check.exec();
-}
 
 } // namespace SpeedDb
 

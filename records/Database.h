@@ -26,8 +26,8 @@ inline const QString kConnection = QStringLiteral("DB");
 
 // Opens (creating when missing) the database file, switches it to
 // write-ahead logging with full synchronous commits and checks both by
-// reading them back, creates table `speed` with its five base columns on a
-// fresh file, and the indexes on tpid and on the pending passings. Raises
+// reading them back, and creates table `speed` and its indexes on a fresh
+// file (SpeedTable::createSchema). Raises
 // DbError naming the file when any of that fails.
 void open(const QString& path);
 void close();
@@ -35,7 +35,8 @@ bool isOpen();
 QSqlDatabase database();
 
 // Start-up check: "select pname from speed"; if that fails, the name column
-// is added. A failing upgrade raises the engine's error.
+// is added. A failing upgrade raises the engine's error. (With the table's
+// other statements in SpeedTable.cpp.)
 void checkNameColumn();
 
 } // namespace SpeedDb

@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "FloatText.h"
 #include "Names.h"
+#include "SpeedTable.h"
 
 #include <QSaveFile>
 #include <QSqlError>
@@ -28,9 +29,7 @@ QString csvField(const QString& v) {
 
 RankingModel::RankingModel(QObject* parent) : QSqlQueryModel(parent) {}
 
-QString RankingModel::statement() {
-    return QStringLiteral("select tpid,pname,speed from speed where speed>=0 order by speed desc");
-}
+QString RankingModel::statement() { return SpeedTable::rankingStatement(); }
 
 void RankingModel::refresh() {
     setQuery(statement(), SpeedDb::database());
@@ -85,31 +84,17 @@ QVariant RankingModel::headerData(int section, Qt::Orientation orientation, int 
     return QSqlQueryModel::headerData(section, orientation, role);
 }
 
-LookupResult lookup(const QString& tpid) {
-    Query q;
-    q.setSql({QStringLiteral("select * from speed where tpid=?")}, {tpid});
-    q.open();
-    return {q.asText(QStringLiteral("pname")), q.asText(QStringLiteral("speed"))};
-}
-
-void clearRecord(const QString& tpid) {
-    execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
-}
-
 QVector<RankingEntry> rankingEntries() {
-    Query q;
-    q.setSql({RankingModel::statement()});
-    q.open();
     QVector<RankingEntry> out;
     double previous = 0;
-    for (bool row = !q.isEmpty(); row; row = q.next()) {
+    for (const SpeedTable::RankedRow& row : SpeedTable::ranking()) {
         RankingEntry e;
-        const double speed = q.asFloat(QStringLiteral("speed"));
+        const double speed = row.speed;
         e.rank = (!out.isEmpty() && speed == previous) ? out.back().rank : int(out.size()) + 1;
         previous = speed;
-        e.tpid = q.asText(QStringLiteral("tpid"));
-        e.name = q.asText(QStringLiteral("pname"));
-        e.speedText = q.asText(QStringLiteral("speed"));
+        e.tpid = row.tpid;
+        e.name = row.name;
+        e.speedText = row.speedText;
         out.push_back(e);
     }
     return out;

@@ -15,7 +15,7 @@ public:
 
     explicit RankingModel(QObject* parent = nullptr);
 
-    static QString statement();
+    static QString statement(); // SpeedTable::rankingStatement()
 
     // Re-runs the ranking on connection "DB"; raises DbError.
     void refresh();
@@ -28,16 +28,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 };
 
-// One transponder as the lookup shows it; both empty when the ID has no row.
-struct LookupResult {
-    QString name;
-    QString speedText;
-};
-
-LookupResult lookup(const QString& tpid);
-
-// Sets the transponder's best speed to 0; the row stays. Raises DbError.
-void clearRecord(const QString& tpid);
+// Lookup and clearing of one transponder: SpeedTable::lookup, clearBest.
 
 struct RankingEntry {
     int rank = 0; // equal speeds share a rank (1, 2, 2, 4)

@@ -2,20 +2,14 @@
 
 #include "Database.h"
 #include "Names.h"
+#include "SpeedTable.h"
 
 RegistrationModel::RegistrationModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-QString RegistrationModel::statement() {
-    return QStringLiteral("select tpid,pname,speed from speed order by tpid");
-}
-
 void RegistrationModel::open() {
-    Query q;
-    q.setSql({statement()});
-    q.open();
     QVector<Row> rows;
-    for (bool more = !q.isEmpty(); more; more = q.next())
-        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname"))});
+    for (const SpeedTable::NameRow& r : SpeedTable::names())
+        rows.push_back({r.tpid, r.name});
     beginResetModel();
     rows_ = std::move(rows);
     open_ = true;
@@ -92,10 +86,7 @@ QString RegistrationModel::idProblem(int row, const QString& id) const {
     const QString own = row == pendingRow_ ? pendingOriginal_.tpid : rows_[row].tpid;
     if (id == own)
         return {};
-    Query q;
-    q.setSql({QStringLiteral("select tpid from speed where tpid=?")}, {id});
-    q.open();
-    if (!q.isEmpty())
+    if (SpeedTable::contains(id))
         return QStringLiteral("トランスポンダーID「%1」は既に登録されています。").arg(id);
     return {};
 }
@@ -136,8 +127,7 @@ bool RegistrationModel::submit() {
         return true;
     const Row now = rows_[pendingRow_];
     try {
-        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
-                {now.tpid, now.name, pendingOriginal_.tpid});
+        SpeedTable::changeIdAndName(pendingOriginal_.tpid, now.tpid, now.name);
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         revert();
@@ -159,5 +149,5 @@ void RegistrationModel::revert() {
 
 void renameTransponder(const QString& tpid, const QString& name) {
     checkName(name);
-    execSql({QStringLiteral("update speed set pname=?"), QStringLiteral("where tpid=?")}, {name, tpid});
+    SpeedTable::rename(tpid, name);
 }

@@ -16,8 +16,6 @@ public:
 
     explicit RegistrationModel(QObject* parent = nullptr);
 
-    static QString statement();
-
     // Reads the list anew on connection "DB" (a pending edit is dropped:
     // submit first). Raises DbError.
     void open();

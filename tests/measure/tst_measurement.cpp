@@ -1,9 +1,9 @@
 // Passings stored by the decoder input and processed into speeds.
 #include "Measurement.h"
-#include "PassingStore.h"
 #include "ReceiveBuffer.h"
+#include "ReceivedLines.h"
 
-#include "Database.h"
+#include "SpeedTable.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -22,6 +22,34 @@ Row row(const QString& tpid) {
     if (q.isEmpty())
         return {"<none>", "<none>", "<none>", "<none>"};
     return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
+}
+
+// The window's measuring step, one table statement or plain function each.
+void StorePassing(int loop, const QString& tpid, const QString& time) {
+    SpeedTable::storePassing(loop, tpid, time);
+}
+
+std::optional<PendingPassing> NextPending() {
+    const auto r = SpeedTable::nextPending();
+    if (!r)
+        return std::nullopt;
+    return PendingPassing{r->tpid, r->time1, r->time2, r->bestSpeed, r->convertible};
+}
+
+void MarkProcessed(const QString& tpid, const SpeedResult& r) {
+    if (r.newBest)
+        SpeedTable::markProcessed(tpid, r.text);
+    else
+        SpeedTable::markProcessed(tpid);
+}
+
+// The window's decoder input: the lines of one notification in one commit.
+void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
+    SpeedTable::inOneCommit([&] {
+        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time) {
+            SpeedTable::storePassing(loop, tpid, time);
+        });
+    });
 }
 
 } // namespace

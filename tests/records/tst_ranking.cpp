@@ -1,6 +1,7 @@
 #include "Database.h"
 #include "Names.h"
 #include "Ranking.h"
+#include "SpeedTable.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -46,17 +47,17 @@ private slots:
 
     void lookupAndClear() {
         addRow(QStringLiteral("it's"), 21.5, QStringLiteral("O'Neil"));
-        LookupResult r = lookup(QStringLiteral("it's"));
+        SpeedTable::Lookup r = SpeedTable::lookup(QStringLiteral("it's"));
         QCOMPARE(r.name, QStringLiteral("O'Neil"));
         QCOMPARE(r.speedText, QStringLiteral("21.5"));
 
-        r = lookup(QStringLiteral("nobody"));
+        r = SpeedTable::lookup(QStringLiteral("nobody"));
         QCOMPARE(r.name, QString());
         QCOMPARE(r.speedText, QString());
 
-        clearRecord(QStringLiteral("it's"));
-        clearRecord(QStringLiteral("nobody")); // no row: changes nothing
-        r = lookup(QStringLiteral("it's"));
+        SpeedTable::clearBest(QStringLiteral("it's"));
+        SpeedTable::clearBest(QStringLiteral("nobody")); // no row: changes nothing
+        r = SpeedTable::lookup(QStringLiteral("it's"));
         QCOMPARE(r.speedText, QStringLiteral("0"));
         QCOMPARE(r.name, QStringLiteral("O'Neil"));
         RankingModel m;
@@ -68,7 +69,7 @@ private slots:
         SpeedDb::close();
         QTest::ignoreMessage(QtWarningMsg, "QSqlQuery::prepare: database not open");
         QTest::ignoreMessage(QtWarningMsg, "QSqlQuery::exec: database not open");
-        QVERIFY_THROWS_EXCEPTION(DbError, lookup(QStringLiteral("1")));
+        QVERIFY_THROWS_EXCEPTION(DbError, SpeedTable::lookup(QStringLiteral("1")));
         RankingModel m;
         QVERIFY_THROWS_EXCEPTION(DbError, m.refresh());
         SpeedDb::open(dir_.filePath(QStringLiteral("t.db")));

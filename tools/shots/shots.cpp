@@ -5,7 +5,7 @@
 #include "Ukorvane.h"
 
 #include "Database.h"
-#include "PassingStore.h"
+#include "SpeedTable.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
                 {"120044", "Kenji's Buggy", 300.0, 300.9}, {"587310", "", 400.0, 401.234},
                 {"402211", "鈴木 一郎", 500.0, 500.44}};
     for (const Car& c : cars) {
-        StorePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
-        StorePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
+        SpeedTable::storePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
+        SpeedTable::storePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
         execSql({"update speed set pname=? where tpid=?"}, {QString::fromUtf8(c.name), QString::fromLatin1(c.id)});
     }
 

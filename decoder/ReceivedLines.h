@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class ReceiveBuffer;
+
+// Decoder text (Shift-JIS bytes) as shown and stored.
+QString FromDecoderText(const QByteArray& bytes);
+
+// What the lines of one notification gave: each line for the raw-line
+// monitor and a timing note ("9:05:07/1") for each stored passing.
+struct ReceivedLines {
+    QStringList lines;
+    QStringList notes;
+};
+
+// Where a passing goes: its transponder ID and time as text. It may raise;
+// that ends the work (see TakeLines).
+using PassingSink = std::function<void(const QString& tpid, const QString& time)>;
+
+// Cuts the complete lines out of a loop's receive buffer (up to the first
+// empty line) and hands each passing record among them to `store`. `out`
+// holds what was done also when `store` raises midway: the lines up to the
+// failed passing are listed, the notes name only the passings stored, and the
+// lines after it stay in the buffer for the next notification.
+void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const PassingSink& store);

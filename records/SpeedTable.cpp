@@ -1,0 +1,144 @@
+#include "SpeedTable.h"
+
+#include "Database.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+void run(QSqlDatabase db, const QString& sql) {
+    QSqlQuery q(db);
+    if (!q.exec(sql)) {
+        const QSqlError e = q.lastError();
+        throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText());
+    }
+}
+
+} // namespace
+
+void SpeedTable::createSchema(QSqlDatabase db) {
+    run(db, QStringLiteral("create table if not exists speed "
+                           "(tpid text, time1 real, time2 real, speed real, sumi text)"));
+    // One row per transponder, found without scanning the table. A table
+    // that already holds duplicate IDs keeps working with a plain index.
+    QSqlQuery unique(db);
+    if (!unique.exec(QStringLiteral("create unique index if not exists speed_tpid on speed(tpid)")))
+        run(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
+    // The head of the pending queue without a scan.
+    run(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
+}
+
+void SpeedDb::checkNameColumn() {
+    Query check;
+    check.setSql({QStringLiteral("select pname from speed")});
+    try {
+        check.open();
+        return;
+    } catch (const DbError&) {
+        // The column is missing: add it.
+    }
+    check.setSql({QStringLiteral("alter table speed add PNAME varchar(30)")});
+    check.exec();
+}
+
+bool SpeedTable::contains(const QString& tpid) {
+    Query locate;
+    locate.setSql({QStringLiteral("select tpid from speed where tpid=?")}, {tpid});
+    locate.open();
+    return !locate.isEmpty();
+}
+
+void SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
+    const bool known = contains(tpid);
+    if (loop == 1) {
+        if (known)
+            execSql({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
+        else
+            execSql({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
+                     QStringLiteral("?,?,'0')")},
+                    {tpid, time});
+    } else {
+        if (known)
+            execSql({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")},
+                    {time, tpid});
+        else
+            execSql({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("),
+                     QStringLiteral("?,?,'0','0')")},
+                    {tpid, time});
+    }
+}
+
+std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
+    Query q;
+    q.setSql({QStringLiteral("select * from speed where sumi='0' and tpid<>''"),
+              QStringLiteral("order by time2 limit 1")});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    PendingRow p;
+    p.tpid = q.asText(QStringLiteral("tpid"));
+    p.bestSpeed = q.asText(QStringLiteral("speed"));
+    if (p.bestSpeed.isEmpty())
+        p.bestSpeed = QStringLiteral("0");
+    try {
+        p.time1 = q.asFloat(QStringLiteral("time1"));
+        p.time2 = q.asFloat(QStringLiteral("time2"));
+    } catch (const DbError&) {
+        p.convertible = false;
+    }
+    return p;
+}
+
+void SpeedTable::markProcessed(const QString& tpid) {
+    execSql({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
+}
+
+void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) {
+    execSql({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
+}
+
+QString SpeedTable::rankingStatement() {
+    return QStringLiteral("select tpid,pname,speed from speed where speed>=0 order by speed desc");
+}
+
+QVector<SpeedTable::RankedRow> SpeedTable::ranking() {
+    Query q;
+    q.setSql({rankingStatement()});
+    q.open();
+    QVector<RankedRow> out;
+    for (bool row = !q.isEmpty(); row; row = q.next())
+        out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
+                       q.asFloat(QStringLiteral("speed")), q.asText(QStringLiteral("speed"))});
+    return out;
+}
+
+SpeedTable::Lookup SpeedTable::lookup(const QString& tpid) {
+    Query q;
+    q.setSql({QStringLiteral("select * from speed where tpid=?")}, {tpid});
+    q.open();
+    return {q.asText(QStringLiteral("pname")), q.asText(QStringLiteral("speed"))};
+}
+
+void SpeedTable::clearBest(const QString& tpid) {
+    execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
+}
+
+QVector<SpeedTable::NameRow> SpeedTable::names() {
+    Query q;
+    q.setSql({QStringLiteral("select tpid,pname,speed from speed order by tpid")});
+    q.open();
+    QVector<NameRow> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname"))});
+    return rows;
+}
+
+void SpeedTable::rename(const QString& tpid, const QString& name) {
+    execSql({QStringLiteral("update speed set pname=?"), QStringLiteral("where tpid=?")}, {name, tpid});
+}
+
+void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, const QString& name) {
+    execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+            {tpid, name, oldTpid});
+}

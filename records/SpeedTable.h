@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// Every statement on table `speed`, one row per transponder:
+//   tpid   the transponder ID as the decoder sent it
+//   time1  its latest passing time on loop 1, time2 on loop 2 (decoder seconds)
+//   speed  its best speed as text ("0" once cleared)
+//   sumi   '0' pending, '1' processed
+//   pname  the driver's name
+//
+// The pending rows are a queue between decoder input and measuring, which
+// never call each other: a loop-2 passing stores time2 and sets sumi '0'
+// (enqueue); measuring takes the pending row with the smallest time2 (head of
+// the queue, found by index speed_pending) and sets sumi '1' (dequeue). A
+// loop-1 passing only updates time1 and leaves sumi alone, except that a new
+// transponder's row starts pending.
+//
+// All statements bind their values and raise DbError on a database failure.
+namespace SpeedTable {
+
+// Creates the table with its five base columns on a fresh file and the
+// indexes on tpid (unique where the rows allow it) and on the queue.
+void createSchema(QSqlDatabase db);
+
+// --- decoder input: enqueue --------------------------------------------------
+
+bool contains(const QString& tpid);
+
+// Loop 1 sets time1 (a new transponder's row is created pending), loop 2 sets
+// time2 and marks the row pending.
+void storePassing(int loop, const QString& tpid, const QString& time);
+
+// Runs `work` (statements of one notification) as one durable commit. What
+// succeeded before an error is committed, then the error goes on.
+template <class Work> void inOneCommit(Work&& work);
+
+// --- measuring: dequeue ------------------------------------------------------
+
+// The head of the queue: the pending row (non-empty ID) with the smallest time2.
+struct PendingRow {
+    QString tpid;
+    double time1 = 0;
+    double time2 = 0;
+    QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
+    bool convertible = true; // false when a passing time is no number
+};
+
+// A row whose passing times do not read as numbers comes back with
+// convertible false, so that it can be marked processed and never blocks the
+// queue.
+std::optional<PendingRow> nextPending();
+
+// Marks the row processed, keeping its best speed.
+void markProcessed(const QString& tpid);
+// Marks the row processed with a new best speed.
+void markProcessed(const QString& tpid, const QString& newBestText);
+
+// --- reference page ----------------------------------------------------------
+
+// Every transponder with a best speed (0 included), fastest first.
+QString rankingStatement();
+
+struct RankedRow {
+    QString tpid;
+    QString name;
+    double speed = 0;
+    QString speedText;
+};
+QVector<RankedRow> ranking();
+
+// One transponder as the lookup shows it; both empty when the ID has no row.
+struct Lookup {
+    QString name;
+    QString speedText;
+};
+Lookup lookup(const QString& tpid);
+
+// Sets the transponder's best speed to 0; the row stays.
+void clearBest(const QString& tpid);
+
+// --- registration page -------------------------------------------------------
+
+struct NameRow {
+    QString tpid;
+    QString name;
+};
+// Every transponder sorted by ID as text.
+QVector<NameRow> names();
+
+// Gives the transponder a name; an ID without a row changes nothing.
+void rename(const QString& tpid, const QString& name);
+
+// Changes the row of `oldTpid` to the ID and name given.
+void changeIdAndName(const QString& oldTpid, const QString& tpid, const QString& name);
+
+} // namespace SpeedTable
+
+#include "Database.h"
+
+template <class Work> void SpeedTable::inOneCommit(Work&& work) {
+    Batch batch;
+    try {
+        work();
+    } catch (...) {
+        batch.commit();
+        throw;
+    }
+    batch.commit();
+}
