@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     for (const Car& c : cars) {
         SpeedTable::storePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
         SpeedTable::storePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
-        execSql({"update speed set pname=? where tpid=?"}, {QString::fromUtf8(c.name), QString::fromLatin1(c.id)});
+        SpeedTable::rename(QString::fromLatin1(c.id), QString::fromUtf8(c.name));
     }
 
     int status = 0;
