@@ -1,9 +1,13 @@
+// The window itself: its construction, menu and page control, its
+// lifecycle and the dispatch of mouse, focus and key events to handlers.
+// Each subsystem's handlers live in the file named after it.
 #include "Ukorvane.h"
 
 #include "Convert.h"
 #include "DataDir.h"
 #include "Framework.h"
 #include "Pictures.h"
+#include "WindowParts.h"
 
 #include "CuteBtn.h"
 #include "CommX.h"
@@ -28,38 +32,7 @@
 #include <QStackedWidget>
 #include <QTableView>
 
-namespace {
-
-// Colours are stored as the operator's settings give them: red in the low byte.
-QColor tcolor(quint32 c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
-
-const quint32 kWindowColour = 10571786;
-
-QLabel* label(const QString& text, QWidget* parent, int x, int y, int w = -1, int h = 18) {
-    auto* l = new QLabel(text, parent);
-    if (w < 0)
-        w = l->sizeHint().width() + 4;
-    l->setGeometry(x, y, w, h);
-    return l;
-}
-
-QFrame* frame(QWidget* parent, int x, int y, int w, int h) {
-    auto* f = new QFrame(parent);
-    f->setFrameShape(QFrame::Box);
-    f->setFrameShadow(QFrame::Sunken);
-    f->setGeometry(x, y, w, h);
-    f->lower();
-    return f;
-}
-
-QStringList portItems() {
-    QStringList items{QStringLiteral("無し")};
-    for (int i = 1; i <= 9; ++i)
-        items << QStringLiteral("Port %1").arg(i);
-    return items;
-}
-
-} // namespace
+using namespace windowparts;
 
 TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     : QMainWindow(parent), dataDir_(dataDir) {
@@ -81,7 +54,10 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     Timer1 = new TTimer(this);
     Timer1->setInterval(300);
     Timer2 = new TTimer(this);
-    buildPorts();
+    buildDecoderInput();
+    buildBoardOutput();
+    buildMeasuring();
+    buildDecoderCommands();
 
     buildMenu();
 
@@ -149,151 +125,9 @@ void TFkorvane::buildMenu() {
     b1 = Korvane->addAction(QStringLiteral("V1.27"));
 }
 
-void TFkorvane::buildStartPage() {
-    Image1 = new QLabel(TabSheet1);
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(drawTitlePicture());
-    Image1->setGeometry(63, 40, 513, 209);
-    Image1->setCursor(Qt::PointingHandCursor);
-    Image1->installEventFilter(this);
-    Image2 = new QLabel(TabSheet1);
-    Image2->setPixmap(drawLogoPicture());
-    Image2->setGeometry(440, 270, 185, 65);
-}
 
-void TFkorvane::buildMeasurementPage() {
-    QWidget* p = TabSheet2;
-    QPalette yellow = palette();
-    yellow.setColor(QPalette::WindowText, Qt::yellow);
 
-    Label1 = new QLabel(QStringLiteral("000.000 km"), p);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    QFont big = font();
-    big.setPixelSize(96);
-    Label1->setFont(big);
-    Label1->setPalette(yellow);
-    Label1->setAlignment(Qt::AlignCenter);
-    Label1->setGeometry(0, 16, 640, 120);
 
-    Label6 = new QLabel(QStringLiteral("TPID"), p);
-    Label6->setObjectName(QStringLiteral("Label6"));
-    QFont id = font();
-    id.setPixelSize(80);
-    Label6->setFont(id);
-    Label6->setPalette(yellow);
-    Label6->setAlignment(Qt::AlignCenter);
-    Label6->setGeometry(0, 146, 640, 100);
-
-    Label3 = label(QStringLiteral("計測区間距離"), p, 24, 296);
-    SpinEdit1 = new TSpinEdit(p);
-    SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
-    SpinEdit1->setMinValue(1);
-    SpinEdit1->setMaxValue(5000);
-    SpinEdit1->setGeometry(110, 292, 72, 24);
-    Label2 = label(QStringLiteral("cm"), p, 188, 296);
-
-    Label9 = label(QStringLiteral("スクロールタイム"), p, 300, 296);
-    SpinEdit3 = new TSpinEdit(p);
-    SpinEdit3->setObjectName(QStringLiteral("SpinEdit3"));
-    SpinEdit3->setGeometry(404, 292, 60, 24);
-    Label11 = label(QStringLiteral("秒"), p, 470, 296);
-
-    Memo3 = new QPlainTextEdit(p);
-    Memo3->setObjectName(QStringLiteral("Memo3"));
-    Memo3->setPlainText(QStringLiteral("Memo3"));
-    Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo3->setGeometry(520, 260, 110, 60);
-    Memo3->hide();
-
-    Button2 = new QPushButton(QStringLiteral("Button2"), p);
-    Button2->setGeometry(560, 296, 75, 25);
-    Button2->hide();
-}
-
-void TFkorvane::buildSettingsPage() {
-    QWidget* p = TabSheet3;
-    frame(p, 6, 4, 396, 90);
-    Label7 = label(QStringLiteral("ボード調整"), p, 14, 8);
-    CuteButton28 = new TCuteButton(QStringLiteral("All Null"), p);
-    CuteButton28->setGeometry(14, 28, 90, 25);
-    CuteButton29 = new TCuteButton(QStringLiteral("All 8"), p);
-    CuteButton29->setGeometry(110, 28, 90, 25);
-    CuteButton58 = new TCuteButton(QStringLiteral("1 to 0"), p);
-    CuteButton58->setGeometry(206, 28, 90, 25);
-    CuteButton61 = new TCuteButton(QStringLiteral("Show address"), p);
-    CuteButton61->setGeometry(302, 28, 92, 25);
-    Label4 = label(QStringLiteral("明るさ"), p, 14, 64);
-    TBarbright = new QSlider(Qt::Horizontal, p);
-    TBarbright->setObjectName(QStringLiteral("TBarbright"));
-    TBarbright->setRange(1, 9);
-    TBarbright->setValue(1);
-    TBarbright->setPageStep(1);
-    TBarbright->setTickPosition(QSlider::TicksBelow);
-    TBarbright->setTickInterval(1);
-    TBarbright->setGeometry(60, 58, 236, 30);
-    CuteButton2 = new TCuteButton(QStringLiteral("Set"), p);
-    CuteButton2->setGeometry(302, 60, 92, 25);
-
-    RGport1 = new TRadioGroup(QStringLiteral("ポート１"), portItems(), 2, p);
-    RGport1->setObjectName(QStringLiteral("RGport1"));
-    RGport1->setGeometry(6, 102, 156, 150);
-    RGport2 = new TRadioGroup(QStringLiteral("ポート２"), portItems(), 2, p);
-    RGport2->setObjectName(QStringLiteral("RGport2"));
-    RGport2->setGeometry(168, 102, 156, 150);
-    RGport3 = new TRadioGroup(QStringLiteral("出力ポート"), portItems(), 2, p);
-    RGport3->setObjectName(QStringLiteral("RGport3"));
-    RGport3->setGeometry(330, 102, 156, 150);
-    RGrate = new TRadioGroup(QStringLiteral("BitRate"), {QStringLiteral("2400"), QStringLiteral("9600")}, 1, p);
-    RGrate->setObjectName(QStringLiteral("RGrate"));
-    RGrate->setGeometry(494, 102, 136, 62);
-
-    Label13 = label(QStringLiteral("Dec ID"), p, 494, 176);
-    REdit1 = new TREdit(p);
-    REdit1->setObjectName(QStringLiteral("REdit1"));
-    REdit1->setText(QStringLiteral("0"));
-    REdit1->setGeometry(546, 173, 40, 22);
-    REdit2 = new TREdit(p);
-    REdit2->setObjectName(QStringLiteral("REdit2"));
-    REdit2->setText(QStringLiteral("0"));
-    REdit2->setGeometry(590, 173, 40, 22);
-    Label14 = label(QStringLiteral("Reset int."), p, 494, 206);
-    REdit3 = new TREdit(p);
-    REdit3->setObjectName(QStringLiteral("REdit3"));
-    REdit3->setText(QStringLiteral("300"));
-    REdit3->setGeometry(564, 203, 44, 22);
-    Label15 = label(QStringLiteral("秒"), p, 612, 206);
-    CBox1 = new QCheckBox(QStringLiteral("Timer"), p);
-    CBox1->setObjectName(QStringLiteral("CBox1"));
-    CBox1->setGeometry(494, 234, 120, 22);
-
-    for (QWidget* w : {static_cast<QWidget*>(REdit1), static_cast<QWidget*>(REdit2),
-                       static_cast<QWidget*>(REdit3)})
-        w->installEventFilter(this);
-}
-
-void TFkorvane::buildDataCheckPage() {
-    QWidget* p = TabSheet4;
-    Memo1 = new QPlainTextEdit(p);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setGeometry(6, 6, 310, 300);
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo2 = new QPlainTextEdit(p);
-    Memo2->setObjectName(QStringLiteral("Memo2"));
-    Memo2->setGeometry(322, 6, 312, 300);
-    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo2->viewport()->installEventFilter(this);
-    // The logs only grow at their end: no undo history to keep (it would grow
-    // with every line for the life of the program).
-    for (QPlainTextEdit* m : {Memo1, Memo2, Memo3})
-        m->setUndoRedoEnabled(false);
-    // Decoder fields are TAB-separated: narrow tab stops keep a line in view.
-    for (QPlainTextEdit* m : {Memo1, Memo2})
-        m->setTabStopDistance(QFontMetricsF(m->font()).horizontalAdvance(QLatin1Char('0')) * 5);
-    CuteButton1 = new TCuteButton(QStringLiteral("Time set"), p);
-    CuteButton1->setGeometry(6, 314, 90, 28);
-    CuteButton3 = new TCuteButton(QStringLiteral("Pro. change"), p);
-    CuteButton3->setGeometry(102, 314, 90, 28);
-}
 
 void TFkorvane::wireHandlers() {
     connect(N1, &QMenu::aboutToShow, this, &TFkorvane::N1Click);
@@ -489,21 +323,3 @@ bool TFkorvane::eventFilter(QObject* watched, QEvent* event) {
     }
     return QMainWindow::eventFilter(watched, event);
 }
-
-// --- settings page: numeric boxes --------------------------------------------
-
-void TFkorvane::REdit1Exit() { S.Decid1 = StrToInt(REdit1->text()); }
-void TFkorvane::REdit2Exit() { S.Decid2 = StrToInt(REdit2->text()); }
-
-void TFkorvane::REdit3Exit() {
-    S.Resetint = StrToInt(REdit3->text());
-    Timer2->setInterval(qint64(S.Resetint) * 1000);
-}
-
-void TFkorvane::CBox1Click() { S.Timer2 = CBox1->isChecked() ? 0 : 1; }
-
-// --- measurement page: settings -------------------------------------------
-
-void TFkorvane::SpinEdit1Change() { S.Dist = SpinEdit1->value(); }
-void TFkorvane::SpinEdit3Change() { S.Wait = SpinEdit3->value(); }
-void TFkorvane::Button2Click() { Timer1->setEnabled(true); }

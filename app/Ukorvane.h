@@ -34,7 +34,11 @@ class RegistrationModel;
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
-// to the logic of their subsystem.
+// to the logic of their subsystem. Ukorvane.cpp builds the window and
+// dispatches its events; each page is built in its Page*.cpp, and the
+// handlers of the road of a passing live in DecoderInput.cpp (ports, receive
+// handlers, storing), Measuring.cpp (pending row to speed), BoardOutput.cpp
+// (the board) and DecoderCommands.cpp (decoder clocks and protocol).
 class TFkorvane : public QMainWindow {
     Q_OBJECT
 public:
@@ -253,7 +257,12 @@ private:
     void onPageChanged(int index);
     void startDecoderInput(); // lets decoder input be processed (both receive guards up)
     void stopDecoderInput();
-    void buildPorts();
+    // Each subsystem's part of the window, built and handled in its own file
+    // (DecoderInput.cpp, DecoderCommands.cpp, Measuring.cpp, BoardOutput.cpp).
+    void buildDecoderInput();
+    void buildDecoderCommands();
+    void buildMeasuring();
+    void buildBoardOutput();
     void selectDecoderPort(int loop);
     void openBoardPort();
     void receiveDecoder(int loop, TCustomCommX* comm, int receiveSize);

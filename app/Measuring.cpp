@@ -1,0 +1,76 @@
+// Measuring: every 300 ms the head of the speed table's pending queue becomes
+// a speed, shown on the measuring page and sent to the board, then the row
+// is marked processed. A shown speed is held for the Wait setting.
+#include "Ukorvane.h"
+
+#include "WindowParts.h"
+#include "CommX.h"
+#include "Framework.h"
+#include "Measurement.h"
+
+#include "SpeedTable.h"
+
+#include <QLabel>
+#include <QTimer>
+
+#include <algorithm>
+#include <climits>
+
+using namespace windowparts;
+
+namespace {
+
+// After a failed measurement run the next one waits a little longer.
+const int kRetryAfterFaultMs = 2000;
+
+} // namespace
+
+void TFkorvane::buildMeasuring() {
+    holdTimer_ = new QTimer(this);
+    holdTimer_->setSingleShot(true);
+    connect(holdTimer_, &QTimer::timeout, this, [this] { Timer1->setEnabled(true); });
+}
+
+bool TFkorvane::holding() const { return holdTimer_ && holdTimer_->isActive(); }
+
+void TFkorvane::Timer1Timer() {
+    Timer1->setEnabled(false);
+    try {
+        const std::optional<SpeedTable::PendingRow> row = SpeedTable::nextPending();
+        if (!row) {
+            measureFaultShown_ = false;
+            Timer1->setEnabled(true);
+            return;
+        }
+        note(QStringLiteral("/timer"));
+        CurTpid = row->tpid;
+        BestSpeed = row->bestSpeed;
+        const SpeedResult r = EvaluatePassing(
+            {row->tpid, row->time1, row->time2, row->bestSpeed, row->convertible}, S.Dist);
+        if (r.measured) {
+            Label1->setText(r.text + QStringLiteral(" Km/h"));
+            Label6->setText(CurTpid);
+            repaint();
+            BoardLine = r.boardLine;
+            CommX3->SendString(BoardLine);
+        }
+        if (r.newBest)
+            SpeedTable::markProcessed(CurTpid, r.text);
+        else
+            SpeedTable::markProcessed(CurTpid);
+        measureFaultShown_ = false;
+    } catch (...) {
+        // Measuring goes on after an error; a fault that persists is shown
+        // once, not every run.
+        holdTimer_->start(kRetryAfterFaultMs);
+        if (!measureFaultShown_) {
+            measureFaultShown_ = true;
+            throw;
+        }
+        return;
+    }
+    // Hold the shown speed for Wait seconds; the next pending row is taken
+    // 300 ms after the hold ends. The window keeps working meanwhile.
+    const qint64 ms = std::clamp<qint64>(qint64(S.Wait) * 1000, 0, INT_MAX);
+    holdTimer_->start(int(ms));
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+// What the window's files share: port pause and opening failures, and the
+// helpers that lay out its pages.
+
+#include "CommX.h"
+
+#include <QColor>
+#include <QFrame>
+#include <QLabel>
+#include <QString>
+#include <QStringList>
+
+#include <exception>
+
+namespace windowparts {
+
+// The pause around opening a port, kept responsive.
+inline constexpr int kPortPauseMs = 380;
+// The hidden event log keeps the latest notes only, so that a long day of
+// passings cannot fill the memory.
+inline constexpr int kEventLogLines = 10000;
+
+inline QString openFailureDetail(const TCustomCommX* comm, const std::exception& e) {
+    QString reason = comm->lastOpenError();
+    if (reason.isEmpty())
+        reason = QString::fromUtf8(e.what());
+    return comm->devicePath().isEmpty() ? reason : comm->devicePath() + QStringLiteral(": ") + reason;
+}
+
+// Colours are stored as the operator's settings give them: red in the low byte.
+inline QColor tcolor(quint32 c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+inline constexpr quint32 kWindowColour = 10571786;
+
+inline QLabel* label(const QString& text, QWidget* parent, int x, int y, int w = -1, int h = 18) {
+    auto* l = new QLabel(text, parent);
+    if (w < 0)
+        w = l->sizeHint().width() + 4;
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+inline QFrame* frame(QWidget* parent, int x, int y, int w, int h) {
+    auto* f = new QFrame(parent);
+    f->setFrameShape(QFrame::Box);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setGeometry(x, y, w, h);
+    f->lower();
+    return f;
+}
+
+inline QStringList portItems() {
+    QStringList items{QStringLiteral("無し")};
+    for (int i = 1; i <= 9; ++i)
+        items << QStringLiteral("Port %1").arg(i);
+    return items;
+}
+
+} // namespace windowparts
