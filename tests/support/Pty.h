@@ -3,6 +3,11 @@
 #include <QByteArray>
 #include <QString>
 
+// Opens the master side of a pseudo-terminal pair, raw (the bytes of a
+// serial line: no echo, no CR/LF mapping either way), and names its slave.
+// Returns the master fd (blocking), or -1 with the reason in *error.
+int openRawPtyMaster(QString& slavePath, QString* error = nullptr);
+
 // One pseudo-terminal standing in for a serial device. The master side is
 // raw and non-blocking; a slave fd is kept open (and never read) so the
 // master sees no hang-up while the program has the device closed.

@@ -1,5 +1,7 @@
 #include "Pty.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,38 +15,44 @@ QString reason(const char* what) {
 }
 } // namespace
 
+int openRawPtyMaster(QString& slavePath, QString* error) {
+    const auto fail = [&](int fd, const char* what) {
+        if (error)
+            *error = reason(what);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    };
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0)
+        return fail(master, "posix_openpt");
+    if (grantpt(master) != 0 || unlockpt(master) != 0)
+        return fail(master, "grantpt/unlockpt");
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0)
+        return fail(master, "ptsname");
+    // The pair shares one terminal setting: raw here is raw for the slave.
+    termios tio{};
+    if (tcgetattr(master, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(master, TCSANOW, &tio);
+    }
+    slavePath = QString::fromLocal8Bit(name);
+    return master;
+}
+
 Pty::~Pty() { close(); }
 
 bool Pty::open(QString* error) {
     close();
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master_ < 0) {
-        *error = reason("posix_openpt");
+    master_ = openRawPtyMaster(slavePath_, error);
+    if (master_ < 0)
         return false;
-    }
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        *error = reason("grantpt/unlockpt");
-        close();
-        return false;
-    }
-    char name[128];
-    if (ptsname_r(master_, name, sizeof name) != 0) {
-        *error = reason("ptsname");
-        close();
-        return false;
-    }
-    slavePath_ = QString::fromLocal8Bit(name);
-    slaveKeep_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    slaveKeep_ = ::open(QFile::encodeName(slavePath_).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (slaveKeep_ < 0) {
         *error = reason("open slave");
         close();
         return false;
-    }
-    // Raw both ways: the bytes of a serial line, no echo, no CR/LF mapping.
-    termios tio{};
-    if (tcgetattr(slaveKeep_, &tio) == 0) {
-        cfmakeraw(&tio);
-        tcsetattr(slaveKeep_, TCSANOW, &tio);
     }
     const int flags = fcntl(master_, F_GETFL);
     fcntl(master_, F_SETFL, flags | O_NONBLOCK);

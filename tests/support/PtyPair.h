@@ -4,32 +4,19 @@
 // path, the test drives the master, set raw so nothing is translated or
 // echoed on the test's side either.
 
+#include "Pty.h"
+
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 class PtyPair {
 public:
-    PtyPair()
-    {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-            return;
-        char name[128];
-        if (ptsname_r(m_master, name, sizeof name) != 0)
-            return;
-        m_slave = QString::fromLocal8Bit(name);
-        termios t{};
-        tcgetattr(m_master, &t);
-        cfmakeraw(&t);
-        tcsetattr(m_master, TCSANOW, &t);
-    }
+    PtyPair() { m_master = openRawPtyMaster(m_slave); }
     ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
