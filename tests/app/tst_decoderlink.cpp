@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <memory>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -25,9 +26,7 @@ using PtyPeer = e2e::Peer;
 
 namespace {
 
-QByteArray passing(const QByteArray& tpid, const QByteArray& time) {
-    return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
-}
+using e2e::passingLine;
 
 QString columnOf(const QString& tpid, const QString& column) {
     Query q;
@@ -44,6 +43,7 @@ class TestDecoderLink : public QObject {
     Q_OBJECT
 
     QTemporaryDir* dir = nullptr;
+    std::unique_ptr<e2e::Track> track;
     PtyPeer* dec1 = nullptr;
     PtyPeer* dec2 = nullptr;
     PtyPeer* board = nullptr;
@@ -51,12 +51,7 @@ class TestDecoderLink : public QObject {
     TFkorvane* w = nullptr;
 
     void start(const QByteArray& sp) {
-        QFile f(dir->filePath("Korvane.ini"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[SP]\n" + sp + "\n[Devices]\nCOM1=" + dec1->path().toUtf8() + "\nCOM4=" +
-                dec2->path().toUtf8() + "\nCOM5=" + board->path().toUtf8() + "\nCOM2=" +
-                dir->filePath("missing-device").toUtf8() + "\n");
-        f.close();
+        QVERIFY(e2e::writeIni(dir->filePath("Korvane.ini"), sp, track->devices(dir->path())));
         w = new TFkorvane(dir->path());
         w->show();
         QCOMPARE(dialogs->errors, QStringList());
@@ -70,19 +65,18 @@ private slots:
     void init() {
         dir = new QTemporaryDir;
         SpeedDb::open(dir->filePath("Korvane.db"));
-        dec1 = new PtyPeer;
-        dec2 = new PtyPeer;
-        board = new PtyPeer;
-        QVERIFY(dec1->ok() && dec2->ok() && board->ok());
+        track = std::make_unique<e2e::Track>();
+        dec1 = &track->dec1;
+        dec2 = &track->dec2;
+        board = &track->board;
+        QVERIFY2(track->ok(), qPrintable(track->why()));
         dialogs = new RecordingDialogs;
     }
     void cleanup() {
         delete w;
         w = nullptr;
         delete dialogs;
-        delete dec1;
-        delete dec2;
-        delete board;
+        track.reset();
         SpeedDb::close();
         delete dir;
     }
@@ -126,9 +120,9 @@ private slots:
         start("Dist=500\nWait=0");
         // Two lines in one chunk on loop 1 (the second one of another car),
         // a line split across chunks on loop 2 with the CR ending a chunk.
-        dec1->send(passing("1234", "100.000") + passing("55", "7"));
+        dec1->send(passingLine("1234", "100.000") + passingLine("55", "7"));
         QTRY_COMPARE(speedOf("1234"), QString());
-        dec2->send(passing("1234", "101.234").chopped(1));
+        dec2->send(passingLine("1234", "101.234").chopped(1));
         QTest::qWait(50);
         dec2->send("\n");
         QTRY_COMPARE(board->received(), QByteArray("         1 45 86       .\r"));
@@ -136,7 +130,7 @@ private slots:
         QCOMPARE(w->Label1->text(), QStringLiteral("14.586 Km/h"));
         QCOMPARE(w->Label6->text(), QStringLiteral("1234"));
         QCOMPARE(memoLines(w->Memo1).size(), 2);
-        QCOMPARE(memoLines(w->Memo1).first(), QString::fromLatin1(passing("1234", "100.000").chopped(2)));
+        QCOMPARE(memoLines(w->Memo1).first(), QString::fromLatin1(passingLine("1234", "100.000").chopped(2)));
         QVERIFY(memoLines(w->Memo3).filter("/1").size() >= 2);
         QVERIFY(memoLines(w->Memo3).filter("/2").size() == 1);
         QVERIFY(memoLines(w->Memo3).filter("/timer").size() >= 1);
@@ -161,13 +155,13 @@ private slots:
             QSqlQuery q(SpeedDb::database());
             QVERIFY(q.exec("alter table speed rename to speed_away"));
         }
-        dec1->send(passing("9", "1"));
+        dec1->send(passingLine("9", "1"));
         QTRY_COMPARE(dialogs->errors.size(), 1);
         {
             QSqlQuery q(SpeedDb::database());
             QVERIFY(q.exec("alter table speed_away rename to speed"));
         }
-        dec1->send(passing("10", "2"));
+        dec1->send(passingLine("10", "2"));
         QTRY_COMPARE(speedOf("10"), QString()); // stored: the guards came back
         QCOMPARE(w->RecvReady1, 1);
         QCOMPARE(w->RecvReady2, 1);
@@ -175,14 +169,14 @@ private slots:
 
     void theHoldKeepsTheWindowWorking() {
         start("Dist=500\nWait=30");
-        dec1->send(passing("A", "10"));
-        dec2->send(passing("A", "10.5"));
+        dec1->send(passingLine("A", "10"));
+        dec2->send(passingLine("A", "10.5"));
         QTRY_COMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
         QVERIFY(w->holding());
         // During the hold, passings are stored as they arrive, and the shown
         // speed stays.
-        dec1->send(passing("B", "20"));
-        dec2->send(passing("B", "21"));
+        dec1->send(passingLine("B", "20"));
+        dec2->send(passingLine("B", "21"));
         QTRY_COMPARE(columnOf("B", "time1"), QStringLiteral("20"));
         QTRY_COMPARE(columnOf("B", "time2"), QStringLiteral("21"));
         QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));

@@ -23,15 +23,14 @@ class TestEndToEnd : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<Peer> dec1, dec2, board;
+    std::unique_ptr<Track> track;
+    Peer* dec1 = nullptr;
+    Peer* dec2 = nullptr;
+    Peer* board = nullptr;
     std::unique_ptr<KorvaneRun> run;
 
-    // COM1 loop 1, COM4 loop 2, COM5 board, COM2 a device that does not exist.
     void start(const QByteArray& sp) {
-        QVERIFY(run->writeIni(sp, {{1, dec1->path()},
-                                   {4, dec2->path()},
-                                   {5, board->path()},
-                                   {2, dir->filePath(QStringLiteral("missing-device"))}}));
+        QVERIFY(run->writeIni(sp, track->devices(dir->path())));
         run->start();
         QVERIFY2(run->waitStarted(), qPrintable(run->process().errorString()));
     }
@@ -58,10 +57,11 @@ private slots:
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
-        dec1 = std::make_unique<Peer>();
-        dec2 = std::make_unique<Peer>();
-        board = std::make_unique<Peer>();
-        QVERIFY2(dec1->ok() && dec2->ok() && board->ok(), qPrintable(dec1->why() + board->why()));
+        track = std::make_unique<Track>();
+        dec1 = &track->dec1;
+        dec2 = &track->dec2;
+        board = &track->board;
+        QVERIFY2(track->ok(), qPrintable(track->why()));
         run = std::make_unique<KorvaneRun>(QStringLiteral(KORVANE_BIN), dir->path());
     }
     void cleanup() {
@@ -71,9 +71,7 @@ private slots:
                 run->kill();
         }
         run.reset();
-        board.reset();
-        dec2.reset();
-        dec1.reset();
+        track.reset();
         dir.reset();
     }
 

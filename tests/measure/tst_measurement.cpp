@@ -1,7 +1,5 @@
 // Passings stored by the decoder input and processed into speeds.
 #include "Measurement.h"
-#include "ReceiveBuffer.h"
-#include "ReceivedLines.h"
 
 #include "SpeedTable.h"
 
@@ -43,15 +41,6 @@ void MarkProcessed(const QString& tpid, const SpeedResult& r) {
         SpeedTable::markProcessed(tpid);
 }
 
-// The window's decoder input: the lines of one notification in one commit.
-void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
-    SpeedTable::inOneCommit([&] {
-        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time) {
-            SpeedTable::storePassing(loop, tpid, time);
-        });
-    });
-}
-
 } // namespace
 
 class TestMeasurement : public QObject {
@@ -64,6 +53,7 @@ private slots:
         SpeedDb::open(dir->filePath("Korvane.db"));
         SpeedDb::checkNameColumn();
     }
+
     void cleanup() {
         SpeedDb::close();
         delete dir;
@@ -142,19 +132,6 @@ private slots:
         QCOMPARE(row("A").sumi, QStringLiteral("1"));
     }
 
-    void pendingRowsInOrderOfTheirLoopTwoTime() {
-        StorePassing(1, "late", "1");
-        StorePassing(2, "late", "50");
-        StorePassing(1, "early", "1");
-        StorePassing(2, "early", "20");
-        StorePassing(2, "", "5"); // an empty ID is never processed
-        QCOMPARE(NextPending()->tpid, QStringLiteral("early"));
-        MarkProcessed("early", {});
-        QCOMPARE(NextPending()->tpid, QStringLiteral("late"));
-        MarkProcessed("late", {});
-        QVERIFY(!NextPending());
-    }
-
     void unconvertibleRowCannotBlockTheQueue() {
         StorePassing(1, "bad", "12:30:01");
         StorePassing(2, "bad", "12:30:02");
@@ -187,65 +164,7 @@ private slots:
         QCOMPARE(row("X").speed, QStringLiteral("36"));
     }
 
-    void linesOfOneNotification() {
-        ReceiveBuffer buf;
-        buf.append("@\t1\t0\t5\t1.000\t0\t\r\nstatus\r\n@\t1\t0\t6\t2.000\t0\t\r\n\r\n"
-                   "@\t1\t0\t7\t3.000\t0\t\r\n");
-        ReceivedLines got;
-        TakeLines(buf, 1, got);
-        // Up to the empty line: the line behind it waits for the next notification.
-        QCOMPARE(got.lines, QStringList({"@\t1\t0\t5\t1.000\t0\t", "status", "@\t1\t0\t6\t2.000\t0\t"}));
-        QCOMPARE(got.notes.size(), 2);
-        QVERIFY(got.notes.first().endsWith("/1"));
-        QCOMPARE(row("6").time1, QStringLiteral("2"));
-        QCOMPARE(row("7").time1, QStringLiteral("<none>"));
-        ReceivedLines next;
-        TakeLines(buf, 1, next);
-        QCOMPARE(next.lines.size(), 1);
-        QCOMPARE(row("7").time1, QStringLiteral("3"));
-    }
 
-    void anErrorMidwayKeepsWhatWasDone() {
-        ReceiveBuffer buf;
-        buf.append("@\t1\t0\tok\t1\t0\t\r\n");
-        ReceivedLines got;
-        TakeLines(buf, 2, got);
-        {
-            QSqlQuery q(SpeedDb::database());
-            QVERIFY(q.exec("create trigger refuse before insert on speed when new.tpid='bad' "
-                           "begin select raise(abort, 'refused'); end"));
-        }
-        buf.append("@\t1\t0\tfirst\t1\t0\t\r\n@\t1\t0\tbad\t2\t0\t\r\n@\t1\t0\tlast\t3\t0\t\r\n");
-        ReceivedLines more;
-        QVERIFY_THROWS_EXCEPTION(DbError, TakeLines(buf, 2, more));
-        QCOMPARE(more.lines.size(), 2);
-        QCOMPARE(more.notes.size(), 1);
-        QCOMPARE(row("first").time2, QStringLiteral("1"));
-        QCOMPARE(row("last").time2, QStringLiteral("<none>"));
-        {
-            // Committed: another connection sees it.
-            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
-            other.setDatabaseName(dir->filePath("Korvane.db"));
-            QVERIFY(other.open());
-            QSqlQuery q(other);
-            QVERIFY(q.exec("select count(*) from speed where tpid='first'"));
-            QVERIFY(q.next());
-            QCOMPARE(q.value(0).toInt(), 1);
-        }
-        QSqlDatabase::removeDatabase("other");
-    }
-
-    void idsAndTimesWithQuotesAreStoredAsSent() {
-        StorePassing(1, "O'Neil", "1'5");
-        StorePassing(1, "O'Neil", "2.5");
-        StorePassing(2, "O'Neil", "3");
-        QCOMPARE(row("O'Neil").time1, QStringLiteral("2.5"));
-        QCOMPARE(row("O'Neil").time2, QStringLiteral("3"));
-        QSqlQuery q(SpeedDb::database());
-        QVERIFY(q.exec("select count(*) from speed"));
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMeasurement)

@@ -28,10 +28,6 @@
 
 namespace e2e {
 
-inline QByteArray passingLine(const QByteArray& tpid, const QByteArray& time) {
-    return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
-}
-
 // Reads the speed table of a running (or dead) program through a connection
 // of its own, opened for one look and closed again, so that it never holds
 // a read snapshot that would stall the program's checkpoints.
@@ -94,14 +90,8 @@ public:
     QString dbPath() const { return dir_ + QStringLiteral("/Korvane.db"); }
 
     // Section "SP" as given, and "Devices" mapping COMn to each path.
-    bool writeIni(const QByteArray& sp, const QList<QPair<int, QString>>& devices) const {
-        QFile f(iniPath());
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        QByteArray text = "[SP]\n" + sp + "\n[Devices]\n";
-        for (const auto& d : devices)
-            text += "COM" + QByteArray::number(d.first) + '=' + d.second.toUtf8() + '\n';
-        return f.write(text) == text.size();
+    bool writeIni(const QByteArray& sp, const Devices& devices) const {
+        return e2e::writeIni(iniPath(), sp, devices);
     }
 
     void start() {

@@ -5,7 +5,11 @@
 #include "Pty.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <poll.h>
@@ -72,5 +76,39 @@ private:
     QString why_;
     QByteArray got_;
 };
+
+// A passing record as a decoder sends it.
+inline QByteArray passingLine(const QByteArray& tpid, const QByteArray& time) {
+    return "@\t1\t0\t" + tpid + '\t' + time + "\t0\t\r\n";
+}
+
+// Port numbers and their devices, as section Devices of Korvane.ini has them.
+using Devices = QList<QPair<int, QString>>;
+
+// The two decoders and the board on pseudo-terminals, and where the program
+// finds them: COM1 loop 1, COM4 loop 2, COM5 the board, and COM2 a device
+// that does not exist (in folder `dir`).
+struct Track {
+    Peer dec1, dec2, board;
+    bool ok() const { return dec1.ok() && dec2.ok() && board.ok(); }
+    QString why() const { return dec1.why() + dec2.why() + board.why(); }
+    Devices devices(const QString& dir) const {
+        return {{1, dec1.path()},
+                {4, dec2.path()},
+                {5, board.path()},
+                {2, QDir(dir).filePath(QStringLiteral("missing-device"))}};
+    }
+};
+
+// Writes a settings file: section SP as given, then the devices.
+inline bool writeIni(const QString& path, const QByteArray& sp, const Devices& devices) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray text = "[SP]\n" + sp + "\n[Devices]\n";
+    for (const auto& d : devices)
+        text += "COM" + QByteArray::number(d.first) + '=' + d.second.toUtf8() + '\n';
+    return f.write(text) == text.size();
+}
 
 } // namespace e2e

@@ -1,0 +1,102 @@
+// The lines of one notification: cut, shown, and their passings stored in
+// the speed table in one commit, as the window's decoder input does.
+#include "ReceiveBuffer.h"
+#include "ReceivedLines.h"
+
+#include "SpeedTable.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Row {
+    QString time1, time2, speed, sumi;
+};
+
+Row row(const QString& tpid) {
+    Query q;
+    q.setSql({"select * from speed where tpid=?"}, {tpid});
+    q.open();
+    if (q.isEmpty())
+        return {"<none>", "<none>", "<none>", "<none>"};
+    return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
+}
+
+void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
+    SpeedTable::inOneCommit([&] {
+        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time) {
+            SpeedTable::storePassing(loop, tpid, time);
+        });
+    });
+}
+
+} // namespace
+
+class TestTakeLines : public QObject {
+    Q_OBJECT
+    QTemporaryDir* dir = nullptr;
+
+private slots:
+    void init() {
+        dir = new QTemporaryDir;
+        SpeedDb::open(dir->filePath("Korvane.db"));
+        SpeedDb::checkNameColumn();
+    }
+    void cleanup() {
+        SpeedDb::close();
+        delete dir;
+    }
+
+    void linesOfOneNotification() {
+        ReceiveBuffer buf;
+        buf.append("@\t1\t0\t5\t1.000\t0\t\r\nstatus\r\n@\t1\t0\t6\t2.000\t0\t\r\n\r\n"
+                   "@\t1\t0\t7\t3.000\t0\t\r\n");
+        ReceivedLines got;
+        TakeLines(buf, 1, got);
+        // Up to the empty line: the line behind it waits for the next notification.
+        QCOMPARE(got.lines, QStringList({"@\t1\t0\t5\t1.000\t0\t", "status", "@\t1\t0\t6\t2.000\t0\t"}));
+        QCOMPARE(got.notes.size(), 2);
+        QVERIFY(got.notes.first().endsWith("/1"));
+        QCOMPARE(row("6").time1, QStringLiteral("2"));
+        QCOMPARE(row("7").time1, QStringLiteral("<none>"));
+        ReceivedLines next;
+        TakeLines(buf, 1, next);
+        QCOMPARE(next.lines.size(), 1);
+        QCOMPARE(row("7").time1, QStringLiteral("3"));
+    }
+
+    void anErrorMidwayKeepsWhatWasDone() {
+        ReceiveBuffer buf;
+        buf.append("@\t1\t0\tok\t1\t0\t\r\n");
+        ReceivedLines got;
+        TakeLines(buf, 2, got);
+        {
+            QSqlQuery q(SpeedDb::database());
+            QVERIFY(q.exec("create trigger refuse before insert on speed when new.tpid='bad' "
+                           "begin select raise(abort, 'refused'); end"));
+        }
+        buf.append("@\t1\t0\tfirst\t1\t0\t\r\n@\t1\t0\tbad\t2\t0\t\r\n@\t1\t0\tlast\t3\t0\t\r\n");
+        ReceivedLines more;
+        QVERIFY_THROWS_EXCEPTION(DbError, TakeLines(buf, 2, more));
+        QCOMPARE(more.lines.size(), 2);
+        QCOMPARE(more.notes.size(), 1);
+        QCOMPARE(row("first").time2, QStringLiteral("1"));
+        QCOMPARE(row("last").time2, QStringLiteral("<none>"));
+        {
+            // Committed: another connection sees it.
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+            other.setDatabaseName(dir->filePath("Korvane.db"));
+            QVERIFY(other.open());
+            QSqlQuery q(other);
+            QVERIFY(q.exec("select count(*) from speed where tpid='first'"));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toInt(), 1);
+        }
+        QSqlDatabase::removeDatabase("other");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTakeLines)
+#include "tst_takelines.moc"
