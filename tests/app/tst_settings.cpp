@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -115,6 +116,30 @@ private slots:
         QCOMPARE(devicePathForPort(ini(), 4), QStringLiteral("/dev/ttyUSB1"));
     }
 
+    // Other programs on the station edit this file in the Japanese code page
+    // with CRLF line ends; a save rewrites the ten keys and nothing else.
+    void saveKeepsShiftJisAndCrlfByteForByte() {
+        QStringEncoder sjis("Shift_JIS");
+        QVERIFY(sjis.isValid());
+        // "表" and "ソ" end in the byte of "\\", "ゾ" in that of "]": trail
+        // bytes a byte-wise reader mistakes for ASCII.
+        const QByteArray before = sjis.encode(QStringLiteral(
+            "; 計測所の設定 表示ソフト\r\n[表示ゾーン]\r\n名前=山田 ソ\r\nボード=  大型\r\n\r\n"));
+        const QByteArray spHead = sjis.encode(QStringLiteral("[SP]\r\nDist=500\r\n; 距離 (cm)\r\nExtra=残す\r\n"));
+        const QByteArray after = sjis.encode(QStringLiteral("\r\n[Devices]\r\n; ポート\r\nCOM1=/dev/ttyUSB0\r\n"));
+        write(before + spHead + after);
+
+        Settings s = LoadSettings(ini());
+        QCOMPARE(s.Dist, 500);
+        s.Dist = 750;
+        SaveSettings(ini(), s);
+
+        const QByteArray sp = sjis.encode(QStringLiteral(
+            "[SP]\r\nDist=750\r\n; 距離 (cm)\r\nExtra=残す\r\nPort1=1\r\nPort2=4\r\nPort3=5\r\n"
+            "Wait=3\r\nRate=0\r\nDecid1=0\r\nDecid2=0\r\nResetint=300\r\nTimer2=0\r\n"));
+        QCOMPARE(read(ini()), before + sp + after);
+    }
+
     void saveOnFreshFolder() {
         SaveSettings(ini(), Settings());
         QCOMPARE(read(ini()), QByteArray("[SP]\nPort1=1\nPort2=4\nPort3=5\nDist=10\nWait=3\nRate=0\n"
@@ -170,7 +195,7 @@ private slots:
         f.setValue("SP", "Port1", "7");
         f.setValue("SP", "Dist", "20");
         QVERIFY(f.save());
-        QCOMPARE(read(ini()), QByteArray("[SP]\nPORT1=7\nDist=20\n\n[Devices]\nCOM3=/dev/x\n"));
+        QCOMPARE(read(ini()), QByteArray("[SP]\r\nPORT1=7\r\nDist=20\r\n\r\n[Devices]\r\nCOM3=/dev/x\r\n"));
     }
 };
 
