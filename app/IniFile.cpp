@@ -122,7 +122,13 @@ QString IniFile::value(const QString& section, const QString& key) const {
     if (k < 0)
         return {};
     const QString& line = lines_[k].text;
-    return line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
+    QString v = line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
+    // As the profile service reads it: quotes around the whole value are
+    // not part of it.
+    if (v.size() >= 2 && (v.front() == QLatin1Char('"') || v.front() == QLatin1Char('\'')) &&
+        v.back() == v.front())
+        v = v.mid(1, v.size() - 2);
+    return v;
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {

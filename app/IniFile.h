@@ -17,7 +17,8 @@ public:
     // Reads the file; a missing or unreadable file reads as empty.
     void load();
 
-    // The key's value, trimmed; empty when the section or key is missing.
+    // The key's value, trimmed, without a pair of quotes around it; empty
+    // when the section or key is missing.
     QString value(const QString& section, const QString& key) const;
 
     // Sets the key, adding the section and key at their ends when missing.

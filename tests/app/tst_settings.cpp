@@ -83,6 +83,12 @@ private slots:
         QTest::newRow("hex wraps") << "0xFFFFFFFF" << -1;
         QTest::newRow("hex too long") << "0x123456789" << 10;
         QTest::newRow("zero is a value") << "0" << 0;
+        // The profile service drops a pair of quotes around the whole value.
+        QTest::newRow("double quotes") << "\"20\"" << 20;
+        QTest::newRow("single quotes") << "'0x1F'" << 31;
+        QTest::newRow("quotes inside blanks") << "  \"20\"  " << 20;
+        QTest::newRow("unpaired quote") << "\"20" << 10;
+        QTest::newRow("blanks inside quotes") << "\" 20\"" << 20;
     }
     void readingRules() {
         QFETCH(QString, text);
