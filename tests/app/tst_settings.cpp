@@ -102,6 +102,18 @@ private slots:
         QCOMPARE(LoadSettings(ini()).Port1, 0);
     }
 
+    // A port the radio groups cannot show counts as no port: the operator
+    // is told at start-up, and 0 goes back into the file.
+    void portOutsideZeroToNineIsNoPort() {
+        write("[SP]\nPort1=10\nPort2=-1\nPort3=9\n");
+        const Settings s = LoadSettings(ini());
+        QCOMPARE(s.Port1, 0);
+        QCOMPARE(s.Port2, 0);
+        QCOMPARE(s.Port3, 9);
+        SaveSettings(ini(), s);
+        QVERIFY(read(ini()).startsWith("[SP]\nPort1=0\nPort2=0\nPort3=9\n"));
+    }
+
     void saveWritesExactlyTheTenKeysAndKeepsTheRest() {
         write("; station notes\n[Devices]\nCOM1=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\n\n"
               "[SP]\nDist=500\nExtra=keep me\n\n[Other]\nx=1\n");
