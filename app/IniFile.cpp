@@ -2,23 +2,31 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
-IniFile::IniFile(QString path) : path_(std::move(path)) {}
+namespace {
 
-void IniFile::load() {
-    lines_.clear();
-    QFile f(path_);
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray data = f.readAll();
-    QString text = QString::fromUtf8(data);
-    text.remove(QLatin1Char('\r'));
-    lines_ = text.split(QLatin1Char('\n'));
-    if (!lines_.isEmpty() && lines_.last().isEmpty())
-        lines_.removeLast();
+// The settings file is shared with tools that write the Japanese code page.
+// Without that converter (a toolkit built without ICU) Latin-1 still keeps
+// ASCII keys and numbers readable and every byte intact.
+constexpr const char* kCodePage = "windows-31j";
+
+QString decode(const QByteArray& bytes) {
+    QStringDecoder dec(kCodePage);
+    if (!dec.isValid())
+        return QString::fromLatin1(bytes);
+    return dec.decode(bytes);
 }
 
-static bool isSectionLine(const QString& line, QString* name = nullptr) {
+QByteArray encode(const QString& text) {
+    QStringEncoder enc(kCodePage);
+    if (!enc.isValid())
+        return text.toLatin1();
+    return enc.encode(text);
+}
+
+bool isSectionLine(const QString& line, QString* name = nullptr) {
     const QString t = line.trimmed();
     if (!t.startsWith(QLatin1Char('[')))
         return false;
@@ -30,17 +38,62 @@ static bool isSectionLine(const QString& line, QString* name = nullptr) {
     return true;
 }
 
+} // namespace
+
+IniFile::IniFile(QString path) : path_(std::move(path)) {}
+
+void IniFile::load() {
+    lines_.clear();
+    lineEnd_ = "\n";
+    QFile f(path_);
+    if (!f.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray data = f.readAll();
+    bool endSeen = false;
+    qsizetype from = 0;
+    while (from < data.size()) {
+        const qsizetype nl = data.indexOf('\n', from);
+        Line line;
+        if (nl < 0) {
+            line.bytes = data.mid(from);
+            from = data.size();
+        } else {
+            const bool crlf = nl > from && data[nl - 1] == '\r';
+            line.bytes = data.mid(from, nl - from - (crlf ? 1 : 0));
+            line.end = crlf ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
+            from = nl + 1;
+            if (!endSeen) {
+                lineEnd_ = line.end;
+                endSeen = true;
+            }
+        }
+        line.text = decode(line.bytes);
+        lines_.append(line);
+    }
+}
+
+IniFile::Line IniFile::makeLine(const QString& text) const {
+    return {encode(text), lineEnd_, text};
+}
+
+void IniFile::insertLine(int at, const QString& text) {
+    // A last line without its end gets one before anything follows it.
+    if (at > 0 && lines_[at - 1].end.isEmpty())
+        lines_[at - 1].end = lineEnd_;
+    lines_.insert(at, makeLine(text));
+}
+
 int IniFile::findSection(const QString& section) const {
     QString name;
     for (int i = 0; i < lines_.size(); ++i)
-        if (isSectionLine(lines_[i], &name) && name.compare(section, Qt::CaseInsensitive) == 0)
+        if (isSectionLine(lines_[i].text, &name) && name.compare(section, Qt::CaseInsensitive) == 0)
             return i;
     return -1;
 }
 
 int IniFile::sectionEnd(int sectionLine) const {
     int i = sectionLine + 1;
-    while (i < lines_.size() && !isSectionLine(lines_[i]))
+    while (i < lines_.size() && !isSectionLine(lines_[i].text))
         ++i;
     return i;
 }
@@ -48,7 +101,7 @@ int IniFile::sectionEnd(int sectionLine) const {
 int IniFile::findKey(int sectionLine, const QString& key) const {
     const int end = sectionEnd(sectionLine);
     for (int i = sectionLine + 1; i < end; ++i) {
-        const QString& line = lines_[i];
+        const QString& line = lines_[i].text;
         const QString t = line.trimmed();
         if (t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#')))
             continue;
@@ -68,31 +121,41 @@ QString IniFile::value(const QString& section, const QString& key) const {
     const int k = findKey(s, key);
     if (k < 0)
         return {};
-    const QString& line = lines_[k];
-    return line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
+    const QString& line = lines_[k].text;
+    QString v = line.mid(line.indexOf(QLatin1Char('=')) + 1).trimmed();
+    // As the profile service reads it: quotes around the whole value are
+    // not part of it.
+    if (v.size() >= 2 && (v.front() == QLatin1Char('"') || v.front() == QLatin1Char('\'')) &&
+        v.back() == v.front())
+        v = v.mid(1, v.size() - 2);
+    return v;
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
     int s = findSection(section);
     if (s < 0) {
-        if (!lines_.isEmpty() && !lines_.last().trimmed().isEmpty())
-            lines_.append(QString());
-        lines_.append(QLatin1Char('[') + section + QLatin1Char(']'));
-        lines_.append(key + QLatin1Char('=') + value);
+        if (!lines_.isEmpty() && !lines_.last().text.trimmed().isEmpty())
+            insertLine(int(lines_.size()), QString());
+        insertLine(int(lines_.size()), QLatin1Char('[') + section + QLatin1Char(']'));
+        insertLine(int(lines_.size()), key + QLatin1Char('=') + value);
         return;
     }
     const int k = findKey(s, key);
     if (k >= 0) {
-        const QString& line = lines_[k];
-        lines_[k] = line.left(line.indexOf(QLatin1Char('='))) + QLatin1Char('=') + value;
+        // The key keeps its own spelling and the line its own end. "=" is
+        // never the second byte of a double-byte character, so the first
+        // "=" byte is the separator.
+        Line& line = lines_[k];
+        line.bytes = line.bytes.left(line.bytes.indexOf('=') + 1) + encode(value);
+        line.text = line.text.left(line.text.indexOf(QLatin1Char('=')) + 1) + value;
         return;
     }
     // Append after the section's last non-blank line, so a blank separator
     // line before the next section stays where it is.
     int at = sectionEnd(s);
-    while (at > s + 1 && lines_[at - 1].trimmed().isEmpty())
+    while (at > s + 1 && lines_[at - 1].text.trimmed().isEmpty())
         --at;
-    lines_.insert(at, key + QLatin1Char('=') + value);
+    insertLine(at, key + QLatin1Char('=') + value);
 }
 
 bool IniFile::save() const {
@@ -100,9 +163,9 @@ bool IniFile::save() const {
     if (!f.open(QIODevice::WriteOnly))
         return false;
     QByteArray data;
-    for (const QString& line : lines_) {
-        data += line.toUtf8();
-        data += '\n';
+    for (const Line& line : lines_) {
+        data += line.bytes;
+        data += line.end;
     }
     if (f.write(data) != data.size())
         return false;

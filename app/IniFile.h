@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
-// A profile (INI) file read and edited in memory. Lines the program does not
-// change, other sections and comments included, are written back exactly as
-// they were read. Section and key names compare without regard to case.
+// A profile (INI) file read and edited in memory. The file is in the Japanese
+// code page (Windows-31J) and is kept as bytes: lines the program does not
+// change, other sections, comments and line ends included, are written back
+// byte for byte. Section and key names compare without regard to case.
 class IniFile {
 public:
     explicit IniFile(QString path);
@@ -15,7 +17,8 @@ public:
     // Reads the file; a missing or unreadable file reads as empty.
     void load();
 
-    // The key's value, trimmed; empty when the section or key is missing.
+    // The key's value, trimmed, without a pair of quotes around it; empty
+    // when the section or key is missing.
     QString value(const QString& section, const QString& key) const;
 
     // Sets the key, adding the section and key at their ends when missing.
@@ -26,10 +29,19 @@ public:
     bool save() const;
 
 private:
+    struct Line {
+        QByteArray bytes; // without the line end
+        QByteArray end;   // "\r\n", "\n", or empty for a last line without one
+        QString text;     // decoded, for finding sections and keys
+    };
+
     int findSection(const QString& section) const;  // index of the [section] line or -1
     int findKey(int sectionLine, const QString& key) const;
     int sectionEnd(int sectionLine) const;
+    Line makeLine(const QString& text) const;
+    void insertLine(int at, const QString& text);
 
     QString path_;
-    QStringList lines_;
+    QList<Line> lines_;
+    QByteArray lineEnd_ = "\n"; // for new lines: the file's own
 };

@@ -27,6 +27,11 @@ Settings LoadSettings(const QString& iniPath) {
     const Settings defaults;
     for (const Key& k : kKeys)
         s.*k.field = profileInt(ini.value(kSection, QLatin1String(k.name)), defaults.*k.field);
+    // The port groups offer 0..9 only; any other number would select nothing,
+    // open nothing and say nothing, so it counts as no port.
+    for (int Settings::*port : {&Settings::Port1, &Settings::Port2, &Settings::Port3})
+        if (s.*port < 0 || s.*port > 9)
+            s.*port = 0;
     return s;
 }
 

@@ -17,7 +17,7 @@ struct Settings {
 };
 
 // Reads the ten keys; a missing file, section or key, or text that does not
-// convert, gives the key's default.
+// convert, gives the key's default. A port number outside 0..9 reads as 0.
 Settings LoadSettings(const QString& iniPath);
 
 // Writes the ten keys into section "SP", keeping every other line of the file

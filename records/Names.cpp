@@ -4,7 +4,28 @@
 
 namespace {
 
-QStringEncoder shiftJis() { return QStringEncoder("Shift_JIS"); }
+// The Windows Japanese code page (Windows-31J), as the stored names and the
+// station's other programs use it.
+QStringEncoder shiftJis() { return QStringEncoder("windows-31j"); }
+
+// Qt's converter holds the Windows code page strictly: five of its
+// characters exist only in their Windows code points, while a Linux input
+// method types the standard ones. Windows itself converts those to the same
+// double-byte characters, so they are measured as these.
+QString windowsForms(const QString& name) {
+    QString out = name;
+    for (QChar& c : out) {
+        switch (c.unicode()) {
+        case 0x301C: c = QChar(0xFF5E); break; // wave dash -> fullwidth tilde
+        case 0x2212: c = QChar(0xFF0D); break; // minus sign -> fullwidth hyphen-minus
+        case 0x2016: c = QChar(0x2225); break; // double vertical line -> parallel to
+        case 0x00AC: c = QChar(0xFFE2); break; // not sign -> fullwidth not sign
+        case 0x2014: c = QChar(0x2015); break; // em dash -> horizontal bar
+        default: break;
+        }
+    }
+    return out;
+}
 
 // The first character (a whole surrogate pair where there is one) that
 // Shift-JIS cannot hold.
@@ -13,7 +34,7 @@ QString firstUnencodable(const QString& name) {
         const qsizetype len = name.at(i).isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
         const QString ch = name.mid(i, len);
         QStringEncoder enc = shiftJis();
-        const QByteArray bytes = enc.encode(ch); // encode() is lazy: convert to run it
+        const QByteArray bytes = enc.encode(windowsForms(ch)); // encode() is lazy: convert to run it
         Q_UNUSED(bytes);
         if (enc.hasError())
             return ch;
@@ -28,7 +49,7 @@ int shiftJisLength(const QString& name) {
     QStringEncoder enc = shiftJis();
     if (!enc.isValid())
         return -1;
-    const QByteArray bytes = enc.encode(name);
+    const QByteArray bytes = enc.encode(windowsForms(name));
     if (enc.hasError())
         return -1;
     return int(bytes.size());

@@ -12,12 +12,13 @@ public:
 };
 
 // Driver names are kept to what the Japanese code page can hold in the name
-// column: at most kMaxNameBytes bytes of Shift-JIS, a double-byte character
-// counting two.
+// column: at most kMaxNameBytes bytes of Shift-JIS as Windows has it
+// (Windows-31J), a double-byte character counting two.
 inline constexpr int kMaxNameBytes = 30;
 
-// Bytes the name takes in Shift-JIS, or -1 when a character has no
-// Shift-JIS form.
+// Bytes the name takes in Windows-31J, or -1 when a character has no form
+// there. The standard code points of the wave dash, minus sign, double
+// vertical line, not sign and em dash count as their Windows forms.
 int shiftJisLength(const QString& name);
 
 // Why the name cannot be stored, or an empty text when it can.

@@ -16,7 +16,13 @@ QString engineMessage(const QSqlError& e) {
     return e.databaseText().isEmpty() ? e.text() : e.databaseText();
 }
 
-QString csvField(const QString& v) {
+QString csvField(const QString& text) {
+    // A spreadsheet runs a cell that begins with one of these as a formula;
+    // the apostrophe makes it plain text. Every such cell gets it, a
+    // negative number included (the ranking lists none).
+    QString v = text;
+    if (!v.isEmpty() && QStringView(u"=+-@").contains(v.front()))
+        v.prepend(QLatin1Char('\''));
     if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n'))
         && !v.contains(QLatin1Char('\r')))
         return v;
@@ -101,7 +107,9 @@ QVector<RankingEntry> rankingEntries() {
 }
 
 QByteArray rankingCsv(const QVector<RankingEntry>& entries) {
-    QString text = QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n");
+    // The byte order mark makes spreadsheets on Japanese systems read UTF-8
+    // instead of their own code page.
+    QString text = QStringLiteral("\uFEFF順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n");
     for (const RankingEntry& e : entries) {
         text += QString::number(e.rank) + QLatin1Char(',') + csvField(e.tpid) + QLatin1Char(',')
                 + csvField(e.name) + QLatin1Char(',') + csvField(e.speedText) + QLatin1String("\r\n");

@@ -39,8 +39,9 @@ struct RankingEntry {
 
 QVector<RankingEntry> rankingEntries();
 
-// The ranking as CSV: UTF-8, a header row, CRLF line ends, fields quoted
-// where a comma, quote or line break requires it.
+// The ranking as CSV: UTF-8 with a byte order mark, a header row, CRLF line
+// ends, fields quoted where a comma, quote or line break requires it, and an
+// apostrophe before a field that begins with "=", "+", "-" or "@".
 QByteArray rankingCsv(const QVector<RankingEntry>& entries);
 
 // Writes rankingCsv() of the current ranking to path; the file is replaced

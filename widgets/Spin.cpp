@@ -1,5 +1,7 @@
 #include "Spin.h"
 
+#include "IntText.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -330,9 +332,8 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent) {
 TSpinEdit::~TSpinEdit() { button_ = nullptr; }
 
 int TSpinEdit::value() const {
-    bool ok = false;
-    const int v = text().toInt(&ok);
-    return ok ? v : min_;
+    int v = 0;
+    return tryStrToInt(text(), v) ? v : min_;
 }
 
 void TSpinEdit::setValue(int v) {

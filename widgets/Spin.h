@@ -129,7 +129,8 @@ public:
     ~TSpinEdit() override;
     Q_DISABLE_COPY_MOVE(TSpinEdit)
 
-    // The text read as an integer; text that is not one reads as minValue().
+    // The text read as an integer (tryStrToInt() of IntText.h: "$1F" is 31,
+    // "12 " is not an integer); text that is not one reads as minValue().
     int value() const;
     // Writes the clamped value; the text (and textChanged) only changes if
     // it differs.

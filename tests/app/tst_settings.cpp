@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -82,6 +83,12 @@ private slots:
         QTest::newRow("hex wraps") << "0xFFFFFFFF" << -1;
         QTest::newRow("hex too long") << "0x123456789" << 10;
         QTest::newRow("zero is a value") << "0" << 0;
+        // The profile service drops a pair of quotes around the whole value.
+        QTest::newRow("double quotes") << "\"20\"" << 20;
+        QTest::newRow("single quotes") << "'0x1F'" << 31;
+        QTest::newRow("quotes inside blanks") << "  \"20\"  " << 20;
+        QTest::newRow("unpaired quote") << "\"20" << 10;
+        QTest::newRow("blanks inside quotes") << "\" 20\"" << 20;
     }
     void readingRules() {
         QFETCH(QString, text);
@@ -93,6 +100,18 @@ private slots:
     void portZeroIsKept() {
         write("[sp]\nport1 = 0\n");
         QCOMPARE(LoadSettings(ini()).Port1, 0);
+    }
+
+    // A port the radio groups cannot show counts as no port: the operator
+    // is told at start-up, and 0 goes back into the file.
+    void portOutsideZeroToNineIsNoPort() {
+        write("[SP]\nPort1=10\nPort2=-1\nPort3=9\n");
+        const Settings s = LoadSettings(ini());
+        QCOMPARE(s.Port1, 0);
+        QCOMPARE(s.Port2, 0);
+        QCOMPARE(s.Port3, 9);
+        SaveSettings(ini(), s);
+        QVERIFY(read(ini()).startsWith("[SP]\nPort1=0\nPort2=0\nPort3=9\n"));
     }
 
     void saveWritesExactlyTheTenKeysAndKeepsTheRest() {
@@ -113,6 +132,30 @@ private slots:
         QCOMPARE(back.Wait, -2);
         QCOMPARE(back.Dist, 500);
         QCOMPARE(devicePathForPort(ini(), 4), QStringLiteral("/dev/ttyUSB1"));
+    }
+
+    // Other programs on the station edit this file in the Japanese code page
+    // with CRLF line ends; a save rewrites the ten keys and nothing else.
+    void saveKeepsShiftJisAndCrlfByteForByte() {
+        QStringEncoder sjis("Shift_JIS");
+        QVERIFY(sjis.isValid());
+        // "表" and "ソ" end in the byte of "\\", "ゾ" in that of "]": trail
+        // bytes a byte-wise reader mistakes for ASCII.
+        const QByteArray before = sjis.encode(QStringLiteral(
+            "; 計測所の設定 表示ソフト\r\n[表示ゾーン]\r\n名前=山田 ソ\r\nボード=  大型\r\n\r\n"));
+        const QByteArray spHead = sjis.encode(QStringLiteral("[SP]\r\nDist=500\r\n; 距離 (cm)\r\nExtra=残す\r\n"));
+        const QByteArray after = sjis.encode(QStringLiteral("\r\n[Devices]\r\n; ポート\r\nCOM1=/dev/ttyUSB0\r\n"));
+        write(before + spHead + after);
+
+        Settings s = LoadSettings(ini());
+        QCOMPARE(s.Dist, 500);
+        s.Dist = 750;
+        SaveSettings(ini(), s);
+
+        const QByteArray sp = sjis.encode(QStringLiteral(
+            "[SP]\r\nDist=750\r\n; 距離 (cm)\r\nExtra=残す\r\nPort1=1\r\nPort2=4\r\nPort3=5\r\n"
+            "Wait=3\r\nRate=0\r\nDecid1=0\r\nDecid2=0\r\nResetint=300\r\nTimer2=0\r\n"));
+        QCOMPARE(read(ini()), before + sp + after);
     }
 
     void saveOnFreshFolder() {
@@ -170,7 +213,7 @@ private slots:
         f.setValue("SP", "Port1", "7");
         f.setValue("SP", "Dist", "20");
         QVERIFY(f.save());
-        QCOMPARE(read(ini()), QByteArray("[SP]\nPORT1=7\nDist=20\n\n[Devices]\nCOM3=/dev/x\n"));
+        QCOMPARE(read(ini()), QByteArray("[SP]\r\nPORT1=7\r\nDist=20\r\n\r\n[Devices]\r\nCOM3=/dev/x\r\n"));
     }
 };
 

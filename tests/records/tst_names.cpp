@@ -15,6 +15,16 @@ private slots:
         QTest::newRow("mixed") << QStringLiteral("山田 T.") << 7;
         QTest::newRow("emoji") << QStringLiteral("A😀") << -1;
         QTest::newRow("accented latin") << QStringLiteral("José") << -1;
+        // What a Linux input method produces for the fullwidth forms of the
+        // Windows Japanese code page: each is one double-byte character there.
+        QTest::newRow("wave dash U+301C") << QStringLiteral("A\u301CB") << 4;
+        QTest::newRow("minus sign U+2212") << QStringLiteral("\u2212") << 2;
+        QTest::newRow("double vertical line U+2016") << QStringLiteral("\u2016") << 2;
+        QTest::newRow("not sign U+00AC") << QStringLiteral("\u00AC") << 2;
+        QTest::newRow("em dash U+2014") << QStringLiteral("\u2014") << 2;
+        QTest::newRow("Windows forms themselves") << QStringLiteral("\uFF5E\uFF0D\u2225\uFFE2\u2015") << 10;
+        QTest::newRow("circled digit, NEC row 13") << QStringLiteral("\u2460") << 2;
+        QTest::newRow("yen sign") << QStringLiteral("\u00A5") << -1;
     }
     void shiftJisLength() {
         QFETCH(QString, name);
@@ -34,6 +44,8 @@ private slots:
         QTest::newRow("double byte across the limit")
             << QString(29, QLatin1Char('a')) + QStringLiteral("山") << false;
         QTest::newRow("quote") << QStringLiteral("O'Brien") << true;
+        QTest::newRow("15 wave dashes = 30 bytes") << QString(15, QChar(0x301C)) << true;
+        QTest::newRow("29 ascii + em dash = 31 bytes") << QString(29, QLatin1Char('a')) + QChar(0x2014) << false;
     }
     void limitIsThirtyBytes() {
         QFETCH(QString, name);

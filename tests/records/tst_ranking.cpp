@@ -92,12 +92,28 @@ private slots:
             {2, QStringLiteral("B"), QStringLiteral("山田\n太郎"), QStringLiteral("14.586")},
             {3, QStringLiteral("C"), QString(), QStringLiteral("0")},
         };
-        const QByteArray expected = QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n"
+        const QByteArray expected = QStringLiteral("\uFEFF順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n"
                                                    "1,\"A,1\",\"say \"\"hi\"\"\",36\r\n"
                                                    "2,B,\"山田\n太郎\",14.586\r\n"
                                                    "3,C,,0\r\n")
                                         .toUtf8();
         QCOMPARE(rankingCsv(entries), expected);
+    }
+
+    // Names are typed by people and IDs come from decoders: neither may run
+    // as a formula when the file is opened in a spreadsheet.
+    void csvCellsNeverStartAFormula() {
+        const QVector<RankingEntry> entries{
+            {1, QStringLiteral("=1+1"), QStringLiteral("=HYPERLINK(\"http://x\",\"a\")"), QStringLiteral("36")},
+            {2, QStringLiteral("+81"), QStringLiteral("-2,5"), QStringLiteral("14.5")},
+            {3, QStringLiteral("@A1"), QStringLiteral("a=b-c"), QStringLiteral("-1.5")},
+        };
+        const QByteArray csv = rankingCsv(entries);
+        QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n")).mid(1),
+                 (QStringList{QStringLiteral("1,'=1+1,\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\",36"),
+                              QStringLiteral("2,'+81,\"'-2,5\",14.5"),
+                              QStringLiteral("3,'@A1,a=b-c,'-1.5"), QString()}));
     }
 
     void exportWritesWholeFileOrReports() {

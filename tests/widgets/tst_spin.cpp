@@ -80,6 +80,29 @@ private slots:
         QCOMPARE(spin->value(), 7);
     }
 
+    // Typed or pasted text reads by the program's one integer conversion,
+    // the same the settings and the other number boxes use.
+    void valueUsesTheIntegerConversion_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("trailing blank") << "12 " << 3;
+        QTest::newRow("leading blanks") << "  12" << 12;
+        QTest::newRow("hexadecimal") << "$1F" << 31;
+        QTest::newRow("negative hexadecimal") << "-$10" << -16;
+        QTest::newRow("0x is not hexadecimal here") << "0x1F" << 3;
+        QTest::newRow("tab") << "\t12" << 3;
+        QTest::newRow("thousands separator") << "1,000" << 3;
+        QTest::newRow("out of range") << "2147483648" << 3;
+    }
+    void valueUsesTheIntegerConversion() {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        spin->setMinValue(3);
+        spin->setMaxValue(0);
+        spin->setText(text);
+        QCOMPARE(spin->value(), value);
+    }
+
     void onChangeOnlyWhenTextDiffers() {
         QSignalSpy changed(spin, &QLineEdit::textChanged);
         spin->setValue(0);
