@@ -42,6 +42,8 @@ constexpr int kCounterPeriodMs = 50;
 constexpr int kLeftoverPeriodMs = 20;
 constexpr std::chrono::milliseconds kRenoticeAfter{500};
 constexpr int kReadAhead = 4096;
+// Longest pause between two looks at the driver's output queue.
+constexpr qint64 kDrainPollMaxMs = 100;
 
 [[noreturn]] void raise(const char* message)
 {
@@ -104,6 +106,7 @@ struct CommSession {
     std::atomic<bool> hasReceiveWorker{false};
     std::atomic<int> flowCtrl{cfcRtsCts};
     std::atomic<int> timeOutTrans{3000};
+    std::atomic<int> bitRate{9600};
 
     TCustomCommX* owner = nullptr; // guarded by g_postLock; null once closed
 
@@ -264,16 +267,59 @@ void endBurst(CommSession& s)
     s.device->setModemLine(ModemLine::Rts, flow != cfcHalfHigh);
 }
 
-// Writes one block until every byte went, the write time-out passed, or a
-// purge, Close or a lost device cut it short. Returns false on failure.
-bool writeBlock(CommSession& s, const Block& b)
+enum class WriteEnd { Sent, TimedOut, Failed };
+
+// What the driver still holds when the time-out passes would reach the board
+// whenever CTS comes back, long after it was meant for it.
+WriteEnd discardQueued(CommSession& s)
+{
+    std::lock_guard g(s.deviceLock);
+    s.device->flushOutput();
+    return WriteEnd::TimedOut;
+}
+
+// Waits until the driver has sent what it took: the driver takes some KiB at
+// once even while CTS is low, so only an empty output queue means the block
+// is on the line. The queue is looked at about when the line could have
+// emptied it; a purge, Close or a lost device wakes the pause at once.
+WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
+{
+    for (;;) {
+        if (s.purging.load() || s.stopTrans.load() || s.gone.load())
+            return WriteEnd::Failed;
+        const int queued = s.device->outputQueue();
+        if (queued <= 0)
+            return WriteEnd::Sent; // empty, or a driver that cannot tell
+        // 10 bits a character; a little late costs less than looking often.
+        qint64 step = qint64(queued) * 10 * 1000 / std::max(s.bitRate.load(), 1) + 1;
+        step = std::min(step, kDrainPollMaxMs);
+        if (bounded) {
+            const qint64 left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return discardQueued(s);
+            step = std::min(step, left);
+        }
+        const WaitStatus w = s.device->pauseTransmitter(int(step));
+        if (w == WaitStatus::Gone) {
+            s.markGone();
+            return WriteEnd::Failed;
+        }
+        if (w == WaitStatus::Failed)
+            return WriteEnd::Failed;
+    }
+}
+
+// Writes one block until every byte has left the driver, the write time-out
+// passed (what is left is discarded), or a purge, Close or a lost device cut
+// it short.
+WriteEnd writeBlock(CommSession& s, const Block& b)
 {
     const int timeout = s.timeOutTrans.load();
     const auto deadline = Clock::now() + milliseconds(std::max(timeout, 0));
     int done = 0;
     while (done < b.size) {
         if (s.purging.load() || s.stopTrans.load() || s.gone.load())
-            return false;
+            return WriteEnd::Failed;
         int n = 0;
         IoStatus st;
         {
@@ -286,26 +332,26 @@ bool writeBlock(CommSession& s, const Block& b)
         }
         if (st == IoStatus::Gone) {
             s.markGone();
-            return false;
+            return WriteEnd::Failed;
         }
         if (st == IoStatus::Failed)
-            return false;
+            return WriteEnd::Failed;
         int wait = -1; // a time-out of 0 means none, as the line's own did
         if (timeout > 0) {
             const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
-                return true; // cut short by the time-out: not told apart
+                return discardQueued(s);
             wait = int(left.count());
         }
         const WaitStatus w = s.device->waitWritable(wait);
         if (w == WaitStatus::Gone) {
             s.markGone();
-            return false;
+            return WriteEnd::Failed;
         }
         if (w == WaitStatus::Failed)
-            return false;
+            return WriteEnd::Failed;
     }
-    return true;
+    return drainOutput(s, timeout > 0, deadline);
 }
 
 void transmitRun(std::shared_ptr<CommSession> s)
@@ -333,7 +379,8 @@ void transmitRun(std::shared_ptr<CommSession> s)
                     sending = true;
                     beginBurst(*s);
                 }
-                if (!writeBlock(*s, b)) {
+                // Cut short by the time-out is not told apart from sent.
+                if (writeBlock(*s, b) == WriteEnd::Failed) {
                     if (const int errors = s->takeErrors())
                         postNotice(s, TCustomCommX::WM_COMM_ERROR, errors);
                 }
@@ -484,6 +531,7 @@ void TCustomCommX::setBitRate(int value)
     m_bitRate = value;
     if (!isOpen())
         return;
+    m_session->bitRate.store(value);
     m_dcb.bitRate = value;
     applyLine(kMsgBitRate);
 }
@@ -602,6 +650,7 @@ void TCustomCommX::Open()
     s->device = std::move(device);
     s->flowCtrl.store(m_flowCtrl);
     s->timeOutTrans.store(m_timeOutTrans);
+    s->bitRate.store(m_bitRate);
     {
         std::lock_guard g(g_postLock);
         s->owner = this;

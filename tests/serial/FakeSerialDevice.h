@@ -275,6 +275,16 @@ public:
                 m_line->cv.wait_until(lk, until);
         }
     }
+    WaitStatus pauseTransmitter(int timeoutMs) override
+    {
+        std::unique_lock lk(m_line->m);
+        m_line->cv.wait_for(lk, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                            [&] { return m_line->wakeTx; });
+        if (!m_line->wakeTx)
+            return WaitStatus::Timeout;
+        m_line->wakeTx = false;
+        return WaitStatus::Woken;
+    }
     void wakeReceiver() override
     {
         {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -75,6 +76,8 @@ private slots:
     void halfDuplexBursts_data();
     void halfDuplexBursts();
     void ctsHoldOffEndsEachWrite();
+    void writeTimeOutDiscardsWhatTheDriverHeld();
+    void halfDuplexRtsWaitsForTheLine();
     void partialWritesResume();
     void lineEventsInOrder();
     void breakRaisesOnlyOnBreak();
@@ -362,6 +365,62 @@ void TestCommX::ctsHoldOffEndsEachWrite()
     QVERIFY(at[0] >= 150);
     QVERIFY(at[1] - at[0] >= 140);
     QCOMPARE(r.line->takeWritten(), QByteArray());
+    r.comm->Close();
+}
+
+// A driver takes some KiB while CTS is low. A block counts as written only
+// once its bytes have left, and what is still queued at the time-out is
+// discarded: it must not reach the board when CTS comes back.
+void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld()
+{
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setTimeOutTrans(150);
+    r.comm->Open();
+    r.line->setHold(true);
+    QList<qint64> at;
+    QElapsedTimer clock;
+    r.comm->OnTrans = [&](TCustomCommX*, int) { at << clock.elapsed(); };
+    clock.start();
+    QVERIFY(r.comm->SendString("stale\r"));
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 1, 5000);
+    QVERIFY(at[0] >= 150);
+    r.line->setHold(false);
+    QVERIFY(r.comm->SendString("fresh\r"));
+    QTRY_COMPARE(at.size(), 2);
+    QCOMPARE(r.line->takeWritten(), QByteArray("fresh\r"));
+    r.comm->Close();
+}
+
+// RTS turns back 20 ms after the last byte has left the driver, not after
+// the driver took the bytes (200 bytes take some 208 ms at 9600 bit/s).
+void TestCommX::halfDuplexRtsWaitsForTheLine()
+{
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setFlowCtrl(cfcHalfHigh);
+    r.comm->Open();
+    {
+        std::lock_guard g(r.line->m);
+        r.line->timeline.clear();
+    }
+    const QByteArray data(200, 'x');
+    QVERIFY(r.comm->SendString(data));
+    auto rtsChanges = [&] {
+        const auto tl = r.line->entries();
+        return std::count_if(tl.begin(), tl.end(), [](const FakeLine::Entry& e) { return e.what == "rts"; });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(rtsChanges(), 2, 5000);
+    QTRY_COMPARE(r.line->takeWritten(), data);
+    const auto tl = r.line->entries();
+    const auto lastByte = std::find_if(tl.rbegin(), tl.rend(), [](const FakeLine::Entry& e) {
+        return e.what == "write";
+    });
+    QVERIFY(lastByte != tl.rend());
+    QCOMPARE(tl.back().what, QByteArray("rts"));
+    QCOMPARE(tl.back().on, false);
+    QVERIFY(msBetween(lastByte->at, tl.back().at) >= 20);
+    QVERIFY(msBetween(lastByte->at, tl.back().at) < 20 + 200);
     r.comm->Close();
 }
 
