@@ -67,6 +67,8 @@ QEvent::Type eventType(int code)
 struct Block {
     std::unique_ptr<char[]> data;
     int size = 0;
+    Clock::time_point queued;
+    quint64 write = 0; // the Write call it came from, counted from 1
 };
 
 struct WorkerCount {
@@ -92,6 +94,7 @@ struct CommSession {
     std::condition_variable queueWake;
     std::deque<Block> queue;
     bool wakeFlag = false;
+    quint64 writes = 0; // Write calls so far; GUI thread only
 
     std::atomic<quint64> bytesTaken{0};     // from the driver by Read
     std::atomic<quint64> bytesDelivered{0}; // handed to callers of Read (or dropped)
@@ -310,12 +313,12 @@ WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
 }
 
 // Writes one block until every byte has left the driver, the write time-out
-// passed (what is left is discarded), or a purge, Close or a lost device cut
-// it short.
-WriteEnd writeBlock(CommSession& s, const Block& b)
+// counted from `start` passed (what is left is discarded), or a purge, Close
+// or a lost device cut it short.
+WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start)
 {
     const int timeout = s.timeOutTrans.load();
-    const auto deadline = Clock::now() + milliseconds(std::max(timeout, 0));
+    const auto deadline = start + milliseconds(std::max(timeout, 0));
     int done = 0;
     while (done < b.size) {
         if (s.purging.load() || s.stopTrans.load() || s.gone.load())
@@ -357,6 +360,13 @@ WriteEnd writeBlock(CommSession& s, const Block& b)
 void transmitRun(std::shared_ptr<CommSession> s)
 {
     WorkerCount counted;
+    // The Write whose block timed out last (0: none), so the board is not
+    // taking bytes. The blocks of later Writes then have their time counted
+    // from when they were queued: lines that waited behind timed-out ones
+    // are dropped too, instead of reaching the board long after they were
+    // meant for it when it comes back. The blocks of one Write each keep
+    // the whole time-out.
+    quint64 stalledBy = 0;
     while (!s->stopTrans.load()) {
         {
             std::unique_lock lk(s->queueLock);
@@ -374,15 +384,21 @@ void transmitRun(std::shared_ptr<CommSession> s)
                 b = std::move(s->queue.front());
                 s->queue.pop_front();
             }
-            if (!s->purging.load() && !s->stopTrans.load() && !s->gone.load()) {
+            const int timeout = s->timeOutTrans.load();
+            const bool stalled = stalledBy != 0 && b.write != stalledBy;
+            const bool stale = stalled && timeout > 0 && Clock::now() - b.queued >= milliseconds(timeout);
+            if (!s->purging.load() && !s->stopTrans.load() && !s->gone.load() && !stale) {
                 if (!sending) {
                     sending = true;
                     beginBurst(*s);
                 }
                 // Cut short by the time-out is not told apart from sent.
-                if (writeBlock(*s, b) == WriteEnd::Failed) {
+                const WriteEnd end = writeBlock(*s, b, stalled ? b.queued : Clock::now());
+                if (end == WriteEnd::Failed) {
                     if (const int errors = s->takeErrors())
                         postNotice(s, TCustomCommX::WM_COMM_ERROR, errors);
+                } else {
+                    stalledBy = end == WriteEnd::TimedOut ? b.write : 0;
                 }
             }
             const int size = b.size;
@@ -750,6 +766,7 @@ bool TCustomCommX::Write(const char* data, int size)
     if (size < 0 || !data)
         return false;
     const std::shared_ptr<CommSession> s = m_session;
+    const quint64 write = s ? ++s->writes : 0;
     while (size > 0) {
         if (!isOpen() || !s || m_session != s || !s->hasTransWorker.load())
             return false;
@@ -776,6 +793,8 @@ bool TCustomCommX::Write(const char* data, int size)
         if (b.data) {
             std::memcpy(b.data.get(), data, size_t(n));
             b.size = n;
+            b.queued = Clock::now();
+            b.write = write;
             {
                 std::lock_guard g(s->counterLock);
                 s->pendingBytes += n;

@@ -77,6 +77,7 @@ private slots:
     void halfDuplexBursts();
     void ctsHoldOffEndsEachWrite();
     void writeTimeOutDiscardsWhatTheDriverHeld();
+    void ctsLowThenHighSendsNoStaleLine();
     void halfDuplexRtsWaitsForTheLine();
     void partialWritesResume();
     void lineEventsInOrder();
@@ -389,6 +390,63 @@ void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld()
     QVERIFY(r.comm->SendString("fresh\r"));
     QTRY_COMPARE(at.size(), 2);
     QCOMPARE(r.line->takeWritten(), QByteArray("fresh\r"));
+    r.comm->Close();
+}
+
+// A board that holds CTS low for ten time-outs while a line is sent every
+// 40 ms, then raises it: no line sent long before CTS came back reaches it,
+// the sender is never held, and every line sent afterwards arrives in order.
+void TestCommX::ctsLowThenHighSendsNoStaleLine()
+{
+    constexpr int timeout = 100, heldLines = 25, allLines = 35;
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setTimeOutTrans(timeout);
+    r.comm->Open();
+    r.line->setHold(true);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> sentAt;
+    qint64 releasedAt = -1, longestCall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const int n = int(sentAt.size());
+        if (n == allLines) {
+            ticker.stop();
+            return;
+        }
+        if (n == heldLines) {
+            releasedAt = clock.elapsed();
+            r.line->setHold(false);
+        }
+        sentAt << clock.elapsed();
+        QElapsedTimer call;
+        call.start();
+        r.comm->SendString("L" + QByteArray::number(n).rightJustified(3, '0') + "\r");
+        longestCall = std::max(longestCall, call.elapsed());
+    });
+    ticker.start(40);
+    const QByteArray last = "L" + QByteArray::number(allLines - 1).rightJustified(3, '0') + "\r";
+    QTRY_VERIFY_WITH_TIMEOUT(r.line->takeWritten().endsWith(last), 10000);
+    QVERIFY(longestCall < 500);
+
+    // A line whose time-out passes while its bytes start to flow may leave a
+    // piece in front of the next line; the id is what ends each line.
+    QList<int> got;
+    for (const QByteArray& l : r.line->takeWritten().split('\r')) {
+        if (!l.isEmpty())
+            got << l.mid(l.lastIndexOf('L') + 1).toInt();
+    }
+    for (int i = 1; i < got.size(); ++i)
+        QVERIFY(got[i] > got[i - 1]);
+    for (int n = heldLines; n < allLines; ++n)
+        QVERIFY2(got.contains(n), qPrintable(QString::number(n)));
+    // One time-out of leeway for a worker that wakes late.
+    for (int n : got)
+        QVERIFY2(sentAt[n] >= releasedAt - 2 * timeout,
+                 qPrintable(QStringLiteral("line %1 sent %2 ms before CTS came back")
+                                .arg(n)
+                                .arg(releasedAt - sentAt[n])));
     r.comm->Close();
 }
 
