@@ -39,6 +39,8 @@ inline QEvent::Type eventType(int code)
 struct Block {
     std::unique_ptr<char[]> data;
     int size = 0;
+    Clock::time_point queued;
+    quint64 write = 0; // the Write call it came from, counted from 1
 };
 
 // Held by a worker for its whole run.
@@ -65,6 +67,7 @@ struct CommSession {
     std::condition_variable queueWake;
     std::deque<commx::Block> queue;
     bool wakeFlag = false;
+    quint64 writes = 0; // Write calls so far; GUI thread only
 
     std::atomic<quint64> bytesTaken{0};     // from the driver by Read
     std::atomic<quint64> bytesDelivered{0}; // handed to callers of Read (or dropped)
@@ -79,6 +82,7 @@ struct CommSession {
     std::atomic<bool> hasReceiveWorker{false};
     std::atomic<int> flowCtrl{cfcRtsCts};
     std::atomic<int> timeOutTrans{3000};
+    std::atomic<int> bitRate{9600};
 
     TCustomCommX* owner = nullptr; // guarded by g_postLock; null once closed
 

@@ -21,6 +21,8 @@ constexpr milliseconds kWorkerLinger{1000};
 constexpr int kCounterPeriodMs = 50;
 constexpr int kLeftoverPeriodMs = 20;
 constexpr std::chrono::milliseconds kRenoticeAfter{500};
+// Longest pause between two looks at the driver's output queue.
+constexpr qint64 kDrainPollMaxMs = 100;
 
 bool post(CommEvent* e, CommSession& s)
 {
@@ -75,16 +77,59 @@ void endBurst(CommSession& s)
     s.device->setModemLine(ModemLine::Rts, flow != cfcHalfHigh);
 }
 
-// Writes one block until every byte went, the write time-out passed, or a
-// purge, Close or a lost device cut it short. Returns false on failure.
-bool writeBlock(CommSession& s, const Block& b)
+enum class WriteEnd { Sent, TimedOut, Failed };
+
+// What the driver still holds when the time-out passes would reach the board
+// whenever CTS comes back, long after it was meant for it.
+WriteEnd discardQueued(CommSession& s)
+{
+    std::lock_guard g(s.deviceLock);
+    s.device->flushOutput();
+    return WriteEnd::TimedOut;
+}
+
+// Waits until the driver has sent what it took: the driver takes some KiB at
+// once even while CTS is low, so only an empty output queue means the block
+// is on the line. The queue is looked at about when the line could have
+// emptied it; a purge, Close or a lost device wakes the pause at once.
+WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
+{
+    for (;;) {
+        if (s.purging.load() || s.stopTrans.load() || s.gone.load())
+            return WriteEnd::Failed;
+        const int queued = s.device->outputQueue();
+        if (queued <= 0)
+            return WriteEnd::Sent; // empty, or a driver that cannot tell
+        // 10 bits a character; a little late costs less than looking often.
+        qint64 step = qint64(queued) * 10 * 1000 / std::max(s.bitRate.load(), 1) + 1;
+        step = std::min(step, kDrainPollMaxMs);
+        if (bounded) {
+            const qint64 left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0)
+                return discardQueued(s);
+            step = std::min(step, left);
+        }
+        const WaitStatus w = s.device->pauseTransmitter(int(step));
+        if (w == WaitStatus::Gone) {
+            s.markGone();
+            return WriteEnd::Failed;
+        }
+        if (w == WaitStatus::Failed)
+            return WriteEnd::Failed;
+    }
+}
+
+// Writes one block until every byte has left the driver, the write time-out
+// counted from `start` passed (what is left is discarded), or a purge, Close
+// or a lost device cut it short.
+WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start)
 {
     const int timeout = s.timeOutTrans.load();
-    const auto deadline = Clock::now() + milliseconds(std::max(timeout, 0));
+    const auto deadline = start + milliseconds(std::max(timeout, 0));
     int done = 0;
     while (done < b.size) {
         if (s.purging.load() || s.stopTrans.load() || s.gone.load())
-            return false;
+            return WriteEnd::Failed;
         int n = 0;
         IoStatus st;
         {
@@ -97,38 +142,38 @@ bool writeBlock(CommSession& s, const Block& b)
         }
         if (st == IoStatus::Gone) {
             s.markGone();
-            return false;
+            return WriteEnd::Failed;
         }
         if (st == IoStatus::Failed)
-            return false;
+            return WriteEnd::Failed;
         int wait = -1; // a time-out of 0 means none, as the line's own did
         if (timeout > 0) {
             const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
-                return true; // cut short by the time-out: not told apart
+                return discardQueued(s);
             wait = int(left.count());
         }
         const WaitStatus w = s.device->waitWritable(wait);
         if (w == WaitStatus::Gone) {
             s.markGone();
-            return false;
+            return WriteEnd::Failed;
         }
         if (w == WaitStatus::Failed)
-            return false;
+            return WriteEnd::Failed;
     }
-    return true;
-}
-
-} // namespace
-
-void postNotice(const std::shared_ptr<CommSession>& s, int code, int param)
-{
-    post(new CommEvent(code, s, param, 0), *s);
+    return drainOutput(s, timeout > 0, deadline);
 }
 
 void transmitRun(std::shared_ptr<CommSession> s)
 {
     WorkerCount counted;
+    // The Write whose block timed out last (0: none), so the board is not
+    // taking bytes. The blocks of later Writes then have their time counted
+    // from when they were queued: lines that waited behind timed-out ones
+    // are dropped too, instead of reaching the board long after they were
+    // meant for it when it comes back. The blocks of one Write each keep
+    // the whole time-out.
+    quint64 stalledBy = 0;
     while (!s->stopTrans.load()) {
         {
             std::unique_lock lk(s->queueLock);
@@ -146,14 +191,21 @@ void transmitRun(std::shared_ptr<CommSession> s)
                 b = std::move(s->queue.front());
                 s->queue.pop_front();
             }
-            if (!s->purging.load() && !s->stopTrans.load() && !s->gone.load()) {
+            const int timeout = s->timeOutTrans.load();
+            const bool stalled = stalledBy != 0 && b.write != stalledBy;
+            const bool stale = stalled && timeout > 0 && Clock::now() - b.queued >= milliseconds(timeout);
+            if (!s->purging.load() && !s->stopTrans.load() && !s->gone.load() && !stale) {
                 if (!sending) {
                     sending = true;
                     beginBurst(*s);
                 }
-                if (!writeBlock(*s, b)) {
+                // Cut short by the time-out is not told apart from sent.
+                const WriteEnd end = writeBlock(*s, b, stalled ? b.queued : Clock::now());
+                if (end == WriteEnd::Failed) {
                     if (const int errors = s->takeErrors())
                         postNotice(s, TCustomCommX::WM_COMM_ERROR, errors);
+                } else {
+                    stalledBy = end == WriteEnd::TimedOut ? b.write : 0;
                 }
             }
             const int size = b.size;

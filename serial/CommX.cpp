@@ -90,6 +90,7 @@ void TCustomCommX::setBitRate(int value)
     m_bitRate = value;
     if (!isOpen())
         return;
+    m_session->bitRate.store(value);
     m_dcb.bitRate = value;
     applyLine(kMsgBitRate);
 }
@@ -208,6 +209,7 @@ void TCustomCommX::Open()
     s->device = std::move(device);
     s->flowCtrl.store(m_flowCtrl);
     s->timeOutTrans.store(m_timeOutTrans);
+    s->bitRate.store(m_bitRate);
     {
         std::lock_guard g(g_postLock);
         s->owner = this;
@@ -307,6 +309,7 @@ bool TCustomCommX::Write(const char* data, int size)
     if (size < 0 || !data)
         return false;
     const std::shared_ptr<CommSession> s = m_session;
+    const quint64 write = s ? ++s->writes : 0;
     while (size > 0) {
         if (!isOpen() || !s || m_session != s || !s->hasTransWorker.load())
             return false;
@@ -333,6 +336,8 @@ bool TCustomCommX::Write(const char* data, int size)
         if (b.data) {
             std::memcpy(b.data.get(), data, size_t(n));
             b.size = n;
+            b.queued = Clock::now();
+            b.write = write;
             {
                 std::lock_guard g(s->counterLock);
                 s->pendingBytes += n;

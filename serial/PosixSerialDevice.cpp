@@ -312,6 +312,8 @@ public:
         return waitOn(m_wakeTx, POLLOUT, timeoutMs);
     }
 
+    WaitStatus pauseTransmitter(int timeoutMs) override { return waitOn(m_wakeTx, 0, timeoutMs); }
+
     void wakeReceiver() override { signal(m_wakeRx); }
     void wakeTransmitter() override { signal(m_wakeTx); }
 

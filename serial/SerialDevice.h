@@ -71,11 +71,14 @@ public:
     // Transmit worker: waits for room in the output queue, wakeTransmitter()
     // or the time-out.
     virtual WaitStatus waitWritable(int timeoutMs) = 0;
+    // Transmit worker: sleeps for the time-out unless wakeTransmitter() or
+    // close() ends it first; the device itself is not watched.
+    virtual WaitStatus pauseTransmitter(int timeoutMs) = 0;
     virtual void wakeReceiver() = 0;
     virtual void wakeTransmitter() = 0;
 
-    virtual int inputQueue() = 0; // bytes waiting, -1 on failure
-    virtual int outputQueue() = 0;
+    virtual int inputQueue() = 0;  // bytes waiting, -1 on failure
+    virtual int outputQueue() = 0; // bytes taken by write() not yet sent, -1 on failure
     virtual void flushInput() = 0;
     virtual void flushOutput() = 0;
     virtual bool setModemLine(ModemLine line, bool on) = 0;

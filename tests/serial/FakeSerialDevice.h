@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -19,7 +20,7 @@ struct FakeLine {
     using Clock = std::chrono::steady_clock;
     struct Entry {
         Clock::time_point at;
-        QByteArray what; // "rts", "dtr", "write"
+        QByteArray what; // "rts", "dtr", "write" (left the driver), "flush" (discarded)
         bool on = false;
         QByteArray data;
     };
@@ -28,15 +29,20 @@ struct FakeLine {
     std::condition_variable cv;
 
     // Set by the test.
-    bool holdOutput = false;  // writes answer "again" (CTS held low)
+    bool holdOutput = false;  // CTS held low: nothing leaves the driver
     int maxChunk = 0;         // largest write accepted at once, 0: all
+    // The driver's send buffer in bytes. 0: none, bytes are on the line as
+    // soon as write() takes them and a held line refuses them. Otherwise
+    // write() fills the buffer even while CTS is low, and it empties at the
+    // line rate (10 bits a character) only while CTS is high.
+    int sendBuffer = 0;
     bool countersSupported = true;
     std::function<bool(const LineSettings&)> refuse; // true: settings refused
     bool refuseOpen = false;
 
     // Observed.
     std::vector<Entry> timeline;
-    QByteArray written;
+    QByteArray written; // bytes that left the driver, in order
     LineSettings applied;
     int applyCount = 0;
     int receiveWaits = 0;
@@ -50,6 +56,42 @@ struct FakeLine {
     bool eventPending = false;
     bool wakeRx = false;
     bool wakeTx = false;
+    QByteArray txQueue;             // in the send buffer, not yet on the line
+    Clock::time_point lineTime{};   // when the byte now going out started
+
+    // Moves the bytes the line has sent by now out of the send buffer; each
+    // run of them is recorded with the moment its last byte left. Called
+    // under the lock before anything reads the buffer or is recorded, so the
+    // timeline stays in order.
+    void drainTo(Clock::time_point now)
+    {
+        if (sendBuffer <= 0)
+            return;
+        if (holdOutput || txQueue.isEmpty()) {
+            lineTime = now;
+            return;
+        }
+        const auto perByte = byteTime();
+        const qint64 n = std::min<qint64>((now - lineTime) / perByte, txQueue.size());
+        if (n <= 0)
+            return;
+        lineTime += perByte * n;
+        const QByteArray out = txQueue.left(n);
+        txQueue.remove(0, n);
+        written.append(out);
+        timeline.push_back({lineTime, "write", false, out});
+        if (txQueue.isEmpty())
+            lineTime = now;
+    }
+    Clock::duration byteTime() const
+    {
+        const int rate = applied.bitRate > 0 ? applied.bitRate : 9600;
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(10)) / rate;
+    }
+    bool roomForWrite() const
+    {
+        return sendBuffer > 0 ? txQueue.size() < sendBuffer : !holdOutput;
+    }
 
     template <typename F> void change(F f)
     {
@@ -68,16 +110,21 @@ struct FakeLine {
     }
     void setHold(bool hold)
     {
-        change([&](FakeLine& l) { l.holdOutput = hold; });
+        change([&](FakeLine& l) {
+            l.drainTo(Clock::now());
+            l.holdOutput = hold;
+        });
     }
     QByteArray takeWritten()
     {
         std::lock_guard g(m);
+        drainTo(Clock::now());
         return QByteArray(written.constData(), written.size());
     }
     std::vector<Entry> entries()
     {
         std::lock_guard g(m);
+        drainTo(Clock::now());
         std::vector<Entry> copy = timeline;
         for (auto& e : copy)
             e.data = QByteArray(e.data.constData(), e.data.size());
@@ -114,6 +161,7 @@ public:
             std::lock_guard g(m_line->m);
             if (m_opened)
                 m_line->isOpen = false;
+            m_line->txQueue.clear(); // the device is flushed before it closes
             m_opened = false;
             m_line->wakeRx = m_line->wakeTx = true;
         }
@@ -153,9 +201,16 @@ public:
         *count = 0;
         if (!m_opened || m_line->gone)
             return IoStatus::Gone;
-        if (m_line->holdOutput)
+        m_line->drainTo(FakeLine::Clock::now());
+        if (!m_line->roomForWrite())
             return IoStatus::Again;
-        const int n = m_line->maxChunk > 0 ? std::min(size, m_line->maxChunk) : size;
+        int n = m_line->maxChunk > 0 ? std::min(size, m_line->maxChunk) : size;
+        if (m_line->sendBuffer > 0) {
+            n = std::min(n, m_line->sendBuffer - int(m_line->txQueue.size()));
+            m_line->txQueue.append(data, n);
+            *count = n;
+            return IoStatus::Ok;
+        }
         m_line->written.append(data, n);
         m_line->timeline.push_back({FakeLine::Clock::now(), "write", false, QByteArray(data, n)});
         *count = n;
@@ -194,17 +249,41 @@ public:
     }
     WaitStatus waitWritable(int timeoutMs) override
     {
+        using Clock = FakeLine::Clock;
         std::unique_lock lk(m_line->m);
-        auto ready = [&] { return m_line->wakeTx || !m_line->holdOutput || m_line->gone; };
-        if (timeoutMs < 0)
-            m_line->cv.wait(lk, ready);
-        else if (!m_line->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), ready))
-            return WaitStatus::Timeout;
-        if (m_line->wakeTx) {
-            m_line->wakeTx = false;
-            return WaitStatus::Woken;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+        for (;;) {
+            m_line->drainTo(Clock::now());
+            if (m_line->wakeTx) {
+                m_line->wakeTx = false;
+                return WaitStatus::Woken;
+            }
+            if (m_line->gone)
+                return WaitStatus::Gone;
+            if (m_line->roomForWrite())
+                return WaitStatus::Ready;
+            const auto now = Clock::now();
+            if (timeoutMs >= 0 && now >= deadline)
+                return WaitStatus::Timeout;
+            auto until = timeoutMs < 0 ? Clock::time_point::max() : deadline;
+            // A flowing send buffer makes room without a notification.
+            if (m_line->sendBuffer > 0 && !m_line->holdOutput)
+                until = std::min(until, now + m_line->byteTime());
+            if (until == Clock::time_point::max())
+                m_line->cv.wait(lk);
+            else
+                m_line->cv.wait_until(lk, until);
         }
-        return m_line->gone ? WaitStatus::Gone : WaitStatus::Ready;
+    }
+    WaitStatus pauseTransmitter(int timeoutMs) override
+    {
+        std::unique_lock lk(m_line->m);
+        m_line->cv.wait_for(lk, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                            [&] { return m_line->wakeTx; });
+        if (!m_line->wakeTx)
+            return WaitStatus::Timeout;
+        m_line->wakeTx = false;
+        return WaitStatus::Woken;
     }
     void wakeReceiver() override
     {
@@ -229,16 +308,31 @@ public:
             return -1;
         return int(m_line->rx.size());
     }
-    int outputQueue() override { return 0; }
+    int outputQueue() override
+    {
+        std::lock_guard g(m_line->m);
+        if (!m_opened)
+            return -1;
+        m_line->drainTo(FakeLine::Clock::now());
+        return int(m_line->txQueue.size());
+    }
     void flushInput() override
     {
         std::lock_guard g(m_line->m);
         m_line->rx.clear();
     }
-    void flushOutput() override {}
+    void flushOutput() override
+    {
+        std::lock_guard g(m_line->m);
+        m_line->drainTo(FakeLine::Clock::now());
+        if (!m_line->txQueue.isEmpty())
+            m_line->timeline.push_back({FakeLine::Clock::now(), "flush", false, m_line->txQueue});
+        m_line->txQueue.clear();
+    }
     bool setModemLine(ModemLine line, bool on) override
     {
         std::lock_guard g(m_line->m);
+        m_line->drainTo(FakeLine::Clock::now());
         m_line->timeline.push_back(
             {FakeLine::Clock::now(), line == ModemLine::Rts ? "rts" : "dtr", on, {}});
         return true;

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -75,6 +76,9 @@ private slots:
     void halfDuplexBursts_data();
     void halfDuplexBursts();
     void ctsHoldOffEndsEachWrite();
+    void writeTimeOutDiscardsWhatTheDriverHeld();
+    void ctsLowThenHighSendsNoStaleLine();
+    void halfDuplexRtsWaitsForTheLine();
     void partialWritesResume();
     void lineEventsInOrder();
     void breakRaisesOnlyOnBreak();
@@ -362,6 +366,119 @@ void TestCommX::ctsHoldOffEndsEachWrite()
     QVERIFY(at[0] >= 150);
     QVERIFY(at[1] - at[0] >= 140);
     QCOMPARE(r.line->takeWritten(), QByteArray());
+    r.comm->Close();
+}
+
+// A driver takes some KiB while CTS is low. A block counts as written only
+// once its bytes have left, and what is still queued at the time-out is
+// discarded: it must not reach the board when CTS comes back.
+void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld()
+{
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setTimeOutTrans(150);
+    r.comm->Open();
+    r.line->setHold(true);
+    QList<qint64> at;
+    QElapsedTimer clock;
+    r.comm->OnTrans = [&](TCustomCommX*, int) { at << clock.elapsed(); };
+    clock.start();
+    QVERIFY(r.comm->SendString("stale\r"));
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 1, 5000);
+    QVERIFY(at[0] >= 150);
+    r.line->setHold(false);
+    QVERIFY(r.comm->SendString("fresh\r"));
+    QTRY_COMPARE(at.size(), 2);
+    QCOMPARE(r.line->takeWritten(), QByteArray("fresh\r"));
+    r.comm->Close();
+}
+
+// A board that holds CTS low for ten time-outs while a line is sent every
+// 40 ms, then raises it: no line sent long before CTS came back reaches it,
+// the sender is never held, and every line sent afterwards arrives in order.
+void TestCommX::ctsLowThenHighSendsNoStaleLine()
+{
+    constexpr int timeout = 100, heldLines = 25, allLines = 35;
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setTimeOutTrans(timeout);
+    r.comm->Open();
+    r.line->setHold(true);
+    QElapsedTimer clock;
+    clock.start();
+    QList<qint64> sentAt;
+    qint64 releasedAt = -1, longestCall = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const int n = int(sentAt.size());
+        if (n == allLines) {
+            ticker.stop();
+            return;
+        }
+        if (n == heldLines) {
+            releasedAt = clock.elapsed();
+            r.line->setHold(false);
+        }
+        sentAt << clock.elapsed();
+        QElapsedTimer call;
+        call.start();
+        r.comm->SendString("L" + QByteArray::number(n).rightJustified(3, '0') + "\r");
+        longestCall = std::max(longestCall, call.elapsed());
+    });
+    ticker.start(40);
+    const QByteArray last = "L" + QByteArray::number(allLines - 1).rightJustified(3, '0') + "\r";
+    QTRY_VERIFY_WITH_TIMEOUT(r.line->takeWritten().endsWith(last), 10000);
+    QVERIFY(longestCall < 500);
+
+    // A line whose time-out passes while its bytes start to flow may leave a
+    // piece in front of the next line; the id is what ends each line.
+    QList<int> got;
+    for (const QByteArray& l : r.line->takeWritten().split('\r')) {
+        if (!l.isEmpty())
+            got << l.mid(l.lastIndexOf('L') + 1).toInt();
+    }
+    for (int i = 1; i < got.size(); ++i)
+        QVERIFY(got[i] > got[i - 1]);
+    for (int n = heldLines; n < allLines; ++n)
+        QVERIFY2(got.contains(n), qPrintable(QString::number(n)));
+    // One time-out of leeway for a worker that wakes late.
+    for (int n : got)
+        QVERIFY2(sentAt[n] >= releasedAt - 2 * timeout,
+                 qPrintable(QStringLiteral("line %1 sent %2 ms before CTS came back")
+                                .arg(n)
+                                .arg(releasedAt - sentAt[n])));
+    r.comm->Close();
+}
+
+// RTS turns back 20 ms after the last byte has left the driver, not after
+// the driver took the bytes (200 bytes take some 208 ms at 9600 bit/s).
+void TestCommX::halfDuplexRtsWaitsForTheLine()
+{
+    Rig r;
+    r.line->sendBuffer = 4096;
+    r.comm->setFlowCtrl(cfcHalfHigh);
+    r.comm->Open();
+    {
+        std::lock_guard g(r.line->m);
+        r.line->timeline.clear();
+    }
+    const QByteArray data(200, 'x');
+    QVERIFY(r.comm->SendString(data));
+    auto rtsChanges = [&] {
+        const auto tl = r.line->entries();
+        return std::count_if(tl.begin(), tl.end(), [](const FakeLine::Entry& e) { return e.what == "rts"; });
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(rtsChanges(), 2, 5000);
+    QTRY_COMPARE(r.line->takeWritten(), data);
+    const auto tl = r.line->entries();
+    const auto lastByte = std::find_if(tl.rbegin(), tl.rend(), [](const FakeLine::Entry& e) {
+        return e.what == "write";
+    });
+    QVERIFY(lastByte != tl.rend());
+    QCOMPARE(tl.back().what, QByteArray("rts"));
+    QCOMPARE(tl.back().on, false);
+    QVERIFY(msBetween(lastByte->at, tl.back().at) >= 20);
+    QVERIFY(msBetween(lastByte->at, tl.back().at) < 20 + 200);
     r.comm->Close();
 }
 
