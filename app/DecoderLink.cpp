@@ -8,6 +8,7 @@
 #include "BoardLines.h"
 #include "CommX.h"
 #include "DecoderCommand.h"
+#include "DeviceAccess.h"
 #include "Measurement.h"
 #include "PassingStore.h"
 #include "ReceiveBuffer.h"
@@ -46,6 +47,9 @@ QString openFailureDetail(const TCustomCommX* comm, const std::exception& e) {
     QString reason = comm->lastOpenError();
     if (reason.isEmpty())
         reason = QString::fromUtf8(e.what());
+    const QString hint = deviceAccessHint(comm->devicePath());
+    if (!hint.isEmpty())
+        reason += QStringLiteral("\n\n") + hint;
     return comm->devicePath().isEmpty() ? reason : comm->devicePath() + QStringLiteral(": ") + reason;
 }
 
