@@ -17,17 +17,38 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: korvane [--data-dir DIR]\n"
+    "Usage: korvane [--data-dir DIR] [--page PAGE]\n"
     "Speed trap for radio-controlled model cars.\n\n"
     "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
     "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
+    "  --page PAGE     page shown at start: start, measure, settings, check,\n"
+    "                  ranking or registration (default: start)\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n";
+
+// The names of --page, in the order of the menu.
+struct PageName {
+    const char* name;
+    QWidget* TFkorvane::*page;
+};
+const PageName kPages[] = {
+    {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
+    {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
+    {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
+};
+
+const PageName* pageNamed(const char* name) {
+    for (const auto& p : kPages)
+        if (!std::strcmp(name, p.name))
+            return &p;
+    return nullptr;
+}
 
 } // namespace
 
 int korvaneMain(int argc, char** argv) {
     QString dataDir;
+    const PageName* page = pageNamed("start");
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
@@ -46,6 +67,13 @@ int korvaneMain(int argc, char** argv) {
             dataDir = QString::fromLocal8Bit(argv[++i]);
         } else if (!std::strncmp(a, "--data-dir=", 11)) {
             dataDir = QString::fromLocal8Bit(a + 11);
+        } else if (!std::strcmp(a, "--page") || !std::strncmp(a, "--page=", 7)) {
+            const char* name = a[6] == '=' ? a + 7 : i + 1 < argc ? argv[++i] : "";
+            page = pageNamed(name);
+            if (!page) {
+                std::fprintf(stderr, "korvane: unknown page '%s'\n%s", name, kUsage);
+                return 2;
+            }
         } else if (a[0] == '-' && std::strcmp(a, "-platform") && std::strncmp(a, "-style", 6)) {
             std::fprintf(stderr, "korvane: unknown option %s\n%s", a, kUsage);
             return 2;
@@ -93,6 +121,8 @@ int korvaneMain(int argc, char** argv) {
         });
 
         window.show();
+        // After the show handler, which turns to the start page.
+        window.setActivePage(window.*page->page);
         if (!Dialogs::quitting() || window.isVisible())
             status = app.exec();
         if (window.isVisible())

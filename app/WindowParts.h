@@ -4,6 +4,7 @@
 // helpers that lay out its pages.
 
 #include "CommX.h"
+#include "DeviceAccess.h"
 
 #include <QColor>
 #include <QFrame>
@@ -25,6 +26,9 @@ inline QString openFailureDetail(const TCustomCommX* comm, const std::exception&
     QString reason = comm->lastOpenError();
     if (reason.isEmpty())
         reason = QString::fromUtf8(e.what());
+    const QString hint = deviceAccessHint(comm->devicePath());
+    if (!hint.isEmpty())
+        reason += QStringLiteral("\n\n") + hint;
     return comm->devicePath().isEmpty() ? reason : comm->devicePath() + QStringLiteral(": ") + reason;
 }
 

@@ -268,8 +268,14 @@ private slots:
         QCOMPARE(p.readAllStandardOutput(), QByteArray("V1.27\n"));
         p.start(QStringLiteral(KORVANE_BIN), {"--help"});
         QVERIFY(p.waitForFinished());
-        QVERIFY(p.readAllStandardOutput().contains("--data-dir"));
+        const QByteArray help = p.readAllStandardOutput();
+        QVERIFY(help.contains("--data-dir"));
+        QVERIFY(help.contains("--page PAGE"));
         QCOMPARE(p.exitCode(), 0);
+        p.start(QStringLiteral(KORVANE_BIN), {"--page", "speeds"});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardError().contains("unknown page 'speeds'"));
     }
 };
 

@@ -29,9 +29,9 @@ class TestEndToEnd : public QObject {
     Peer* board = nullptr;
     std::unique_ptr<KorvaneRun> run;
 
-    void start(const QByteArray& sp) {
+    void start(const QByteArray& sp, const QStringList& moreArguments = {}) {
         QVERIFY(run->writeIni(sp, track->devices(dir->path())));
-        run->start();
+        run->start(moreArguments);
         QVERIFY2(run->waitStarted(), qPrintable(run->process().errorString()));
     }
     // All ports are open, decoder input is taken and measuring runs.
@@ -139,6 +139,16 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("SP/Port1")).toString(), QStringLiteral("0"));
         QCOMPARE(ini.value(QStringLiteral("SP/Port2")).toString(), QStringLiteral("4"));
         QCOMPARE(ini.value(QStringLiteral("SP/Port3")).toString(), QStringLiteral("5"));
+    }
+
+    void startingOnTheMeasurementPageSetsTheDecoderClocks() {
+        // With the automatic clock reset on, showing the measurement page
+        // sets both decoders' clocks; the start page does not.
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nDecid1=3\nDecid2=12\nTimer2=0",
+              {QStringLiteral("--page"), QStringLiteral("measure")});
+        waitReady();
+        QTRY_VERIFY2(dec1->received().contains("\x01?,3,0,9,") && dec2->received().contains("\x01?,12,0,9,"),
+                     (dec1->received() + '|' + dec2->received()).constData());
     }
 
     void aStoredPassingSurvivesAKilledProcess() {

@@ -94,13 +94,13 @@ public:
         return e2e::writeIni(iniPath(), sp, devices);
     }
 
-    void start() {
+    void start(const QStringList& moreArguments = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
         proc_.setProcessEnvironment(env);
         proc_.setProgram(binary_);
-        proc_.setArguments({QStringLiteral("--data-dir"), dir_});
+        proc_.setArguments(QStringList{QStringLiteral("--data-dir"), dir_} + moreArguments);
         proc_.start();
     }
     bool waitStarted() { return proc_.waitForStarted(10000); }
