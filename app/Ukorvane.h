@@ -254,6 +254,7 @@ private:
     void buildRankingPage();
     void buildRegistrationPage();
     void wireHandlers();
+    void lockRegistration(bool locked);
     void onPageChanged(int index);
     void startDecoderInput(); // lets decoder input be processed (both receive guards up)
     void stopDecoderInput();
@@ -275,6 +276,7 @@ private:
     bool settingsLoaded_ = false;
     bool firstShowDone_ = false;
     bool panel1Fills_ = false;
+    bool registrationLocked_ = true; // the curtain is up: nothing under it may write
     QString Passw; // the page password in force
     QWidget* previousPage_ = nullptr;
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
