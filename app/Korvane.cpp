@@ -129,5 +129,7 @@ int korvaneMain(int argc, char** argv) {
             window.close();
     }
     SpeedDb::close();
+    if (Dialogs::failedWhileQuitting() && status == 0)
+        status = 1;
     return status;
 }

@@ -9,6 +9,7 @@
 #include "Spin.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -259,6 +260,31 @@ private slots:
         QCOMPARE(s.Wait, 9);
         QCOMPARE(s.Resetint, 300);
         QCOMPARE(readFile(ini()).count('='), 10);
+    }
+
+    void failedSaveAtASignalCloseIsReported() {
+        // No box can be shown at a signal close: the failure goes to standard
+        // error and into the exit status.
+        writeFile(ini(), kNoPorts);
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"), 20000);
+        // The settings file has become something that cannot be written.
+        QVERIFY(QFile::remove(ini()));
+        QVERIFY(QDir().mkdir(ini()));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY(p.exitCode() != 0);
+        QVERIFY2(err.contains((ini() + QStringLiteral(" に書き込めません")).toUtf8()), err.constData());
     }
 
     void versionAndHelp() {
