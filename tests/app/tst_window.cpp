@@ -5,6 +5,7 @@
 #include "Ukorvane.h"
 
 #include "Database.h"
+#include "FitLabel.h"
 #include "REdit.h"
 #include "Spin.h"
 
@@ -208,6 +209,37 @@ private slots:
         QCOMPARE(s.Resetint, 300); // the bad text left the setting as it was
         QCOMPARE(s.Timer2, 1);
         QVERIFY(readFile(ini()).contains("[Devices]\nCOM1=/dev/null"));
+    }
+
+    void bigSpeedsAndLongIdsFitTheirLabels() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        for (QLabel* label : {w.Label1, w.Label6}) {
+            auto* fit = dynamic_cast<TFitLabel*>(label);
+            QVERIFY(fit);
+            const int size = label->font().pixelSize();
+            const auto width = [&](int pixels) {
+                QFont f = label->font();
+                f.setPixelSize(pixels);
+                return QFontMetrics(f).horizontalAdvance(label->text());
+            };
+            // A text that fits keeps the label's size.
+            label->setText(label == w.Label1 ? QStringLiteral("14.586 Km/h") : QStringLiteral("1234"));
+            QVERIFY(width(size) <= label->width());
+            QCOMPARE(fit->shownFont().pixelSize(), size);
+            // One that does not takes the largest size that fits.
+            label->setText(label == w.Label1 ? QStringLiteral("123.541 Km/h") : QStringLiteral("TX-00123456789"));
+            QVERIFY2(width(size) > label->width(), "the text must not fit at full size");
+            const int shown = fit->shownFont().pixelSize();
+            QVERIFY2(shown < size && width(shown) <= label->width() && width(shown + 1) > label->width(),
+                     qPrintable(QStringLiteral("%1 px: %2 of %3").arg(shown).arg(width(shown)).arg(label->width())));
+            QCOMPARE(fit->shownFont().family(), label->font().family());
+            // A shorter text afterwards is shown full size again.
+            label->setText(QStringLiteral("9 Km/h"));
+            QCOMPARE(fit->shownFont().pixelSize(), size);
+        }
     }
 
     void failedCreationDoesNotOverwriteStoredSettings() {
