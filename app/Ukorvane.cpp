@@ -104,7 +104,9 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     wireHandlers();
     resize(640, 378);
 
-    runHandler([this] { FormCreate(); });
+    created_ = runHandler([this] { FormCreate(); });
+    if (!created_)
+        ShowMessage(QStringLiteral("設定を読み込めませんでした。終了します。"));
 }
 
 TFkorvane::~TFkorvane() = default;

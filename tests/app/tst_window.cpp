@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -25,8 +26,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -255,11 +259,68 @@ private slots:
             TFkorvane w(dir->path());
             QCOMPARE(dialogs.errors.size(), 1); // the engine's error, shown
             QVERIFY(!w.settingsLoaded());
+            // The program does not go on with built-in settings: it says so and ends.
+            QVERIFY(!w.created());
+            QCOMPARE(dialogs.messages, QStringList{QStringLiteral("設定を読み込めませんでした。終了します。")});
             w.show(); // the window is still created and shown
             QVERIFY(w.isVisible());
             w.close();
         }
         QCOMPARE(readFile(ini()), before);
+    }
+
+    void aLockedDatabaseIsWaitedForAtCreation() {
+        // Another program holds the write lock for a while when the name
+        // column is to be added; the creation waits for it.
+        writeFile(ini(), kNoPorts + "Dist=777\n");
+        const QString db = dir->filePath("Korvane.db");
+        std::atomic<bool> locked{false};
+        std::thread holder([&] {
+            {
+                QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "holder");
+                other.setDatabaseName(db);
+                QSqlQuery q(other);
+                if (other.open() && q.exec("begin immediate"))
+                    locked = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                q.exec("commit");
+                other.close();
+            }
+            QSqlDatabase::removeDatabase("holder");
+        });
+        QTRY_VERIFY(locked.load());
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        holder.join();
+        QCOMPARE(dialogs.errors, QStringList());
+        QVERIFY(w.created());
+        QCOMPARE(w.settings().Dist, 777);
+    }
+
+    void failedCreationEndsTheProgramWithoutTouchingTheFiles() {
+        writeFile(ini(), kNoPorts + "Dist=777\n");
+        const QByteArray badPassword("\xff\xfe\x00x", 4);
+        writeFile(dir->filePath("Passw"), badPassword);
+        const QByteArray before = readFile(ini());
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("のデータ型が不正です"), 20000);
+        // Nobody answers the box: the termination closes it.
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() != 0, err.constData());
+        QVERIFY2(!err.contains("指定されていません"), err.constData()); // no start-up step ran
+        QCOMPARE(readFile(ini()), before);
+        QCOMPARE(readFile(dir->filePath("Passw")), badPassword);
     }
 
     void pagePasswordThatIsNotTextIsReported() {
