@@ -127,8 +127,10 @@ int korvaneMain(int argc, char** argv) {
             status = 1;
         } else {
             window.show();
-            // After the show handler, which turns to the start page.
-            window.setActivePage(window.*page->page);
+            // After the show handler, which turns to the start page (a page's
+            // show handler may send commands: not while stopping).
+            if (!Dialogs::quitting())
+                window.setActivePage(window.*page->page);
             if (!Dialogs::quitting() || window.isVisible())
                 status = app.exec();
             if (window.isVisible())

@@ -239,20 +239,38 @@ void TFkorvane::FormShow() {
     SpinEdit1->setValue(S.Dist);
     SpinEdit3->setValue(S.Wait);
 
-    RGport1->setItemIndex(S.Port1);
-    if (S.Port1 == 0)
-        ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
-    RGport2->setItemIndex(S.Port2);
-    if (S.Port2 == 0)
-        ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
-    RGport3->setItemIndex(S.Port3);
-    if (S.Port3 == 0)
-        ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
-    RGrate->setItemIndex(S.Rate);
-
-    startDecoderInput();
-    REdit3->setText(QString::number(S.Resetint));
-    Timer1->setEnabled(true);
+    // The port steps open ports, pause and send commands, and may show a
+    // box. A signal (a logout, a kill) stops the start-up where it stands:
+    // the window is closed and the settings saved as they are, and no further
+    // step runs.
+    const std::function<void()> steps[] = {
+        [this] { RGport1->setItemIndex(S.Port1); },
+        [this] {
+            if (S.Port1 == 0)
+                ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
+        },
+        [this] { RGport2->setItemIndex(S.Port2); },
+        [this] {
+            if (S.Port2 == 0)
+                ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
+        },
+        [this] { RGport3->setItemIndex(S.Port3); },
+        [this] {
+            if (S.Port3 == 0)
+                ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
+        },
+        [this] { RGrate->setItemIndex(S.Rate); },
+        [this] {
+            startDecoderInput();
+            REdit3->setText(QString::number(S.Resetint));
+            Timer1->setEnabled(true);
+        },
+    };
+    for (const auto& step : steps) {
+        if (Dialogs::quitting())
+            return;
+        step();
+    }
 
     QPalette pal = Panel1->palette();
     pal.setColor(QPalette::Window, tcolor(kWindowColour));
