@@ -16,6 +16,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QTableView>
 
 namespace {
@@ -52,6 +53,17 @@ protected:
 
 private:
     std::function<void()> step_;
+};
+
+// Password boxes echo "*", whatever mask character the style would use.
+class StarEchoStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
 };
 
 void applyRegistrationColumns(QTableView* grid) {
@@ -133,6 +145,12 @@ void TFkorvane::buildRegistrationPage() {
     Edit4->setGeometry(245, 160, 150, 22);
     Edit4->installEventFilter(this);
     Panel1->raise();
+
+    auto* starEcho = new StarEchoStyle;
+    starEcho->setParent(this);
+    for (QLineEdit* e : {Edit5, Edit6, Edit4})
+        e->setStyle(starEcho);
+
     lockRegistration(true);
 }
 

@@ -258,6 +258,7 @@ private:
     void buildRegistrationPage();
     void wireHandlers();
     void lockRegistration(bool locked);
+    void placeOverlays();
     void onPageChanged(int index);
     void startDecoderInput(); // lets decoder input be processed (both receive guards up)
     void stopDecoderInput();

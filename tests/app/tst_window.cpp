@@ -4,6 +4,7 @@
 #include "Settings.h"
 #include "Ukorvane.h"
 
+#include "CuteBtn.h"
 #include "Database.h"
 #include "FitLabel.h"
 #include "REdit.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -188,6 +190,37 @@ private slots:
         QCOMPARE(w.N5->text(), QStringLiteral("終了"));
         QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
         QCOMPARE(dialogs.errors, QStringList());
+    }
+
+    void indicatorCopyBoxPasswordEchoAndTitleClick() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The clock indicator lies in the client area, below the menu.
+        const QRect client = w.centralWidget()->geometry();
+        QVERIFY(client.contains(w.Panel2->geometry()));
+        QVERIFY(!w.Panel2->geometry().intersects(w.menuBar()->geometry()));
+        // The command copy box leaves the decoder command buttons whole.
+        w.setActivePage(w.TabSheet4);
+        QTest::mouseDClick(w.Memo2->viewport(), Qt::LeftButton);
+        QVERIFY(w.Edit10->isVisible());
+        QVERIFY(client.contains(w.Edit10->geometry()));
+        for (QWidget* button : {static_cast<QWidget*>(w.CuteButton1), static_cast<QWidget*>(w.CuteButton3)})
+            QVERIFY(!QRect(button->mapTo(&w, QPoint(0, 0)), button->size()).intersects(w.Edit10->geometry()));
+        // The password boxes echo "*".
+        for (QLineEdit* e : {w.Edit4, w.Edit5, w.Edit6}) {
+            e->setText(QStringLiteral("abc"));
+            QCOMPARE(e->displayText(), QStringLiteral("***"));
+        }
+        // Only the left button on the title picture turns to the measurement page.
+        w.setActivePage(w.TabSheet1);
+        QTest::mouseClick(w.Image1, Qt::RightButton);
+        QTest::mouseClick(w.Image1, Qt::MiddleButton);
+        QCOMPARE(w.activePage(), w.TabSheet1);
+        QTest::mouseClick(w.Image1, Qt::LeftButton);
+        QCOMPARE(w.activePage(), w.TabSheet2);
     }
 
     void settingsChangedInTheWindowAreSavedAtClose() {
