@@ -52,6 +52,8 @@ void TFkorvane::sendBoardLines(const QList<QByteArray>& lines) {
 void TFkorvane::openBoardPort() {
     try {
         pauseResponsive(kPortPauseMs);
+        if (Dialogs::quitting())
+            return; // stopping: no port opens any more
         CommX3->Open();
     } catch (const std::exception& e) {
         ShowMessage(QStringLiteral("出力ポートは開けませんでした。"), openFailureDetail(CommX3, e));

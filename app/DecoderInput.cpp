@@ -70,9 +70,14 @@ void TFkorvane::selectDecoderPort(int loop) {
     if (index == 0)
         return;
     try {
+        // A signal during a pause stops the start-up: no opening or command after it.
         pauseResponsive(kPortPauseMs);
+        if (Dialogs::quitting())
+            return;
         comm->Open();
         pauseResponsive(kPortPauseMs);
+        if (Dialogs::quitting())
+            return;
         const int decid = loop == 1 ? S.Decid1 : S.Decid2;
         if (decid != 0)
             comm->SendString(ProtocolCommand(decid));

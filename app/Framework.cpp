@@ -51,6 +51,7 @@ public:
 RealDialogs realDialogs;
 Dialogs* installed = nullptr;
 bool quittingNow = false;
+bool failedQuitting = false;
 
 QString messageOf(std::exception_ptr p) {
     try {
@@ -80,6 +81,7 @@ void Dialogs::setQuitting(bool quitting) {
 }
 
 bool Dialogs::quitting() { return quittingNow; }
+bool Dialogs::failedWhileQuitting() { return failedQuitting; }
 
 void ShowMessage(const QString& text, const QString& detail) {
     if (!quittingNow)
@@ -91,8 +93,14 @@ bool MessageYesNo(const QString& caption, const QString& text) {
 }
 
 void ShowErrorBox(const QString& text) {
-    if (!quittingNow)
+    if (!quittingNow) {
         Dialogs::current().error(text);
+        return;
+    }
+    // Nobody is there to read a box (a logout or a kill): an error such as a
+    // settings file that cannot be written must not pass for success.
+    logBox("error", text);
+    failedQuitting = true;
 }
 
 KorvaneApplication::KorvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -38,6 +38,9 @@ public:
     // and every open one is closed.
     static void setQuitting(bool quitting);
     static bool quitting();
+    // An error that came up while stopping could not be shown in a box; it
+    // went to standard error, and the exit status must tell of it.
+    static bool failedWhileQuitting();
 };
 
 void ShowMessage(const QString& text, const QString& detail = QString());

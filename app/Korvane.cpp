@@ -105,29 +105,40 @@ int korvaneMain(int argc, char** argv) {
 
     int status = 0;
     {
-        TFkorvane window(dataDir);
-        QPointer<TFkorvane> w(&window);
-
+        // From before the window's creation on, so that a signal while a
+        // creation or start-up box is open ends the program in order.
         SignalBridge signals_;
-        QObject::connect(&signals_, &SignalBridge::terminationRequested, &window, [w] {
+        QPointer<TFkorvane> w;
+        QObject::connect(&signals_, &SignalBridge::terminationRequested, &app, [&w] {
             Dialogs::setQuitting(true);
             // Close as the close box does, once the handler that runs now
             // (a box that was just closed, a start-up step) has returned.
-            QTimer::singleShot(0, w, [w] {
+            QTimer::singleShot(0, qApp, [&w] {
                 if (w && w->isVisible())
                     w->close();
                 QCoreApplication::quit();
             });
         });
 
-        window.show();
-        // After the show handler, which turns to the start page.
-        window.setActivePage(window.*page->page);
-        if (!Dialogs::quitting() || window.isVisible())
-            status = app.exec();
-        if (window.isVisible())
-            window.close();
+        TFkorvane window(dataDir);
+        w = &window;
+        if (!window.created()) {
+            // The operator was told; the stored files stay as they are.
+            status = 1;
+        } else {
+            window.show();
+            // After the show handler, which turns to the start page (a page's
+            // show handler may send commands: not while stopping).
+            if (!Dialogs::quitting())
+                window.setActivePage(window.*page->page);
+            if (!Dialogs::quitting() || window.isVisible())
+                status = app.exec();
+            if (window.isVisible())
+                window.close();
+        }
     }
     SpeedDb::close();
+    if (Dialogs::failedWhileQuitting() && status == 0)
+        status = 1;
     return status;
 }

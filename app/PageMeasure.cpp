@@ -4,6 +4,7 @@
 
 #include "WindowParts.h"
 #include "Framework.h"
+#include "FitLabel.h"
 #include "Spin.h"
 
 #include <QLabel>
@@ -17,7 +18,7 @@ void TFkorvane::buildMeasurementPage() {
     QPalette yellow = palette();
     yellow.setColor(QPalette::WindowText, Qt::yellow);
 
-    Label1 = new QLabel(QStringLiteral("000.000 km"), p);
+    Label1 = new TFitLabel(QStringLiteral("000.000 km"), p);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont big = font();
     big.setPixelSize(96);
@@ -26,7 +27,7 @@ void TFkorvane::buildMeasurementPage() {
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setGeometry(0, 16, 640, 120);
 
-    Label6 = new QLabel(QStringLiteral("TPID"), p);
+    Label6 = new TFitLabel(QStringLiteral("TPID"), p);
     Label6->setObjectName(QStringLiteral("Label6"));
     QFont id = font();
     id.setPixelSize(80);

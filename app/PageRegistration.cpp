@@ -16,6 +16,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QTableView>
 
 namespace {
@@ -52,6 +53,17 @@ protected:
 
 private:
     std::function<void()> step_;
+};
+
+// Password boxes echo "*", whatever mask character the style would use.
+class StarEchoStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
 };
 
 void applyRegistrationColumns(QTableView* grid) {
@@ -133,11 +145,31 @@ void TFkorvane::buildRegistrationPage() {
     Edit4->setGeometry(245, 160, 150, 22);
     Edit4->installEventFilter(this);
     Panel1->raise();
+
+    auto* starEcho = new StarEchoStyle;
+    starEcho->setParent(this);
+    for (QLineEdit* e : {Edit5, Edit6, Edit4})
+        e->setStyle(starEcho);
+
+    lockRegistration(true);
+}
+
+// Covered is not enough: a control under the curtain that is still enabled
+// can be reached with Tab and typed into. Everything on the page but the
+// curtain itself is disabled while it is up, which also takes it out of the
+// focus chain.
+void TFkorvane::lockRegistration(bool locked) {
+    registrationLocked_ = locked;
+    Panel1->setVisible(locked);
+    if (locked)
+        Panel1->raise();
+    for (QWidget* w : TabSheet6->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w != Panel1)
+            w->setEnabled(!locked);
 }
 
 void TFkorvane::TabSheet6Show() {
-    Panel1->show();
-    Panel1->raise();
+    lockRegistration(true);
     Edit4->clear();
     Edit4->setFocus();
 }
@@ -166,7 +198,7 @@ void TFkorvane::Edit4KeyDown() {
         ShowMessage(QStringLiteral("パスワードが一致しません。"));
         return;
     }
-    Panel1->hide();
+    lockRegistration(false);
     Qrename->open();
     applyRegistrationColumns(DBGrid2);
     if (Qrename->rowCount() > 0)
@@ -184,6 +216,8 @@ void TFkorvane::DBGrid2DblClick() {
 }
 
 void TFkorvane::CuteButton7Click() {
+    if (registrationLocked_)
+        return;
     const QString id = Edit8->text();
     const QString name = Edit9->text();
     const QString problem = nameProblem(name);
@@ -204,6 +238,8 @@ void TFkorvane::CuteButton7Click() {
 }
 
 void TFkorvane::CuteButton6Click() {
+    if (registrationLocked_)
+        return;
     if (Edit5->text() != Edit6->text()) {
         ShowMessage(QStringLiteral("２つの認証番号が一致しません。"));
         return;

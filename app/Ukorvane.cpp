@@ -24,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -82,8 +83,10 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildRegistrationPage();
     TabSheet6->installEventFilter(this);
 
+    // Panel2 and Edit10 lie on the window over every page, in the client
+    // area below the menu (placeOverlays).
     Panel2 = new QFrame(this);
-    Panel2->setGeometry(0, 0, 17, 17);
+    Panel2->resize(17, 17);
     Panel2->setAutoFillBackground(true);
     QPalette yellow = Panel2->palette();
     yellow.setColor(QPalette::Window, Qt::yellow);
@@ -92,8 +95,9 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
     Edit10 = new QLineEdit(this);
     Edit10->setObjectName(QStringLiteral("Edit10"));
-    Edit10->setGeometry(0, 356, 640, 22);
+    Edit10->resize(436, 22);
     Edit10->hide();
+    PageControl1->installEventFilter(this);
 
     // The page control is laid out with the data check page active; its show
     // handler runs at the first showing, before FormShow.
@@ -104,7 +108,9 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     wireHandlers();
     resize(640, 378);
 
-    runHandler([this] { FormCreate(); });
+    created_ = runHandler([this] { FormCreate(); });
+    if (!created_)
+        ShowMessage(QStringLiteral("設定を読み込めませんでした。終了します。"));
 }
 
 TFkorvane::~TFkorvane() = default;
@@ -199,7 +205,18 @@ void TFkorvane::Var1Click() { setActivePage(TabSheet5); }
 void TFkorvane::N6Click() { setActivePage(TabSheet6); }
 void TFkorvane::N5Click() { close(); }
 void TFkorvane::Image1Click() { setActivePage(TabSheet2); }
-void TFkorvane::Memo2DblClick() { Edit10->show(); }
+void TFkorvane::Memo2DblClick() {
+    Edit10->show();
+    Edit10->raise();
+}
+
+void TFkorvane::placeOverlays() {
+    const QPoint client = PageControl1->geometry().topLeft();
+    Panel2->move(client);
+    // Beside the decoder command buttons of the data check page (6..192,
+    // 314..342), whose bottom edge it must leave visible.
+    Edit10->move(client + QPoint(198, 317));
+}
 
 // --- lifecycle --------------------------------------------------------------
 
@@ -237,20 +254,38 @@ void TFkorvane::FormShow() {
     SpinEdit1->setValue(S.Dist);
     SpinEdit3->setValue(S.Wait);
 
-    RGport1->setItemIndex(S.Port1);
-    if (S.Port1 == 0)
-        ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
-    RGport2->setItemIndex(S.Port2);
-    if (S.Port2 == 0)
-        ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
-    RGport3->setItemIndex(S.Port3);
-    if (S.Port3 == 0)
-        ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
-    RGrate->setItemIndex(S.Rate);
-
-    startDecoderInput();
-    REdit3->setText(QString::number(S.Resetint));
-    Timer1->setEnabled(true);
+    // The port steps open ports, pause and send commands, and may show a
+    // box. A signal (a logout, a kill) stops the start-up where it stands:
+    // the window is closed and the settings saved as they are, and no further
+    // step runs.
+    const std::function<void()> steps[] = {
+        [this] { RGport1->setItemIndex(S.Port1); },
+        [this] {
+            if (S.Port1 == 0)
+                ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
+        },
+        [this] { RGport2->setItemIndex(S.Port2); },
+        [this] {
+            if (S.Port2 == 0)
+                ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
+        },
+        [this] { RGport3->setItemIndex(S.Port3); },
+        [this] {
+            if (S.Port3 == 0)
+                ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
+        },
+        [this] { RGrate->setItemIndex(S.Rate); },
+        [this] {
+            startDecoderInput();
+            REdit3->setText(QString::number(S.Resetint));
+            Timer1->setEnabled(true);
+        },
+    };
+    for (const auto& step : steps) {
+        if (Dialogs::quitting())
+            return;
+        step();
+    }
 
     QPalette pal = Panel1->palette();
     pal.setColor(QPalette::Window, tcolor(kWindowColour));
@@ -277,7 +312,7 @@ void TFkorvane::FormClose() {
 bool TFkorvane::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::MouseButtonRelease:
-        if (watched == Image1)
+        if (watched == Image1 && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
             runHandler([this] { Image1Click(); });
         break;
     case QEvent::MouseButtonDblClick:
@@ -289,8 +324,11 @@ bool TFkorvane::eventFilter(QObject* watched, QEvent* event) {
             runHandler([this] { DBGrid2DblClick(); });
         break;
     case QEvent::Resize:
+    case QEvent::Move:
         if (watched == TabSheet6 && panel1Fills_)
             Panel1->setGeometry(TabSheet6->rect());
+        else if (watched == PageControl1)
+            placeOverlays();
         break;
     case QEvent::FocusOut: {
         // Only a move of the focus to another control counts as leaving the

@@ -49,6 +49,9 @@ public:
     QString iniPath() const;
     Settings settings() const { return S; }
     bool settingsLoaded() const { return settingsLoaded_; }
+    // Every creation step ran. When one failed the program does not go on:
+    // it would run on built-in settings and drop the operator's changes.
+    bool created() const { return created_; }
     const QString& pagePassword() const { return Passw; }
 
     // Page control: the visible page runs its show handler.
@@ -254,6 +257,8 @@ private:
     void buildRankingPage();
     void buildRegistrationPage();
     void wireHandlers();
+    void lockRegistration(bool locked);
+    void placeOverlays();
     void onPageChanged(int index);
     void startDecoderInput(); // lets decoder input be processed (both receive guards up)
     void stopDecoderInput();
@@ -273,8 +278,10 @@ private:
     QString dataDir_;
     Settings S;
     bool settingsLoaded_ = false;
+    bool created_ = false;
     bool firstShowDone_ = false;
     bool panel1Fills_ = false;
+    bool registrationLocked_ = true; // the curtain is up: nothing under it may write
     QString Passw; // the page password in force
     QWidget* previousPage_ = nullptr;
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing

@@ -44,6 +44,10 @@ QString pragmaValue(QSqlDatabase db, const QString& sql) {
 
 namespace SpeedDb {
 
+namespace {
+const int kBusyTimeoutMs = 5000;
+}
+
 void open(const QString& path) {
     close();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
@@ -57,6 +61,10 @@ void open(const QString& path) {
     if (!db.open())
         fail(engineMessage(db.lastError()));
     try {
+        // Another program (a backup, a look with an SQLite tool) may hold
+        // the file for a moment, also during the start-up checks: wait for
+        // it rather than fail at once.
+        runOn(db, QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
         // Write-ahead log with full synchronous commits: a passing, once
         // stored, survives a killed process and a power cut.
         if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal")).compare(
@@ -68,7 +76,6 @@ void open(const QString& path) {
         if (pragmaValue(db, QStringLiteral("pragma journal_mode")).compare(
                 QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not in force"));
-        runOn(db, QStringLiteral("pragma busy_timeout=2000"));
         SpeedTable::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))

@@ -8,6 +8,7 @@
 #include "Ranking.h"
 #include "Registration.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -208,6 +209,68 @@ private slots:
         w_->N6Click();
         QVERIFY(w_->Panel1->isVisible());
         QCOMPARE(w_->Edit4->text(), QString());
+    }
+
+    // The keyboard cannot get under the curtain: Tab, typing, Enter and
+    // Space go wherever the focus is, as from a real keyboard.
+    void curtainKeepsTheKeyboardOut() {
+        PasswordStore(dir_->path()).write(QStringLiteral("secret"));
+        restart();
+        w_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        w_->N6Click();
+        const auto focused = [] { return QApplication::focusWidget(); };
+        for (int i = 0; i < 16; ++i) {
+            QWidget* f = focused();
+            QVERIFY(f);
+            QVERIFY2(f == w_->Edit4 || !w_->TabSheet6->isAncestorOf(f), qPrintable(f->objectName()));
+            QTest::keyClicks(f, QStringLiteral("1001"));
+            QTest::keyClick(f, Qt::Key_Return);
+            QTest::keyClick(focused(), Qt::Key_Space);
+            QTest::keyClick(focused(), i % 2 ? Qt::Key_Tab : Qt::Key_Backtab);
+        }
+        QVERIFY(w_->Panel1->isVisible());
+        QCOMPARE(w_->pagePassword(), QStringLiteral("secret"));
+        QCOMPARE(PasswordStore(dir_->path()).read(), QStringLiteral("secret"));
+        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("1001")), QStringLiteral("山田"));
+        for (QWidget* under : {static_cast<QWidget*>(w_->DBGrid2), static_cast<QWidget*>(w_->Edit5),
+                               static_cast<QWidget*>(w_->Edit6), static_cast<QWidget*>(w_->Edit8),
+                               static_cast<QWidget*>(w_->Edit9), static_cast<QWidget*>(w_->CuteButton6),
+                               static_cast<QWidget*>(w_->CuteButton7)})
+            QVERIFY2(!under->isEnabled(), qPrintable(under->objectName()));
+        // The write handlers refuse while the page is locked, whoever calls them.
+        w_->Edit5->setText(QStringLiteral("x"));
+        w_->Edit6->setText(QStringLiteral("x"));
+        w_->CuteButton6Click();
+        QCOMPARE(w_->pagePassword(), QStringLiteral("secret"));
+
+        // The right password, then the page works from the keyboard as before.
+        QTest::keyClick(focused(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(focused(), QStringLiteral("secret"));
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QVERIFY(!w_->Panel1->isVisible());
+        QTest::mouseClick(w_->Edit8, Qt::LeftButton);
+        QCOMPARE(focused(), w_->Edit8);
+        QTest::keyClicks(focused(), QStringLiteral("1001"));
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QCOMPARE(w_->Edit9->text(), QStringLiteral("山田"));
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QTest::keyClick(focused(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(focused(), QStringLiteral("Suzuki"));
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("1001")), QStringLiteral("Suzuki"));
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QTest::keyClick(focused(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(focused(), QStringLiteral("new"));
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QTest::keyClicks(focused(), QStringLiteral("new"));
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QCOMPARE(focused(), static_cast<QWidget*>(w_->CuteButton6));
+        QTest::keyClick(focused(), Qt::Key_Space);
+        QCOMPARE(w_->pagePassword(), QStringLiteral("new"));
+        QCOMPARE(PasswordStore(dir_->path()).read(), QStringLiteral("new"));
+        QVERIFY(rec_.errors.isEmpty());
     }
 
     void newPasswordAtOnceAndAtNextStart() {

@@ -4,17 +4,22 @@
 #include "Settings.h"
 #include "Ukorvane.h"
 
+#include "CuteBtn.h"
 #include "Database.h"
+#include "FitLabel.h"
 #include "REdit.h"
 #include "Spin.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QRadioButton>
 #include <QStackedWidget>
@@ -23,8 +28,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -184,6 +192,37 @@ private slots:
         QCOMPARE(dialogs.errors, QStringList());
     }
 
+    void indicatorCopyBoxPasswordEchoAndTitleClick() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The clock indicator lies in the client area, below the menu.
+        const QRect client = w.centralWidget()->geometry();
+        QVERIFY(client.contains(w.Panel2->geometry()));
+        QVERIFY(!w.Panel2->geometry().intersects(w.menuBar()->geometry()));
+        // The command copy box leaves the decoder command buttons whole.
+        w.setActivePage(w.TabSheet4);
+        QTest::mouseDClick(w.Memo2->viewport(), Qt::LeftButton);
+        QVERIFY(w.Edit10->isVisible());
+        QVERIFY(client.contains(w.Edit10->geometry()));
+        for (QWidget* button : {static_cast<QWidget*>(w.CuteButton1), static_cast<QWidget*>(w.CuteButton3)})
+            QVERIFY(!QRect(button->mapTo(&w, QPoint(0, 0)), button->size()).intersects(w.Edit10->geometry()));
+        // The password boxes echo "*".
+        for (QLineEdit* e : {w.Edit4, w.Edit5, w.Edit6}) {
+            e->setText(QStringLiteral("abc"));
+            QCOMPARE(e->displayText(), QStringLiteral("***"));
+        }
+        // Only the left button on the title picture turns to the measurement page.
+        w.setActivePage(w.TabSheet1);
+        QTest::mouseClick(w.Image1, Qt::RightButton);
+        QTest::mouseClick(w.Image1, Qt::MiddleButton);
+        QCOMPARE(w.activePage(), w.TabSheet1);
+        QTest::mouseClick(w.Image1, Qt::LeftButton);
+        QCOMPARE(w.activePage(), w.TabSheet2);
+    }
+
     void settingsChangedInTheWindowAreSavedAtClose() {
         writeFile(ini(), kNoPorts + "Dist=500\n[Devices]\nCOM1=/dev/null\n");
         RecordingDialogs dialogs;
@@ -209,6 +248,37 @@ private slots:
         QVERIFY(readFile(ini()).contains("[Devices]\nCOM1=/dev/null"));
     }
 
+    void bigSpeedsAndLongIdsFitTheirLabels() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        for (QLabel* label : {w.Label1, w.Label6}) {
+            auto* fit = dynamic_cast<TFitLabel*>(label);
+            QVERIFY(fit);
+            const int size = label->font().pixelSize();
+            const auto width = [&](int pixels) {
+                QFont f = label->font();
+                f.setPixelSize(pixels);
+                return QFontMetrics(f).horizontalAdvance(label->text());
+            };
+            // A text that fits keeps the label's size.
+            label->setText(label == w.Label1 ? QStringLiteral("14.586 Km/h") : QStringLiteral("1234"));
+            QVERIFY(width(size) <= label->width());
+            QCOMPARE(fit->shownFont().pixelSize(), size);
+            // One that does not takes the largest size that fits.
+            label->setText(label == w.Label1 ? QStringLiteral("123.541 Km/h") : QStringLiteral("TX-00123456789"));
+            QVERIFY2(width(size) > label->width(), "the text must not fit at full size");
+            const int shown = fit->shownFont().pixelSize();
+            QVERIFY2(shown < size && width(shown) <= label->width() && width(shown + 1) > label->width(),
+                     qPrintable(QStringLiteral("%1 px: %2 of %3").arg(shown).arg(width(shown)).arg(label->width())));
+            QCOMPARE(fit->shownFont().family(), label->font().family());
+            // A shorter text afterwards is shown full size again.
+            label->setText(QStringLiteral("9 Km/h"));
+            QCOMPARE(fit->shownFont().pixelSize(), size);
+        }
+    }
+
     void failedCreationDoesNotOverwriteStoredSettings() {
         writeFile(ini(), kNoPorts + "Dist=777\n");
         {
@@ -222,11 +292,68 @@ private slots:
             TFkorvane w(dir->path());
             QCOMPARE(dialogs.errors.size(), 1); // the engine's error, shown
             QVERIFY(!w.settingsLoaded());
+            // The program does not go on with built-in settings: it says so and ends.
+            QVERIFY(!w.created());
+            QCOMPARE(dialogs.messages, QStringList{QStringLiteral("設定を読み込めませんでした。終了します。")});
             w.show(); // the window is still created and shown
             QVERIFY(w.isVisible());
             w.close();
         }
         QCOMPARE(readFile(ini()), before);
+    }
+
+    void aLockedDatabaseIsWaitedForAtCreation() {
+        // Another program holds the write lock for a while when the name
+        // column is to be added; the creation waits for it.
+        writeFile(ini(), kNoPorts + "Dist=777\n");
+        const QString db = dir->filePath("Korvane.db");
+        std::atomic<bool> locked{false};
+        std::thread holder([&] {
+            {
+                QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "holder");
+                other.setDatabaseName(db);
+                QSqlQuery q(other);
+                if (other.open() && q.exec("begin immediate"))
+                    locked = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                q.exec("commit");
+                other.close();
+            }
+            QSqlDatabase::removeDatabase("holder");
+        });
+        QTRY_VERIFY(locked.load());
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        holder.join();
+        QCOMPARE(dialogs.errors, QStringList());
+        QVERIFY(w.created());
+        QCOMPARE(w.settings().Dist, 777);
+    }
+
+    void failedCreationEndsTheProgramWithoutTouchingTheFiles() {
+        writeFile(ini(), kNoPorts + "Dist=777\n");
+        const QByteArray badPassword("\xff\xfe\x00x", 4);
+        writeFile(dir->filePath("Passw"), badPassword);
+        const QByteArray before = readFile(ini());
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("のデータ型が不正です"), 20000);
+        // Nobody answers the box: the termination closes it.
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() != 0, err.constData());
+        QVERIFY2(!err.contains("指定されていません"), err.constData()); // no start-up step ran
+        QCOMPARE(readFile(ini()), before);
+        QCOMPARE(readFile(dir->filePath("Passw")), badPassword);
     }
 
     void pagePasswordThatIsNotTextIsReported() {
@@ -259,6 +386,31 @@ private slots:
         QCOMPARE(s.Wait, 9);
         QCOMPARE(s.Resetint, 300);
         QCOMPARE(readFile(ini()).count('='), 10);
+    }
+
+    void failedSaveAtASignalCloseIsReported() {
+        // No box can be shown at a signal close: the failure goes to standard
+        // error and into the exit status.
+        writeFile(ini(), kNoPorts);
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path()});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start();
+        QVERIFY(p.waitForStarted());
+        QByteArray err;
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"), 20000);
+        // The settings file has become something that cannot be written.
+        QVERIFY(QFile::remove(ini()));
+        QVERIFY(QDir().mkdir(ini()));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        err += p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY(p.exitCode() != 0);
+        QVERIFY2(err.contains((ini() + QStringLiteral(" に書き込めません")).toUtf8()), err.constData());
     }
 
     void versionAndHelp() {

@@ -151,6 +151,40 @@ private slots:
                      (dec1->received() + '|' + dec2->received()).constData());
     }
 
+    // A termination during start-up stops the start-up steps that remain, saves
+    // the settings as they stand and ends within a second: at a port just
+    // opened, and with a start-up box open.
+    void terminationDuringStartUpStopsTheRemainingSteps_data() {
+        QTest::addColumn<QByteArray>("sp");
+        QTest::addColumn<QByteArray>("stopAt"); // what has just happened when the signal comes
+        QTest::newRow("port 1 opened") << QByteArray("Port1=1\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
+                                       << protocolCommand(3);
+        QTest::newRow("box open") << QByteArray("Port1=0\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
+                                  << QStringLiteral("korvane: message: 取り込みポート１は指定されていません。").toUtf8();
+    }
+    void terminationDuringStartUpStopsTheRemainingSteps() {
+        QFETCH(QByteArray, sp);
+        QFETCH(QByteArray, stopAt);
+        start(sp);
+        QTRY_VERIFY2_WITH_TIMEOUT(dec1->received() == stopAt || run->errors().contains(stopAt),
+                                  run->errors().constData(), kStartMs);
+        QElapsedTimer t;
+        t.start();
+        run->terminate();
+        QVERIFY(run->waitFinished(10000));
+        const qint64 took = t.elapsed();
+        QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run->process().exitCode(), 0);
+        QVERIFY2(took < 1000, qPrintable(QStringLiteral("%1 ms").arg(took)));
+        // Nothing went to the second decoder and the board was not opened.
+        QCOMPARE(dec2->received(), QByteArray());
+        QVERIFY(!boardOpenedAt(*board, B2400));
+        // The settings were saved: all ten keys are in the file now.
+        QSettings ini(run->iniPath(), QSettings::IniFormat);
+        QCOMPARE(ini.value(QStringLiteral("SP/Resetint")).toString(), QStringLiteral("300"));
+        QCOMPARE(ini.value(QStringLiteral("SP/Decid2")).toString(), QStringLiteral("12"));
+    }
+
     void aStoredPassingSurvivesAKilledProcess() {
         start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
         waitReady();

@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         double t1, t2;
     } cars[] = {{"204518", "山田 太郎", 100.0, 100.5},  {"311077", "佐藤 花子", 200.0, 200.62},
                 {"120044", "Kenji's Buggy", 300.0, 300.9}, {"587310", "", 400.0, 401.234},
-                {"402211", "鈴木 一郎", 500.0, 500.44}};
+                {"402211", "鈴木 一郎", 500.0, 500.1457}};
     for (const Car& c : cars) {
         SpeedTable::storePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
         SpeedTable::storePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
