@@ -51,7 +51,7 @@ void TFkorvane::sendBoardLines(const QList<QByteArray>& lines) {
 
 void TFkorvane::openBoardPort() {
     try {
-        pauseResponsive(kPortPauseMs);
+        portPause();
         CommX3->Open();
     } catch (const std::exception& e) {
         ShowMessage(QStringLiteral("出力ポートは開けませんでした。"), openFailureDetail(CommX3, e));

@@ -70,9 +70,9 @@ void TFkorvane::selectDecoderPort(int loop) {
     if (index == 0)
         return;
     try {
-        pauseResponsive(kPortPauseMs);
+        portPause();
         comm->Open();
-        pauseResponsive(kPortPauseMs);
+        portPause();
         const int decid = loop == 1 ? S.Decid1 : S.Decid2;
         if (decid != 0)
             comm->SendString(ProtocolCommand(decid));

@@ -269,6 +269,13 @@ private:
     void sendBoardLines(const QList<QByteArray>& lines);
     void sendToBoard(const QByteArray& line);
     void note(const QString& suffix);
+    // The pause of a port change (see PortPause.cpp): measuring and decoder
+    // input are held for its length and resumed after it.
+    void portPause();
+    bool inPortPause() const;
+    void endPortPause();
+    // Lets measuring run again after the Wait hold (held while a port pauses).
+    void releaseMeasuring();
 
     QString dataDir_;
     Settings S;
@@ -282,4 +289,8 @@ private:
     QTimer* brightnessTimer_ = nullptr;
     QList<QByteArray> brightnessQueue_;
     bool measureFaultShown_ = false;
+    int portPauseDepth_ = 0;
+    bool heldTimer1_ = false;
+    int heldReady1_ = 0;
+    int heldReady2_ = 0;
 };

@@ -167,6 +167,27 @@ private slots:
         QCOMPARE(w->RecvReady2, 1);
     }
 
+    void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
+        start("Dist=500\nWait=0\nRate=0");
+        // A pair that falls due while the board is being reopened for a new
+        // bit rate, and a passing that arrives during that pause.
+        w->Timer1->setEnabled(false);
+        dec1->send(passingLine("P", "10"));
+        dec2->send(passingLine("P", "10.5"));
+        QTRY_COMPARE(columnOf("P", "time2"), QStringLiteral("10.5"));
+        const QString shown = w->Label1->text();
+        w->Timer1->setEnabled(true);
+        QTimer::singleShot(100, w, [this] { dec2->send(passingLine("Q", "20")); });
+        w->RGrate->setItemIndex(1); // closes the board, pauses, reopens at 9600
+        QVERIFY(w->CommX3->isOpen());
+        QCOMPARE(w->Label1->text(), shown);                  // nothing measured inside the pause
+        QCOMPARE(columnOf("Q", "time2"), QStringLiteral("<none>")); // nothing stored inside it
+        QTRY_VERIFY(board->received().startsWith("         3 60 00       .\r"));
+        QTRY_COMPARE(columnOf("Q", "time2"), QStringLiteral("20"));
+        QCOMPARE(w->RecvReady1, 1);
+        QVERIFY(w->Timer1->Enabled() || w->holding());
+    }
+
     void theHoldKeepsTheWindowWorking() {
         start("Dist=500\nWait=30");
         dec1->send(passingLine("A", "10"));

@@ -4,6 +4,8 @@
 #include "KorvaneRun.h"
 
 #include <QSettings>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,6 +126,31 @@ private slots:
         QVERIFY(run->waitFinished(10000));
         QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->process().exitCode(), 0);
+    }
+
+    void startUpPortPausesHoldMeasuringAndKeepDecoderBytes() {
+        // A pair the last run left pending, and a passing that arrives while
+        // the ports are being opened at start-up (inside their pauses): the
+        // pair's speed reaches the board after its last reopening, and the
+        // passing is stored once the pauses are over.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+            db.setDatabaseName(run->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("create table speed (tpid text, time1 real, time2 real, speed real, sumi text)"));
+            QVERIFY(q.exec("insert into speed values ('P', 10, 10.5, '0', '0')"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1");
+        termios t{};
+        QTRY_VERIFY_WITH_TIMEOUT(dec1->lineSettings(&t) && cfgetospeed(&t) == B9600, kStartMs);
+        QVERIFY(dec1->send(passingLine("Q", "20")));
+        waitReady();
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r")); // 36 km/h
+        QTRY_VERIFY(processed("P", 10.5));
+        QTRY_COMPARE(column("Q", 1).toDouble(), 20.0);
     }
 
     void aPortThatCannotBeOpenedIsSavedAsNone() {
