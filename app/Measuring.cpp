@@ -52,7 +52,7 @@ void TFkorvane::Timer1Timer() {
             Label6->setText(CurTpid);
             repaint();
             BoardLine = r.boardLine;
-            CommX3->SendString(BoardLine);
+            sendToBoardInTurn(BoardLine);
         }
         if (r.newBest)
             SpeedTable::markProcessed(CurTpid, r.text);

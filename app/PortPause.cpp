@@ -52,6 +52,7 @@ void TFkorvane::endPortPause() {
                 if (const int n = comm->ReceiveCount(); n > 0)
                     receiveDecoder(loop, comm, n);
         }
+        sendBoardQueue();
         if (measure && Timer1->Enabled())
             Timer1Timer();
     });

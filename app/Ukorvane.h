@@ -3,7 +3,9 @@
 #include "Settings.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -268,6 +270,8 @@ private:
     void receiveDecoder(int loop, TCustomCommX* comm, int receiveSize);
     void sendBoardLines(const QList<QByteArray>& lines);
     void sendToBoard(const QByteArray& line);
+    void sendToBoardInTurn(const QByteArray& line, int gapMs = 0);
+    void sendBoardQueue();
     void note(const QString& suffix);
     // The pause of a port change (see PortPause.cpp): measuring and decoder
     // input are held for its length and resumed after it.
@@ -287,7 +291,7 @@ private:
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
     QTimer* indicatorTimer_ = nullptr; // hides Panel2 after a clock command
     QTimer* brightnessTimer_ = nullptr;
-    QList<QByteArray> brightnessQueue_;
+    QList<QPair<QByteArray, int>> boardQueue_; // lines waiting for the board, each with its gap before it
     bool measureFaultShown_ = false;
     int portPauseDepth_ = 0;
     bool heldTimer1_ = false;

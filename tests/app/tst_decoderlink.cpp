@@ -219,6 +219,24 @@ private slots:
         QTRY_COMPARE(board->received(), QByteArray("K    9\r888     88:88:88.88 88\rL888     88:88:88.88 88\r"));
     }
 
+    void aBrightnessSequenceStaysTogetherAndQueuesWhatComesMeanwhile() {
+        start("Dist=500\nWait=0");
+        w->Timer1->setEnabled(false);
+        dec1->send(passingLine("P", "10"));
+        dec2->send(passingLine("P", "10.5"));
+        QTRY_COMPARE(columnOf("P", "time2"), QStringLiteral("10.5"));
+        // Two presses in a row, and a speed that falls due while they run.
+        w->TBarbright->setValue(9);
+        w->CuteButton2->click();
+        w->TBarbright->setValue(3);
+        w->CuteButton2->click();
+        w->Timer1->setEnabled(true);
+        const QByteArray eights("888     88:88:88.88 88\rL888     88:88:88.88 88\r");
+        const QByteArray expected = "K    9\r" + eights + "K    3\r" + eights + "         3 60 00       .\r";
+        QTRY_COMPARE(board->received(), expected);
+        QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
+    }
+
     void nothingGoesToTheBoardWithoutABoardPort() {
         start("Wait=0");
         w->RGport3->setItemIndex(0);
