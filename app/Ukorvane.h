@@ -32,6 +32,8 @@ class TRadioGroup;
 class TREdit;
 class TSpinEdit;
 class RankingModel;
+class PassingBacklog;
+struct BacklogResult;
 class RegistrationModel;
 
 // The main window: owns every component of the program for its whole life
@@ -273,6 +275,7 @@ private:
     void sendToBoardInTurn(const QByteArray& line, int gapMs = 0);
     void sendBoardQueue();
     void note(const QString& suffix);
+    void reportStore(const BacklogResult& r);
     // The pause of a port change (see PortPause.cpp): measuring and decoder
     // input are held for its length and resumed after it.
     void portPause();
@@ -293,6 +296,9 @@ private:
     QTimer* brightnessTimer_ = nullptr;
     QList<QPair<QByteArray, int>> boardQueue_; // lines waiting for the board, each with its gap before it
     bool measureFaultShown_ = false;
+    std::unique_ptr<PassingBacklog> backlog_; // passings the database has not taken yet
+    QTimer* storeRetryTimer_ = nullptr;
+    bool storeFaultShown_ = false;
     int portPauseDepth_ = 0;
     bool heldTimer1_ = false;
     int heldReady1_ = 0;

@@ -219,6 +219,13 @@ Batch::~Batch() {
     qWarning("Korvane: a batch of statements ended without commit and was rolled back");
 }
 
+void Batch::rollback() {
+    if (!active_)
+        return;
+    active_ = false;
+    SpeedDb::database().rollback();
+}
+
 void Batch::commit() {
     if (!active_)
         return;

@@ -188,6 +188,34 @@ private slots:
         QVERIFY(w->Timer1->Enabled() || w->holding());
     }
 
+    void passingsThatCannotBeStoredWaitInOrderUntilTheDatabaseTakesThem() {
+        start("Wait=0");
+        w->Timer1->setEnabled(false); // only decoder input writes
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("pragma page_count") && q.next());
+        const int pages = q.value(0).toInt();
+        // Full: IDs this long need pages of their own.
+        QVERIFY(q.exec(QStringLiteral("pragma max_page_count=%1").arg(pages)));
+        const QByteArray a(5000, 'a'), b(5000, 'b'), c(5000, 'c');
+        // While the box is open the loop goes on reading: the box does not
+        // hold the port's worker.
+        bool readWhileBoxOpen = false;
+        dialogs->onError = [&] {
+            dec1->send(passingLine(b, "2") + passingLine(c, "3"));
+            readWhileBoxOpen = QTest::qWaitFor([&] { return memoLines(w->Memo1).size() == 3; }, 5000);
+        };
+        dec1->send(passingLine(a, "1"));
+        QTRY_COMPARE(dialogs->errors.size(), 1);
+        QVERIFY(readWhileBoxOpen);
+        QCOMPARE(columnOf(QString::fromLatin1(a), "time1"), QStringLiteral("<none>"));
+        QVERIFY(q.exec(QStringLiteral("pragma max_page_count=%1").arg(pages + 1000)));
+        QTRY_COMPARE(columnOf(QString::fromLatin1(c), "time1"), QStringLiteral("3"));
+        QCOMPARE(columnOf(QString::fromLatin1(a), "time1"), QStringLiteral("1"));
+        QCOMPARE(columnOf(QString::fromLatin1(b), "time1"), QStringLiteral("2"));
+        QCOMPARE(dialogs->errors.size(), 1); // once for the whole streak
+        QCOMPARE(memoLines(w->Memo3).filter(QString::fromUtf8("3 件")).size(), 1);
+    }
+
     void theHoldKeepsTheWindowWorking() {
         start("Dist=500\nWait=30");
         dec1->send(passingLine("A", "10"));
