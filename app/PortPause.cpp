@@ -5,8 +5,8 @@
 // runs as soon as the pause is over.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Framework.h"
+#include "WindowParts.h"
 
 #include "CommX.h"
 
@@ -31,7 +31,9 @@ void TFkorvane::portPause() {
     pauseResponsive(kPortPauseMs);
 }
 
-bool TFkorvane::inPortPause() const { return portPauseDepth_ > 0; }
+bool TFkorvane::inPortPause() const {
+    return portPauseDepth_ > 0;
+}
 
 void TFkorvane::endPortPause() {
     RecvReady1 = heldReady1_;

@@ -15,7 +15,9 @@ inline std::optional<double> TextToFloat(QStringView text) {
     text = text.trimmed();
     qsizetype i = 0;
     const qsizetype n = text.size();
-    const auto isDigit = [&](qsizetype at) { return at < n && text[at] >= u'0' && text[at] <= u'9'; };
+    const auto isDigit = [&](qsizetype at) {
+        return at < n && text[at] >= u'0' && text[at] <= u'9';
+    };
     if (i < n && (text[i] == u'+' || text[i] == u'-'))
         ++i;
     qsizetype digits = 0;

@@ -41,7 +41,8 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const Passin
             const std::optional<QString> time = DecoderTextExactly(passing->time);
             if (!tpid || !time) {
                 out.notes << LongTimeText(QTime::currentTime()) + suffix +
-                                 QStringLiteral(" 通過を記録しませんでした（IDか時刻がシフトJISの文字ではありません）");
+                                 QStringLiteral(" 通過を記録しませんでした（IDか時刻がシフトJISの文"
+                                                "字ではありません）");
                 continue;
             }
             store(*tpid, *time);

@@ -18,7 +18,9 @@ PassingBacklog::Result PassingBacklog::add(const QList<QueuedPassing>& passings)
     return flush(dropped);
 }
 
-PassingBacklog::Result PassingBacklog::retry() { return flush(0); }
+PassingBacklog::Result PassingBacklog::retry() {
+    return flush(0);
+}
 
 PassingBacklog::Result PassingBacklog::flush(qsizetype dropped) {
     Result r;
