@@ -28,13 +28,7 @@ void TFkorvane::buildBoardOutput() {
     brightnessTimer_ = new QTimer(this);
     brightnessTimer_->setSingleShot(true);
     brightnessTimer_->setTimerType(Qt::PreciseTimer);
-    connect(brightnessTimer_, &QTimer::timeout, this, [this] {
-        if (brightnessQueue_.isEmpty())
-            return;
-        sendToBoard(brightnessQueue_.takeFirst());
-        if (!brightnessQueue_.isEmpty())
-            brightnessTimer_->start(kBrightnessSpacingMs);
-    });
+    connect(brightnessTimer_, &QTimer::timeout, this, [this] { sendBoardQueue(); });
 }
 
 void TFkorvane::sendToBoard(const QByteArray& line) {
@@ -42,16 +36,45 @@ void TFkorvane::sendToBoard(const QByteArray& line) {
     CommX3->SendString(BoardLine);
 }
 
+// While a brightness sequence runs, whatever else is meant for the board (a
+// speed, a test pattern, the next press's sequence) waits behind it in
+// order: lines slipped between its three would leave the board on 8s.
+void TFkorvane::sendToBoardInTurn(const QByteArray& line, int gapMs) {
+    if (boardQueue_.isEmpty() && gapMs == 0) {
+        sendToBoard(line);
+        return;
+    }
+    boardQueue_.append({line, gapMs});
+    if (!brightnessTimer_->isActive())
+        sendBoardQueue();
+}
+
+void TFkorvane::sendBoardQueue() {
+    // A line that falls due while the board port is being reopened goes out
+    // when the pause is over (endPortPause runs this again).
+    if (inPortPause() || brightnessTimer_->isActive())
+        return;
+    while (!boardQueue_.isEmpty()) {
+        int& gap = boardQueue_.first().second;
+        if (gap > 0) {
+            brightnessTimer_->start(gap);
+            gap = 0;
+            return;
+        }
+        sendToBoard(boardQueue_.takeFirst().first);
+    }
+}
+
 void TFkorvane::sendBoardLines(const QList<QByteArray>& lines) {
     if (S.Port3 == 0)
         return;
     for (const QByteArray& line : lines)
-        sendToBoard(line);
+        sendToBoardInTurn(line);
 }
 
 void TFkorvane::openBoardPort() {
     try {
-        pauseResponsive(kPortPauseMs);
+        portPause();
         if (Dialogs::quitting())
             return; // stopping: no port opens any more
         CommX3->Open();
@@ -88,8 +111,9 @@ void TFkorvane::CuteButton61Click() { sendBoardLines(ShowAddressPattern()); }
 void TFkorvane::CuteButton2Click() {
     if (S.Port3 == 0)
         return;
-    // The brightness line, then the two test lines 200 ms apart each.
-    brightnessQueue_ = BrightnessFollowUpLines();
-    sendToBoard(BrightnessLine(TBarbright->value()));
-    brightnessTimer_->start(kBrightnessSpacingMs);
+    // The brightness line, then the two test lines 200 ms apart each; a
+    // press while a sequence runs starts its own after it.
+    sendToBoardInTurn(BrightnessLine(TBarbright->value()));
+    for (const QByteArray& line : BrightnessFollowUpLines())
+        sendToBoardInTurn(line, kBrightnessSpacingMs);
 }

@@ -12,6 +12,7 @@
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
+#include "PassingBacklog.h"
 #include "SpeedTable.h"
 
 #include "CuteBtn.h"
@@ -19,12 +20,15 @@
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTime>
+#include <QTimer>
 
 using namespace windowparts;
 
 namespace {
 
 const int kMonitorLines = 18;
+// A locked database already waits its busy time-out per attempt.
+const int kStoreRetryMs = 3000;
 
 } // namespace
 
@@ -42,6 +46,14 @@ void TFkorvane::buildDecoderInput() {
     CommX2->OnReceive = [this](TCustomCommX* sender, int n) { CommX2Receive(sender, n); };
     RecvBuf1 = std::make_unique<ReceiveBuffer>();
     RecvBuf2 = std::make_unique<ReceiveBuffer>();
+    backlog_ = std::make_unique<PassingBacklog>(
+        [](const QueuedPassing& p) { SpeedTable::storePassing(p.loop, p.tpid, p.time); });
+    storeRetryTimer_ = new QTimer(this);
+    storeRetryTimer_->setInterval(kStoreRetryMs);
+    connect(storeRetryTimer_, &QTimer::timeout, this, [this] {
+        if (!inPortPause())
+            reportStore(backlog_->retry());
+    });
 }
 
 void TFkorvane::startDecoderInput() {
@@ -71,11 +83,11 @@ void TFkorvane::selectDecoderPort(int loop) {
         return;
     try {
         // A signal during a pause stops the start-up: no opening or command after it.
-        pauseResponsive(kPortPauseMs);
+        portPause();
         if (Dialogs::quitting())
             return;
         comm->Open();
-        pauseResponsive(kPortPauseMs);
+        portPause();
         if (Dialogs::quitting())
             return;
         const int decid = loop == 1 ? S.Decid1 : S.Decid2;
@@ -134,11 +146,34 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
                 memoDeleteFirst(Memo3);
         }
     });
-    // The passings of one notification reach the disk in one commit; those
-    // stored before an error are committed, then the error is shown.
-    SpeedTable::inOneCommit([&] {
-        TakeLines(buffer, loop, got, [loop](const QString& tpid, const QString& time) {
-            SpeedTable::storePassing(loop, tpid, time);
-        });
+    // The passings of one notification reach the disk in one commit, behind
+    // any that wait for the database to take writes again.
+    QList<QueuedPassing> passings;
+    TakeLines(buffer, loop, got, [&](const QString& tpid, const QString& time) {
+        passings.append({loop, tpid, time});
     });
+    reportStore(backlog_->add(passings));
+}
+
+// A store that fails keeps its passings waiting and is retried on a timer
+// and with the next input. Its box is posted, so that no port's worker
+// waits on it, and shown once for a run of failures.
+void TFkorvane::reportStore(const BacklogResult& r) {
+    if (r.dropped)
+        note(QStringLiteral(" 記録待ちが %1 件に達したため、古い通過 %2 件を破棄しました")
+                 .arg(backlog_->limit())
+                 .arg(r.dropped));
+    if (!r.stored) {
+        if (!storeRetryTimer_->isActive())
+            storeRetryTimer_->start();
+        if (!storeFaultShown_) {
+            storeFaultShown_ = true;
+            QTimer::singleShot(0, this, [text = r.error] { ShowErrorBox(text); });
+        }
+        return;
+    }
+    storeRetryTimer_->stop();
+    storeFaultShown_ = false;
+    if (r.waited)
+        note(QStringLiteral(" 記録を待っていた通過 %1 件を記録しました").arg(r.waited));
 }

@@ -28,7 +28,7 @@ const int kRetryAfterFaultMs = 2000;
 void TFkorvane::buildMeasuring() {
     holdTimer_ = new QTimer(this);
     holdTimer_->setSingleShot(true);
-    connect(holdTimer_, &QTimer::timeout, this, [this] { Timer1->setEnabled(true); });
+    connect(holdTimer_, &QTimer::timeout, this, [this] { releaseMeasuring(); });
 }
 
 bool TFkorvane::holding() const { return holdTimer_ && holdTimer_->isActive(); }
@@ -52,7 +52,7 @@ void TFkorvane::Timer1Timer() {
             Label6->setText(CurTpid);
             repaint();
             BoardLine = r.boardLine;
-            CommX3->SendString(BoardLine);
+            sendToBoardInTurn(BoardLine);
         }
         if (r.newBest)
             SpeedTable::markProcessed(CurTpid, r.text);

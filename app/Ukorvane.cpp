@@ -12,6 +12,7 @@
 #include "CuteBtn.h"
 #include "CommX.h"
 #include "Database.h"
+#include "PassingBacklog.h"
 #include "PasswordStore.h"
 #include "ReceiveBuffer.h"
 #include "REdit.h"

@@ -3,7 +3,9 @@
 #include "Settings.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -30,6 +32,8 @@ class TRadioGroup;
 class TREdit;
 class TSpinEdit;
 class RankingModel;
+class PassingBacklog;
+struct BacklogResult;
 class RegistrationModel;
 
 // The main window: owns every component of the program for its whole life
@@ -273,7 +277,17 @@ private:
     void receiveDecoder(int loop, TCustomCommX* comm, int receiveSize);
     void sendBoardLines(const QList<QByteArray>& lines);
     void sendToBoard(const QByteArray& line);
+    void sendToBoardInTurn(const QByteArray& line, int gapMs = 0);
+    void sendBoardQueue();
     void note(const QString& suffix);
+    void reportStore(const BacklogResult& r);
+    // The pause of a port change (see PortPause.cpp): measuring and decoder
+    // input are held for its length and resumed after it.
+    void portPause();
+    bool inPortPause() const;
+    void endPortPause();
+    // Lets measuring run again after the Wait hold (held while a port pauses).
+    void releaseMeasuring();
 
     QString dataDir_;
     Settings S;
@@ -287,6 +301,13 @@ private:
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
     QTimer* indicatorTimer_ = nullptr; // hides Panel2 after a clock command
     QTimer* brightnessTimer_ = nullptr;
-    QList<QByteArray> brightnessQueue_;
+    QList<QPair<QByteArray, int>> boardQueue_; // lines waiting for the board, each with its gap before it
     bool measureFaultShown_ = false;
+    std::unique_ptr<PassingBacklog> backlog_; // passings the database has not taken yet
+    QTimer* storeRetryTimer_ = nullptr;
+    bool storeFaultShown_ = false;
+    int portPauseDepth_ = 0;
+    bool heldTimer1_ = false;
+    int heldReady1_ = 0;
+    int heldReady2_ = 0;
 };

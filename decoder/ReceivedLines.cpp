@@ -14,13 +14,38 @@ QString FromDecoderText(const QByteArray& bytes) {
     return sjis.decode(bytes);
 }
 
+std::optional<QString> DecoderTextExactly(const QByteArray& bytes) {
+    QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
+    QStringEncoder back("Shift_JIS", QStringEncoder::Flag::Stateless);
+    if (!sjis.isValid() || !back.isValid())
+        return QString::fromLatin1(bytes);
+    const QString text = sjis.decode(bytes);
+    if (sjis.hasError())
+        return std::nullopt;
+    // Only a text that gives back the very same bytes is one ID: invalid
+    // bytes, a lone lead byte and codes without a character of their own
+    // would otherwise share their text with another transponder's ID.
+    const QByteArray again = back.encode(text);
+    if (back.hasError() || again != bytes)
+        return std::nullopt;
+    return text;
+}
+
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const PassingSink& store) {
     const QString suffix = QStringLiteral("/%1").arg(loop);
     QByteArray line;
     while (buffer.cutLine(line)) {
         out.lines << FromDecoderText(line);
         if (const auto passing = ParsePassing(line)) {
-            store(FromDecoderText(passing->tpid), FromDecoderText(passing->time));
+            const std::optional<QString> tpid = DecoderTextExactly(passing->tpid);
+            const std::optional<QString> time = DecoderTextExactly(passing->time);
+            if (!tpid || !time) {
+                out.notes << LongTimeText(QTime::currentTime()) + suffix +
+                                 QStringLiteral(" 通過を記録しませんでした（IDか時刻がシフトJISの文"
+                                                "字ではありません）");
+                continue;
+            }
+            store(*tpid, *time);
             out.notes << LongTimeText(QTime::currentTime()) + suffix;
         }
     }

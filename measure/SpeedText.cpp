@@ -1,5 +1,7 @@
 #include "SpeedText.h"
 
+#include "NumberText.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -81,9 +83,8 @@ bool IsNewBest(const QString& bestSpeedText, double v) {
     const QString text = bestSpeedText.trimmed();
     if (text.isEmpty())
         return 0.0 < v;
-    bool ok = false;
-    const double best = text.toDouble(&ok);
-    if (!ok || !std::isfinite(best))
+    const std::optional<double> best = TextToFloat(text);
+    if (!best)
         return 0.0 < v;
-    return best < v;
+    return *best < v;
 }

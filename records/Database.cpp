@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "FloatText.h"
+#include "NumberText.h"
 #include "SpeedTable.h"
 
 #include <QFileInfo>
@@ -200,13 +201,14 @@ double Query::asFloat(const QString& column) const {
         const QString t = v.toString().trimmed();
         if (t.isEmpty())
             return 0;
-        bool ok = false;
-        const double d = t.toDouble(&ok);
-        if (!ok)
-            throw DbError(QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
-        return d;
+        if (const std::optional<double> d = TextToFloat(t))
+            return *d;
+        throw DbError(QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
     }
-    return v.toDouble();
+    // A real the engine read from "1e999" is infinite: no number either.
+    if (const std::optional<double> d = FiniteFloat(v.toDouble()))
+        return *d;
+    throw DbError(QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
 }
 
 void execSql(const QStringList& lines, const QVariantList& values) {
@@ -222,6 +224,13 @@ Batch::~Batch() {
         return;
     SpeedDb::database().rollback();
     qWarning("Korvane: a batch of statements ended without commit and was rolled back");
+}
+
+void Batch::rollback() {
+    if (!active_)
+        return;
+    active_ = false;
+    SpeedDb::database().rollback();
 }
 
 void Batch::commit() {

@@ -93,6 +93,8 @@ public:
     Batch(const Batch&) = delete;
     Batch& operator=(const Batch&) = delete;
     void commit();
+    // Undoes the statements of the batch (after one of them failed).
+    void rollback();
 
 private:
     bool active_ = false;

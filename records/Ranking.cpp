@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "FloatText.h"
+#include "NumberText.h"
 #include "Names.h"
 #include "SpeedTable.h"
 
@@ -52,7 +53,12 @@ QString RankingModel::name(int row) const { return QSqlQueryModel::data(index(ro
 
 QString RankingModel::speedText(int row) const {
     const QVariant v = QSqlQueryModel::data(index(row, ColSpeed));
-    return v.isNull() ? QString() : FloatToStr(v.toDouble());
+    if (v.isNull())
+        return {};
+    // A best speed that is no number by the table's rule is shown as stored.
+    const std::optional<double> d = v.metaType().id() == QMetaType::QString ? TextToFloat(v.toString())
+                                                                             : FiniteFloat(v.toDouble());
+    return d ? FloatToStr(*d) : v.toString();
 }
 
 QVariant RankingModel::data(const QModelIndex& index, int role) const {

@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 // Answers the program's message boxes in tests and remembers what they said.
 class RecordingDialogs : public Dialogs {
 public:
@@ -18,11 +20,16 @@ public:
         questions << caption + QLatin1Char('|') + text;
         return answerYes;
     }
-    void error(const QString& text) override { errors << text; }
+    void error(const QString& text) override {
+        errors << text;
+        if (onError)
+            onError();
+    }
 
     QStringList messages;
     QStringList details;
     QStringList questions;
     QStringList errors;
     bool answerYes = true;
+    std::function<void()> onError; // runs while the error box would be open
 };

@@ -167,6 +167,55 @@ private slots:
         QCOMPARE(w->RecvReady2, 1);
     }
 
+    void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
+        start("Dist=500\nWait=0\nRate=0");
+        // A pair that falls due while the board is being reopened for a new
+        // bit rate, and a passing that arrives during that pause.
+        w->Timer1->setEnabled(false);
+        dec1->send(passingLine("P", "10"));
+        dec2->send(passingLine("P", "10.5"));
+        QTRY_COMPARE(columnOf("P", "time2"), QStringLiteral("10.5"));
+        const QString shown = w->Label1->text();
+        w->Timer1->setEnabled(true);
+        QTimer::singleShot(100, w, [this] { dec2->send(passingLine("Q", "20")); });
+        w->RGrate->setItemIndex(1); // closes the board, pauses, reopens at 9600
+        QVERIFY(w->CommX3->isOpen());
+        QCOMPARE(w->Label1->text(), shown);                  // nothing measured inside the pause
+        QCOMPARE(columnOf("Q", "time2"), QStringLiteral("<none>")); // nothing stored inside it
+        QTRY_VERIFY(board->received().startsWith("         3 60 00       .\r"));
+        QTRY_COMPARE(columnOf("Q", "time2"), QStringLiteral("20"));
+        QCOMPARE(w->RecvReady1, 1);
+        QVERIFY(w->Timer1->Enabled() || w->holding());
+    }
+
+    void passingsThatCannotBeStoredWaitInOrderUntilTheDatabaseTakesThem() {
+        start("Wait=0");
+        w->Timer1->setEnabled(false); // only decoder input writes
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("pragma page_count") && q.next());
+        const int pages = q.value(0).toInt();
+        // Full: IDs this long need pages of their own.
+        QVERIFY(q.exec(QStringLiteral("pragma max_page_count=%1").arg(pages)));
+        const QByteArray a(5000, 'a'), b(5000, 'b'), c(5000, 'c');
+        // While the box is open the loop goes on reading: the box does not
+        // hold the port's worker.
+        bool readWhileBoxOpen = false;
+        dialogs->onError = [&] {
+            dec1->send(passingLine(b, "2") + passingLine(c, "3"));
+            readWhileBoxOpen = QTest::qWaitFor([&] { return memoLines(w->Memo1).size() == 3; }, 5000);
+        };
+        dec1->send(passingLine(a, "1"));
+        QTRY_COMPARE(dialogs->errors.size(), 1);
+        QVERIFY(readWhileBoxOpen);
+        QCOMPARE(columnOf(QString::fromLatin1(a), "time1"), QStringLiteral("<none>"));
+        QVERIFY(q.exec(QStringLiteral("pragma max_page_count=%1").arg(pages + 1000)));
+        QTRY_COMPARE(columnOf(QString::fromLatin1(c), "time1"), QStringLiteral("3"));
+        QCOMPARE(columnOf(QString::fromLatin1(a), "time1"), QStringLiteral("1"));
+        QCOMPARE(columnOf(QString::fromLatin1(b), "time1"), QStringLiteral("2"));
+        QCOMPARE(dialogs->errors.size(), 1); // once for the whole streak
+        QCOMPARE(memoLines(w->Memo3).filter(QString::fromUtf8("3 件")).size(), 1);
+    }
+
     void theHoldKeepsTheWindowWorking() {
         start("Dist=500\nWait=30");
         dec1->send(passingLine("A", "10"));
@@ -196,6 +245,24 @@ private slots:
         w->CuteButton2->click(); // "Set"
         QVERIFY(!board->received().contains("888")); // the two test lines follow 200 ms apart
         QTRY_COMPARE(board->received(), QByteArray("K    9\r888     88:88:88.88 88\rL888     88:88:88.88 88\r"));
+    }
+
+    void aBrightnessSequenceStaysTogetherAndQueuesWhatComesMeanwhile() {
+        start("Dist=500\nWait=0");
+        w->Timer1->setEnabled(false);
+        dec1->send(passingLine("P", "10"));
+        dec2->send(passingLine("P", "10.5"));
+        QTRY_COMPARE(columnOf("P", "time2"), QStringLiteral("10.5"));
+        // Two presses in a row, and a speed that falls due while they run.
+        w->TBarbright->setValue(9);
+        w->CuteButton2->click();
+        w->TBarbright->setValue(3);
+        w->CuteButton2->click();
+        w->Timer1->setEnabled(true);
+        const QByteArray eights("888     88:88:88.88 88\rL888     88:88:88.88 88\r");
+        const QByteArray expected = "K    9\r" + eights + "K    3\r" + eights + "         3 60 00       .\r";
+        QTRY_COMPARE(board->received(), expected);
+        QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
     }
 
     void nothingGoesToTheBoardWithoutABoardPort() {

@@ -67,6 +67,28 @@ private slots:
         QCOMPARE(row("7").time1, QStringLiteral("3"));
     }
 
+    void passingsWhoseIdOrTimeIsNotShiftJisAreNotStored() {
+        // Each of the first four would otherwise decode onto another row:
+        // an invalid byte becomes U+001A ("12\xff" and "12\xfe" meet), a lone
+        // lead byte vanishes ("\x81" meets the empty ID).
+        ReceiveBuffer buf;
+        buf.append("@\t1\t0\t12\xff\t1\t0\t\r\n"
+                   "@\t1\t0\t12\xfe\t2\t0\t\r\n"
+                   "@\t1\t0\t\x81\t3\t0\t\r\n"
+                   "@\t1\t0\t7\t4\x81\t0\t\r\n"
+                   "@\t1\t0\t\x83\x65\x83\x58\x83\x67\t5\t0\t\r\n"); // a Japanese ID
+        ReceivedLines got;
+        TakeLines(buf, 2, got);
+        QCOMPARE(got.lines.size(), 5); // all shown in the monitor
+        QCOMPARE(row(QString::fromUtf8("テスト")).time2, QStringLiteral("5"));
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("select count(*) from speed"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(got.notes.size(), 5);
+        QCOMPARE(got.notes.filter(QString::fromUtf8("/2 通過を記録しませんでした")).size(), 4);
+    }
+
     void anErrorMidwayKeepsWhatWasDone() {
         ReceiveBuffer buf;
         buf.append("@\t1\t0\tok\t1\t0\t\r\n");

@@ -3,7 +3,11 @@
 // the speed table read from its file as another program would.
 #include "KorvaneRun.h"
 
+#include <QRandomGenerator>
 #include <QSettings>
+#include <QStringEncoder>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,6 +128,65 @@ private slots:
         QVERIFY(run->waitFinished(10000));
         QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->process().exitCode(), 0);
+    }
+
+    void startUpPortPausesHoldMeasuringAndKeepDecoderBytes() {
+        // A pair the last run left pending, and a passing that arrives while
+        // the ports are being opened at start-up (inside their pauses): the
+        // pair's speed reaches the board after its last reopening, and the
+        // passing is stored once the pauses are over.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+            db.setDatabaseName(run->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("create table speed (tpid text, time1 real, time2 real, speed real, sumi text)"));
+            QVERIFY(q.exec("insert into speed values ('P', 10, 10.5, '0', '0')"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1");
+        termios t{};
+        QTRY_VERIFY_WITH_TIMEOUT(dec1->lineSettings(&t) && cfgetospeed(&t) == B9600, kStartMs);
+        QVERIFY(dec1->send(passingLine("Q", "20")));
+        waitReady();
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r")); // 36 km/h
+        QTRY_VERIFY(processed("P", 10.5));
+        QTRY_COMPARE(column("Q", 1).toDouble(), 20.0);
+    }
+
+    void aMegabyteOfNoiseOnBothLoopsStoresNoIdThatWasNotSent() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1");
+        waitReady();
+        // Every byte value, CR included; seeded, so a failure can be replayed.
+        QRandomGenerator random(9);
+        QByteArray noise[2];
+        for (QByteArray& n : noise) {
+            n.resize(1 << 20);
+            for (char& c : n)
+                c = char(random.bounded(256));
+        }
+        for (qsizetype at = 0; at < noise[0].size(); at += 4096) {
+            QVERIFY(dec1->send(noise[0].mid(at, 4096), 30000));
+            QVERIFY(dec2->send(noise[1].mid(at, 4096), 30000));
+            board->clear();
+        }
+        QVERIFY(dec1->send("\r\n" + passingLine("END", "1")));
+        QVERIFY(dec2->send("\r\n" + passingLine("END", "2")));
+        QTRY_VERIFY_WITH_TIMEOUT(column("END", 1).toDouble() == 1 && column("END", 2).toDouble() == 2, 60000);
+        QVERIFY(run->running());
+        // An ID is stored only as a field the decoders sent: back in the
+        // decoder's code page, it stands between two TABs in what was sent.
+        QStringEncoder sjis("Shift_JIS");
+        const QList<QVariantList> ids = DbLook(run->dbPath()).rows(QStringLiteral("select tpid from speed"));
+        QVERIFY(ids.size() > 1);
+        for (const QVariantList& id : ids) {
+            const QString tpid = id.first().toString();
+            if (tpid == QLatin1String("END"))
+                continue;
+            const QByteArray field = '\t' + QByteArray(sjis.encode(tpid)) + '\t';
+            QVERIFY2(noise[0].contains(field) || noise[1].contains(field), qPrintable(tpid.toUtf8().toHex()));
+        }
     }
 
     void aPortThatCannotBeOpenedIsSavedAsNone() {

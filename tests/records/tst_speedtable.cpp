@@ -50,6 +50,52 @@ private slots:
         QVERIFY(!SpeedTable::nextPending());
     }
 
+    // Which passing time texts are numbers: optional sign, digits with at
+    // most one point, an optional exponent, and a finite value.
+    void timeTextsThatAreNumbers_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("convertible");
+        QTest::addColumn<double>("value");
+        QTest::newRow("decimal") << "12.5" << true << 12.5;
+        QTest::newRow("signs") << "-3" << true << -3.0;
+        QTest::newRow("plus") << "+3" << true << 3.0;
+        QTest::newRow("exponent") << "1.5E-2" << true << 0.015;
+        QTest::newRow("point first") << ".5" << true << 0.5;
+        QTest::newRow("spaces") << " 7 " << true << 7.0;
+        QTest::newRow("inf") << "inf" << false << 0.0;
+        QTest::newRow("-inf") << "-inf" << false << 0.0;
+        QTest::newRow("nan") << "nan" << false << 0.0;
+        QTest::newRow("Infinity") << "Infinity" << false << 0.0;
+        QTest::newRow("overflow") << "1e999" << false << 0.0;
+        QTest::newRow("hex") << "0x10" << false << 0.0;
+        QTest::newRow("two points") << "1.2.3" << false << 0.0;
+        QTest::newRow("bare exponent") << "1e" << false << 0.0;
+        QTest::newRow("point alone") << "." << false << 0.0;
+        QTest::newRow("comma") << "1,5" << false << 0.0;
+    }
+    void timeTextsThatAreNumbers() {
+        QFETCH(QString, text);
+        QFETCH(bool, convertible);
+        QFETCH(double, value);
+        SpeedTable::storePassing(1, "A", "1");
+        SpeedTable::storePassing(2, "A", text);
+        const auto row = SpeedTable::nextPending();
+        QVERIFY(row);
+        QCOMPARE(row->convertible, convertible);
+        if (convertible)
+            QCOMPARE(row->time2, value);
+        // The best speed of a row reads by the same rule in the ranking.
+        SpeedTable::markProcessed("A", text);
+        const auto ranked = [] {
+            try {
+                return SpeedTable::ranking().size();
+            } catch (const DbError&) {
+                return qsizetype(-1);
+            }
+        }();
+        QCOMPARE(ranked, convertible ? qsizetype(value >= 0 ? 1 : 0) : qsizetype(-1));
+    }
+
     void idsAndTimesWithQuotesAreStoredAsSent() {
         SpeedTable::storePassing(1, "O'Neil", "1'5");
         SpeedTable::storePassing(1, "O'Neil", "2.5");
