@@ -113,8 +113,8 @@ void DecoderHealth::restart(Loop& l) {
 }
 
 void DecoderHealth::passing(Loop& l, int loop, qint64 monoMs, qint64 todMs, double decoderMs) {
-    if (l.lastMono >= 0) {
-        const double dMono = double(monoMs - l.lastMono);
+    if (l.lastMono) {
+        const double dMono = double(monoMs - *l.lastMono);
         const double dTod = wrapDay(double(todMs - l.lastTod));
         if (std::abs(dTod - dMono) > kStepMs + kSlew * dMono) {
             // Offsets from before the step would hold the filter at a value
@@ -183,7 +183,7 @@ void DecoderHealth::check(qint64 monoMs) {
         Loop& l = loops_[index(loop)];
         if (!l.open || l.silent || l.failed)
             continue;
-        const qint64 since = std::max(l.lastLine, l.openedAt);
+        const qint64 since = std::max(l.lastLine.value_or(l.openedAt), l.openedAt);
         if (monoMs - since >= limits_.silenceMs) {
             l.silent = true;
             events_ << HealthEvent{HealthEvent::Silent, loop, {}};
@@ -201,8 +201,8 @@ LoopFigures DecoderHealth::figures(int loop, qint64 monoMs) const {
     const Loop& l = loops_[index(loop)];
     LoopFigures f;
     f.open = l.open;
-    f.sinceByteMs = l.lastByte < 0 ? -1 : monoMs - l.lastByte;
-    f.sinceLineMs = l.lastLine < 0 ? -1 : monoMs - l.lastLine;
+    f.sinceByteMs = l.lastByte ? monoMs - *l.lastByte : -1;
+    f.sinceLineMs = l.lastLine ? monoMs - *l.lastLine : -1;
     f.linesPerMinute = int(std::count_if(l.lineTimes.begin(), l.lineTimes.end(),
                                          [&](qint64 t) { return t > monoMs - kMinuteMs; }));
     f.statusLines = l.statusLines;

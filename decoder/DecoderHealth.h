@@ -100,8 +100,7 @@ private:
     struct Loop {
         bool open = false;
         qint64 openedAt = 0;
-        qint64 lastByte = -1;
-        qint64 lastLine = -1;
+        std::optional<qint64> lastByte, lastLine; // monotonic times may be negative
         std::deque<qint64> lineTimes; // last minute
         qint64 statusLines = 0, passings = 0, nonPassings = 0, discarded = 0;
         bool silent = false;
@@ -112,7 +111,8 @@ private:
         std::optional<double> offset;
         std::deque<Sample> trend;    // raw offsets since the last clock command
         std::optional<double> slope; // ms of offset per second
-        qint64 lastMono = -1, lastTod = -1;
+        std::optional<qint64> lastMono;
+        qint64 lastTod = 0;
         QList<QPointF> history;
     };
 
