@@ -80,6 +80,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildDataCheckPage();
     buildRankingPage();
     buildRegistrationPage();
+    buildDecoderWatch();
     TabSheet6->installEventFilter(this);
 
     Panel2 = new QFrame(this);
@@ -120,6 +121,7 @@ void TFkorvane::buildMenu() {
     N4 = bar->addAction(QStringLiteral("データ確認"));
     Var1 = bar->addAction(QStringLiteral("参照"));
     N6 = bar->addAction(QStringLiteral("登録"));
+    N7 = bar->addAction(QStringLiteral("状態"));
     bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
     b1 = Korvane->addAction(QStringLiteral("V1.27"));

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Checks.h"
 #include "Settings.h"
 
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -26,6 +28,7 @@ class TCustomCommX;
 class TCommX;
 class TCuteButton;
 class ReceiveBuffer;
+class DecoderHealth;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
@@ -143,6 +146,19 @@ public:
 
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
+
+    // Decoder watch (DecoderWatch.cpp): the alarm on every page, and the
+    // status page (PageStatus.cpp).
+    QAction* N7 = nullptr;
+    QWidget* TabSheet7 = nullptr;
+    QLabel* AlarmLabel = nullptr; // empty and hidden while all is well
+    QTimer* watchTimer = nullptr; // looks for silence every second
+    DecoderHealth& health() { return *health_; }
+    const CheckSettings& checks() const { return checks_; }
+    void N7Click();
+    void watchTick();
+    // The watch's clock: monotonic milliseconds (QElapsedTimer's reference).
+    static qint64 watchNow();
 
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
@@ -269,6 +285,14 @@ private:
     void sendBoardLines(const QList<QByteArray>& lines);
     void sendToBoard(const QByteArray& line);
     void note(const QString& suffix);
+    void buildDecoderWatch();
+    void buildStatusPage();
+    void showStatus();
+    void showAlarm();
+    void watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
+    void watchPortFailed(int loop, const QString& reason);
+    void watchClockSet();
+    void watchEvents();
 
     QString dataDir_;
     Settings S;
@@ -282,4 +306,9 @@ private:
     QTimer* brightnessTimer_ = nullptr;
     QList<QByteArray> brightnessQueue_;
     bool measureFaultShown_ = false;
+    // Shared pointers: their types stay private to the files that use them.
+    std::shared_ptr<DecoderHealth> health_;
+    CheckSettings checks_;
+    struct StatusPage;
+    std::shared_ptr<StatusPage> statusPage_;
 };
