@@ -11,8 +11,10 @@ CheckSettings LoadCheckSettings(const QString& iniPath) {
     CheckSettings c;
     c.SilenceS = profileInt(ini.value(section, QStringLiteral("SilenceS")), defaults.SilenceS);
     c.Beep = profileInt(ini.value(section, QStringLiteral("Beep")), defaults.Beep);
-    c.MaxOffsetMs = profileInt(ini.value(section, QStringLiteral("MaxOffsetMs")), defaults.MaxOffsetMs);
-    c.AutoResync = profileInt(ini.value(section, QStringLiteral("AutoResync")), defaults.AutoResync);
+    c.MaxOffsetMs =
+        profileInt(ini.value(section, QStringLiteral("MaxOffsetMs")), defaults.MaxOffsetMs);
+    c.AutoResync =
+        profileInt(ini.value(section, QStringLiteral("AutoResync")), defaults.AutoResync);
     if (c.SilenceS <= 0)
         c.SilenceS = defaults.SilenceS;
     if (c.MaxOffsetMs <= 0)

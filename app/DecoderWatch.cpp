@@ -4,8 +4,8 @@
 // model's (decoder/DecoderHealth); this file feeds it and says what it found.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Framework.h"
+#include "WindowParts.h"
 
 #include "CommX.h"
 #include "DecoderHealth.h"
@@ -25,7 +25,9 @@ namespace {
 const int kWatchMs = 1000;
 const int kReasonChars = 40;
 
-QString loopName(int loop) { return QStringLiteral("ループ%1").arg(loop); }
+QString loopName(int loop) {
+    return QStringLiteral("ループ%1").arg(loop);
+}
 
 // The alarm also goes to standard error, as the message boxes do, for an
 // operator who runs the program from a terminal.
@@ -87,8 +89,9 @@ void TFkorvane::watchTick() {
         const TCommX* comm = loop == 1 ? CommX1 : CommX2;
         const LoopFigures f = health_->figures(loop, now);
         if (comm->isOpen() && comm->deviceLost())
-            health_->portFailed(loop, QStringLiteral("%1: 装置が見つかりません（抜かれた可能性があります）")
-                                          .arg(comm->devicePath()));
+            health_->portFailed(
+                loop, QStringLiteral("%1: 装置が見つかりません（抜かれた可能性があります）")
+                          .arg(comm->devicePath()));
         else if (comm->isOpen() && !f.open)
             health_->portOpened(loop, now);
         else if (!comm->isOpen() && f.open)
@@ -100,8 +103,10 @@ void TFkorvane::watchTick() {
         showStatus();
 }
 
-void TFkorvane::watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines) {
-    health_->received(loop, watchNow(), QTime::currentTime().msecsSinceStartOfDay(), bytes, dropped, lines);
+void TFkorvane::watchReceived(int loop, qsizetype bytes, qsizetype dropped,
+                              const QStringList& lines) {
+    health_->received(loop, watchNow(), QTime::currentTime().msecsSinceStartOfDay(), bytes, dropped,
+                      lines);
     watchEvents();
 }
 
@@ -110,7 +115,9 @@ void TFkorvane::watchPortFailed(int loop, const QString& reason) {
     watchEvents();
 }
 
-void TFkorvane::watchClockSet() { health_->clockSet(watchNow()); }
+void TFkorvane::watchClockSet() {
+    health_->clockSet(watchNow());
+}
 
 void TFkorvane::watchEvents() {
     const QList<HealthEvent> events = health_->takeEvents();
@@ -140,11 +147,14 @@ void TFkorvane::watchEvents() {
             note(QStringLiteral(" ループ%1 デコーダの時計が PC と合いました").arg(e.loop));
             break;
         case HealthEvent::PcClockStep:
-            note(QStringLiteral(" ループ%1 PC の時計が変わりました（時計のずれを測り直します）").arg(e.loop));
+            note(QStringLiteral(" ループ%1 PC の時計が変わりました（時計のずれを測り直します）")
+                     .arg(e.loop));
             break;
         case HealthEvent::OffsetOver: {
             const double inter = health_->interOffsetMs().value_or(0);
-            note(QStringLiteral(" ループ間の時計差 %1 ms（上限 %2 ms）").arg(inter, 0, 'f', 1).arg(checks_.MaxOffsetMs));
+            note(QStringLiteral(" ループ間の時計差 %1 ms（上限 %2 ms）")
+                     .arg(inter, 0, 'f', 1)
+                     .arg(checks_.MaxOffsetMs));
             if (checks_.AutoResync == 1) {
                 // Also reached from the end of a receive run, where nothing
                 // may raise: a failure is shown and the watch goes on.
@@ -168,7 +178,8 @@ void TFkorvane::showAlarm() {
     for (int loop = 1; loop <= 2; ++loop) {
         const LoopFigures f = health_->figures(loop, now);
         if (f.failed) {
-            alarms << loopName(loop) + QStringLiteral(" ポート異常（%1）").arg(shortReason(f.failure));
+            alarms << loopName(loop) +
+                          QStringLiteral(" ポート異常（%1）").arg(shortReason(f.failure));
             details << f.failure;
         } else if (f.silent) {
             alarms << loopName(loop) + QStringLiteral(" 無信号");
@@ -184,8 +195,9 @@ void TFkorvane::showAlarm() {
     const QString text = (alarms + warnings).join(QStringLiteral("　"));
     // Red for a decoder that is not heard, amber for clocks to set. A style
     // sheet, as the menu bar's style may paint over a palette.
-    AlarmLabel->setStyleSheet(alarms.isEmpty() ? QStringLiteral("QLabel { background: #ffaa00; color: black; }")
-                                               : QStringLiteral("QLabel { background: #cc0000; color: white; }"));
+    AlarmLabel->setStyleSheet(
+        alarms.isEmpty() ? QStringLiteral("QLabel { background: #ffaa00; color: black; }")
+                         : QStringLiteral("QLabel { background: #cc0000; color: white; }"));
     AlarmLabel->setText(text);
     AlarmLabel->setToolTip(details.join(QLatin1Char('\n')));
     AlarmLabel->setVisible(!text.isEmpty());

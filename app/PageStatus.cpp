@@ -47,8 +47,10 @@ protected:
         p.setFont(small);
         p.setPen(QColor(255, 255, 255, 180));
         const QRectF inner = box.adjusted(36, 4, -4, -14);
-        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignLeft, QStringLiteral("-60 分"));
-        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignRight, QStringLiteral("現在"));
+        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignLeft,
+                   QStringLiteral("-60 分"));
+        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignRight,
+                   QStringLiteral("現在"));
         if (points.isEmpty()) {
             p.drawText(inner, Qt::AlignCenter, QStringLiteral("通過待ち"));
             return;
@@ -68,8 +70,10 @@ protected:
             const double y = inner.bottom() - (q.y() - lo) / (hi - lo) * inner.height();
             return QPointF(std::max(inner.left(), x), y);
         };
-        p.drawText(QRectF(box.left() + 2, inner.top() - 2, 34, 12), Qt::AlignLeft, QString::number(hi, 'f', 1));
-        p.drawText(QRectF(box.left() + 2, inner.bottom() - 10, 34, 12), Qt::AlignLeft, QString::number(lo, 'f', 1));
+        p.drawText(QRectF(box.left() + 2, inner.top() - 2, 34, 12), Qt::AlignLeft,
+                   QString::number(hi, 'f', 1));
+        p.drawText(QRectF(box.left() + 2, inner.bottom() - 10, 34, 12), Qt::AlignLeft,
+                   QString::number(lo, 'f', 1));
         QPainterPath path(at(points.first()));
         for (const QPointF& q : points)
             path.lineTo(at(q));
@@ -84,7 +88,8 @@ private:
 };
 
 QString ago(qint64 ms) {
-    return ms < 0 ? QStringLiteral("—") : QStringLiteral("%1 秒前").arg(double(ms) / 1000, 0, 'f', 1);
+    return ms < 0 ? QStringLiteral("—")
+                  : QStringLiteral("%1 秒前").arg(double(ms) / 1000, 0, 'f', 1);
 }
 
 QString signedMs(double ms) {
@@ -97,7 +102,9 @@ QString signedMs(double ms) {
             .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
             .arg(s % 60, 2, 10, QLatin1Char('0'));
     }
-    return QStringLiteral("%1%2 ms").arg(ms < 0 ? QString() : QStringLiteral("+")).arg(ms, 0, 'f', 1);
+    return QStringLiteral("%1%2 ms")
+        .arg(ms < 0 ? QString() : QStringLiteral("+"))
+        .arg(ms, 0, 'f', 1);
 }
 
 } // namespace
@@ -119,11 +126,16 @@ void TFkorvane::buildStatusPage() {
     QWidget* p = TabSheet7;
     statusPage_ = std::make_shared<StatusPage>();
 
-    const QString names = QStringList{QStringLiteral("状態"),           QStringLiteral("最後のバイト"),
-                                      QStringLiteral("最後の行"),       QStringLiteral("行／分"),
-                                      QStringLiteral("状態行"),         QStringLiteral("通過"),
-                                      QStringLiteral("通過以外の行"),   QStringLiteral("破棄したバイト"),
-                                      QStringLiteral("時計のずれ (PC−デコーダ)"), QStringLiteral("ドリフト")}
+    const QString names = QStringList{QStringLiteral("状態"),
+                                      QStringLiteral("最後のバイト"),
+                                      QStringLiteral("最後の行"),
+                                      QStringLiteral("行／分"),
+                                      QStringLiteral("状態行"),
+                                      QStringLiteral("通過"),
+                                      QStringLiteral("通過以外の行"),
+                                      QStringLiteral("破棄したバイト"),
+                                      QStringLiteral("時計のずれ (PC−デコーダ)"),
+                                      QStringLiteral("ドリフト")}
                               .join(QLatin1Char('\n'));
     for (int i = 0; i < 2; ++i) {
         const int x = i == 0 ? 6 : 322;
@@ -187,7 +199,8 @@ void TFkorvane::showStatus() {
             QString::number(f.nonPassings),
             QString::number(f.discarded),
             f.offsetMs ? signedMs(*f.offsetMs) : QStringLiteral("—"),
-            f.driftPpm ? QStringLiteral("%1%2 ppm").arg(*f.driftPpm < 0 ? QString() : QStringLiteral("+"))
+            f.driftPpm ? QStringLiteral("%1%2 ppm")
+                             .arg(*f.driftPpm < 0 ? QString() : QStringLiteral("+"))
                              .arg(*f.driftPpm, 0, 'f', 1)
                        : QStringLiteral("—"),
         };
@@ -199,13 +212,16 @@ void TFkorvane::showStatus() {
     const std::optional<double> inter = health_->interOffsetMs();
     QString text;
     if (!inter) {
-        text = QStringLiteral("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）").arg(checks_.MaxOffsetMs);
+        text = QStringLiteral("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）")
+                   .arg(checks_.MaxOffsetMs);
     } else {
         const double err = std::abs(SpeedErrorPercent(*inter, S.Dist, kTypicalKmh));
-        text = QStringLiteral("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
-                   .arg(signedMs(*inter))
-                   .arg(checks_.MaxOffsetMs)
-                   .arg(health_->offsetOver() ? QStringLiteral("　上限超え: 時計合わせをしてください") : QString());
+        text =
+            QStringLiteral("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
+                .arg(signedMs(*inter))
+                .arg(checks_.MaxOffsetMs)
+                .arg(health_->offsetOver() ? QStringLiteral("　上限超え: 時計合わせをしてください")
+                                           : QString());
         text += QStringLiteral("計測区間 %1 cm、%2 km/h で ±%3 %")
                     .arg(S.Dist)
                     .arg(kTypicalKmh, 0, 'f', 0)

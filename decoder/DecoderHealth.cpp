@@ -67,8 +67,8 @@ void DecoderHealth::portFailed(int loop, const QString& reason) {
     events_ << HealthEvent{HealthEvent::PortFailed, loop, reason};
 }
 
-void DecoderHealth::received(int loop, qint64 monoMs, qint64 todMs, qsizetype bytes, qsizetype discarded,
-                             const QStringList& lines) {
+void DecoderHealth::received(int loop, qint64 monoMs, qint64 todMs, qsizetype bytes,
+                             qsizetype discarded, const QStringList& lines) {
     Loop& l = loops_[index(loop)];
     if (bytes > 0)
         l.lastByte = monoMs;

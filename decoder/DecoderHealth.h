@@ -18,38 +18,40 @@
 // from; it can step when the PC's clock is corrected).
 
 struct HealthLimits {
-    qint64 silenceMs = 10000;  // an open port without a line this long is silent
-    double maxOffsetMs = 5;    // between the two decoders
-    int window = 16;           // passings in the offset filter
-    double notSetMs = 60000;   // an offset this large means a clock never set
+    qint64 silenceMs = 10000; // an open port without a line this long is silent
+    double maxOffsetMs = 5;   // between the two decoders
+    int window = 16;          // passings in the offset filter
+    double notSetMs = 60000;  // an offset this large means a clock never set
 };
 
 struct HealthEvent {
     enum Kind {
-        Silent,        // an open port sent no complete line for silenceMs
-        PortFailed,    // the port could not be opened or its device went away (reason)
-        Back,          // a line arrived again after Silent or PortFailed
-        ClockNotSet,   // the decoder's clock is hours (or minutes) off the PC's
-        ClockSet,      // its offset is small again
-        PcClockStep,   // the PC's time of day jumped; the offset starts anew
-        OffsetOver,    // the two decoders are further apart than maxOffsetMs
-        OffsetBack,    // and back within it
+        Silent,      // an open port sent no complete line for silenceMs
+        PortFailed,  // the port could not be opened or its device went away (reason)
+        Back,        // a line arrived again after Silent or PortFailed
+        ClockNotSet, // the decoder's clock is hours (or minutes) off the PC's
+        ClockSet,    // its offset is small again
+        PcClockStep, // the PC's time of day jumped; the offset starts anew
+        OffsetOver,  // the two decoders are further apart than maxOffsetMs
+        OffsetBack,  // and back within it
     };
     Kind kind;
     int loop = 0; // 1 or 2; 0 for both
     QString reason;
-    bool operator==(const HealthEvent& o) const { return kind == o.kind && loop == o.loop && reason == o.reason; }
+    bool operator==(const HealthEvent& o) const {
+        return kind == o.kind && loop == o.loop && reason == o.reason;
+    }
 };
 
 struct LoopFigures {
     bool open = false;
     qint64 sinceByteMs = -1; // -1: nothing yet
     qint64 sinceLineMs = -1;
-    int linesPerMinute = 0;  // lines in the last minute
-    qint64 statusLines = 0;  // field 1 holds "#"
-    qint64 passings = 0;     // field 1 holds "@"
-    qint64 nonPassings = 0;  // every other complete line, status lines included
-    qint64 discarded = 0;    // bytes dropped for want of a CR
+    int linesPerMinute = 0; // lines in the last minute
+    qint64 statusLines = 0; // field 1 holds "#"
+    qint64 passings = 0;    // field 1 holds "@"
+    qint64 nonPassings = 0; // every other complete line, status lines included
+    qint64 discarded = 0;   // bytes dropped for want of a CR
     bool silent = false;
     bool failed = false;
     QString failure;
@@ -101,7 +103,7 @@ private:
         bool open = false;
         qint64 openedAt = 0;
         std::optional<qint64> lastByte, lastLine; // monotonic times may be negative
-        std::deque<qint64> lineTimes; // last minute
+        std::deque<qint64> lineTimes;             // last minute
         qint64 statusLines = 0, passings = 0, nonPassings = 0, discarded = 0;
         bool silent = false;
         bool failed = false;

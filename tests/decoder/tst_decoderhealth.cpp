@@ -12,7 +12,8 @@ namespace {
 constexpr qint64 kDay = 86400 * 1000;
 
 QString passing(double decoderSeconds) {
-    return QStringLiteral("@\t1\t0\t1234\t%1\t0\t").arg(std::fmod(decoderSeconds + 86400, 86400), 0, 'f', 3);
+    return QStringLiteral("@\t1\t0\t1234\t%1\t0\t")
+        .arg(std::fmod(decoderSeconds + 86400, 86400), 0, 'f', 3);
 }
 
 // A decoder whose clock runs `ppm` fast from `offsetMs` behind the PC at
@@ -47,8 +48,9 @@ private slots:
     void countsWhatEachLineIs() {
         DecoderHealth h;
         h.portOpened(1, 0);
-        h.received(1, 1000, 0, 80, 12,
-                   {QStringLiteral("#\t1\t0\tstatus\t"), passing(5), QStringLiteral("hello"), passing(6)});
+        h.received(
+            1, 1000, 0, 80, 12,
+            {QStringLiteral("#\t1\t0\tstatus\t"), passing(5), QStringLiteral("hello"), passing(6)});
         h.received(1, 70000, 0, 20, 0, {QStringLiteral("#\t1\t0\t")});
         const LoopFigures f = h.figures(1, 71000);
         QCOMPARE(f.statusLines, 2);
@@ -83,7 +85,8 @@ private slots:
         // A failed port says why, also when it was silent before.
         h.portFailed(2, QStringLiteral("unplugged"));
         h.portFailed(2, QStringLiteral("unplugged"));
-        QCOMPARE(h.takeEvents(), (QList<HealthEvent>{{HealthEvent::PortFailed, 2, QStringLiteral("unplugged")}}));
+        QCOMPARE(h.takeEvents(),
+                 (QList<HealthEvent>{{HealthEvent::PortFailed, 2, QStringLiteral("unplugged")}}));
         h.check(60000); // loop 1 has gone quiet again; a failed port is not also silent
         QCOMPARE(h.takeEvents(), (QList<HealthEvent>{{HealthEvent::Silent, 1, {}}}));
         QCOMPARE(h.figures(2, 60000).failure, QStringLiteral("unplugged"));
@@ -164,11 +167,14 @@ private slots:
         }
         const qint64 now = 300700;
         const LoopFigures f1 = t.h.figures(1, now), f2 = t.h.figures(2, now);
-        QVERIFY2(f1.driftPpm && std::abs(*f1.driftPpm - 50) <= 5, qPrintable(QString::number(f1.driftPpm.value_or(0))));
-        QVERIFY2(f2.driftPpm && std::abs(*f2.driftPpm + 20) <= 5, qPrintable(QString::number(f2.driftPpm.value_or(0))));
+        QVERIFY2(f1.driftPpm && std::abs(*f1.driftPpm - 50) <= 5,
+                 qPrintable(QString::number(f1.driftPpm.value_or(0))));
+        QVERIFY2(f2.driftPpm && std::abs(*f2.driftPpm + 20) <= 5,
+                 qPrintable(QString::number(f2.driftPpm.value_or(0))));
         // The truth now: offset1 = 1 - 15.035, offset2 = -2 + 6.014.
         const double truth = (1.0 - 300700 * 50e-6) - (-2.0 + 300700 * 20e-6);
-        QVERIFY2(std::abs(*t.h.interOffsetMs() - truth) <= 2, qPrintable(QString::number(*t.h.interOffsetMs())));
+        QVERIFY2(std::abs(*t.h.interOffsetMs() - truth) <= 2,
+                 qPrintable(QString::number(*t.h.interOffsetMs())));
         // Over 5 ms apart after about a minute: told once, not per passing.
         QCOMPARE(kinds(t.h.takeEvents()), QList<HealthEvent::Kind>{HealthEvent::OffsetOver});
         QVERIFY(t.h.offsetOver());

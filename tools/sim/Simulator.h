@@ -16,7 +16,7 @@ struct SimOptions {
     double carsPerMinute = 12;
     int dist = 0; // 0: Dist from the settings file
     quint32 seed = 0;
-    double clockDrift = 0.25; // largest start offset of a decoder clock, seconds
+    double clockDrift = 0.25;  // largest start offset of a decoder clock, seconds
     double ppm[2] = {20, -15}; // each decoder clock's rate against the PC's
     double statusEvery = 5;    // seconds between status lines; 0: none
     double truthEvery = 60;    // seconds between prints of the clocks' truth; 0: none
