@@ -99,6 +99,7 @@ void TFkorvane::watchTick() {
     }
     health_->check(now);
     watchEvents();
+    showAlarm(); // the offset in the warning follows the clocks
     if (activePage() == TabSheet7)
         showStatus();
 }

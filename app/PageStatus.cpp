@@ -14,6 +14,7 @@
 #include <QStackedWidget>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -55,11 +56,14 @@ protected:
             p.drawText(inner, Qt::AlignCenter, QStringLiteral("通過待ち"));
             return;
         }
-        double lo = points.first().y(), hi = lo;
-        for (const QPointF& q : points) {
-            lo = std::min(lo, q.y());
-            hi = std::max(hi, q.y());
-        }
+        // The scale leaves out the odd line that waited long (one buffered
+        // before the port was opened, say), or it would flatten the rest.
+        QList<double> ys;
+        for (const QPointF& q : points)
+            ys << q.y();
+        std::sort(ys.begin(), ys.end());
+        double lo = ys.at(qsizetype(std::floor(0.02 * double(ys.size() - 1))));
+        double hi = ys.at(qsizetype(std::ceil(0.98 * double(ys.size() - 1))));
         if (hi - lo < 2) { // at least 2 ms tall, so that noise does not look like a jump
             const double mid = (hi + lo) / 2;
             lo = mid - 1;
@@ -67,7 +71,8 @@ protected:
         }
         const auto at = [&](const QPointF& q) {
             const double x = inner.left() + (1 - (double(now) - q.x()) / span) * inner.width();
-            const double y = inner.bottom() - (q.y() - lo) / (hi - lo) * inner.height();
+            const double y =
+                inner.bottom() - (std::clamp(q.y(), lo, hi) - lo) / (hi - lo) * inner.height();
             return QPointF(std::max(inner.left(), x), y);
         };
         p.drawText(QRectF(box.left() + 2, inner.top() - 2, 34, 12), Qt::AlignLeft,
