@@ -35,6 +35,7 @@ void TFkorvane::CuteButton1Click() {
     const int s = SecondsOfDay(QTime::currentTime());
     CommX1->SendString(ClockCommand(S.Decid1, s));
     CommX2->SendString(ClockCommand(S.Decid2, s));
+    watchClockSet();
     Edit10->setText(QString::fromLatin1(DisplayCopy(ClockCommand(S.Decid1, s))));
     // The indicator stays up for a second while the window goes on working.
     Panel2->show();

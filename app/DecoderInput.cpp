@@ -94,6 +94,7 @@ void TFkorvane::selectDecoderPort(int loop) {
         if (decid != 0)
             comm->SendString(ProtocolCommand(decid));
     } catch (const std::exception& e) {
+        watchPortFailed(loop, openFailureDetail(comm, e));
         ShowMessage(loop == 1 ? QStringLiteral("取り込みポート１は開けませんでした。")
                               : QStringLiteral("取り込みポート２は開けませんでした。"),
                     openFailureDetail(comm, e));
@@ -126,7 +127,8 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
             chunk.append(char(c));
     }
     ReceiveBuffer& buffer = loop == 1 ? *RecvBuf1 : *RecvBuf2;
-    if (const qsizetype dropped = buffer.append(chunk))
+    const qsizetype dropped = buffer.append(chunk);
+    if (dropped)
         note(QStringLiteral("/%1 受信データ %2 バイトを破棄しました（改行なし）").arg(loop).arg(dropped));
 
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
@@ -134,6 +136,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // layout of each memo, not one per line), also when the run ends in an
     // error; the monitor keeps its latest lines.
     ReceivedLines got;
+    const auto watch = qScopeGuard([&] { watchReceived(loop, chunk.size(), dropped, got.lines); });
     const auto show = qScopeGuard([&] {
         if (!got.lines.isEmpty()) {
             memoAdd(monitor, got.lines.join(QLatin1Char('\n')));

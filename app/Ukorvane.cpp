@@ -82,6 +82,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildDataCheckPage();
     buildRankingPage();
     buildRegistrationPage();
+    buildDecoderWatch();
     TabSheet6->installEventFilter(this);
 
     // Panel2 and Edit10 lie on the window over every page, in the client
@@ -127,6 +128,7 @@ void TFkorvane::buildMenu() {
     N4 = bar->addAction(QStringLiteral("データ確認"));
     Var1 = bar->addAction(QStringLiteral("参照"));
     N6 = bar->addAction(QStringLiteral("登録"));
+    N7 = bar->addAction(QStringLiteral("状態"));
     bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
     b1 = Korvane->addAction(QStringLiteral("V1.27"));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Checks.h"
 #include "Settings.h"
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QMainWindow>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -28,6 +30,7 @@ class TCustomCommX;
 class TCommX;
 class TCuteButton;
 class ReceiveBuffer;
+class DecoderHealth;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
@@ -150,6 +153,19 @@ public:
 
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
+
+    // Decoder watch (DecoderWatch.cpp): the alarm on every page, and the
+    // status page (PageStatus.cpp).
+    QAction* N7 = nullptr;
+    QWidget* TabSheet7 = nullptr;
+    QLabel* AlarmLabel = nullptr; // empty and hidden while all is well
+    QTimer* watchTimer = nullptr; // looks for silence every second
+    DecoderHealth& health() { return *health_; }
+    const CheckSettings& checks() const { return checks_; }
+    void N7Click();
+    void watchTick();
+    // The watch's clock: monotonic milliseconds (QElapsedTimer's reference).
+    static qint64 watchNow();
 
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
@@ -288,6 +304,14 @@ private:
     void endPortPause();
     // Lets measuring run again after the Wait hold (held while a port pauses).
     void releaseMeasuring();
+    void buildDecoderWatch();
+    void buildStatusPage();
+    void showStatus();
+    void showAlarm();
+    void watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
+    void watchPortFailed(int loop, const QString& reason);
+    void watchClockSet();
+    void watchEvents();
 
     QString dataDir_;
     Settings S;
@@ -310,4 +334,9 @@ private:
     bool heldTimer1_ = false;
     int heldReady1_ = 0;
     int heldReady2_ = 0;
+    // Shared pointers: their types stay private to the files that use them.
+    std::shared_ptr<DecoderHealth> health_;
+    CheckSettings checks_;
+    struct StatusPage;
+    std::shared_ptr<StatusPage> statusPage_;
 };

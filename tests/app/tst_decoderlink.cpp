@@ -276,6 +276,48 @@ private slots:
         QCOMPARE(board->received(), QByteArray());
     }
 
+    // Noise without a CR is no line: the loop counts as silent, the alarm
+    // is on every page and in the event log, and the next line clears it.
+    void aSilentDecoderRaisesTheAlarmUntilItsNextLine() {
+        start("Wait=0\n[Checks]\nSilenceS=1\nBeep=0");
+        QVERIFY(dec1->send("garbage without an end"));
+        QTRY_VERIFY(w->AlarmLabel->isVisible() && w->AlarmLabel->text().contains(QStringLiteral("ループ1 無信号")));
+        QCOMPARE(w->AlarmLabel->grab().toImage().pixelColor(1, 1), QColor(204, 0, 0));
+        QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 無信号")).isEmpty());
+        QVERIFY(dec1->send("\r\n#\t1\t\r\n"));
+        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
+        QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 受信再開")).isEmpty());
+        w->N7Click();
+        QTRY_VERIFY(w->TabSheet7->findChild<QLabel*>(QStringLiteral("StatusValues1"))->text().startsWith(QStringLiteral("受信中\n")));
+    }
+
+    // Clocks further apart than the limit: one clock command (the button's),
+    // and no second one while the excursion lasts.
+    void clocksApartAreSetOncePerExcursion() {
+        start("Wait=0\nDecid1=3\nDecid2=12\n[Checks]\nMaxOffsetMs=5\nAutoResync=1\nBeep=0");
+        QTRY_VERIFY(dec1->received().endsWith(",\r\n"));
+        dec1->clear();
+        dec2->clear();
+        const auto sendApart = [&] {
+            const int shown = int(memoLines(w->Memo2).size());
+            for (int i = 0; i < 3; ++i) {
+                const double now = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
+                QVERIFY(dec1->send(passingLine(QByteArray::number(900 + i), QByteArray::number(now, 'f', 3))));
+                QVERIFY(dec2->send(passingLine(QByteArray::number(900 + i), QByteArray::number(now - 0.1, 'f', 3))));
+                QTRY_COMPARE(int(memoLines(w->Memo2).size()), shown + i + 1);
+            }
+        };
+        sendApart();
+        QTRY_VERIFY(dec1->received().startsWith("\x01?,3,0,9,"));
+        QTRY_VERIFY(dec2->received().startsWith("\x01?,12,0,9,"));
+        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("時計差")));
+        dec1->clear();
+        dec2->clear();
+        sendApart(); // still apart: the command is not sent again
+        QTest::qWait(300);
+        QCOMPARE(dec1->received() + dec2->received(), QByteArray());
+    }
+
     void aPortThatCannotBeOpenedFallsBackToNone() {
         start("Wait=0");
         w->RGport1->setItemIndex(2); // COM2 points at a device that does not exist
@@ -284,6 +326,12 @@ private slots:
         QCOMPARE(w->RGport1->ItemIndex(), 0);
         QCOMPARE(w->settings().Port1, 0);
         QVERIFY(!w->CommX1->isOpen());
+        // The alarm names the loop and the reason, and stays after the
+        // fallback to no port.
+        QTest::qWait(1100);
+        QVERIFY2(w->AlarmLabel->text().contains(QStringLiteral("ループ1 ポート異常（")) &&
+                     w->AlarmLabel->text().contains(QStringLiteral("missing-dev")),
+                 qPrintable(w->AlarmLabel->text()));
 
         w->RGport3->setItemIndex(2);
         QCOMPARE(dialogs->messages.last(), QStringLiteral("出力ポートは開けませんでした。"));

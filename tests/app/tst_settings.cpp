@@ -1,4 +1,5 @@
 // Settings file, INI editing and integer conversion.
+#include "Checks.h"
 #include "Convert.h"
 #include "DataDir.h"
 #include "IniFile.h"
@@ -132,6 +133,29 @@ private slots:
         QCOMPARE(back.Wait, -2);
         QCOMPARE(back.Dist, 500);
         QCOMPARE(devicePathForPort(ini(), 4), QStringLiteral("/dev/ttyUSB1"));
+    }
+
+    // The watch settings have a section of their own, read only: saving the
+    // operator's settings neither writes them nor drops them.
+    void checksAreReadFromTheirOwnSection() {
+        const CheckSettings none = LoadCheckSettings(ini());
+        QCOMPARE(none.SilenceS, 10);
+        QCOMPARE(none.Beep, 1);
+        QCOMPARE(none.MaxOffsetMs, 5);
+        QCOMPARE(none.AutoResync, 0);
+        write("[SP]\nSilenceS=3\n[checks]\nSilenceS=1\nBeep=0\nMaxOffsetMs=x\nAutoResync=1\n");
+        CheckSettings c = LoadCheckSettings(ini());
+        QCOMPARE(c.SilenceS, 1);
+        QCOMPARE(c.Beep, 0);
+        QCOMPARE(c.MaxOffsetMs, 5);
+        QCOMPARE(c.AutoResync, 1);
+        SaveSettings(ini(), LoadSettings(ini()));
+        QVERIFY(!QString::fromUtf8(read(ini())).contains(QStringLiteral("MaxOffsetMs=5")));
+        QCOMPARE(LoadCheckSettings(ini()).AutoResync, 1);
+        write("[Checks]\nSilenceS=0\nMaxOffsetMs=-1\n");
+        c = LoadCheckSettings(ini());
+        QCOMPARE(c.SilenceS, 10);
+        QCOMPARE(c.MaxOffsetMs, 5);
     }
 
     // Other programs on the station edit this file in the Japanese code page

@@ -172,7 +172,7 @@ private slots:
 
         const QList<QPair<QAction*, QWidget*>> items = {
             {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4},
-            {w.Var1, w.TabSheet5}, {w.N6, w.TabSheet6}};
+            {w.Var1, w.TabSheet5}, {w.N6, w.TabSheet6}, {w.N7, w.TabSheet7}};
         for (const auto& [action, page] : items) {
             action->trigger();
             QCOMPARE(w.activePage(), page);
@@ -186,7 +186,7 @@ private slots:
         QStringList captions;
         for (QAction* a : w.menuBar()->actions())
             captions << a->text();
-        QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録", "", "Korvane"}));
+        QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録", "状態", "", "Korvane"}));
         QCOMPARE(w.N5->text(), QStringLiteral("終了"));
         QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
         QCOMPARE(dialogs.errors, QStringList());

@@ -248,6 +248,31 @@ private slots:
         QCOMPARE(ini.value(QStringLiteral("SP/Decid2")).toString(), QStringLiteral("12"));
     }
 
+    // Times compressed by the settings (SilenceS=1): the alarm is told on
+    // standard error, as the message boxes are.
+    void aDecoderFallingSilentRaisesTheAlarmUntilItsNextLine() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1\n[Checks]\nSilenceS=1\nBeep=0");
+        waitReady();
+        const QByteArray silent = QStringLiteral("korvane: ループ1 無信号\n").toUtf8();
+        const QByteArray back = QStringLiteral("korvane: ループ1 受信再開\n").toUtf8();
+        const auto toldSince = [&](qsizetype from, const QByteArray& what) {
+            return run->errors().indexOf(what, from) >= 0;
+        };
+        // A status line: whatever the start-up raised is cleared.
+        QVERIFY(dec1->send("#\t1\t0\t\r\n"));
+        QTRY_VERIFY(!run->errors().contains(silent) || toldSince(run->errors().lastIndexOf(silent), back));
+        const qsizetype before = run->errors().size();
+        QVERIFY(dec1->send("#\t1\t0\t\r\n"));
+        QElapsedTimer quiet;
+        quiet.start();
+        // Within SilenceS + 1 s; one more second for a machine under load.
+        QTRY_VERIFY_WITH_TIMEOUT(toldSince(before, silent), 3000);
+        QVERIFY2(quiet.elapsed() >= 1000, run->errors().constData());
+        const qsizetype raised = run->errors().size();
+        QVERIFY(dec1->send("#\t1\t0\t\r\n"));
+        QTRY_VERIFY(toldSince(raised, back));
+    }
+
     void aStoredPassingSurvivesAKilledProcess() {
         start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
         waitReady();

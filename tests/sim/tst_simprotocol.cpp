@@ -106,6 +106,12 @@ void TestSimProtocol::clock() {
     QCOMPARE(c.read(32010.25), 32717.0);
     DecoderClock behind(-5);
     QCOMPARE(behind.read(1.0), 86396.0);
+    // 50 ppm fast: 0.18 s an hour, counted from the last setting, also
+    // across midnight.
+    DecoderClock fast(0, 50);
+    fast.set(86000, 86000.0, 1000.0);
+    QCOMPARE(fast.read(86000.0 + 3600 - 86400, 1000.0 + 3600), 3600 - 400 + 0.18);
+    QCOMPARE(fast.offsetAt(1000.0 + 3600), 0.18);
 }
 
 void TestSimProtocol::carField() {

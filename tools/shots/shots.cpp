@@ -5,7 +5,10 @@
 #include "Ukorvane.h"
 
 #include "Database.h"
+#include "DecoderHealth.h"
+#include "Peer.h"
 #include "SpeedTable.h"
+
 
 #include <QDir>
 #include <QEventLoop>
@@ -13,9 +16,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QTime>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -50,7 +56,14 @@ int main(int argc, char** argv) {
     QFile ini(dir.filePath("Korvane.ini"));
     if (!ini.open(QIODevice::WriteOnly))
         return 1;
-    ini.write("[SP]\nPort1=0\nPort2=0\nPort3=0\nDist=500\nWait=0\nDecid1=3\nDecid2=4\nTimer2=1\n");
+    // Two decoders on pseudo-terminals, opened only for the status page and
+    // the alarm, so that the other pages look as without ports.
+    e2e::Peer dec1, dec2;
+    if (!dec1.ok() || !dec2.ok())
+        return 1;
+    ini.write("[SP]\nPort1=0\nPort2=0\nPort3=0\nDist=500\nWait=0\nDecid1=3\nDecid2=4\nTimer2=1\n"
+              "[Checks]\nSilenceS=2\nBeep=0\n[Devices]\nCOM1=" + dec1.path().toUtf8() + "\nCOM4=" +
+              dec2.path().toUtf8() + "\n");
     ini.close();
     SpeedDb::open(dir.filePath("Korvane.db"));
     SpeedDb::checkNameColumn();
@@ -96,6 +109,40 @@ int main(int argc, char** argv) {
         w.Edit8->setText(QStringLiteral("311077"));
         w.Edit8KeyDown();
         shoot(w.TabSheet6, "registration.png");
+
+        // The status page after an hour since the last clock command: each
+        // decoder drifts a little, and its lines arrive up to 2 ms late.
+        w.RGport1->setItemIndex(1);
+        w.RGport2->setItemIndex(4);
+        QRandomGenerator rng(5);
+        const qint64 now = TFkorvane::watchNow();
+        const qint64 tod = QTime::currentTime().msecsSinceStartOfDay();
+        const double start[2] = {2.0, 1.2}, ppm[2] = {1.5, 0.5};
+        for (qint64 ago = 3600 * 1000; ago >= 0; ago -= 6000) {
+            for (int i = 0; i < 2; ++i) {
+                const double pcMs = double(tod - ago);
+                const double decoderMs = pcMs - start[i] + double(3600 * 1000 - ago) * ppm[i] / 1e6;
+                const qint64 delay = rng.bounded(3);
+                const QString line = QStringLiteral("@\t%1\t0\t204518\t%2\t0\t")
+                                         .arg(i + 1)
+                                         .arg(std::fmod(decoderMs / 1000 + 86400, 86400), 0, 'f', 3);
+                QStringList lines{line};
+                if (ago % 30000 == 0)
+                    lines << QStringLiteral("#\t%1\t0\t").arg(i + 1);
+                w.health().received(i + 1, now - ago + delay, (tod - ago + delay + 86400000) % 86400000, 60, 0, lines);
+            }
+        }
+        dec1.send("#\t1\t0\t\r\n");
+        dec2.send("#\t2\t0\t\r\n");
+        w.N7Click();
+        shoot(w.TabSheet7, "status.png");
+        // Loop 2 falls silent while loop 1 goes on: the alarm on the page in view.
+        w.setActivePage(w.TabSheet2);
+        for (int i = 0; i < 8; ++i) {
+            dec1.send("#\t1\t0\t\r\n");
+            settle(400);
+        }
+        shoot(w.TabSheet2, "alarm.png");
         w.close();
     }
     SpeedDb::close();

@@ -80,8 +80,15 @@ double TravelSeconds(int distCm, double kmh) {
     return distCm / 100000.0 / kmh * 3600.0;
 }
 
-double DecoderClock::read(double localSeconds) const {
-    return std::fmod(std::fmod(localSeconds + offset_, kSecondsPerDay) + kSecondsPerDay, kSecondsPerDay);
+QByteArray StatusLine(int loop, double clockSeconds) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", clockSeconds);
+    return "#\t" + QByteArray::number(loop) + "\t0\t" + time + "\t\r\n";
+}
+
+double DecoderClock::read(double localSeconds, double monoSeconds) const {
+    const double t = localSeconds + offsetAt(monoSeconds);
+    return std::fmod(std::fmod(t, kSecondsPerDay) + kSecondsPerDay, kSecondsPerDay);
 }
 
 CarField::CarField(quint32 seed) : rng_(seed) {

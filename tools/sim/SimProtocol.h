@@ -53,17 +53,30 @@ QString RenderBoardLine(const QByteArray& line);
 // Seconds a car at kmh needs for a section of distCm centimetres.
 double TravelSeconds(int distCm, double kmh);
 
+// A status line as a decoder sends it every few seconds: "#", loop, 0,
+// clock with three decimals, each followed by TAB, then CR LF.
+QByteArray StatusLine(int loop, double clockSeconds);
+
 // A decoder clock: local seconds since midnight plus its own offset, which
-// the clock command resets.
+// the clock command resets, and a rate of its own (ppm fast against the PC)
+// counted on a clock that never steps (monoSeconds) from the last setting.
 class DecoderClock {
 public:
-    explicit DecoderClock(double offset = 0) : offset_(offset) {}
-    double read(double localSeconds) const;
-    void set(int S, double localSeconds) { offset_ = S - localSeconds; }
+    explicit DecoderClock(double offset = 0, double ppm = 0) : offset_(offset), ppm_(ppm) {}
+    double read(double localSeconds, double monoSeconds = 0) const;
+    void set(int S, double localSeconds, double monoSeconds = 0) {
+        offset_ = S - localSeconds;
+        setAt_ = monoSeconds;
+    }
     double offset() const { return offset_; }
+    // Decoder minus PC at monoSeconds, drift included.
+    double offsetAt(double monoSeconds) const { return offset_ + (monoSeconds - setAt_) * ppm_ / 1e6; }
+    double ppm() const { return ppm_; }
 
 private:
     double offset_;
+    double ppm_;
+    double setAt_ = 0;
 };
 
 struct Car {

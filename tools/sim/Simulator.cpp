@@ -25,8 +25,9 @@ Simulator::Simulator(SimOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)), cars_(options_.seed) {
     // Each decoder starts a little off the PC clock, as real ones drift.
     const double drift = qMax(0.0, options_.clockDrift);
-    clocks_[0] = DecoderClock(cars_.uniform(-drift, drift));
-    clocks_[1] = DecoderClock(cars_.uniform(-drift, drift));
+    clocks_[0] = DecoderClock(cars_.uniform(-drift, drift), options_.ppm[0]);
+    clocks_[1] = DecoderClock(cars_.uniform(-drift, drift), options_.ppm[1]);
+    mono_.start();
 }
 
 Simulator::~Simulator() = default;
@@ -77,8 +78,48 @@ bool Simulator::start(QString* error) {
             .arg(options_.carsPerMinute)
             .arg(clocks_[0].offset(), 0, 'f', 3)
             .arg(clocks_[1].offset(), 0, 'f', 3));
+    say(QStringLiteral("SIM clock rates %1 ppm / %2 ppm; SIGUSR1, SIGUSR2 silence loop 1, loop 2 (again: talk)")
+            .arg(options_.ppm[0], 0, 'f', 1)
+            .arg(options_.ppm[1], 0, 'f', 1));
     scheduleNextCar();
+    if (options_.statusEvery > 0) {
+        auto* status = new QTimer(this);
+        connect(status, &QTimer::timeout, this, &Simulator::sendStatus);
+        status->start(int(options_.statusEvery * 1000));
+    }
+    if (options_.truthEvery > 0) {
+        auto* truth = new QTimer(this);
+        connect(truth, &QTimer::timeout, this, &Simulator::printTruth);
+        truth->start(int(options_.truthEvery * 1000));
+    }
+    printTruth();
     return true;
+}
+
+void Simulator::toggleSilent(int loop) {
+    bool& s = silent_[loop == 2 ? 1 : 0];
+    s = !s;
+    say(QStringLiteral("SIM loop %1 %2").arg(loop).arg(s ? QStringLiteral("silent") : QStringLiteral("talking again")));
+}
+
+void Simulator::sendStatus() {
+    const double t = localSeconds(), m = monoSeconds();
+    for (int i = 0; i < 2; ++i)
+        if (!silent_[i])
+            send(Port(i), StatusLine(i + 1, clocks_[i].read(t, m)));
+}
+
+// What the status page should show: each offset as the program computes it
+// (PC minus decoder) and their difference.
+void Simulator::printTruth() {
+    const double m = monoSeconds();
+    const double pc1 = -clocks_[0].offsetAt(m) * 1000, pc2 = -clocks_[1].offsetAt(m) * 1000;
+    say(QStringLiteral("SIM truth: PC - decoder %1 ms / %2 ms, loop 2 - loop 1 %3 ms, drift %4 / %5 ppm")
+            .arg(pc1, 0, 'f', 3)
+            .arg(pc2, 0, 'f', 3)
+            .arg(pc1 - pc2, 0, 'f', 3)
+            .arg(clocks_[0].ppm(), 0, 'f', 1)
+            .arg(clocks_[1].ppm(), 0, 'f', 1));
 }
 
 double Simulator::localSeconds() {
@@ -103,8 +144,9 @@ void Simulator::onReadable(Port p) {
         if (!r) {
             say(QStringLiteral("SIM %1 <- [%2] (not understood)").arg(QLatin1String(kPortName[p]), shown));
         } else if (r->kind == DecoderRequest::Clock) {
-            clocks_[p].set(r->seconds, localSeconds());
+            clocks_[p].set(r->seconds, localSeconds(), monoSeconds());
             say(QStringLiteral("SIM %1 <- %2 clock set to %3 s").arg(QLatin1String(kPortName[p]), shown).arg(r->seconds));
+            printTruth();
         } else {
             say(QStringLiteral("SIM %1 <- %2 protocol command").arg(QLatin1String(kPortName[p]), shown));
         }
@@ -145,15 +187,23 @@ void Simulator::carCrossesLoop1() {
     const auto [tpid, kmh] = cars_.nextLap();
     const double t1 = localSeconds();
     const double travel = TravelSeconds(dist_, kmh);
-    const double clock1 = clocks_[0].read(t1);
-    send(Loop1, PassingLine(1, tpid, clock1));
-    say(QStringLiteral("SIM loop 1 -> %1 at %2 (%3 km/h)").arg(QString::fromLatin1(tpid)).arg(clock1, 0, 'f', 3).arg(kmh, 0, 'f', 3));
+    const double m1 = monoSeconds();
+    const double clock1 = clocks_[0].read(t1, m1);
+    if (!silent_[0])
+        send(Loop1, PassingLine(1, tpid, clock1));
+    say(QStringLiteral("SIM loop 1 -> %1 at %2 (%3 km/h)%4")
+            .arg(QString::fromLatin1(tpid))
+            .arg(clock1, 0, 'f', 3)
+            .arg(kmh, 0, 'f', 3)
+            .arg(silent_[0] ? QStringLiteral(" not sent: silent") : QString()));
 
     // The loop-2 decoder stamps the moment of crossing, whenever the line
     // actually leaves.
     const QByteArray id = tpid;
-    QTimer::singleShot(int(travel * 1000), this, [this, id, t1, travel, clock1] {
-        const double clock2 = clocks_[1].read(t1 + travel);
+    QTimer::singleShot(int(travel * 1000), this, [this, id, t1, m1, travel, clock1] {
+        const double clock2 = clocks_[1].read(t1 + travel, m1 + travel);
+        if (silent_[1])
+            return;
         send(Loop2, PassingLine(2, id, clock2));
         const double e = clock2 - clock1;
         const QString expect = e > 0 ? QStringLiteral("%1 km/h by the decoder clocks").arg(3600.0 / e * dist_ / 100000.0, 0, 'f', 3)

@@ -3,6 +3,7 @@
 #include "Pty.h"
 #include "SimProtocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <array>
@@ -15,7 +16,10 @@ struct SimOptions {
     double carsPerMinute = 12;
     int dist = 0; // 0: Dist from the settings file
     quint32 seed = 0;
-    double clockDrift = 0.25; // largest start offset of a decoder clock, seconds
+    double clockDrift = 0.25;  // largest start offset of a decoder clock, seconds
+    double ppm[2] = {20, -15}; // each decoder clock's rate against the PC's
+    double statusEvery = 5;    // seconds between status lines; 0: none
+    double truthEvery = 60;    // seconds between prints of the clocks' truth; 0: none
 };
 
 // Two decoders and a board on pseudo-terminals, with cars crossing the loops.
@@ -27,6 +31,9 @@ public:
 
     // Makes the three devices and publishes them in the settings file.
     bool start(QString* error);
+
+    // A decoder falls silent (sends nothing at all), or talks again.
+    void toggleSilent(int loop);
 
 private:
     enum Port { Loop1, Loop2, Board, PortCount };
@@ -44,6 +51,9 @@ private:
     void scheduleNextCar();
     void carCrossesLoop1();
     static double localSeconds();
+    double monoSeconds() const { return double(mono_.elapsed()) / 1000; }
+    void sendStatus();
+    void printTruth();
 
     SimOptions options_;
     int dist_ = 10;
@@ -51,4 +61,6 @@ private:
     std::array<DecoderClock, 2> clocks_;
     std::array<int, PortCount> portNo_{};
     CarField cars_;
+    QElapsedTimer mono_;
+    std::array<bool, 2> silent_{};
 };

@@ -26,7 +26,9 @@ void onSignal(int signo) {
 int usage() {
     std::fprintf(stderr,
                  "usage: korvane-sim --data-dir DIR [--cars-per-minute N] [--dist CM] [--seed N]\n"
-                 "                   [--clock-drift SECONDS] [--run PROGRAM [ARGS...]]\n");
+                 "                   [--clock-drift SECONDS] [--drift-ppm PPM1,PPM2] [--status-every SECONDS]\n"
+                 "                   [--truth-every SECONDS] [--run PROGRAM [ARGS...]]\n"
+                 "SIGUSR1 / SIGUSR2 make decoder 1 / 2 fall silent, and talk again.\n");
     return 2;
 }
 } // namespace
@@ -59,6 +61,18 @@ int main(int argc, char** argv) {
             options.seed = v.toUInt(&ok);
         else if (a == QLatin1String("--clock-drift"))
             options.clockDrift = v.toDouble(&ok);
+        else if (a == QLatin1String("--drift-ppm")) {
+            const QStringList two = v.split(QLatin1Char(','));
+            bool ok2 = two.size() == 2;
+            if (ok2) {
+                options.ppm[0] = two.at(0).toDouble(&ok);
+                options.ppm[1] = two.at(1).toDouble(&ok2);
+            }
+            ok = ok && ok2;
+        } else if (a == QLatin1String("--status-every"))
+            options.statusEvery = v.toDouble(&ok);
+        else if (a == QLatin1String("--truth-every"))
+            options.truthEvery = v.toDouble(&ok);
         else
             return usage();
         if (!ok)
@@ -74,6 +88,8 @@ int main(int argc, char** argv) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGUSR1, &sa, nullptr);
+    sigaction(SIGUSR2, &sa, nullptr);
 
     Simulator sim(options);
     QString error;
@@ -90,8 +106,17 @@ int main(int argc, char** argv) {
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char b = 0;
-        while (::read(signalPipe[0], &b, 1) == 1)
-            stopSignal = b;
+        bool stop = false;
+        while (::read(signalPipe[0], &b, 1) == 1) {
+            if (b == SIGUSR1 || b == SIGUSR2) {
+                sim.toggleSilent(b == SIGUSR1 ? 1 : 2);
+            } else {
+                stopSignal = b;
+                stop = true;
+            }
+        }
+        if (!stop)
+            return;
         if (child.state() != QProcess::NotRunning) {
             // The program decides when it is done; we go when it has gone.
             std::printf("SIM passing signal %d to the program\n", stopSignal);

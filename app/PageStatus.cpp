@@ -1,0 +1,236 @@
+// The status page: one panel per decoder with its port, what it sent, its
+// clock against the PC's and a plot of that offset over the last hour, and
+// what the difference of the two clocks does to a speed.
+#include "Ukorvane.h"
+
+#include "WindowParts.h"
+
+#include "CommX.h"
+#include "DecoderHealth.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+using namespace windowparts;
+
+namespace {
+
+// A typical car on the track, for the speed error the clocks cause.
+const double kTypicalKmh = 50;
+
+// The offset of one decoder over the last hour, painted.
+class OffsetPlot : public QWidget {
+public:
+    using Source = std::function<QList<QPointF>(qint64* now)>;
+    OffsetPlot(Source source, QWidget* parent) : QWidget(parent), source_(std::move(source)) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        p.fillRect(box, QColor(0, 0, 0, 70));
+        p.setPen(QColor(255, 255, 255, 120));
+        p.drawRect(box);
+
+        qint64 now = 0;
+        const QList<QPointF> points = source_(&now);
+        const double span = double(DecoderHealth::kHistoryMs);
+        QFont small = font();
+        small.setPixelSize(10);
+        p.setFont(small);
+        p.setPen(QColor(255, 255, 255, 180));
+        const QRectF inner = box.adjusted(36, 4, -4, -14);
+        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignLeft,
+                   QStringLiteral("-60 分"));
+        p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignRight,
+                   QStringLiteral("現在"));
+        if (points.isEmpty()) {
+            p.drawText(inner, Qt::AlignCenter, QStringLiteral("通過待ち"));
+            return;
+        }
+        // The scale leaves out the odd line that waited long (one buffered
+        // before the port was opened, say), or it would flatten the rest.
+        QList<double> ys;
+        for (const QPointF& q : points)
+            ys << q.y();
+        std::sort(ys.begin(), ys.end());
+        double lo = ys.at(qsizetype(std::floor(0.02 * double(ys.size() - 1))));
+        double hi = ys.at(qsizetype(std::ceil(0.98 * double(ys.size() - 1))));
+        if (hi - lo < 2) { // at least 2 ms tall, so that noise does not look like a jump
+            const double mid = (hi + lo) / 2;
+            lo = mid - 1;
+            hi = mid + 1;
+        }
+        const auto at = [&](const QPointF& q) {
+            const double x = inner.left() + (1 - (double(now) - q.x()) / span) * inner.width();
+            const double y =
+                inner.bottom() - (std::clamp(q.y(), lo, hi) - lo) / (hi - lo) * inner.height();
+            return QPointF(std::max(inner.left(), x), y);
+        };
+        p.drawText(QRectF(box.left() + 2, inner.top() - 2, 34, 12), Qt::AlignLeft,
+                   QString::number(hi, 'f', 1));
+        p.drawText(QRectF(box.left() + 2, inner.bottom() - 10, 34, 12), Qt::AlignLeft,
+                   QString::number(lo, 'f', 1));
+        QPainterPath path(at(points.first()));
+        for (const QPointF& q : points)
+            path.lineTo(at(q));
+        p.setPen(QPen(Qt::yellow, 1.5));
+        p.drawPath(path);
+        p.setBrush(Qt::yellow);
+        p.drawEllipse(at(points.last()), 2, 2);
+    }
+
+private:
+    Source source_;
+};
+
+QString ago(qint64 ms) {
+    return ms < 0 ? QStringLiteral("—")
+                  : QStringLiteral("%1 秒前").arg(double(ms) / 1000, 0, 'f', 1);
+}
+
+QString signedMs(double ms) {
+    // A clock that was never set is hours off: told as a time, not in ms.
+    if (std::abs(ms) >= 60000) {
+        const qint64 s = qRound64(std::abs(ms) / 1000);
+        return QStringLiteral("%1%2:%3:%4 (未設定)")
+            .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+            .arg(s / 3600)
+            .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(s % 60, 2, 10, QLatin1Char('0'));
+    }
+    return QStringLiteral("%1%2 ms")
+        .arg(ms < 0 ? QString() : QStringLiteral("+"))
+        .arg(ms, 0, 'f', 1);
+}
+
+} // namespace
+
+struct TFkorvane::StatusPage {
+    struct Panel {
+        QLabel* title = nullptr;
+        QLabel* values = nullptr;
+        OffsetPlot* plot = nullptr;
+    };
+    Panel panels[2];
+    QLabel* inter = nullptr;
+};
+
+void TFkorvane::buildStatusPage() {
+    TabSheet7 = new QWidget(PageControl1);
+    TabSheet7->setObjectName(QStringLiteral("TabSheet7"));
+    PageControl1->addWidget(TabSheet7);
+    QWidget* p = TabSheet7;
+    statusPage_ = std::make_shared<StatusPage>();
+
+    const QString names = QStringList{QStringLiteral("状態"),
+                                      QStringLiteral("最後のバイト"),
+                                      QStringLiteral("最後の行"),
+                                      QStringLiteral("行／分"),
+                                      QStringLiteral("状態行"),
+                                      QStringLiteral("通過"),
+                                      QStringLiteral("通過以外の行"),
+                                      QStringLiteral("破棄したバイト"),
+                                      QStringLiteral("時計のずれ (PC−デコーダ)"),
+                                      QStringLiteral("ドリフト")}
+                              .join(QLatin1Char('\n'));
+    for (int i = 0; i < 2; ++i) {
+        const int x = i == 0 ? 6 : 322;
+        frame(p, x, 4, 312, 270);
+        StatusPage::Panel& panel = statusPage_->panels[i];
+        panel.title = label(QString(), p, x + 8, 8, 296);
+        QFont bold = panel.title->font();
+        bold.setBold(true);
+        panel.title->setFont(bold);
+        QLabel* left = label(names, p, x + 8, 28, 150, 150);
+        left->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        panel.values = label(QString(), p, x + 160, 28, 146, 150);
+        panel.values->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        panel.values->setObjectName(QStringLiteral("StatusValues%1").arg(i + 1));
+        const int loop = i + 1;
+        panel.plot = new OffsetPlot(
+            [this, loop](qint64* now) {
+                *now = watchNow();
+                return health_->history(loop);
+            },
+            p);
+        panel.plot->setGeometry(x + 6, 184, 300, 84);
+    }
+    frame(p, 6, 280, 628, 66);
+    statusPage_->inter = label(QString(), p, 14, 284, 612, 58);
+    statusPage_->inter->setObjectName(QStringLiteral("StatusInter"));
+    statusPage_->inter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void TFkorvane::showStatus() {
+    const qint64 now = watchNow();
+    for (int i = 0; i < 2; ++i) {
+        const int loop = i + 1;
+        const TCommX* comm = loop == 1 ? CommX1 : CommX2;
+        const LoopFigures f = health_->figures(loop, now);
+        StatusPage::Panel& panel = statusPage_->panels[i];
+        const int portNo = loop == 1 ? S.Port1 : S.Port2;
+        QString title = QStringLiteral("ループ%1　").arg(loop);
+        if (portNo == 0)
+            title += QStringLiteral("ポート無し");
+        else
+            title += QStringLiteral("Port %1　%2").arg(portNo).arg(comm->devicePath());
+        panel.title->setText(title);
+
+        QString state;
+        if (f.failed)
+            state = QStringLiteral("ポート異常");
+        else if (f.silent)
+            state = QStringLiteral("無信号");
+        else if (f.open)
+            state = QStringLiteral("受信中");
+        else
+            state = QStringLiteral("閉じています");
+        const QStringList values{
+            state,
+            ago(f.sinceByteMs),
+            ago(f.sinceLineMs),
+            QString::number(f.linesPerMinute),
+            QString::number(f.statusLines),
+            QString::number(f.passings),
+            QString::number(f.nonPassings),
+            QString::number(f.discarded),
+            f.offsetMs ? signedMs(*f.offsetMs) : QStringLiteral("—"),
+            f.driftPpm ? QStringLiteral("%1%2 ppm")
+                             .arg(*f.driftPpm < 0 ? QString() : QStringLiteral("+"))
+                             .arg(*f.driftPpm, 0, 'f', 1)
+                       : QStringLiteral("—"),
+        };
+        panel.values->setText(values.join(QLatin1Char('\n')));
+        panel.values->setToolTip(f.failure);
+        panel.plot->update();
+    }
+
+    const std::optional<double> inter = health_->interOffsetMs();
+    QString text;
+    if (!inter) {
+        text = QStringLiteral("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）")
+                   .arg(checks_.MaxOffsetMs);
+    } else {
+        const double err = std::abs(SpeedErrorPercent(*inter, S.Dist, kTypicalKmh));
+        text =
+            QStringLiteral("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
+                .arg(signedMs(*inter))
+                .arg(checks_.MaxOffsetMs)
+                .arg(health_->offsetOver() ? QStringLiteral("　上限超え: 時計合わせをしてください")
+                                           : QString());
+        text += QStringLiteral("計測区間 %1 cm、%2 km/h で ±%3 %")
+                    .arg(S.Dist)
+                    .arg(kTypicalKmh, 0, 'f', 0)
+                    .arg(err, 0, 'f', err < 10 ? 2 : 0);
+    }
+    statusPage_->inter->setText(text);
+}
