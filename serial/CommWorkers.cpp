@@ -164,6 +164,13 @@ WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start)
     return drainOutput(s, timeout > 0, deadline);
 }
 
+} // namespace
+
+void postNotice(const std::shared_ptr<CommSession>& s, int code, int param)
+{
+    post(new CommEvent(code, s, param, 0), *s);
+}
+
 void transmitRun(std::shared_ptr<CommSession> s)
 {
     WorkerCount counted;
