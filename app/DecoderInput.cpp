@@ -131,9 +131,12 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     });
     // The passings of one notification reach the disk in one commit; those
     // stored before an error are committed, then the error is shown.
+    bool measurable = false;
     SpeedTable::inOneCommit([&] {
-        TakeLines(buffer, loop, got, [loop](const QString& tpid, const QString& time) {
-            SpeedTable::storePassing(loop, tpid, time);
+        TakeLines(buffer, loop, got, [loop, &measurable](const QString& tpid, const QString& time) {
+            measurable |= SpeedTable::storePassing(loop, tpid, time);
         });
     });
+    if (measurable)
+        measureSoon();
 }

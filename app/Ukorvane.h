@@ -3,6 +3,7 @@
 #include "Settings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 
@@ -269,6 +270,7 @@ private:
     void sendBoardLines(const QList<QByteArray>& lines);
     void sendToBoard(const QByteArray& line);
     void note(const QString& suffix);
+    void measureSoon();
 
     QString dataDir_;
     Settings S;
@@ -282,4 +284,5 @@ private:
     QTimer* brightnessTimer_ = nullptr;
     QList<QByteArray> brightnessQueue_;
     bool measureFaultShown_ = false;
+    QElapsedTimer lastRun_; // end of the last measuring run that took a row
 };

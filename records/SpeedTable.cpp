@@ -49,8 +49,13 @@ bool SpeedTable::contains(const QString& tpid) {
     return !locate.isEmpty();
 }
 
-void SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
-    const bool known = contains(tpid);
+bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
+    Query locate;
+    locate.setSql({QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")}, {tpid});
+    locate.open();
+    const bool known = !locate.isEmpty();
+    const bool hasTime1 = known && locate.value(QStringLiteral("has1")).toInt() == 1;
+    locate.close();
     if (loop == 1) {
         if (known)
             execSql({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
@@ -58,15 +63,14 @@ void SpeedTable::storePassing(int loop, const QString& tpid, const QString& time
             execSql({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
                      QStringLiteral("?,?,'0')")},
                     {tpid, time});
-    } else {
-        if (known)
-            execSql({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")},
-                    {time, tpid});
-        else
-            execSql({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("),
-                     QStringLiteral("?,?,'0','0')")},
-                    {tpid, time});
+        return false;
     }
+    if (known)
+        execSql({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")}, {time, tpid});
+    else
+        execSql({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("), QStringLiteral("?,?,'0','0')")},
+                {tpid, time});
+    return hasTime1;
 }
 
 std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
@@ -78,6 +82,8 @@ std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
         return std::nullopt;
     PendingRow p;
     p.tpid = q.asText(QStringLiteral("tpid"));
+    const QVariant time1 = q.value(QStringLiteral("time1"));
+    p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
     p.bestSpeed = q.asText(QStringLiteral("speed"));
     if (p.bestSpeed.isEmpty())
         p.bestSpeed = QStringLiteral("0");

@@ -32,8 +32,9 @@ void createSchema(QSqlDatabase db);
 bool contains(const QString& tpid);
 
 // Loop 1 sets time1 (a new transponder's row is created pending), loop 2 sets
-// time2 and marks the row pending.
-void storePassing(int loop, const QString& tpid, const QString& time);
+// time2 and marks the row pending. True when a loop-2 passing made pending a
+// row that has a loop-1 time (its speed can be measured at once).
+bool storePassing(int loop, const QString& tpid, const QString& time);
 
 // Runs `work` (statements of one notification) as one durable commit. What
 // succeeded before an error is committed, then the error goes on.
@@ -48,6 +49,7 @@ struct PendingRow {
     double time2 = 0;
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
     bool convertible = true; // false when a passing time is no number
+    bool hasTime1 = false;   // a loop-1 passing is stored
 };
 
 // A row whose passing times do not read as numbers comes back with
