@@ -20,6 +20,8 @@
 #include <QScopeGuard>
 #include <QTime>
 
+#include <algorithm>
+
 using namespace windowparts;
 
 namespace {
@@ -56,8 +58,6 @@ void TFkorvane::stopDecoderInput() {
 
 void TFkorvane::note(const QString& suffix) {
     memoAdd(Memo3, LongTimeText(QTime::currentTime()) + suffix);
-    while (memoCount(Memo3) > kEventLogLines)
-        memoDeleteFirst(Memo3);
 }
 
 void TFkorvane::selectDecoderPort(int loop) {
@@ -115,19 +115,19 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
     // The lines and notes of one notification are shown together (one
     // layout of each memo, not one per line), also when the run ends in an
-    // error; the monitor keeps its latest lines.
+    // error. The monitor loses one line for each line added once it holds
+    // more than its limit, as if they went one at a time: lines the operator
+    // typed count, and a burst does not wipe them all at once.
     ReceivedLines got;
     const auto show = qScopeGuard([&] {
         if (!got.lines.isEmpty()) {
+            const int added = int(got.lines.size());
+            const int before = memoCount(monitor);
             memoAdd(monitor, got.lines.join(QLatin1Char('\n')));
-            while (memoCount(monitor) > kMonitorLines)
-                memoDeleteFirst(monitor);
+            memoDeleteFirst(monitor, std::clamp(before + added - kMonitorLines, 0, added));
         }
-        if (!got.notes.isEmpty()) {
+        if (!got.notes.isEmpty())
             memoAdd(Memo3, got.notes.join(QLatin1Char('\n')));
-            while (memoCount(Memo3) > kEventLogLines)
-                memoDeleteFirst(Memo3);
-        }
     });
     // The passings of one notification reach the disk in one commit; those
     // stored before an error are committed, then the error is shown.

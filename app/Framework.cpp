@@ -199,16 +199,15 @@ void memoAdd(QPlainTextEdit* memo, const QString& line) {
     memo->moveCursor(QTextCursor::StartOfBlock);
 }
 
-void memoDeleteFirst(QPlainTextEdit* memo) {
+void memoDeleteFirst(QPlainTextEdit* memo, int count) {
     QTextDocument* doc = memo->document();
-    if (doc->isEmpty())
+    if (doc->isEmpty() || count <= 0)
         return;
-    QTextCursor c(doc->firstBlock());
-    if (doc->blockCount() > 1) {
-        c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    } else {
-        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    }
+    QTextCursor c(doc);
+    if (count < doc->blockCount())
+        c.setPosition(doc->findBlockByNumber(count).position(), QTextCursor::KeepAnchor);
+    else
+        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     c.removeSelectedText();
 }
 

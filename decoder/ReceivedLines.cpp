@@ -18,7 +18,9 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const Passin
     const QString suffix = QStringLiteral("/%1").arg(loop);
     QByteArray line;
     while (buffer.cutLine(line)) {
-        out.lines << FromDecoderText(line);
+        // A line after a chunk that ended with its CR begins with the LF
+        // of that CR: not a line of its own in the monitor.
+        out.lines << FromDecoderText(line.startsWith('\n') ? line.mid(1) : line);
         if (const auto passing = ParsePassing(line)) {
             store(FromDecoderText(passing->tpid), FromDecoderText(passing->time));
             out.notes << LongTimeText(QTime::currentTime()) + suffix;

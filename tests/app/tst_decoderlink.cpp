@@ -152,6 +152,21 @@ private slots:
         QCOMPARE(shown.first(), QStringLiteral("line 23"));
     }
 
+    void monitorLosesOneLinePerLineAndShowsNoLeftoverLf() {
+        start("Wait=0");
+        // 20 lines typed by the operator: each received line takes one.
+        QStringList typed;
+        for (int i = 1; i <= 20; ++i)
+            typed << QStringLiteral("typed %1").arg(i);
+        w->Memo2->setPlainText(typed.join('\n'));
+        dec2->send("a\r\nb\r");
+        QTRY_VERIFY(memoLines(w->Memo2).contains("b"));
+        // The LF of b's CR comes with the next chunk.
+        dec2->send("\nc\r\n");
+        QTRY_VERIFY(memoLines(w->Memo2).contains("c"));
+        QCOMPARE(memoLines(w->Memo2), typed.mid(3) + QStringList({"a", "b", "c"}));
+    }
+
     void decoderInputGoesOnAfterADatabaseError() {
         start("Wait=0");
         w->Timer1->setEnabled(false); // only the decoder input meets the missing table

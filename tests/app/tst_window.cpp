@@ -136,6 +136,12 @@ private slots:
         QCOMPARE(memoCount(&m), 0);
         memoDeleteFirst(&m); // on an empty memo: nothing
         QCOMPARE(memoCount(&m), 0);
+        for (int i = 1; i <= 5; ++i)
+            memoAdd(&m, QString::number(i));
+        memoDeleteFirst(&m, 3);
+        QCOMPARE(::memoLines(&m), QStringList({"4", "5"}));
+        memoDeleteFirst(&m, 9);
+        QCOMPARE(memoCount(&m), 0);
     }
 
     void startUpWithoutPortsAndNavigation() {
