@@ -15,6 +15,13 @@ void run(QSqlDatabase db, const QString& sql) {
     }
 }
 
+// The statements of every passing and every measuring run stay prepared.
+void execKept(const QStringList& lines, const QVariantList& values) {
+    Query q(Query::Kept);
+    q.setSql(lines, values);
+    q.exec();
+}
+
 } // namespace
 
 void SpeedTable::createSchema(QSqlDatabase db) {
@@ -50,7 +57,7 @@ bool SpeedTable::contains(const QString& tpid) {
 }
 
 bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
-    Query locate;
+    Query locate(Query::Kept);
     locate.setSql({QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")}, {tpid});
     locate.open();
     const bool known = !locate.isEmpty();
@@ -58,24 +65,24 @@ bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time
     locate.close();
     if (loop == 1) {
         if (known)
-            execSql({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
+            execKept({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
         else
-            execSql({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
+            execKept({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
                      QStringLiteral("?,?,'0')")},
                     {tpid, time});
         return false;
     }
     if (known)
-        execSql({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")}, {time, tpid});
+        execKept({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")}, {time, tpid});
     else
-        execSql({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("), QStringLiteral("?,?,'0','0')")},
+        execKept({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("), QStringLiteral("?,?,'0','0')")},
                 {tpid, time});
     return hasTime1;
 }
 
 std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
-    Query q;
-    q.setSql({QStringLiteral("select * from speed where sumi='0' and tpid<>''"),
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select tpid,time1,time2,speed from speed where sumi='0' and tpid<>''"),
               QStringLiteral("order by time2 limit 1")});
     q.open();
     if (q.isEmpty())
@@ -97,11 +104,11 @@ std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
 }
 
 void SpeedTable::markProcessed(const QString& tpid) {
-    execSql({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
+    execKept({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
 }
 
 void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) {
-    execSql({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
+    execKept({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
 }
 
 QString SpeedTable::rankingStatement() {
