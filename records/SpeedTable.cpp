@@ -34,6 +34,8 @@ void SpeedTable::createSchema(QSqlDatabase db) {
         run(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
     // The head of the pending queue without a scan.
     run(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
+    // The ranking read a page at a time from any place in it.
+    run(db, QStringLiteral("create index if not exists speed_rank on speed(speed)"));
 }
 
 void SpeedDb::checkNameColumn() {
@@ -112,18 +114,45 @@ void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) 
 }
 
 QString SpeedTable::rankingStatement() {
-    return QStringLiteral("select tpid,pname,speed from speed where speed>=0 order by speed desc");
+    return QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 order by speed desc, rowid desc");
 }
+
+namespace {
+
+// Strict: a speed that is not a number raises (the ranks need numbers);
+// otherwise it reads as 0, as the grid shows it.
+QVector<SpeedTable::RankedRow> rankedRows(Query& q, bool strict) {
+    QVector<SpeedTable::RankedRow> out;
+    for (bool row = !q.isEmpty(); row; row = q.next()) {
+        const QVariant speed = q.value(QStringLiteral("speed"));
+        out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
+                       strict ? q.asFloat(QStringLiteral("speed")) : speed.toDouble(),
+                       q.asText(QStringLiteral("speed")), speed, q.value(QStringLiteral("rowid")).toLongLong()});
+    }
+    return out;
+}
+
+} // namespace
 
 QVector<SpeedTable::RankedRow> SpeedTable::ranking() {
     Query q;
     q.setSql({rankingStatement()});
     q.open();
-    QVector<RankedRow> out;
-    for (bool row = !q.isEmpty(); row; row = q.next())
-        out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
-                       q.asFloat(QStringLiteral("speed")), q.asText(QStringLiteral("speed"))});
-    return out;
+    return rankedRows(q, true);
+}
+
+QVector<SpeedTable::RankedRow> SpeedTable::rankingPage(const RankedRow* after, int limit) {
+    Query q;
+    if (after)
+        q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 and (speed,rowid)<(?,?)"),
+                  QStringLiteral("order by speed desc, rowid desc limit ?")},
+                 {after->speedValue, after->rowid, limit});
+    else
+        q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0"),
+                  QStringLiteral("order by speed desc, rowid desc limit ?")},
+                 {limit});
+    q.open();
+    return rankedRows(q, false);
 }
 
 SpeedTable::Lookup SpeedTable::lookup(const QString& tpid) {

@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 #include <optional>
@@ -64,7 +65,9 @@ void markProcessed(const QString& tpid, const QString& newBestText);
 
 // --- reference page ----------------------------------------------------------
 
-// Every transponder with a best speed (0 included), fastest first.
+// Every transponder with a best speed (0 included), fastest first; equal
+// speeds in a fixed order (latest row first), so that the list can be read
+// in pages.
 QString rankingStatement();
 
 struct RankedRow {
@@ -72,8 +75,14 @@ struct RankedRow {
     QString name;
     double speed = 0;
     QString speedText;
+    QVariant speedValue; // as stored: with rowid the row's place in the order
+    qint64 rowid = 0;
 };
 QVector<RankedRow> ranking();
+
+// At most `limit` rows of the ranking that follow `after` (from the top when
+// null), found through index speed_rank without reading the rows before.
+QVector<RankedRow> rankingPage(const RankedRow* after, int limit);
 
 // One transponder as the lookup shows it; both empty when the ID has no row.
 struct Lookup {

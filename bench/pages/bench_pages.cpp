@@ -105,6 +105,10 @@ int one(int argc, char** argv, int rows) {
         SpeedDb::open(dir.filePath(QStringLiteral("Korvane.db")));
         SpeedDb::checkNameColumn();
         prefill(rows);
+        // The program starts on the filled file: nothing of the filling
+        // stays in this process's figures.
+        SpeedDb::close();
+        SpeedDb::open(dir.filePath(QStringLiteral("Korvane.db")));
     } catch (const DbError& e) {
         die(e.what());
     }
