@@ -166,14 +166,35 @@ void SpeedTable::clearBest(const QString& tpid) {
     execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
 }
 
+namespace {
+
+QVector<SpeedTable::NameRow> nameRows(Query& q) {
+    QVector<SpeedTable::NameRow> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
+                        q.value(QStringLiteral("rowid")).toLongLong()});
+    return rows;
+}
+
+} // namespace
+
 QVector<SpeedTable::NameRow> SpeedTable::names() {
     Query q;
-    q.setSql({QStringLiteral("select tpid,pname,speed from speed order by tpid")});
+    q.setSql({QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid")});
     q.open();
-    QVector<NameRow> rows;
-    for (bool more = !q.isEmpty(); more; more = q.next())
-        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname"))});
-    return rows;
+    return nameRows(q);
+}
+
+QVector<SpeedTable::NameRow> SpeedTable::namesPage(const QString& afterTpid, qint64 afterRowid, int limit) {
+    Query q;
+    if (afterRowid > 0)
+        q.setSql({QStringLiteral("select rowid,tpid,pname from speed where (tpid,rowid)>(?,?)"),
+                  QStringLiteral("order by tpid, rowid limit ?")},
+                 {afterTpid, afterRowid, limit});
+    else
+        q.setSql({QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid limit ?")}, {limit});
+    q.open();
+    return nameRows(q);
 }
 
 void SpeedTable::rename(const QString& tpid, const QString& name) {

@@ -99,9 +99,15 @@ void clearBest(const QString& tpid);
 struct NameRow {
     QString tpid;
     QString name;
+    qint64 rowid = 0; // with tpid the row's place in the order
 };
 // Every transponder sorted by ID as text.
 QVector<NameRow> names();
+
+// At most `limit` rows of that list that follow the row with ID `afterTpid`
+// and `afterRowid` (from the top when afterRowid is 0), found through the
+// index on tpid without reading the rows before.
+QVector<NameRow> namesPage(const QString& afterTpid, qint64 afterRowid, int limit);
 
 // Gives the transponder a name; an ID without a row changes nothing.
 void rename(const QString& tpid, const QString& name);
