@@ -17,6 +17,8 @@
 #include <QProcess>
 #include <QSqlQuery>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -142,6 +144,20 @@ private slots:
         QCOMPARE(::memoLines(&m), QStringList({"4", "5"}));
         memoDeleteFirst(&m, 9);
         QCOMPARE(memoCount(&m), 0);
+    }
+
+    // A memo filled while hidden shows its newest line once it is shown.
+    void hiddenMemoShowsItsNewestLineWhenShown() {
+        QPlainTextEdit m;
+        m.resize(200, 80);
+        for (int i = 1; i <= 50; ++i)
+            memoAdd(&m, QString::number(i));
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        QCOMPARE(m.textCursor().block().text(), QStringLiteral("50"));
+        QVERIFY(m.verticalScrollBar()->value() > 0);
+        memoAdd(&m, QStringLiteral("51"));
+        QCOMPARE(m.textCursor().block().text(), QStringLiteral("51"));
     }
 
     void startUpWithoutPortsAndNavigation() {
