@@ -22,6 +22,9 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 using namespace windowparts;
 
 namespace {
@@ -47,7 +50,10 @@ void TFkorvane::buildDecoderInput() {
     RecvBuf1 = std::make_unique<ReceiveBuffer>();
     RecvBuf2 = std::make_unique<ReceiveBuffer>();
     backlog_ = std::make_unique<PassingBacklog>(
-        [](const QueuedPassing& p) { SpeedTable::storePassing(p.loop, p.tpid, p.time); });
+        [this](const QueuedPassing& p) {
+            if (SpeedTable::storePassing(p.loop, p.tpid, p.time))
+                measurableStored_ = true;
+        });
     storeRetryTimer_ = new QTimer(this);
     storeRetryTimer_->setInterval(kStoreRetryMs);
     connect(storeRetryTimer_, &QTimer::timeout, this, [this] {
@@ -68,8 +74,6 @@ void TFkorvane::stopDecoderInput() {
 
 void TFkorvane::note(const QString& suffix) {
     memoAdd(Memo3, LongTimeText(QTime::currentTime()) + suffix);
-    while (memoCount(Memo3) > kEventLogLines)
-        memoDeleteFirst(Memo3);
 }
 
 void TFkorvane::selectDecoderPort(int loop) {
@@ -134,20 +138,20 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
     // The lines and notes of one notification are shown together (one
     // layout of each memo, not one per line), also when the run ends in an
-    // error; the monitor keeps its latest lines.
+    // error. The monitor loses one line for each line added once it holds
+    // more than its limit, as if they went one at a time: lines the operator
+    // typed count, and a burst does not wipe them all at once.
     ReceivedLines got;
     const auto watch = qScopeGuard([&] { watchReceived(loop, chunk.size(), dropped, got.lines); });
     const auto show = qScopeGuard([&] {
         if (!got.lines.isEmpty()) {
+            const int added = int(got.lines.size());
+            const int before = memoCount(monitor);
             memoAdd(monitor, got.lines.join(QLatin1Char('\n')));
-            while (memoCount(monitor) > kMonitorLines)
-                memoDeleteFirst(monitor);
+            memoDeleteFirst(monitor, std::clamp(before + added - kMonitorLines, 0, added));
         }
-        if (!got.notes.isEmpty()) {
+        if (!got.notes.isEmpty())
             memoAdd(Memo3, got.notes.join(QLatin1Char('\n')));
-            while (memoCount(Memo3) > kEventLogLines)
-                memoDeleteFirst(Memo3);
-        }
     });
     // The passings of one notification reach the disk in one commit, behind
     // any that wait for the database to take writes again.
@@ -167,6 +171,7 @@ void TFkorvane::reportStore(const BacklogResult& r) {
                  .arg(backlog_->limit())
                  .arg(r.dropped));
     if (!r.stored) {
+        measurableStored_ = false; // rolled back; the retry finds them again
         if (!storeRetryTimer_->isActive())
             storeRetryTimer_->start();
         if (!storeFaultShown_) {
@@ -177,6 +182,9 @@ void TFkorvane::reportStore(const BacklogResult& r) {
     }
     storeRetryTimer_->stop();
     storeFaultShown_ = false;
+    // A row completed by this commit is measured at once.
+    if (std::exchange(measurableStored_, false))
+        measureSoon();
     if (r.waited)
         note(QStringLiteral(" 記録を待っていた通過 %1 件を記録しました").arg(r.waited));
 }

@@ -200,23 +200,63 @@ void TTimer::apply(bool restart) {
         timer_->start(interval_);
 }
 
-void memoAdd(QPlainTextEdit* memo, const QString& line) {
-    memo->appendPlainText(line);
-    // Newest line in view, from its beginning.
+namespace {
+
+// Newest line in view, from its beginning.
+void showNewest(QPlainTextEdit* memo) {
     memo->moveCursor(QTextCursor::End);
     memo->moveCursor(QTextCursor::StartOfBlock);
 }
 
-void memoDeleteFirst(QPlainTextEdit* memo) {
-    QTextDocument* doc = memo->document();
-    if (doc->isEmpty())
-        return;
-    QTextCursor c(doc->firstBlock());
-    if (doc->blockCount() > 1) {
-        c.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-    } else {
-        c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+// Bringing a line into view lays it out, which costs more than storing a
+// passing; a memo that is not shown (the event log, the monitors while their
+// page is away) does that once, when it is shown.
+class ShowNewestOnShow : public QObject {
+public:
+    using QObject::QObject;
+
+    static void watch(QPlainTextEdit* memo) {
+        if (memo->property(kPending).toBool())
+            return;
+        memo->setProperty(kPending, true);
+        static ShowNewestOnShow* filter = new ShowNewestOnShow(qApp);
+        memo->installEventFilter(filter);
     }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            auto* memo = static_cast<QPlainTextEdit*>(watched);
+            memo->removeEventFilter(this);
+            memo->setProperty(kPending, false);
+            showNewest(memo);
+        }
+        return false;
+    }
+
+private:
+    static constexpr const char* kPending = "korvaneShowNewestPending";
+};
+
+} // namespace
+
+void memoAdd(QPlainTextEdit* memo, const QString& line) {
+    memo->appendPlainText(line);
+    if (memo->isVisible())
+        showNewest(memo);
+    else
+        ShowNewestOnShow::watch(memo);
+}
+
+void memoDeleteFirst(QPlainTextEdit* memo, int count) {
+    QTextDocument* doc = memo->document();
+    if (doc->isEmpty() || count <= 0)
+        return;
+    QTextCursor c(doc);
+    if (count < doc->blockCount())
+        c.setPosition(doc->findBlockByNumber(count).position(), QTextCursor::KeepAnchor);
+    else
+        c.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
     c.removeSelectedText();
 }
 

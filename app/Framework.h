@@ -101,8 +101,10 @@ private:
 class QPlainTextEdit;
 
 // Memo operations: lines added at the end, deleted from the front, counted.
+// Each call is one edit of the text (one layout), however many lines it
+// adds or deletes.
 void memoAdd(QPlainTextEdit* memo, const QString& line);
-void memoDeleteFirst(QPlainTextEdit* memo);
+void memoDeleteFirst(QPlainTextEdit* memo, int count = 1);
 int memoCount(const QPlainTextEdit* memo);
 QStringList memoLines(const QPlainTextEdit* memo);
 

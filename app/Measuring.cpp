@@ -28,10 +28,36 @@ const int kRetryAfterFaultMs = 2000;
 void TFkorvane::buildMeasuring() {
     holdTimer_ = new QTimer(this);
     holdTimer_->setSingleShot(true);
+    // A coarse timer may end the hold early, and results would come closer
+    // than Wait plus the measuring period.
+    holdTimer_->setTimerType(Qt::PreciseTimer);
     connect(holdTimer_, &QTimer::timeout, this, [this] { releaseMeasuring(); });
 }
 
 bool TFkorvane::holding() const { return holdTimer_ && holdTimer_->isActive(); }
+
+// A loop-2 passing completed a row that has its loop-1 time: its speed need
+// not wait for the next tick. The run starts once the receive handler has
+// returned, and only when nothing holds measuring: no run going or held
+// (Timer1 on, no hold), and the last run at least the measuring period plus
+// Wait ago; otherwise the tick that ends that spacing takes the row. Only a
+// head of the queue with a loop-1 time is taken early: a row without one
+// keeps the timer's pace, so that a late loop-1 line still has its chance.
+void TFkorvane::measureSoon() {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!Timer1->Enabled() || holding())
+                return;
+            const qint64 spacing = qint64(Timer1->Interval()) + qint64(S.Wait) * 1000;
+            if (lastRun_.isValid() && lastRun_.elapsed() < spacing)
+                return;
+            const std::optional<SpeedTable::PendingRow> head = SpeedTable::nextPending();
+            if (head && head->hasTime1)
+                Timer1Timer();
+        },
+        Qt::QueuedConnection);
+}
 
 void TFkorvane::Timer1Timer() {
     Timer1->setEnabled(false);
@@ -63,6 +89,7 @@ void TFkorvane::Timer1Timer() {
         // Measuring goes on after an error; a fault that persists is shown
         // once, not every run.
         holdTimer_->start(kRetryAfterFaultMs);
+        lastRun_.start();
         if (!measureFaultShown_) {
             measureFaultShown_ = true;
             throw;
@@ -73,4 +100,5 @@ void TFkorvane::Timer1Timer() {
     // 300 ms after the hold ends. The window keeps working meanwhile.
     const qint64 ms = std::clamp<qint64>(qint64(S.Wait) * 1000, 0, INT_MAX);
     holdTimer_->start(int(ms));
+    lastRun_.start();
 }

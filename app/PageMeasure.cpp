@@ -53,6 +53,9 @@ void TFkorvane::buildMeasurementPage() {
     Memo3 = new QPlainTextEdit(p);
     Memo3->setObjectName(QStringLiteral("Memo3"));
     Memo3->setPlainText(QStringLiteral("Memo3"));
+    // The log keeps its latest lines; the document drops the oldest itself,
+    // in one step however long the log.
+    Memo3->setMaximumBlockCount(windowparts::kEventLogLines);
     Memo3->setLineWrapMode(QPlainTextEdit::NoWrap);
     Memo3->setGeometry(520, 260, 110, 60);
     Memo3->hide();

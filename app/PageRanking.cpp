@@ -47,6 +47,9 @@ void TFkorvane::buildRankingPage() {
     DBGrid1->setWordWrap(false);
     Qshow = new RankingModel(this);
     DBGrid1->setModel(Qshow);
+    // Reported once the grid has finished the scrolling that asked for rows.
+    connect(Qshow, &RankingModel::fetchFailed, this, [](const QString& why) { ShowErrorBox(why); },
+            Qt::QueuedConnection);
 
     Shape4 = new QFrame(p);
     Shape4->setFrameShape(QFrame::Box);

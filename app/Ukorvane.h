@@ -4,6 +4,7 @@
 #include "Settings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
@@ -312,6 +313,7 @@ private:
     void watchPortFailed(int loop, const QString& reason);
     void watchClockSet();
     void watchEvents();
+    void measureSoon();
 
     QString dataDir_;
     Settings S;
@@ -339,4 +341,6 @@ private:
     CheckSettings checks_;
     struct StatusPage;
     std::shared_ptr<StatusPage> statusPage_;
+    QElapsedTimer lastRun_; // end of the last measuring run that took a row
+    bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
 };

@@ -8,9 +8,12 @@
 #include <QTime>
 
 QString FromDecoderText(const QByteArray& bytes) {
-    QStringDecoder sjis("Shift_JIS");
+    // Opening the converter costs more than the work of a whole line: one
+    // per thread, reset so that no text inherits what another left.
+    thread_local QStringDecoder sjis("Shift_JIS");
     if (!sjis.isValid())
         return QString::fromLatin1(bytes);
+    sjis.resetState();
     return sjis.decode(bytes);
 }
 
@@ -33,20 +36,30 @@ std::optional<QString> DecoderTextExactly(const QByteArray& bytes) {
 
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const PassingSink& store) {
     const QString suffix = QStringLiteral("/%1").arg(loop);
+    // The clock text of a note changes once a second, not once a passing.
+    int second = -1;
+    QString note;
     QByteArray line;
     while (buffer.cutLine(line)) {
-        out.lines << FromDecoderText(line);
+        // A line after a chunk that ended with its CR begins with the LF
+        // of that CR: not a line of its own in the monitor.
+        out.lines << FromDecoderText(line.startsWith('\n') ? line.mid(1) : line);
         if (const auto passing = ParsePassing(line)) {
             const std::optional<QString> tpid = DecoderTextExactly(passing->tpid);
             const std::optional<QString> time = DecoderTextExactly(passing->time);
+            const QTime now = QTime::currentTime();
+            if (now.msecsSinceStartOfDay() / 1000 != second) {
+                second = now.msecsSinceStartOfDay() / 1000;
+                note = LongTimeText(now) + suffix;
+            }
             if (!tpid || !time) {
-                out.notes << LongTimeText(QTime::currentTime()) + suffix +
+                out.notes << note +
                                  QStringLiteral(" 通過を記録しませんでした（IDか時刻がシフトJISの文"
                                                 "字ではありません）");
                 continue;
             }
             store(*tpid, *time);
-            out.notes << LongTimeText(QTime::currentTime()) + suffix;
+            out.notes << note;
         }
     }
 }

@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <unordered_map>
+
 namespace {
 
 QString engineMessage(const QSqlError& e) {
@@ -26,14 +28,23 @@ QSqlQuery runOn(QSqlDatabase db, const QString& sql) {
 }
 
 // Values are always texts or numbers; an empty text is an empty text, never
-// NULL (an empty ID must match the rows whose ID is empty).
+// NULL (an empty ID must match the rows whose ID is empty). By position, so
+// that a kept statement takes the values of each run anew.
 void bindAll(QSqlQuery& q, const QVariantList& values) {
-    for (const QVariant& v : values) {
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& v = values[i];
         if (v.metaType().id() == QMetaType::QString && v.toString().isNull())
-            q.addBindValue(QString(QLatin1String("")));
+            q.bindValue(i, QString(QLatin1String("")));
         else
-            q.addBindValue(v);
+            q.bindValue(i, v);
     }
+}
+
+// The kept statements of connection "DB", by their text; emptied before the
+// connection closes.
+std::unordered_map<QString, std::unique_ptr<QSqlQuery>>& keptStatements() {
+    static std::unordered_map<QString, std::unique_ptr<QSqlQuery>> kept;
+    return kept;
 }
 
 QString pragmaValue(QSqlDatabase db, const QString& sql) {
@@ -86,6 +97,7 @@ void open(const QString& path) {
 }
 
 void close() {
+    keptStatements().clear();
     if (!QSqlDatabase::contains(kConnection))
         return;
     {
@@ -103,8 +115,8 @@ QSqlDatabase database() { return QSqlDatabase::database(kConnection, false); }
 
 } // namespace SpeedDb
 
-Query::Query() = default;
-Query::~Query() = default;
+Query::Query(Keep keep) : keep_(keep) {}
+Query::~Query() { close(); }
 
 void Query::setSql(const QStringList& lines, const QVariantList& values) {
     close();
@@ -113,33 +125,60 @@ void Query::setSql(const QStringList& lines, const QVariantList& values) {
 }
 
 void Query::close() {
-    q_.reset();
+    if (q_ && q_ != own_.get())
+        q_->finish(); // a kept statement stays prepared, its result goes
+    q_ = nullptr;
+    own_.reset();
     open_ = false;
     onRow_ = false;
 }
 
 bool Query::isOpen() const { return open_; }
 
+QSqlQuery* Query::prepared() {
+    if (keep_ == Kept) {
+        auto& kept = keptStatements();
+        const auto found = kept.find(sql_);
+        if (found != kept.end())
+            return found->second.get();
+        auto q = std::make_unique<QSqlQuery>(SpeedDb::database());
+        q->setForwardOnly(true);
+        if (!q->prepare(sql_))
+            throw DbError(engineMessage(q->lastError()));
+        return kept.emplace(sql_, std::move(q)).first->second.get();
+    }
+    own_ = std::make_unique<QSqlQuery>(SpeedDb::database());
+    own_->setForwardOnly(false);
+    if (!own_->prepare(sql_))
+        throw DbError(engineMessage(own_->lastError()));
+    return own_.get();
+}
+
 void Query::exec() {
     close();
-    QSqlQuery q(SpeedDb::database());
-    if (!q.prepare(sql_))
-        throw DbError(engineMessage(q.lastError()));
-    bindAll(q, values_);
-    if (!q.exec())
-        throw DbError(engineMessage(q.lastError()));
+    QSqlQuery* q = prepared();
+    bindAll(*q, values_);
+    const bool ok = q->exec();
+    const QSqlError error = q->lastError();
+    if (q != own_.get())
+        q->finish();
+    own_.reset();
+    if (!ok)
+        throw DbError(engineMessage(error));
 }
 
 void Query::open() {
     close();
-    auto q = std::make_unique<QSqlQuery>(SpeedDb::database());
-    q->setForwardOnly(false);
-    if (!q->prepare(sql_))
-        throw DbError(engineMessage(q->lastError()));
+    QSqlQuery* q = prepared();
     bindAll(*q, values_);
-    if (!q->exec())
-        throw DbError(engineMessage(q->lastError()));
-    q_ = std::move(q);
+    if (!q->exec()) {
+        const QSqlError error = q->lastError();
+        if (q != own_.get())
+            q->finish();
+        own_.reset();
+        throw DbError(engineMessage(error));
+    }
+    q_ = q;
     open_ = true;
     onRow_ = q_->first();
 }

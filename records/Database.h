@@ -44,9 +44,15 @@ void checkNameColumn();
 // One statement at a time on connection "DB". A statement is given as one or
 // two lines of SQL with a "?" wherever a value goes; the values are bound,
 // never pasted into the text, so a quote in an ID or a name is stored as typed.
+//
+// A Kept query takes its statement from those prepared once per connection
+// and kept until it closes (the statements of every passing and of every
+// measuring run: preparing costs more than running them). Its result is
+// released when the query closes or ends, as with any other.
 class Query {
 public:
-    Query();
+    enum Keep { Once, Kept };
+    explicit Query(Keep keep = Once);
     ~Query();
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;
@@ -60,7 +66,7 @@ public:
     bool isOpen() const;
 
     bool isEmpty() const;   // open with no rows (or closed)
-    int recordCount();      // rows of the open result
+    int recordCount();      // rows of the open result (not on a Kept query)
     bool next();
 
     // A column of the current row. As text: empty for an empty value, the
@@ -71,7 +77,11 @@ public:
     double asFloat(const QString& column) const;
 
 private:
-    std::unique_ptr<QSqlQuery> q_;
+    QSqlQuery* prepared(); // raises DbError
+
+    Keep keep_;
+    std::unique_ptr<QSqlQuery> own_; // a statement prepared for this query alone
+    QSqlQuery* q_ = nullptr;         // the open result: own_ or a kept statement
     QString sql_;
     QVariantList values_;
     bool open_ = false;

@@ -7,15 +7,9 @@
 #include "SpeedTable.h"
 
 #include <QSaveFile>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QSqlRecord>
 
 namespace {
-
-QString engineMessage(const QSqlError& e) {
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
-}
 
 QString csvField(const QString& text) {
     // A spreadsheet runs a cell that begins with one of these as a formula;
@@ -34,35 +28,60 @@ QString csvField(const QString& text) {
 
 } // namespace
 
-RankingModel::RankingModel(QObject* parent) : QSqlQueryModel(parent) {}
+RankingModel::RankingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 QString RankingModel::statement() { return SpeedTable::rankingStatement(); }
 
 void RankingModel::refresh() {
-    setQuery(statement(), SpeedDb::database());
-    if (lastError().isValid())
-        throw DbError(engineMessage(lastError()));
-    // The table holds one row per car: fetch it all, so the statement ends
-    // and holds no read snapshot open while the page stays shown.
-    while (canFetchMore())
-        fetchMore();
+    QVector<SpeedTable::RankedRow> first = SpeedTable::rankingPage(nullptr, kPageRows);
+    beginResetModel();
+    more_ = first.size() == kPageRows;
+    rows_ = std::move(first);
+    endResetModel();
 }
 
-QString RankingModel::tpid(int row) const { return QSqlQueryModel::data(index(row, ColTpid)).toString(); }
-QString RankingModel::name(int row) const { return QSqlQueryModel::data(index(row, ColName)).toString(); }
+bool RankingModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && more_; }
+
+void RankingModel::fetchMore(const QModelIndex& parent) {
+    if (parent.isValid() || !more_)
+        return;
+    QVector<SpeedTable::RankedRow> page;
+    try {
+        page = SpeedTable::rankingPage(rows_.isEmpty() ? nullptr : &rows_.back(), kPageRows);
+    } catch (const std::exception& e) {
+        // Called from inside the grid's own scrolling and painting, which
+        // must not be left by an exception.
+        more_ = false;
+        emit fetchFailed(QString::fromUtf8(e.what()));
+        return;
+    }
+    more_ = page.size() == kPageRows;
+    if (page.isEmpty())
+        return;
+    const int first = int(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + int(page.size()) - 1);
+    rows_ += page;
+    endInsertRows();
+}
+
+int RankingModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
+int RankingModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QString RankingModel::tpid(int row) const { return row >= 0 && row < rows_.size() ? rows_[row].tpid : QString(); }
+QString RankingModel::name(int row) const { return row >= 0 && row < rows_.size() ? rows_[row].name : QString(); }
 
 QString RankingModel::speedText(int row) const {
-    const QVariant v = QSqlQueryModel::data(index(row, ColSpeed));
-    if (v.isNull())
+    if (row < 0 || row >= rows_.size() || rows_[row].speedValue.isNull())
         return {};
     // A best speed that is no number by the table's rule is shown as stored.
+    const QVariant& v = rows_[row].speedValue;
     const std::optional<double> d = v.metaType().id() == QMetaType::QString ? TextToFloat(v.toString())
                                                                              : FiniteFloat(v.toDouble());
     return d ? FloatToStr(*d) : v.toString();
 }
 
 QVariant RankingModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid())
+    if (!index.isValid() || index.row() >= rows_.size())
         return {};
     if (role == Qt::TextAlignmentRole) {
         if (index.column() == ColTpid)
@@ -71,14 +90,23 @@ QVariant RankingModel::data(const QModelIndex& index, int role) const {
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     }
-    if (index.column() == ColSpeed && (role == Qt::DisplayRole || role == Qt::EditRole))
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    switch (index.column()) {
+    case ColTpid:
+        return tpid(index.row());
+    case ColName:
+        return name(index.row());
+    case ColSpeed:
         return speedText(index.row());
-    return QSqlQueryModel::data(index, role);
+    default:
+        return {};
+    }
 }
 
 QVariant RankingModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal)
-        return QSqlQueryModel::headerData(section, orientation, role);
+        return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     if (role == Qt::DisplayRole) {
@@ -93,7 +121,7 @@ QVariant RankingModel::headerData(int section, Qt::Orientation orientation, int 
             break;
         }
     }
-    return QSqlQueryModel::headerData(section, orientation, role);
+    return {};
 }
 
 QVector<RankingEntry> rankingEntries() {

@@ -1,31 +1,54 @@
 #pragma once
 
+#include "SpeedTable.h"
+
+#include <QAbstractTableModel>
 #include <QByteArray>
-#include <QSqlQueryModel>
 #include <QString>
 #include <QVector>
 
 // The ranking of best speeds, fastest first: every transponder that has a
 // best speed (0 included). Speeds read in general decimal form ("36",
 // "14.586", "0"), as the rest of the program writes them.
-class RankingModel : public QSqlQueryModel {
+//
+// The rows are read a page at a time as the grid scrolls to them, each page
+// by a short statement that starts after the last row held (by speed and
+// row, not by counting rows), so that a table of a million cars shows at
+// once, holds no more rows in memory than were seen, and keeps no statement
+// open while the page is shown.
+class RankingModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { ColTpid, ColName, ColSpeed };
+    enum Column { ColTpid, ColName, ColSpeed, ColumnCount };
+    static constexpr int kPageRows = 256;
 
     explicit RankingModel(QObject* parent = nullptr);
 
     static QString statement(); // SpeedTable::rankingStatement()
 
-    // Re-runs the ranking on connection "DB"; raises DbError.
+    // Reads the ranking anew from its top (the first page) on connection
+    // "DB"; raises DbError.
     void refresh();
 
     QString tpid(int row) const;
     QString name(int row) const;
     QString speedText(int row) const;
 
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+signals:
+    // A page could not be read while the grid scrolled (the grid keeps the
+    // rows it has); the message names the engine's error.
+    void fetchFailed(const QString& message);
+
+private:
+    QVector<SpeedTable::RankedRow> rows_;
+    bool more_ = false;
 };
 
 // Lookup and clearing of one transponder: SpeedTable::lookup, clearBest.

@@ -6,13 +6,23 @@
 
 RegistrationModel::RegistrationModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+namespace {
+
+QVector<SpeedTable::NameRow> pageAfter(const QString& tpid, qint64 rowid) {
+    return SpeedTable::namesPage(tpid, rowid, RegistrationModel::kPageRows);
+}
+
+} // namespace
+
 void RegistrationModel::open() {
     QVector<Row> rows;
-    for (const SpeedTable::NameRow& r : SpeedTable::names())
-        rows.push_back({r.tpid, r.name});
+    const QVector<SpeedTable::NameRow> first = pageAfter(QString(), 0);
+    for (const SpeedTable::NameRow& r : first)
+        rows.push_back({r.tpid, r.name, r.tpid, r.rowid});
     beginResetModel();
     rows_ = std::move(rows);
     open_ = true;
+    more_ = first.size() == kPageRows;
     pendingRow_ = -1;
     endResetModel();
 }
@@ -21,15 +31,52 @@ void RegistrationModel::close() {
     beginResetModel();
     rows_.clear();
     open_ = false;
+    more_ = false;
     pendingRow_ = -1;
     endResetModel();
 }
 
-int RegistrationModel::locate(const QString& tpid) const {
-    for (int i = 0; i < rows_.size(); ++i)
+bool RegistrationModel::readPage() {
+    if (!more_ || rows_.isEmpty())
+        return false;
+    const QVector<SpeedTable::NameRow> page = pageAfter(rows_.back().keyTpid, rows_.back().rowid);
+    more_ = page.size() == kPageRows;
+    if (page.isEmpty())
+        return false;
+    const int first = int(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + int(page.size()) - 1);
+    for (const SpeedTable::NameRow& r : page)
+        rows_.push_back({r.tpid, r.name, r.tpid, r.rowid});
+    endInsertRows();
+    return true;
+}
+
+bool RegistrationModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && more_; }
+
+void RegistrationModel::fetchMore(const QModelIndex& parent) {
+    if (parent.isValid())
+        return;
+    try {
+        readPage();
+    } catch (const std::exception& e) {
+        // Called from inside the grid's scrolling, which must not be left
+        // by an exception; the grid keeps the rows it has.
+        more_ = false;
+        refuse(QString::fromUtf8(e.what()));
+    }
+}
+
+int RegistrationModel::locate(const QString& tpid) {
+    for (int i = 0;; ++i) {
+        if (i == rows_.size()) {
+            // The list is in ID order: past the last row read, the ID can
+            // only be in the pages still to come.
+            if (rows_.isEmpty() || rows_.back().keyTpid.toUtf8() > tpid.toUtf8() || !readPage())
+                return -1;
+        }
         if (rows_[i].tpid == tpid)
             return i;
-    return -1;
+    }
 }
 
 QString RegistrationModel::tpid(int row) const {

@@ -9,26 +9,33 @@
 // row is left (submit()) and then written with one statement; Escape
 // (revert()) drops it. Refusals and failed writes are reported through
 // refused() and never leave the grid showing what the table does not hold.
+//
+// The rows are read a page at a time as the grid scrolls to them, each page
+// starting after the last row read (by ID and row, not by counting rows).
 class RegistrationModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { ColTpid, ColName, ColumnCount };
+    static constexpr int kPageRows = 256;
 
     explicit RegistrationModel(QObject* parent = nullptr);
 
-    // Reads the list anew on connection "DB" (a pending edit is dropped:
-    // submit first). Raises DbError.
+    // Reads the list anew from its top on connection "DB" (a pending edit
+    // is dropped: submit first). Raises DbError.
     void open();
     void close();
     bool isOpen() const { return open_; }
 
-    // Row of the first transponder whose ID equals tpid exactly, or -1.
-    int locate(const QString& tpid) const;
+    // Row of the first transponder whose ID equals tpid exactly, or -1;
+    // reads the pages up to where the ID belongs. Raises DbError.
+    int locate(const QString& tpid);
     QString tpid(int row) const;
     QString name(int row) const;
     bool hasPendingEdit() const { return pendingRow_ >= 0; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
@@ -46,12 +53,16 @@ private:
     struct Row {
         QString tpid;
         QString name;
+        QString keyTpid; // the ID as read: the row's place for the next page
+        qint64 rowid = 0;
     };
     QString idProblem(int row, const QString& id) const;
     void refuse(const QString& message);
+    bool readPage(); // raises DbError; false when nothing came
 
     QVector<Row> rows_;
     bool open_ = false;
+    bool more_ = false;
     int pendingRow_ = -1;
     Row pendingOriginal_;
 };

@@ -15,6 +15,13 @@ void run(QSqlDatabase db, const QString& sql) {
     }
 }
 
+// The statements of every passing and every measuring run stay prepared.
+void execKept(const QStringList& lines, const QVariantList& values) {
+    Query q(Query::Kept);
+    q.setSql(lines, values);
+    q.exec();
+}
+
 } // namespace
 
 void SpeedTable::createSchema(QSqlDatabase db) {
@@ -27,6 +34,8 @@ void SpeedTable::createSchema(QSqlDatabase db) {
         run(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
     // The head of the pending queue without a scan.
     run(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
+    // The ranking read a page at a time from any place in it.
+    run(db, QStringLiteral("create index if not exists speed_rank on speed(speed)"));
 }
 
 void SpeedDb::checkNameColumn() {
@@ -49,35 +58,41 @@ bool SpeedTable::contains(const QString& tpid) {
     return !locate.isEmpty();
 }
 
-void SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
-    const bool known = contains(tpid);
+bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
+    Query locate(Query::Kept);
+    locate.setSql({QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")}, {tpid});
+    locate.open();
+    const bool known = !locate.isEmpty();
+    const bool hasTime1 = known && locate.value(QStringLiteral("has1")).toInt() == 1;
+    locate.close();
     if (loop == 1) {
         if (known)
-            execSql({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
+            execKept({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
         else
-            execSql({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
+            execKept({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
                      QStringLiteral("?,?,'0')")},
                     {tpid, time});
-    } else {
-        if (known)
-            execSql({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")},
-                    {time, tpid});
-        else
-            execSql({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("),
-                     QStringLiteral("?,?,'0','0')")},
-                    {tpid, time});
+        return false;
     }
+    if (known)
+        execKept({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")}, {time, tpid});
+    else
+        execKept({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("), QStringLiteral("?,?,'0','0')")},
+                {tpid, time});
+    return hasTime1;
 }
 
 std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
-    Query q;
-    q.setSql({QStringLiteral("select * from speed where sumi='0' and tpid<>''"),
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select tpid,time1,time2,speed from speed where sumi='0' and tpid<>''"),
               QStringLiteral("order by time2 limit 1")});
     q.open();
     if (q.isEmpty())
         return std::nullopt;
     PendingRow p;
     p.tpid = q.asText(QStringLiteral("tpid"));
+    const QVariant time1 = q.value(QStringLiteral("time1"));
+    p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
     p.bestSpeed = q.asText(QStringLiteral("speed"));
     if (p.bestSpeed.isEmpty())
         p.bestSpeed = QStringLiteral("0");
@@ -91,26 +106,53 @@ std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
 }
 
 void SpeedTable::markProcessed(const QString& tpid) {
-    execSql({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
+    execKept({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
 }
 
 void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) {
-    execSql({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
+    execKept({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
 }
 
 QString SpeedTable::rankingStatement() {
-    return QStringLiteral("select tpid,pname,speed from speed where speed>=0 order by speed desc");
+    return QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 order by speed desc, rowid desc");
 }
+
+namespace {
+
+// Strict: a speed that is not a number raises (the ranks need numbers);
+// otherwise it reads as 0, as the grid shows it.
+QVector<SpeedTable::RankedRow> rankedRows(Query& q, bool strict) {
+    QVector<SpeedTable::RankedRow> out;
+    for (bool row = !q.isEmpty(); row; row = q.next()) {
+        const QVariant speed = q.value(QStringLiteral("speed"));
+        out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
+                       strict ? q.asFloat(QStringLiteral("speed")) : speed.toDouble(),
+                       q.asText(QStringLiteral("speed")), speed, q.value(QStringLiteral("rowid")).toLongLong()});
+    }
+    return out;
+}
+
+} // namespace
 
 QVector<SpeedTable::RankedRow> SpeedTable::ranking() {
     Query q;
     q.setSql({rankingStatement()});
     q.open();
-    QVector<RankedRow> out;
-    for (bool row = !q.isEmpty(); row; row = q.next())
-        out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
-                       q.asFloat(QStringLiteral("speed")), q.asText(QStringLiteral("speed"))});
-    return out;
+    return rankedRows(q, true);
+}
+
+QVector<SpeedTable::RankedRow> SpeedTable::rankingPage(const RankedRow* after, int limit) {
+    Query q;
+    if (after)
+        q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 and (speed,rowid)<(?,?)"),
+                  QStringLiteral("order by speed desc, rowid desc limit ?")},
+                 {after->speedValue, after->rowid, limit});
+    else
+        q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0"),
+                  QStringLiteral("order by speed desc, rowid desc limit ?")},
+                 {limit});
+    q.open();
+    return rankedRows(q, false);
 }
 
 SpeedTable::Lookup SpeedTable::lookup(const QString& tpid) {
@@ -124,14 +166,35 @@ void SpeedTable::clearBest(const QString& tpid) {
     execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
 }
 
+namespace {
+
+QVector<SpeedTable::NameRow> nameRows(Query& q) {
+    QVector<SpeedTable::NameRow> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
+                        q.value(QStringLiteral("rowid")).toLongLong()});
+    return rows;
+}
+
+} // namespace
+
 QVector<SpeedTable::NameRow> SpeedTable::names() {
     Query q;
-    q.setSql({QStringLiteral("select tpid,pname,speed from speed order by tpid")});
+    q.setSql({QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid")});
     q.open();
-    QVector<NameRow> rows;
-    for (bool more = !q.isEmpty(); more; more = q.next())
-        rows.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname"))});
-    return rows;
+    return nameRows(q);
+}
+
+QVector<SpeedTable::NameRow> SpeedTable::namesPage(const QString& afterTpid, qint64 afterRowid, int limit) {
+    Query q;
+    if (afterRowid > 0)
+        q.setSql({QStringLiteral("select rowid,tpid,pname from speed where (tpid,rowid)>(?,?)"),
+                  QStringLiteral("order by tpid, rowid limit ?")},
+                 {afterTpid, afterRowid, limit});
+    else
+        q.setSql({QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid limit ?")}, {limit});
+    q.open();
+    return nameRows(q);
 }
 
 void SpeedTable::rename(const QString& tpid, const QString& name) {

@@ -2,6 +2,7 @@
 
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 
 #include <optional>
@@ -32,8 +33,9 @@ void createSchema(QSqlDatabase db);
 bool contains(const QString& tpid);
 
 // Loop 1 sets time1 (a new transponder's row is created pending), loop 2 sets
-// time2 and marks the row pending.
-void storePassing(int loop, const QString& tpid, const QString& time);
+// time2 and marks the row pending. True when a loop-2 passing made pending a
+// row that has a loop-1 time (its speed can be measured at once).
+bool storePassing(int loop, const QString& tpid, const QString& time);
 
 // Runs `work` (statements of one notification) as one durable commit. What
 // succeeded before an error is committed, then the error goes on.
@@ -48,6 +50,7 @@ struct PendingRow {
     double time2 = 0;
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
     bool convertible = true; // false when a passing time is no number
+    bool hasTime1 = false;   // a loop-1 passing is stored
 };
 
 // A row whose passing times do not read as numbers comes back with
@@ -62,7 +65,9 @@ void markProcessed(const QString& tpid, const QString& newBestText);
 
 // --- reference page ----------------------------------------------------------
 
-// Every transponder with a best speed (0 included), fastest first.
+// Every transponder with a best speed (0 included), fastest first; equal
+// speeds in a fixed order (latest row first), so that the list can be read
+// in pages.
 QString rankingStatement();
 
 struct RankedRow {
@@ -70,8 +75,14 @@ struct RankedRow {
     QString name;
     double speed = 0;
     QString speedText;
+    QVariant speedValue; // as stored: with rowid the row's place in the order
+    qint64 rowid = 0;
 };
 QVector<RankedRow> ranking();
+
+// At most `limit` rows of the ranking that follow `after` (from the top when
+// null), found through index speed_rank without reading the rows before.
+QVector<RankedRow> rankingPage(const RankedRow* after, int limit);
 
 // One transponder as the lookup shows it; both empty when the ID has no row.
 struct Lookup {
@@ -88,9 +99,15 @@ void clearBest(const QString& tpid);
 struct NameRow {
     QString tpid;
     QString name;
+    qint64 rowid = 0; // with tpid the row's place in the order
 };
 // Every transponder sorted by ID as text.
 QVector<NameRow> names();
+
+// At most `limit` rows of that list that follow the row with ID `afterTpid`
+// and `afterRowid` (from the top when afterRowid is 0), found through the
+// index on tpid without reading the rows before.
+QVector<NameRow> namesPage(const QString& afterTpid, qint64 afterRowid, int limit);
 
 // Gives the transponder a name; an ID without a row changes nothing.
 void rename(const QString& tpid, const QString& name);

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
     std::uniform_int_distribution<int> phase(0, 299);
     // The first round creates the row (pending at once, processed without a
     // speed) and is not counted.
+    auto lastResult = Clock::now();
     for (int i = 0; i <= passings; ++i) {
         const double t1 = 1000 + 10 * i;
         const double t2 = t1 + 1.25;
@@ -37,8 +38,10 @@ int main(int argc, char** argv) {
         // Nothing pending any more (the first round's new row included).
         if (!waitUntil([&] { return row().value(2).toString() == QLatin1String("1"); }, 10000, 2))
             die("row not processed");
-        // At a random point of the 300 ms measuring period, as a car would.
-        std::this_thread::sleep_for(std::chrono::milliseconds(phase(rng)));
+        // No result pending: results are at least 300 ms + Wait apart, so
+        // the line goes after that, at a random point of the 300 ms
+        // measuring period, as a car would.
+        std::this_thread::sleep_until(lastResult + std::chrono::milliseconds(300 + phase(rng)));
         rig.board.clear();
         const auto t0 = Clock::now();
         if (!rig.dec2.send(e2e::passingLine(tpid, QByteArray::number(t2, 'f', 2))))
@@ -47,6 +50,7 @@ int main(int argc, char** argv) {
             if (!rig.board.waitReadable(5000))
                 die("no board line");
         }
+        lastResult = Clock::now();
         const double elapsed = secondsSince(t0) * 1000;
         if (i > 0)
             ms.push_back(elapsed);
@@ -56,7 +60,7 @@ int main(int argc, char** argv) {
     std::sort(ms.begin(), ms.end());
     const auto at = [&](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size())))]; };
     std::printf("latency loop-2 line -> board line over %zu passings (Wait 0): min %.1f ms, median %.1f ms, "
-                "p90 %.1f ms, max %.1f ms (goal: max <= 310 ms)\n",
+                "p90 %.1f ms, max %.1f ms (goal: median <= 10 ms, max <= 30 ms)\n",
                 ms.size(), ms.front(), at(0.5), at(0.9), ms.back());
     return 0;
 }

@@ -9,8 +9,12 @@
 #include "CuteBtn.h"
 #include "Database.h"
 #include "Spin.h"
+#include "SpeedTable.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QFile>
 #include <memory>
 #include <QLabel>
@@ -148,6 +152,21 @@ private slots:
         QCOMPARE(shown.first(), QStringLiteral("line 23"));
     }
 
+    void monitorLosesOneLinePerLineAndShowsNoLeftoverLf() {
+        start("Wait=0");
+        // 20 lines typed by the operator: each received line takes one.
+        QStringList typed;
+        for (int i = 1; i <= 20; ++i)
+            typed << QStringLiteral("typed %1").arg(i);
+        w->Memo2->setPlainText(typed.join('\n'));
+        dec2->send("a\r\nb\r");
+        QTRY_VERIFY(memoLines(w->Memo2).contains("b"));
+        // The LF of b's CR comes with the next chunk.
+        dec2->send("\nc\r\n");
+        QTRY_VERIFY(memoLines(w->Memo2).contains("c"));
+        QCOMPARE(memoLines(w->Memo2), typed.mid(3) + QStringList({"a", "b", "c"}));
+    }
+
     void decoderInputGoesOnAfterADatabaseError() {
         start("Wait=0");
         w->Timer1->setEnabled(false); // only the decoder input meets the missing table
@@ -233,6 +252,49 @@ private slots:
         w->Button2Click();
         QTRY_COMPARE(w->Label6->text(), QStringLiteral("B"));
         QCOMPARE(w->Label1->text(), QStringLiteral("18 Km/h"));
+    }
+
+    // A result comes as soon as its row is complete, but two results are
+    // never closer than the measuring period (300 ms) plus Wait, and the
+    // oldest loop-2 time goes first. The runs are timed as they start (each
+    // notes "/timer" in Memo3), with the row each one takes.
+    void resultsNeverCloserThanThePeriodPlusWait_data() {
+        QTest::addColumn<int>("wait");
+        QTest::newRow("Wait 0") << 0;
+        QTest::newRow("Wait 1") << 1;
+    }
+    void resultsNeverCloserThanThePeriodPlusWait() {
+        QFETCH(int, wait);
+        for (const char* id : {"A", "B", "C", "D"})
+            execSql({"insert into speed (tpid,time1,speed,sumi) values (?,100,'0','1')"}, {QString::fromLatin1(id)});
+        start("Dist=500\nWait=" + QByteArray::number(wait));
+        QElapsedTimer clock;
+        clock.start();
+        QList<qint64> at;
+        QStringList taken;
+        connect(w->Memo3->document(), &QTextDocument::blockCountChanged, w, [&] {
+            if (!w->Memo3->document()->lastBlock().text().endsWith("/timer"))
+                return;
+            at << clock.elapsed();
+            const auto head = SpeedTable::nextPending();
+            taken << (head ? head->tpid : QStringLiteral("<none>"));
+        });
+        dec2->send(passingLine("A", "101"));
+        QTRY_VERIFY(board->received().endsWith('\r'));
+        // Right after a result: B and C wait for the spacing, C first (its
+        // loop-2 time is older although its line came second).
+        dec2->send(passingLine("B", "104") + passingLine("C", "102"));
+        QTRY_COMPARE_WITH_TIMEOUT(taken.size(), 3, 10000);
+        QTRY_COMPARE(columnOf("B", "sumi"), QStringLiteral("1"));
+        QTest::qWait(300 + 1000 * wait);
+        dec2->send(passingLine("D", "103"));
+        QTRY_COMPARE_WITH_TIMEOUT(taken.size(), 4, 10000);
+        QTRY_COMPARE(board->received().count('\r'), 4);
+        QCOMPARE(taken, (QStringList{"A", "C", "B", "D"}));
+        for (int i = 1; i < at.size(); ++i)
+            QVERIFY2(at[i] - at[i - 1] >= 300 + 1000 * wait,
+                     qPrintable(QStringLiteral("runs %1 ms apart").arg(at[i] - at[i - 1])));
+        QCOMPARE(columnOf("D", "speed"), QStringLiteral("6"));
     }
 
     void testPatternsAndBrightness() {

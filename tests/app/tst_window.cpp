@@ -22,6 +22,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -144,6 +146,26 @@ private slots:
         QCOMPARE(memoCount(&m), 0);
         memoDeleteFirst(&m); // on an empty memo: nothing
         QCOMPARE(memoCount(&m), 0);
+        for (int i = 1; i <= 5; ++i)
+            memoAdd(&m, QString::number(i));
+        memoDeleteFirst(&m, 3);
+        QCOMPARE(::memoLines(&m), QStringList({"4", "5"}));
+        memoDeleteFirst(&m, 9);
+        QCOMPARE(memoCount(&m), 0);
+    }
+
+    // A memo filled while hidden shows its newest line once it is shown.
+    void hiddenMemoShowsItsNewestLineWhenShown() {
+        QPlainTextEdit m;
+        m.resize(200, 80);
+        for (int i = 1; i <= 50; ++i)
+            memoAdd(&m, QString::number(i));
+        m.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m));
+        QCOMPARE(m.textCursor().block().text(), QStringLiteral("50"));
+        QVERIFY(m.verticalScrollBar()->value() > 0);
+        memoAdd(&m, QStringLiteral("51"));
+        QCOMPARE(m.textCursor().block().text(), QStringLiteral("51"));
     }
 
     void startUpWithoutPortsAndNavigation() {

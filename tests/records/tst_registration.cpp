@@ -1,6 +1,7 @@
 #include "Database.h"
 #include "Names.h"
 #include "Registration.h"
+#include "SpeedTable.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -40,6 +41,35 @@ private slots:
     void cleanup() {
         delete m_;
         SpeedDb::close();
+    }
+
+    // Read a page at a time: locating an ID reads the pages up to it, the
+    // rows join into the whole list in ID order, and an ID changed in the
+    // last row read does not move where the next page starts.
+    void pagesJoinIntoTheWholeList() {
+        {
+            Batch b;
+            for (int i = 0; i < RegistrationModel::kPageRows * 2 + 5; ++i)
+                addRow(QStringLiteral("x%1").arg(i, 4, 10, QLatin1Char('0')));
+            b.commit();
+        }
+        m_->open();
+        QCOMPARE(m_->rowCount(), RegistrationModel::kPageRows);
+        const int last = RegistrationModel::kPageRows - 1;
+        const QString lastId = m_->tpid(last);
+        QVERIFY(m_->setData(m_->index(last, RegistrationModel::ColTpid), QStringLiteral("0-moved")));
+        QVERIFY(m_->submit());
+        QCOMPARE(m_->locate(QStringLiteral("x0400")), 400 + 3);
+        while (m_->canFetchMore({}))
+            m_->fetchMore({});
+        const QVector<SpeedTable::NameRow> whole = SpeedTable::names();
+        QCOMPARE(m_->rowCount(), whole.size());
+        QCOMPARE(whole.first().tpid, QStringLiteral("0-moved"));
+        for (int r = 0; r < m_->rowCount(); ++r)
+            if (r != last)
+                QCOMPARE(m_->tpid(r), whole[r < last ? r + 1 : r].tpid);
+        QCOMPARE(m_->locate(lastId), -1);
+        QCOMPARE(m_->locate(QStringLiteral("zzz")), -1);
     }
 
     void listsAllSortedByIdAsText() {
