@@ -1,6 +1,7 @@
 #include "Database.h"
 
 #include "FloatText.h"
+#include "Journal.h"
 #include "SpeedTable.h"
 
 #include <QFileInfo>
@@ -49,6 +50,7 @@ void open(const QString& path) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
     db.setDatabaseName(path);
     const auto fail = [&](const QString& why) {
+        Journal::releaseStatements();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(kConnection);
         throw DbError(QStringLiteral("データベース %1 を開けません: %2")
@@ -70,6 +72,8 @@ void open(const QString& path) {
             fail(QStringLiteral("write-ahead logging is not in force"));
         runOn(db, QStringLiteral("pragma busy_timeout=2000"));
         SpeedTable::createSchema(db);
+        // The journal tables: on a fresh file and on one of an older version.
+        Journal::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))
             throw;
@@ -78,6 +82,7 @@ void open(const QString& path) {
 }
 
 void close() {
+    Journal::releaseStatements();
     if (!QSqlDatabase::contains(kConnection))
         return;
     {
