@@ -2,6 +2,7 @@
 
 #include "FloatText.h"
 #include "NumberText.h"
+#include "Journal.h"
 #include "SpeedTable.h"
 
 #include <QFileInfo>
@@ -65,6 +66,7 @@ void open(const QString& path) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
     db.setDatabaseName(path);
     const auto fail = [&](const QString& why) {
+        Journal::releaseStatements();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(kConnection);
         throw DbError(QStringLiteral("データベース %1 を開けません: %2")
@@ -89,6 +91,8 @@ void open(const QString& path) {
                 QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not in force"));
         SpeedTable::createSchema(db);
+        // The journal tables: on a fresh file and on one of an older version.
+        Journal::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))
             throw;
@@ -98,6 +102,7 @@ void open(const QString& path) {
 
 void close() {
     keptStatements().clear();
+    Journal::releaseStatements();
     if (!QSqlDatabase::contains(kConnection))
         return;
     {

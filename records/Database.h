@@ -27,7 +27,8 @@ inline const QString kConnection = QStringLiteral("DB");
 // Opens (creating when missing) the database file, switches it to
 // write-ahead logging with full synchronous commits and checks both by
 // reading them back, and creates table `speed` and its indexes on a fresh
-// file (SpeedTable::createSchema). Raises
+// file (SpeedTable::createSchema), and the journal tables where they are
+// missing, also on an older file (Journal::createSchema). Raises
 // DbError naming the file when any of that fails.
 void open(const QString& path);
 void close();

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSqlDatabase>
+#include <QString>
+
+// Tables `passing` and `attempt`: every passing as it reached table `speed`,
+// and every measured attempt, kept for review after the best speed in
+// `speed` has moved on.
+//
+//   passing  id, received_ms (PC receive time, UTC ms), loop (1 or 2), tpid
+//            and time exactly as stored in `speed`, raw (the line's bytes)
+//   attempt  id, tpid, passing1/passing2 (the journal rows it pairs), time1,
+//            time2, dist_cm, speed, speed_text, flags (PlausibilityFlag
+//            bits), status, measured_ms; after a correction orig_speed,
+//            orig_speed_text, orig_dist_cm and changed_ms
+//
+// A passing row is written with the statement on `speed` it mirrors, and an
+// attempt with the statement that marks its pending row processed, each in
+// the same commit, so that a killed process leaves the tables agreeing.
+// Statements are prepared once per connection and bind their values; a
+// database failure raises DbError.
+namespace Journal {
+
+// Creates the tables and their indexes where they are missing: a fresh file
+// and a file of an older version alike.
+void createSchema(QSqlDatabase db);
+
+// Forgets the prepared statements; called before the connection closes.
+void releaseStatements();
+
+void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time, const QByteArray& raw);
+
+// What the journal tells about the transponder's current pair of passings
+// (its latest passing on each loop).
+struct PairFacts {
+    qint64 passing1 = 0; // journal id of the latest loop-1 passing, 0 for none
+    qint64 passing2 = 0;
+    // A loop-1 passing came after the loop-2 passing of the previous attempt
+    // (or there is no previous attempt and there is a loop-1 passing).
+    bool loop1SincePrevious = false;
+    // PC milliseconds from the passing before to the latest, per loop; -1
+    // when the loop has fewer than two passings.
+    qint64 loop1RepeatMs = -1;
+    qint64 loop2RepeatMs = -1;
+};
+PairFacts pairFacts(const QString& tpid);
+
+inline const QString kOk = QStringLiteral("ok");
+inline const QString kSuspect = QStringLiteral("suspect");
+inline const QString kAccepted = QStringLiteral("accepted");
+inline const QString kRejected = QStringLiteral("rejected");
+
+struct Attempt {
+    QString tpid;
+    qint64 passing1 = 0; // 0 is stored as empty
+    qint64 passing2 = 0;
+    double time1 = 0;
+    double time2 = 0;
+    int distCm = 0;
+    double speed = 0;
+    QString speedText;
+    unsigned flags = 0;
+    QString status = kOk;
+    qint64 measuredMs = 0;
+};
+// Returns the new attempt's id.
+qint64 recordAttempt(const Attempt& a);
+
+} // namespace Journal
