@@ -12,11 +12,13 @@
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
+#include "Journal.h"
 #include "PassingBacklog.h"
 #include "SpeedTable.h"
 
 #include "CuteBtn.h"
 
+#include <QDateTime>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTime>
@@ -51,6 +53,11 @@ void TFkorvane::buildDecoderInput() {
     RecvBuf2 = std::make_unique<ReceiveBuffer>();
     backlog_ = std::make_unique<PassingBacklog>(
         [this](const QueuedPassing& p) {
+            // The journal row and the statement on speed it mirrors need no
+            // savepoint of their own: the backlog commits everything it
+            // holds or rolls all of it back, so both reach the disk or
+            // neither does.
+            Journal::recordPassing(p.receivedMs, p.loop, p.tpid, p.time, p.raw);
             if (SpeedTable::storePassing(p.loop, p.tpid, p.time))
                 measurableStored_ = true;
         });
@@ -154,10 +161,12 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
             memoAdd(Memo3, got.notes.join(QLatin1Char('\n')));
     });
     // The passings of one notification reach the disk in one commit, behind
-    // any that wait for the database to take writes again.
+    // any that wait for the database to take writes again. A passing that
+    // waits keeps the time it was received.
+    const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
     QList<QueuedPassing> passings;
-    TakeLines(buffer, loop, got, [&](const QString& tpid, const QString& time) {
-        passings.append({loop, tpid, time});
+    TakeLines(buffer, loop, got, [&](const QString& tpid, const QString& time, const QByteArray& line) {
+        passings.append({loop, tpid, time, receivedMs, line});
     });
     reportStore(backlog_->add(passings));
 }

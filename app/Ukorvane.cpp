@@ -228,6 +228,7 @@ void TFkorvane::FormCreate() {
     SpeedDb::checkNameColumn();
     // 2. Settings.
     S = LoadSettings(iniPath());
+    Checks = LoadSuspectChecks(iniPath());
     settingsLoaded_ = true;
     // 3. The page password in force.
     Passw = PasswordStore(dataDir_).read();

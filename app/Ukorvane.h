@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Checks.h"
+#include "SuspectChecks.h"
 #include "Settings.h"
 
 #include <QByteArray>
@@ -317,6 +318,7 @@ private:
 
     QString dataDir_;
     Settings S;
+    SuspectChecks Checks; // plausibility limits, section "Checks", read at start
     bool settingsLoaded_ = false;
     bool created_ = false;
     bool firstShowDone_ = false;

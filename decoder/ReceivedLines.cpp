@@ -43,7 +43,9 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const Passin
     while (buffer.cutLine(line)) {
         // A line after a chunk that ended with its CR begins with the LF
         // of that CR: not a line of its own in the monitor.
-        out.lines << FromDecoderText(line.startsWith('\n') ? line.mid(1) : line);
+        if (line.startsWith('\n'))
+            line.remove(0, 1);
+        out.lines << FromDecoderText(line);
         if (const auto passing = ParsePassing(line)) {
             const std::optional<QString> tpid = DecoderTextExactly(passing->tpid);
             const std::optional<QString> time = DecoderTextExactly(passing->time);
@@ -58,7 +60,7 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const Passin
                                                 "字ではありません）");
                 continue;
             }
-            store(*tpid, *time);
+            store(*tpid, *time, line);
             out.notes << note;
         }
     }

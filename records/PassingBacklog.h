@@ -1,15 +1,19 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <functional>
 
 // A passing on its way to the speed table.
+// It keeps the time it was received, also while it waits.
 struct QueuedPassing {
     int loop = 0;
     QString tpid;
     QString time;
+    qint64 receivedMs = 0; // PC time, UTC milliseconds
+    QByteArray raw;        // the line's bytes as received
 };
 
 // What one attempt to store gave.

@@ -12,6 +12,7 @@
 #include "SpeedTable.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -138,6 +139,55 @@ private slots:
         QVERIFY(memoLines(w->Memo3).filter("/1").size() >= 2);
         QVERIFY(memoLines(w->Memo3).filter("/2").size() == 1);
         QVERIFY(memoLines(w->Memo3).filter("/timer").size() >= 1);
+    }
+
+    void heldSuspectAttemptsReachNeitherScreenNorBoardNorBest() {
+        // Double reads here are two lines of one chunk; passings the test
+        // sends one after another are further apart than 20 ms.
+        start("Dist=500\nWait=0\n[Checks]\nHoldSuspect=1\nDoubleReadMs=20");
+        const auto attempts = [] {
+            QSqlQuery q(SpeedDb::database());
+            q.exec("select a.status, a.flags, a.speed_text, p1.time, p2.time from attempt a "
+                   "left join passing p1 on p1.id=a.passing1 left join passing p2 on p2.id=a.passing2 order by a.id");
+            QStringList out;
+            while (q.next())
+                out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                   q.value(3).toString(), q.value(4).toString()}
+                           .join('/');
+            return out.join(' ');
+        };
+        // First seen on loop 2: about 0 km/h, kept as suspect, held back.
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        dec2->send(passingLine("9", "50.0"));
+        QTRY_COMPARE(columnOf("9", "sumi"), QStringLiteral("1"));
+        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50"));
+        QCOMPARE(speedOf("9"), QStringLiteral("0"));
+        {
+            // The journal keeps the line's bytes and when the PC got them.
+            QSqlQuery q(SpeedDb::database());
+            QVERIFY(q.exec("select raw, received_ms, loop from passing") && q.next());
+            QCOMPARE(q.value(0).toByteArray(), passingLine("9", "50.0").chopped(2));
+            QVERIFY(q.value(1).toLongLong() >= before && q.value(1).toLongLong() <= QDateTime::currentMSecsSinceEpoch());
+            QCOMPARE(q.value(2).toInt(), 2);
+        }
+        // A plain lap is shown, sent and counted.
+        dec1->send(passingLine("9", "60.0"));
+        QTRY_COMPARE(columnOf("9", "time1"), QStringLiteral("60"));
+        dec2->send(passingLine("9", "61.0"));
+        QTRY_COMPARE(board->received(), QByteArray("         1 80 00       .\r"));
+        QTRY_COMPARE(speedOf("9"), QStringLiteral("18"));
+        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50 ok/0/18/60/61"));
+        // A double read on loop 1 makes the next lap faster on paper: kept,
+        // flagged and held back.
+        dec1->send(passingLine("9", "61.5") + passingLine("9", "61.6"));
+        QTRY_COMPARE(columnOf("9", "time1"), QStringLiteral("61.6"));
+        dec2->send(passingLine("9", "61.9"));
+        QTRY_COMPARE(attempts().count(' '), 2);
+        QCOMPARE(attempts().section(' ', 2), QStringLiteral("suspect/8/60.000/61.6/61.9"));
+        QCOMPARE(columnOf("9", "sumi"), QStringLiteral("1"));
+        QCOMPARE(speedOf("9"), QStringLiteral("18"));
+        QCOMPARE(w->Label1->text(), QStringLiteral("18 Km/h"));
+        QCOMPARE(board->received(), QByteArray("         1 80 00       .\r"));
     }
 
     void monitorKeepsTheLatestEighteenLines() {

@@ -26,7 +26,7 @@ Row row(const QString& tpid) {
 
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
     SpeedTable::inOneCommit([&] {
-        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time) {
+        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time, const QByteArray&) {
             SpeedTable::storePassing(loop, tpid, time);
         });
     });

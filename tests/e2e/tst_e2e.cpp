@@ -289,6 +289,70 @@ private slots:
         QCOMPARE(rows.first().at(0).toString(), QStringLiteral("777"));
         QCOMPARE(rows.first().at(1).toDouble(), 55.5);
     }
+
+    void killedWhileStoringLeavesJournalAndSpeedAgreeing() {
+        // Each round starts the program on the same files, feeds laps until
+        // passings are being stored and measured, and kills it at some
+        // moment after that.
+        QVERIFY(run->writeIni("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1",
+                              track->devices(dir->path())));
+        const DbLook look(run->dbPath());
+        QRandomGenerator random(12);
+        double t = 1000;
+        int car = 0;
+        const auto lap = [&] {
+            const QByteArray id = QByteArray::number(100 + car++ % 5);
+            QVERIFY(dec1->send(passingLine(id, QByteArray::number(t, 'f', 3))));
+            QVERIFY(dec2->send(passingLine(id, QByteArray::number(t + 0.5, 'f', 3))));
+            t += 1;
+        };
+        const auto count = [&](const char* table) {
+            return look.value(QStringLiteral("select count(*) from ") + QLatin1String(table)).toInt();
+        };
+        for (int round = 0; round < 8; ++round) {
+            const int passings = count("passing");
+            run = std::make_unique<KorvaneRun>(QStringLiteral(KORVANE_BIN), dir->path());
+            run->start();
+            QVERIFY2(run->waitStarted(), qPrintable(run->process().errorString()));
+            QElapsedTimer feeding;
+            feeding.start();
+            const int attempts = count("attempt");
+            while (count("passing") <= passings || count("attempt") <= attempts) {
+                QVERIFY2(feeding.elapsed() < kStartMs, run->errors().constData());
+                lap();
+                QTest::qWait(100);
+            }
+            const qint64 lateMs = random.bounded(600);
+            feeding.restart();
+            while (feeding.elapsed() < lateMs) {
+                lap();
+                QTest::qWait(100);
+            }
+            run->kill();
+            QVERIFY(run->waitFinished(10000));
+        }
+        // Opened as the next start would: read-write, recovering the log.
+        const DbLook after(run->dbPath(), false);
+        QCOMPARE(after.value(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
+        QVERIFY(after.value(QStringLiteral("select count(*) from attempt")).toInt() > 0);
+        // Every time in speed came with its journal row.
+        QCOMPARE(after.value(QStringLiteral(
+                     "select count(*) from speed s where "
+                     "(s.time1 is not null and not exists (select 1 from passing p "
+                     "where p.tpid=s.tpid and p.loop=1 and p.time=s.time1)) or "
+                     "(s.time2 is not null and not exists (select 1 from passing p "
+                     "where p.tpid=s.tpid and p.loop=2 and p.time=s.time2))")).toInt(),
+                 0);
+        // Every processed lap has its attempt, and only one. Times only grow,
+        // so a row with time1 before time2 still holds the pair it measured.
+        QCOMPARE(after.value(QStringLiteral(
+                     "select count(*) from speed s where s.sumi='1' and s.time1<s.time2 and not exists "
+                     "(select 1 from attempt a where a.tpid=s.tpid and a.time1=s.time1 and a.time2=s.time2)")).toInt(),
+                 0);
+        QCOMPARE(after.value(QStringLiteral("select count(*) from (select 1 from attempt "
+                                            "group by tpid, time1, time2 having count(*)>1)")).toInt(),
+                 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
