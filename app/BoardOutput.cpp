@@ -2,8 +2,8 @@
 // (through sendToBoard's caller), test patterns and brightness.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Framework.h"
+#include "WindowParts.h"
 
 #include "BoardLines.h"
 #include "CommX.h"
@@ -103,10 +103,18 @@ void TFkorvane::RGrateClick() {
     openBoardPort();
 }
 
-void TFkorvane::CuteButton28Click() { sendBoardLines(AllNullPattern()); }
-void TFkorvane::CuteButton29Click() { sendBoardLines(AllEightPattern()); }
-void TFkorvane::CuteButton58Click() { sendBoardLines(OneToZeroPattern()); }
-void TFkorvane::CuteButton61Click() { sendBoardLines(ShowAddressPattern()); }
+void TFkorvane::CuteButton28Click() {
+    sendBoardLines(AllNullPattern());
+}
+void TFkorvane::CuteButton29Click() {
+    sendBoardLines(AllEightPattern());
+}
+void TFkorvane::CuteButton58Click() {
+    sendBoardLines(OneToZeroPattern());
+}
+void TFkorvane::CuteButton61Click() {
+    sendBoardLines(ShowAddressPattern());
+}
 
 void TFkorvane::CuteButton2Click() {
     if (S.Port3 == 0)

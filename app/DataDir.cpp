@@ -11,16 +11,23 @@ QString defaultDataDir() {
     return base + QStringLiteral("/Ostrel/Korvane");
 }
 
-bool ensureDataDir(const QString& dir) { return QDir().mkpath(dir); }
+bool ensureDataDir(const QString& dir) {
+    return QDir().mkpath(dir);
+}
 
-QString iniPathIn(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("Korvane.ini")); }
+QString iniPathIn(const QString& dataDir) {
+    return QDir(dataDir).filePath(QStringLiteral("Korvane.ini"));
+}
 
-QString databasePathIn(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("Korvane.db")); }
+QString databasePathIn(const QString& dataDir) {
+    return QDir(dataDir).filePath(QStringLiteral("Korvane.db"));
+}
 
 QString devicePathForPort(const QString& iniPath, int portNo) {
     IniFile ini(iniPath);
     ini.load();
-    const QString mapped = ini.value(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo));
+    const QString mapped =
+        ini.value(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo));
     if (!mapped.isEmpty())
         return mapped;
     return QStringLiteral("/dev/ttyS%1").arg(portNo - 1);

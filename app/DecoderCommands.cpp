@@ -2,8 +2,8 @@
 // while a page that shows passings is up) and switching their protocol.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Framework.h"
+#include "WindowParts.h"
 
 #include "CommX.h"
 #include "DecoderCommand.h"
@@ -57,8 +57,12 @@ void TFkorvane::Timer2Timer() {
         CuteButton1->click();
 }
 
-void TFkorvane::TabSheet1Show() { Timer2->setEnabled(false); }
-void TFkorvane::TabSheet3Show() { Timer2->setEnabled(false); }
+void TFkorvane::TabSheet1Show() {
+    Timer2->setEnabled(false);
+}
+void TFkorvane::TabSheet3Show() {
+    Timer2->setEnabled(false);
+}
 
 void TFkorvane::TabSheet2Show() {
     if (S.Timer2 == 0) {
@@ -67,4 +71,6 @@ void TFkorvane::TabSheet2Show() {
     }
 }
 
-void TFkorvane::TabSheet4Show() { TabSheet2Show(); }
+void TFkorvane::TabSheet4Show() {
+    TabSheet2Show();
+}

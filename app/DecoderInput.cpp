@@ -3,9 +3,9 @@
 // (where they queue as pending rows for measuring).
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "DataDir.h"
 #include "Framework.h"
+#include "WindowParts.h"
 
 #include "CommX.h"
 #include "DecoderCommand.h"
@@ -51,16 +51,15 @@ void TFkorvane::buildDecoderInput() {
     CommX2->OnReceive = [this](TCustomCommX* sender, int n) { CommX2Receive(sender, n); };
     RecvBuf1 = std::make_unique<ReceiveBuffer>();
     RecvBuf2 = std::make_unique<ReceiveBuffer>();
-    backlog_ = std::make_unique<PassingBacklog>(
-        [this](const QueuedPassing& p) {
-            // The journal row and the statement on speed it mirrors need no
-            // savepoint of their own: the backlog commits everything it
-            // holds or rolls all of it back, so both reach the disk or
-            // neither does.
-            Journal::recordPassing(p.receivedMs, p.loop, p.tpid, p.time, p.raw);
-            if (SpeedTable::storePassing(p.loop, p.tpid, p.time))
-                measurableStored_ = true;
-        });
+    backlog_ = std::make_unique<PassingBacklog>([this](const QueuedPassing& p) {
+        // The journal row and the statement on speed it mirrors need no
+        // savepoint of their own: the backlog commits everything it
+        // holds or rolls all of it back, so both reach the disk or
+        // neither does.
+        Journal::recordPassing(p.receivedMs, p.loop, p.tpid, p.time, p.raw);
+        if (SpeedTable::storePassing(p.loop, p.tpid, p.time))
+            measurableStored_ = true;
+    });
     storeRetryTimer_ = new QTimer(this);
     storeRetryTimer_->setInterval(kStoreRetryMs);
     connect(storeRetryTimer_, &QTimer::timeout, this, [this] {
@@ -113,11 +112,19 @@ void TFkorvane::selectDecoderPort(int loop) {
     }
 }
 
-void TFkorvane::RGport1Click() { selectDecoderPort(1); }
-void TFkorvane::RGport2Click() { selectDecoderPort(2); }
+void TFkorvane::RGport1Click() {
+    selectDecoderPort(1);
+}
+void TFkorvane::RGport2Click() {
+    selectDecoderPort(2);
+}
 
-void TFkorvane::CommX1Receive(TCustomCommX* Sender, int ReceiveSize) { receiveDecoder(1, Sender, ReceiveSize); }
-void TFkorvane::CommX2Receive(TCustomCommX* Sender, int ReceiveSize) { receiveDecoder(2, Sender, ReceiveSize); }
+void TFkorvane::CommX1Receive(TCustomCommX* Sender, int ReceiveSize) {
+    receiveDecoder(1, Sender, ReceiveSize);
+}
+void TFkorvane::CommX2Receive(TCustomCommX* Sender, int ReceiveSize) {
+    receiveDecoder(2, Sender, ReceiveSize);
+}
 
 void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     if ((loop == 1 ? RecvReady1 : RecvReady2) != 1)
@@ -140,7 +147,9 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     ReceiveBuffer& buffer = loop == 1 ? *RecvBuf1 : *RecvBuf2;
     const qsizetype dropped = buffer.append(chunk);
     if (dropped)
-        note(QStringLiteral("/%1 受信データ %2 バイトを破棄しました（改行なし）").arg(loop).arg(dropped));
+        note(QStringLiteral("/%1 受信データ %2 バイトを破棄しました（改行なし）")
+                 .arg(loop)
+                 .arg(dropped));
 
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
     // The lines and notes of one notification are shown together (one
@@ -165,9 +174,10 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // waits keeps the time it was received.
     const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
     QList<QueuedPassing> passings;
-    TakeLines(buffer, loop, got, [&](const QString& tpid, const QString& time, const QByteArray& line) {
-        passings.append({loop, tpid, time, receivedMs, line});
-    });
+    TakeLines(buffer, loop, got,
+              [&](const QString& tpid, const QString& time, const QByteArray& line) {
+                  passings.append({loop, tpid, time, receivedMs, line});
+              });
     reportStore(backlog_->add(passings));
 }
 

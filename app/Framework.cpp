@@ -29,7 +29,8 @@ class RealDialogs : public Dialogs {
 public:
     void message(const QString& text, const QString& detail) override {
         logBox("message", text, detail);
-        QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::NoIcon, kTitle, text, QMessageBox::Ok,
+                        QApplication::activeWindow());
         if (!detail.isEmpty())
             box.setInformativeText(detail);
         box.exec();
@@ -43,7 +44,8 @@ public:
     }
     void error(const QString& text) override {
         logBox("error", text);
-        QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+        QMessageBox box(QMessageBox::Critical, kTitle, text, QMessageBox::Ok,
+                        QApplication::activeWindow());
         box.exec();
     }
 };
@@ -65,8 +67,12 @@ QString messageOf(std::exception_ptr p) {
 
 } // namespace
 
-void Dialogs::install(Dialogs* dialogs) { installed = dialogs; }
-Dialogs& Dialogs::current() { return installed ? *installed : realDialogs; }
+void Dialogs::install(Dialogs* dialogs) {
+    installed = dialogs;
+}
+Dialogs& Dialogs::current() {
+    return installed ? *installed : realDialogs;
+}
 
 void Dialogs::setQuitting(bool quitting) {
     quittingNow = quitting;
@@ -80,8 +86,12 @@ void Dialogs::setQuitting(bool quitting) {
     }
 }
 
-bool Dialogs::quitting() { return quittingNow; }
-bool Dialogs::failedWhileQuitting() { return failedQuitting; }
+bool Dialogs::quitting() {
+    return quittingNow;
+}
+bool Dialogs::failedWhileQuitting() {
+    return failedQuitting;
+}
 
 void ShowMessage(const QString& text, const QString& detail) {
     if (!quittingNow)
@@ -124,7 +134,8 @@ bool runHandler(const std::function<void()>& f) {
     }
 }
 
-TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns, QWidget* parent)
+TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int columns,
+                         QWidget* parent)
     : QGroupBox(caption, parent), group_(new QButtonGroup(this)) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(6, 2, 6, 2);
@@ -138,9 +149,13 @@ TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, int c
     connect(group_, &QButtonGroup::idToggled, this, &TRadioGroup::onToggled);
 }
 
-int TRadioGroup::count() const { return int(group_->buttons().size()); }
+int TRadioGroup::count() const {
+    return int(group_->buttons().size());
+}
 
-QWidget* TRadioGroup::item(int index) const { return group_->button(index); }
+QWidget* TRadioGroup::item(int index) const {
+    return group_->button(index);
+}
 
 void TRadioGroup::setItemIndex(int index) {
     if (index == index_)
@@ -189,7 +204,9 @@ void TTimer::setInterval(qint64 ms) {
     apply(true);
 }
 
-bool TTimer::isTicking() const { return timer_->isActive(); }
+bool TTimer::isTicking() const {
+    return timer_->isActive();
+}
 
 void TTimer::apply(bool restart) {
     if (!enabled_ || interval_ <= 0) {

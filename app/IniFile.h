@@ -35,7 +35,7 @@ private:
         QString text;     // decoded, for finding sections and keys
     };
 
-    int findSection(const QString& section) const;  // index of the [section] line or -1
+    int findSection(const QString& section) const; // index of the [section] line or -1
     int findKey(int sectionLine, const QString& key) const;
     int sectionEnd(int sectionLine) const;
     Line makeLine(const QString& text) const;

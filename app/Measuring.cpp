@@ -5,11 +5,11 @@
 // commit that marks the row processed.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "CommX.h"
 #include "Framework.h"
 #include "Measurement.h"
 #include "Plausibility.h"
+#include "WindowParts.h"
 
 #include "Database.h"
 #include "Journal.h"
@@ -49,7 +49,9 @@ void TFkorvane::buildMeasuring() {
     connect(holdTimer_, &QTimer::timeout, this, [this] { releaseMeasuring(); });
 }
 
-bool TFkorvane::holding() const { return holdTimer_ && holdTimer_->isActive(); }
+bool TFkorvane::holding() const {
+    return holdTimer_ && holdTimer_->isActive();
+}
 
 // A loop-2 passing completed a row that has its loop-1 time: its speed need
 // not wait for the next tick. The run starts once the receive handler has
@@ -99,8 +101,16 @@ void TFkorvane::Timer1Timer() {
             facts.loop1RepeatMs = pair.loop1RepeatMs;
             facts.loop2RepeatMs = pair.loop2RepeatMs;
             const unsigned flags = PlausibilityFlags(facts, limitsOf(Checks));
-            attempt = Journal::Attempt{row->tpid, pair.passing1, pair.passing2, row->time1, row->time2, S.Dist, r.v,
-                                       r.text, flags, flags ? Journal::kSuspect : Journal::kOk,
+            attempt = Journal::Attempt{row->tpid,
+                                       pair.passing1,
+                                       pair.passing2,
+                                       row->time1,
+                                       row->time2,
+                                       S.Dist,
+                                       r.v,
+                                       r.text,
+                                       flags,
+                                       flags ? Journal::kSuspect : Journal::kOk,
                                        QDateTime::currentMSecsSinceEpoch()};
             held = flags != 0 && Checks.HoldSuspect != 0;
         }

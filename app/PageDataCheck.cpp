@@ -2,8 +2,8 @@
 // command buttons.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "CuteBtn.h"
+#include "WindowParts.h"
 
 #include <QFontMetricsF>
 #include <QPlainTextEdit>

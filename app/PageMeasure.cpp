@@ -2,10 +2,10 @@
 // hold time.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
-#include "Framework.h"
 #include "FitLabel.h"
+#include "Framework.h"
 #include "Spin.h"
+#include "WindowParts.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -65,6 +65,12 @@ void TFkorvane::buildMeasurementPage() {
     Button2->hide();
 }
 
-void TFkorvane::SpinEdit1Change() { S.Dist = SpinEdit1->value(); }
-void TFkorvane::SpinEdit3Change() { S.Wait = SpinEdit3->value(); }
-void TFkorvane::Button2Click() { Timer1->setEnabled(true); }
+void TFkorvane::SpinEdit1Change() {
+    S.Dist = SpinEdit1->value();
+}
+void TFkorvane::SpinEdit3Change() {
+    S.Wait = SpinEdit3->value();
+}
+void TFkorvane::Button2Click() {
+    Timer1->setEnabled(true);
+}

@@ -48,8 +48,9 @@ void TFkorvane::buildRankingPage() {
     Qshow = new RankingModel(this);
     DBGrid1->setModel(Qshow);
     // Reported once the grid has finished the scrolling that asked for rows.
-    connect(Qshow, &RankingModel::fetchFailed, this, [](const QString& why) { ShowErrorBox(why); },
-            Qt::QueuedConnection);
+    connect(
+        Qshow, &RankingModel::fetchFailed, this, [](const QString& why) { ShowErrorBox(why); },
+        Qt::QueuedConnection);
 
     Shape4 = new QFrame(p);
     Shape4->setFrameShape(QFrame::Box);
@@ -81,7 +82,8 @@ void TFkorvane::buildRankingPage() {
     CuteButtonCsv->setObjectName(QStringLiteral("CuteButtonCsv"));
     CuteButtonCsv->setGeometry(520, 170, 100, 28);
     chooseCsvPath = defaultCsvChooser;
-    connect(CuteButtonCsv, &TCuteButton::clicked, this, [this] { runHandler([this] { CuteButtonCsvClick(); }); });
+    connect(CuteButtonCsv, &TCuteButton::clicked, this,
+            [this] { runHandler([this] { CuteButtonCsvClick(); }); });
 }
 
 void TFkorvane::TabSheet5Show() {
@@ -120,12 +122,14 @@ void TFkorvane::CuteButton5Click() {
 
 void TFkorvane::CuteButtonCsvClick() {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested = QDir(folder.isEmpty() ? QDir::homePath() : folder)
-                                  .filePath(QStringLiteral("ranking-%1.csv")
-                                                .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
+    const QString suggested =
+        QDir(folder.isEmpty() ? QDir::homePath() : folder)
+            .filePath(QStringLiteral("ranking-%1.csv")
+                          .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))));
     const QString path = chooseCsvPath ? chooseCsvPath(this, suggested) : QString();
     if (path.isEmpty())
         return;
     exportRankingCsv(path);
-    ShowMessage(QStringLiteral("ランキングを %1 に書き出しました。").arg(QDir::toNativeSeparators(path)));
+    ShowMessage(
+        QStringLiteral("ランキングを %1 に書き出しました。").arg(QDir::toNativeSeparators(path)));
 }

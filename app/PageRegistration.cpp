@@ -6,8 +6,8 @@
 #include "Names.h"
 #include "PasswordStore.h"
 #include "Ranking.h"
-#include "SpeedTable.h"
 #include "Registration.h"
+#include "SpeedTable.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -42,7 +42,8 @@ public:
 // handler: a name typed in the grid is written, not lost with the window.
 class CloseWatcher : public QObject {
 public:
-    CloseWatcher(QObject* parent, std::function<void()> step) : QObject(parent), step_(std::move(step)) {}
+    CloseWatcher(QObject* parent, std::function<void()> step)
+        : QObject(parent), step_(std::move(step)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -83,8 +84,8 @@ void TFkorvane::buildRegistrationPage() {
     DBGrid2->setWordWrap(false);
     DBGrid2->setSelectionMode(QAbstractItemView::SingleSelection);
     // A double-click takes the row into the boxes; typing or F2 edits a cell.
-    DBGrid2->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
-                             | QAbstractItemView::AnyKeyPressed);
+    DBGrid2->setEditTriggers(QAbstractItemView::SelectedClicked |
+                             QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     DBGrid2->viewport()->installEventFilter(this);
     Qrename = new RegistrationModel(this);
     DBGrid2->setModel(Qrename);
@@ -94,8 +95,9 @@ void TFkorvane::buildRegistrationPage() {
             [this](const QModelIndex&, const QModelIndex&) { Qrename->submit(); });
     // Reported after the edit that caused it has finished, not from inside
     // the grid's own focus and editor handling.
-    connect(Qrename, &RegistrationModel::refused, this, [](const QString& why) { ShowMessage(why); },
-            Qt::QueuedConnection);
+    connect(
+        Qrename, &RegistrationModel::refused, this, [](const QString& why) { ShowMessage(why); },
+        Qt::QueuedConnection);
     connect(qApp, &QApplication::focusChanged, this, &TFkorvane::registrationFocusChanged);
     installEventFilter(new CloseWatcher(this, [this] { runHandler([this] { TabSheet6Exit(); }); }));
 
@@ -178,12 +180,15 @@ void TFkorvane::TabSheet6Show() {
 // window; a message box or another application taking the focus is not a
 // move away from the page.
 void TFkorvane::registrationFocusChanged(QWidget* old, QWidget* now) {
-    if (!old || !now || now->window() != this || !TabSheet6->isAncestorOf(old) || TabSheet6->isAncestorOf(now))
+    if (!old || !now || now->window() != this || !TabSheet6->isAncestorOf(old) ||
+        TabSheet6->isAncestorOf(now))
         return;
     runHandler([this] { TabSheet6Exit(); });
 }
 
-void TFkorvane::commitRegistrationEditor() { static_cast<TDBGrid*>(DBGrid2)->commitOpenEditor(); }
+void TFkorvane::commitRegistrationEditor() {
+    static_cast<TDBGrid*>(DBGrid2)->commitOpenEditor();
+}
 
 void TFkorvane::TabSheet6Exit() {
     if (!Qrename->isOpen())
@@ -207,7 +212,9 @@ void TFkorvane::Edit4KeyDown() {
 }
 
 // Enter in the ID box looks the transponder up and shows its name here.
-void TFkorvane::Edit8KeyDown() { Edit9->setText(SpeedTable::lookup(Edit8->text()).name); }
+void TFkorvane::Edit8KeyDown() {
+    Edit9->setText(SpeedTable::lookup(Edit8->text()).name);
+}
 
 void TFkorvane::DBGrid2DblClick() {
     const int row = DBGrid2->currentIndex().isValid() ? DBGrid2->currentIndex().row() : 0;

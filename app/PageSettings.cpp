@@ -2,11 +2,11 @@
 // decoder IDs and the clock-setting interval.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Convert.h"
 #include "CuteBtn.h"
 #include "Framework.h"
 #include "REdit.h"
+#include "WindowParts.h"
 
 #include <QCheckBox>
 #include <QSlider>
@@ -46,7 +46,8 @@ void TFkorvane::buildSettingsPage() {
     RGport3 = new TRadioGroup(QStringLiteral("出力ポート"), portItems(), 2, p);
     RGport3->setObjectName(QStringLiteral("RGport3"));
     RGport3->setGeometry(330, 102, 156, 150);
-    RGrate = new TRadioGroup(QStringLiteral("BitRate"), {QStringLiteral("2400"), QStringLiteral("9600")}, 1, p);
+    RGrate = new TRadioGroup(QStringLiteral("BitRate"),
+                             {QStringLiteral("2400"), QStringLiteral("9600")}, 1, p);
     RGrate->setObjectName(QStringLiteral("RGrate"));
     RGrate->setGeometry(494, 102, 136, 62);
 
@@ -74,12 +75,18 @@ void TFkorvane::buildSettingsPage() {
         w->installEventFilter(this);
 }
 
-void TFkorvane::REdit1Exit() { S.Decid1 = StrToInt(REdit1->text()); }
-void TFkorvane::REdit2Exit() { S.Decid2 = StrToInt(REdit2->text()); }
+void TFkorvane::REdit1Exit() {
+    S.Decid1 = StrToInt(REdit1->text());
+}
+void TFkorvane::REdit2Exit() {
+    S.Decid2 = StrToInt(REdit2->text());
+}
 
 void TFkorvane::REdit3Exit() {
     S.Resetint = StrToInt(REdit3->text());
     Timer2->setInterval(qint64(S.Resetint) * 1000);
 }
 
-void TFkorvane::CBox1Click() { S.Timer2 = CBox1->isChecked() ? 0 : 1; }
+void TFkorvane::CBox1Click() {
+    S.Timer2 = CBox1->isChecked() ? 0 : 1;
+}

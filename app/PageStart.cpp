@@ -1,8 +1,8 @@
 // The start page: the title picture that leads to the measuring page.
 #include "Ukorvane.h"
 
-#include "WindowParts.h"
 #include "Pictures.h"
+#include "WindowParts.h"
 
 #include <QLabel>
 

@@ -21,8 +21,8 @@ QPixmap drawTitlePicture() {
         p.drawRoundedRect(QRectF(20 + i * 18, 70 + i * 16, 300 - i * 30, 5), 2.5, 2.5);
 
     QFont script;
-    script.setFamilies({QStringLiteral("Z003"), QStringLiteral("URW Chancery L"),
-                        QStringLiteral("DejaVu Serif")});
+    script.setFamilies(
+        {QStringLiteral("Z003"), QStringLiteral("URW Chancery L"), QStringLiteral("DejaVu Serif")});
     script.setItalic(true);
     script.setBold(true);
     script.setPixelSize(150);

@@ -12,11 +12,10 @@ struct Key {
 };
 // In the order they are read and written.
 const Key kKeys[] = {
-    {"Port1", &Settings::Port1},   {"Port2", &Settings::Port2},
-    {"Port3", &Settings::Port3},   {"Dist", &Settings::Dist},
-    {"Wait", &Settings::Wait},     {"Rate", &Settings::Rate},
-    {"Decid1", &Settings::Decid1}, {"Decid2", &Settings::Decid2},
-    {"Resetint", &Settings::Resetint}, {"Timer2", &Settings::Timer2},
+    {"Port1", &Settings::Port1},   {"Port2", &Settings::Port2},   {"Port3", &Settings::Port3},
+    {"Dist", &Settings::Dist},     {"Wait", &Settings::Wait},     {"Rate", &Settings::Rate},
+    {"Decid1", &Settings::Decid1}, {"Decid2", &Settings::Decid2}, {"Resetint", &Settings::Resetint},
+    {"Timer2", &Settings::Timer2},
 };
 } // namespace
 

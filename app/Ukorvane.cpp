@@ -9,13 +9,13 @@
 #include "Pictures.h"
 #include "WindowParts.h"
 
-#include "CuteBtn.h"
 #include "CommX.h"
+#include "CuteBtn.h"
 #include "Database.h"
 #include "PassingBacklog.h"
 #include "PasswordStore.h"
-#include "ReceiveBuffer.h"
 #include "REdit.h"
+#include "ReceiveBuffer.h"
 #include "Spin.h"
 
 #include <QApplication>
@@ -25,8 +25,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -65,7 +65,8 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
     PageControl1 = new QStackedWidget(this);
     setCentralWidget(PageControl1);
-    for (QWidget** page : {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5, &TabSheet6}) {
+    for (QWidget** page :
+         {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5, &TabSheet6}) {
         *page = new QWidget(PageControl1);
         PageControl1->addWidget(*page);
     }
@@ -117,7 +118,9 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
 TFkorvane::~TFkorvane() = default;
 
-QString TFkorvane::iniPath() const { return iniPathIn(dataDir_); }
+QString TFkorvane::iniPath() const {
+    return iniPathIn(dataDir_);
+}
 
 void TFkorvane::buildMenu() {
     QMenuBar* bar = menuBar();
@@ -133,10 +136,6 @@ void TFkorvane::buildMenu() {
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
     b1 = Korvane->addAction(QStringLiteral("V1.27"));
 }
-
-
-
-
 
 void TFkorvane::wireHandlers() {
     connect(N1, &QMenu::aboutToShow, this, &TFkorvane::N1Click);
@@ -174,9 +173,13 @@ void TFkorvane::wireHandlers() {
 
 // --- page control ---------------------------------------------------------
 
-void TFkorvane::setActivePage(QWidget* page) { PageControl1->setCurrentWidget(page); }
+void TFkorvane::setActivePage(QWidget* page) {
+    PageControl1->setCurrentWidget(page);
+}
 
-QWidget* TFkorvane::activePage() const { return PageControl1->currentWidget(); }
+QWidget* TFkorvane::activePage() const {
+    return PageControl1->currentWidget();
+}
 
 void TFkorvane::onPageChanged(int) {
     QWidget* page = PageControl1->currentWidget();
@@ -200,14 +203,30 @@ void TFkorvane::onPageChanged(int) {
     });
 }
 
-void TFkorvane::N1Click() { setActivePage(TabSheet1); }
-void TFkorvane::N2Click() { setActivePage(TabSheet2); }
-void TFkorvane::N3Click() { setActivePage(TabSheet3); }
-void TFkorvane::N4Click() { setActivePage(TabSheet4); }
-void TFkorvane::Var1Click() { setActivePage(TabSheet5); }
-void TFkorvane::N6Click() { setActivePage(TabSheet6); }
-void TFkorvane::N5Click() { close(); }
-void TFkorvane::Image1Click() { setActivePage(TabSheet2); }
+void TFkorvane::N1Click() {
+    setActivePage(TabSheet1);
+}
+void TFkorvane::N2Click() {
+    setActivePage(TabSheet2);
+}
+void TFkorvane::N3Click() {
+    setActivePage(TabSheet3);
+}
+void TFkorvane::N4Click() {
+    setActivePage(TabSheet4);
+}
+void TFkorvane::Var1Click() {
+    setActivePage(TabSheet5);
+}
+void TFkorvane::N6Click() {
+    setActivePage(TabSheet6);
+}
+void TFkorvane::N5Click() {
+    close();
+}
+void TFkorvane::Image1Click() {
+    setActivePage(TabSheet2);
+}
 void TFkorvane::Memo2DblClick() {
     Edit10->show();
     Edit10->raise();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "Checks.h"
-#include "SuspectChecks.h"
 #include "Settings.h"
+#include "SuspectChecks.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -187,9 +187,9 @@ public:
     bool holding() const; // a shown speed is being held (the Wait setting)
 
     // Records pages
-    RankingModel* Qshow = nullptr;         // ranking shown by DBGrid1
-    RegistrationModel* Qrename = nullptr;  // registration list shown by DBGrid2
-    TCuteButton* CuteButtonCsv = nullptr;  // "CSV出力": writes the ranking to a file
+    RankingModel* Qshow = nullptr;        // ranking shown by DBGrid1
+    RegistrationModel* Qrename = nullptr; // registration list shown by DBGrid2
+    TCuteButton* CuteButtonCsv = nullptr; // "CSV出力": writes the ranking to a file
     // Asks where the ranking goes; an empty answer cancels. Tests put their
     // own chooser here.
     std::function<QString(QWidget* parent, const QString& suggested)> chooseCsvPath;
@@ -324,12 +324,13 @@ private:
     bool firstShowDone_ = false;
     bool panel1Fills_ = false;
     bool registrationLocked_ = true; // the curtain is up: nothing under it may write
-    QString Passw; // the page password in force
+    QString Passw;                   // the page password in force
     QWidget* previousPage_ = nullptr;
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
     QTimer* indicatorTimer_ = nullptr; // hides Panel2 after a clock command
     QTimer* brightnessTimer_ = nullptr;
-    QList<QPair<QByteArray, int>> boardQueue_; // lines waiting for the board, each with its gap before it
+    QList<QPair<QByteArray, int>>
+        boardQueue_; // lines waiting for the board, each with its gap before it
     bool measureFaultShown_ = false;
     std::unique_ptr<PassingBacklog> backlog_; // passings the database has not taken yet
     QTimer* storeRetryTimer_ = nullptr;
@@ -343,6 +344,6 @@ private:
     CheckSettings checks_;
     struct StatusPage;
     std::shared_ptr<StatusPage> statusPage_;
-    QElapsedTimer lastRun_; // end of the last measuring run that took a row
+    QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
 };

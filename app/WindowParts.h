@@ -29,11 +29,14 @@ inline QString openFailureDetail(const TCustomCommX* comm, const std::exception&
     const QString hint = deviceAccessHint(comm->devicePath());
     if (!hint.isEmpty())
         reason += QStringLiteral("\n\n") + hint;
-    return comm->devicePath().isEmpty() ? reason : comm->devicePath() + QStringLiteral(": ") + reason;
+    return comm->devicePath().isEmpty() ? reason
+                                        : comm->devicePath() + QStringLiteral(": ") + reason;
 }
 
 // Colours are stored as the operator's settings give them: red in the low byte.
-inline QColor tcolor(quint32 c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+inline QColor tcolor(quint32 c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
 
 inline constexpr quint32 kWindowColour = 10571786;
 

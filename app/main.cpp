@@ -1,3 +1,5 @@
 #include "Korvane.h"
 
-int main(int argc, char** argv) { return korvaneMain(argc, argv); }
+int main(int argc, char** argv) {
+    return korvaneMain(argc, argv);
+}

@@ -2,7 +2,8 @@
 
 namespace {
 // letter 0 means no address letter.
-QByteArray displayLine(char letter, const char* number, const char* clock, char pos20, const char* twoChar) {
+QByteArray displayLine(char letter, const char* number, const char* clock, char pos20,
+                       const char* twoChar) {
     QByteArray line;
     if (letter)
         line += letter;
@@ -74,4 +75,6 @@ QList<QByteArray> BrightnessFollowUpLines() {
     };
 }
 
-int BoardBitRate(int rate) { return rate == 0 ? 2400 : 9600; }
+int BoardBitRate(int rate) {
+    return rate == 0 ? 2400 : 9600;
+}

@@ -8,9 +8,9 @@
 // HH:MM:SS.hh, one character, a 2-character field and CR: 23 bytes without
 // a letter, 24 with one.
 
-QList<QByteArray> AllNullPattern();    // 2 lines
-QList<QByteArray> AllEightPattern();   // 3 lines
-QList<QByteArray> OneToZeroPattern();  // 11 lines
+QList<QByteArray> AllNullPattern();     // 2 lines
+QList<QByteArray> AllEightPattern();    // 3 lines
+QList<QByteArray> OneToZeroPattern();   // 11 lines
 QList<QByteArray> ShowAddressPattern(); // 11 lines
 
 // "K    " and the brightness digit, CR. The track bar gives 1..9; anything

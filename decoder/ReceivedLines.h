@@ -26,7 +26,8 @@ struct ReceivedLines {
 // Where a passing goes: its transponder ID and time as text, and the line's
 // bytes as received (without the line end). It may raise; that ends the work
 // (see TakeLines).
-using PassingSink = std::function<void(const QString& tpid, const QString& time, const QByteArray& line)>;
+using PassingSink =
+    std::function<void(const QString& tpid, const QString& time, const QByteArray& line)>;
 
 // Cuts the complete lines out of a loop's receive buffer (up to the first
 // empty line) and hands each passing record among them to `store`; a passing

@@ -10,7 +10,7 @@ struct PendingPassing {
     double time1 = 0;
     double time2 = 0;
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
-    bool convertible = true; // false when a passing time is no number
+    bool convertible = true;                 // false when a passing time is no number
 };
 
 // What one processed passing pair gives.

@@ -21,10 +21,8 @@ QStringList FlagWords(unsigned flags) {
         unsigned bit;
         const char16_t* word;
     } kWords[] = {
-        {FlagTooSlow, u"低速"},
-        {FlagTooFast, u"高速"},
-        {FlagNoLoop1, u"ループ1なし"},
-        {FlagDoubleRead, u"二重読み"},
+        {FlagTooSlow, u"低速"},         {FlagTooFast, u"高速"},
+        {FlagNoLoop1, u"ループ1なし"},  {FlagDoubleRead, u"二重読み"},
         {FlagLongSection, u"区間超過"},
     };
     QStringList out;

@@ -1,8 +1,8 @@
 #include "Database.h"
 
 #include "FloatText.h"
-#include "NumberText.h"
 #include "Journal.h"
+#include "NumberText.h"
 #include "SpeedTable.h"
 
 #include <QFileInfo>
@@ -81,14 +81,14 @@ void open(const QString& path) {
         runOn(db, QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
         // Write-ahead log with full synchronous commits: a passing, once
         // stored, survives a killed process and a power cut.
-        if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal")).compare(
-                QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal"))
+                .compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not available"));
         runOn(db, QStringLiteral("pragma synchronous=full"));
         if (pragmaValue(db, QStringLiteral("pragma synchronous")) != QLatin1String("2"))
             fail(QStringLiteral("full synchronous commits are not available"));
-        if (pragmaValue(db, QStringLiteral("pragma journal_mode")).compare(
-                QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        if (pragmaValue(db, QStringLiteral("pragma journal_mode"))
+                .compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not in force"));
         SpeedTable::createSchema(db);
         // The journal tables: on a fresh file and on one of an older version.
@@ -113,15 +113,20 @@ void close() {
 }
 
 bool isOpen() {
-    return QSqlDatabase::contains(kConnection) && QSqlDatabase::database(kConnection, false).isOpen();
+    return QSqlDatabase::contains(kConnection) &&
+           QSqlDatabase::database(kConnection, false).isOpen();
 }
 
-QSqlDatabase database() { return QSqlDatabase::database(kConnection, false); }
+QSqlDatabase database() {
+    return QSqlDatabase::database(kConnection, false);
+}
 
 } // namespace SpeedDb
 
 Query::Query(Keep keep) : keep_(keep) {}
-Query::~Query() { close(); }
+Query::~Query() {
+    close();
+}
 
 void Query::setSql(const QStringList& lines, const QVariantList& values) {
     close();
@@ -138,7 +143,9 @@ void Query::close() {
     onRow_ = false;
 }
 
-bool Query::isOpen() const { return open_; }
+bool Query::isOpen() const {
+    return open_;
+}
 
 QSqlQuery* Query::prepared() {
     if (keep_ == Kept) {
@@ -188,7 +195,9 @@ void Query::open() {
     onRow_ = q_->first();
 }
 
-bool Query::isEmpty() const { return !open_ || !onRow_; }
+bool Query::isEmpty() const {
+    return !open_ || !onRow_;
+}
 
 int Query::recordCount() {
     if (!open_)
@@ -247,7 +256,8 @@ double Query::asFloat(const QString& column) const {
             return 0;
         if (const std::optional<double> d = TextToFloat(t))
             return *d;
-        throw DbError(QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
+        throw DbError(
+            QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
     }
     // A real the engine read from "1e999" is infinite: no number either.
     if (const std::optional<double> d = FiniteFloat(v.toDouble()))
@@ -261,7 +271,9 @@ void execSql(const QStringList& lines, const QVariantList& values) {
     q.exec();
 }
 
-Batch::Batch() { active_ = SpeedDb::database().transaction(); }
+Batch::Batch() {
+    active_ = SpeedDb::database().transaction();
+}
 
 Batch::~Batch() {
     if (!active_)

@@ -66,8 +66,8 @@ public:
     void close();
     bool isOpen() const;
 
-    bool isEmpty() const;   // open with no rows (or closed)
-    int recordCount();      // rows of the open result (not on a Kept query)
+    bool isEmpty() const; // open with no rows (or closed)
+    int recordCount();    // rows of the open result (not on a Kept query)
     bool next();
 
     // A column of the current row. As text: empty for an empty value, the

@@ -46,8 +46,12 @@ QSqlQuery& prepared(Statement which, const char* sql) {
 }
 
 // An empty text is an empty text, never NULL, as in every other statement.
-QVariant text(const QString& s) { return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s); }
-QVariant idOrEmpty(qint64 id) { return id > 0 ? QVariant(id) : QVariant(QMetaType(QMetaType::LongLong)); }
+QVariant text(const QString& s) {
+    return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s);
+}
+QVariant idOrEmpty(qint64 id) {
+    return id > 0 ? QVariant(id) : QVariant(QMetaType(QMetaType::LongLong));
+}
 
 void execute(QSqlQuery& q) {
     if (!q.exec()) {
@@ -60,27 +64,33 @@ void execute(QSqlQuery& q) {
 } // namespace
 
 void Journal::createSchema(QSqlDatabase db) {
-    run(db, QStringLiteral("create table if not exists passing ("
-                           "id integer primary key, received_ms integer not null, loop integer not null, "
-                           "tpid text, time real, raw blob)"));
+    run(db, QStringLiteral(
+                "create table if not exists passing ("
+                "id integer primary key, received_ms integer not null, loop integer not null, "
+                "tpid text, time real, raw blob)"));
     // Filter by ID, newest first, and a transponder's latest passings per loop.
     run(db, QStringLiteral("create index if not exists passing_tpid on passing(tpid, loop, id)"));
-    run(db, QStringLiteral("create table if not exists attempt ("
-                           "id integer primary key, tpid text, "
-                           "passing1 integer references passing(id), passing2 integer references passing(id), "
-                           "time1 real, time2 real, dist_cm integer, speed real, speed_text text, "
-                           "flags integer not null default 0, status text not null, measured_ms integer, "
-                           "orig_speed real, orig_speed_text text, orig_dist_cm integer, changed_ms integer)"));
+    run(db,
+        QStringLiteral(
+            "create table if not exists attempt ("
+            "id integer primary key, tpid text, "
+            "passing1 integer references passing(id), passing2 integer references passing(id), "
+            "time1 real, time2 real, dist_cm integer, speed real, speed_text text, "
+            "flags integer not null default 0, status text not null, measured_ms integer, "
+            "orig_speed real, orig_speed_text text, orig_dist_cm integer, changed_ms integer)"));
     // Newest first is the order of id; the filter by ID has its own index.
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
 }
 
-void Journal::releaseStatements() { cache().clear(); }
+void Journal::releaseStatements() {
+    cache().clear();
+}
 
 void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
                             const QByteArray& raw) {
-    QSqlQuery& q = prepared(InsertPassing,
-                            "insert into passing (received_ms, loop, tpid, time, raw) values (?,?,?,?,?)");
+    QSqlQuery& q =
+        prepared(InsertPassing,
+                 "insert into passing (received_ms, loop, tpid, time, raw) values (?,?,?,?,?)");
     q.bindValue(0, receivedMs);
     q.bindValue(1, loop);
     q.bindValue(2, text(tpid));
@@ -112,7 +122,8 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
     f.passing1 = latest[1];
     f.passing2 = latest[2];
 
-    QSqlQuery& prev = prepared(PreviousAttempt, "select passing2 from attempt where tpid=? order by id desc limit 1");
+    QSqlQuery& prev = prepared(
+        PreviousAttempt, "select passing2 from attempt where tpid=? order by id desc limit 1");
     prev.bindValue(0, text(tpid));
     execute(prev);
     const qint64 previousPassing2 = prev.next() ? prev.value(0).toLongLong() : 0;
@@ -122,9 +133,10 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
 }
 
 qint64 Journal::recordAttempt(const Attempt& a) {
-    QSqlQuery& q = prepared(InsertAttempt,
-                            "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
-                            "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?)");
+    QSqlQuery& q =
+        prepared(InsertAttempt,
+                 "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
+                 "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?)");
     q.bindValue(0, text(a.tpid));
     q.bindValue(1, idOrEmpty(a.passing1));
     q.bindValue(2, idOrEmpty(a.passing2));

@@ -29,7 +29,8 @@ void createSchema(QSqlDatabase db);
 // Forgets the prepared statements; called before the connection closes.
 void releaseStatements();
 
-void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time, const QByteArray& raw);
+void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
+                   const QByteArray& raw);
 
 // What the journal tells about the transponder's current pair of passings
 // (its latest passing on each loop).

@@ -6,7 +6,9 @@ namespace {
 
 // The Windows Japanese code page (Windows-31J), as the stored names and the
 // station's other programs use it.
-QStringEncoder shiftJis() { return QStringEncoder("windows-31j"); }
+QStringEncoder shiftJis() {
+    return QStringEncoder("windows-31j");
+}
 
 // Qt's converter holds the Windows code page strictly: five of its
 // characters exist only in their Windows code points, while a Linux input
@@ -16,12 +18,23 @@ QString windowsForms(const QString& name) {
     QString out = name;
     for (QChar& c : out) {
         switch (c.unicode()) {
-        case 0x301C: c = QChar(0xFF5E); break; // wave dash -> fullwidth tilde
-        case 0x2212: c = QChar(0xFF0D); break; // minus sign -> fullwidth hyphen-minus
-        case 0x2016: c = QChar(0x2225); break; // double vertical line -> parallel to
-        case 0x00AC: c = QChar(0xFFE2); break; // not sign -> fullwidth not sign
-        case 0x2014: c = QChar(0x2015); break; // em dash -> horizontal bar
-        default: break;
+        case 0x301C:
+            c = QChar(0xFF5E);
+            break; // wave dash -> fullwidth tilde
+        case 0x2212:
+            c = QChar(0xFF0D);
+            break; // minus sign -> fullwidth hyphen-minus
+        case 0x2016:
+            c = QChar(0x2225);
+            break; // double vertical line -> parallel to
+        case 0x00AC:
+            c = QChar(0xFFE2);
+            break; // not sign -> fullwidth not sign
+        case 0x2014:
+            c = QChar(0x2015);
+            break; // em dash -> horizontal bar
+        default:
+            break;
         }
     }
     return out;
@@ -34,7 +47,8 @@ QString firstUnencodable(const QString& name) {
         const qsizetype len = name.at(i).isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
         const QString ch = name.mid(i, len);
         QStringEncoder enc = shiftJis();
-        const QByteArray bytes = enc.encode(windowsForms(ch)); // encode() is lazy: convert to run it
+        const QByteArray bytes =
+            enc.encode(windowsForms(ch)); // encode() is lazy: convert to run it
         Q_UNUSED(bytes);
         if (enc.hasError())
             return ch;
@@ -64,10 +78,12 @@ QString nameProblem(const QString& name) {
         const char32_t code = ch.size() == 2 ? QChar::surrogateToUcs4(ch.at(0), ch.at(1))
                                              : (ch.isEmpty() ? 0 : ch.at(0).unicode());
         return QStringLiteral("名前に使用できない文字「%1」(U+%2) が含まれています。")
-            .arg(ch, QString::number(quint32(code), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+            .arg(ch,
+                 QString::number(quint32(code), 16).toUpper().rightJustified(4, QLatin1Char('0')));
     }
     if (bytes > kMaxNameBytes)
-        return QStringLiteral("名前が長すぎます（%1バイト）。半角%2文字（全角%3文字）以内で入力してください。")
+        return QStringLiteral(
+                   "名前が長すぎます（%1バイト）。半角%2文字（全角%3文字）以内で入力してください。")
             .arg(bytes)
             .arg(kMaxNameBytes)
             .arg(kMaxNameBytes / 2);

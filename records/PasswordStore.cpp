@@ -66,8 +66,8 @@ void PasswordStore::write(const QString& password) const {
     };
     // A value that would not read back the same is not stored at all.
     const QByteArray bytes = password.toUtf8();
-    if (password.contains(QChar(0)) || password.endsWith(QLatin1Char('\n'))
-        || QString::fromUtf8(bytes) != password)
+    if (password.contains(QChar(0)) || password.endsWith(QLatin1Char('\n')) ||
+        QString::fromUtf8(bytes) != password)
         fail();
     ::unlink(tmpName.constData());
     const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

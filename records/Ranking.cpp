@@ -2,8 +2,8 @@
 
 #include "Database.h"
 #include "FloatText.h"
-#include "NumberText.h"
 #include "Names.h"
+#include "NumberText.h"
 #include "SpeedTable.h"
 
 #include <QSaveFile>
@@ -18,8 +18,8 @@ QString csvField(const QString& text) {
     QString v = text;
     if (!v.isEmpty() && QStringView(u"=+-@").contains(v.front()))
         v.prepend(QLatin1Char('\''));
-    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n'))
-        && !v.contains(QLatin1Char('\r')))
+    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) &&
+        !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
         return v;
     QString q = v;
     q.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -30,7 +30,9 @@ QString csvField(const QString& text) {
 
 RankingModel::RankingModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-QString RankingModel::statement() { return SpeedTable::rankingStatement(); }
+QString RankingModel::statement() {
+    return SpeedTable::rankingStatement();
+}
 
 void RankingModel::refresh() {
     QVector<SpeedTable::RankedRow> first = SpeedTable::rankingPage(nullptr, kPageRows);
@@ -40,7 +42,9 @@ void RankingModel::refresh() {
     endResetModel();
 }
 
-bool RankingModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && more_; }
+bool RankingModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && more_;
+}
 
 void RankingModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid() || !more_)
@@ -64,19 +68,28 @@ void RankingModel::fetchMore(const QModelIndex& parent) {
     endInsertRows();
 }
 
-int RankingModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(rows_.size()); }
-int RankingModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int RankingModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+int RankingModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
-QString RankingModel::tpid(int row) const { return row >= 0 && row < rows_.size() ? rows_[row].tpid : QString(); }
-QString RankingModel::name(int row) const { return row >= 0 && row < rows_.size() ? rows_[row].name : QString(); }
+QString RankingModel::tpid(int row) const {
+    return row >= 0 && row < rows_.size() ? rows_[row].tpid : QString();
+}
+QString RankingModel::name(int row) const {
+    return row >= 0 && row < rows_.size() ? rows_[row].name : QString();
+}
 
 QString RankingModel::speedText(int row) const {
     if (row < 0 || row >= rows_.size() || rows_[row].speedValue.isNull())
         return {};
     // A best speed that is no number by the table's rule is shown as stored.
     const QVariant& v = rows_[row].speedValue;
-    const std::optional<double> d = v.metaType().id() == QMetaType::QString ? TextToFloat(v.toString())
-                                                                             : FiniteFloat(v.toDouble());
+    const std::optional<double> d = v.metaType().id() == QMetaType::QString
+                                        ? TextToFloat(v.toString())
+                                        : FiniteFloat(v.toDouble());
     return d ? FloatToStr(*d) : v.toString();
 }
 
@@ -145,8 +158,8 @@ QByteArray rankingCsv(const QVector<RankingEntry>& entries) {
     // instead of their own code page.
     QString text = QStringLiteral("\uFEFF順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n");
     for (const RankingEntry& e : entries) {
-        text += QString::number(e.rank) + QLatin1Char(',') + csvField(e.tpid) + QLatin1Char(',')
-                + csvField(e.name) + QLatin1Char(',') + csvField(e.speedText) + QLatin1String("\r\n");
+        text += QString::number(e.rank) + QLatin1Char(',') + csvField(e.tpid) + QLatin1Char(',') +
+                csvField(e.name) + QLatin1Char(',') + csvField(e.speedText) + QLatin1String("\r\n");
     }
     return text.toUtf8();
 }

@@ -51,7 +51,9 @@ bool RegistrationModel::readPage() {
     return true;
 }
 
-bool RegistrationModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && more_; }
+bool RegistrationModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && more_;
+}
 
 void RegistrationModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid())
@@ -99,7 +101,8 @@ QVariant RegistrationModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_.size())
         return {};
     if (role == Qt::TextAlignmentRole)
-        return index.column() == ColTpid ? int(Qt::AlignCenter) : int(Qt::AlignLeft | Qt::AlignVCenter);
+        return index.column() == ColTpid ? int(Qt::AlignCenter)
+                                         : int(Qt::AlignLeft | Qt::AlignVCenter);
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
     const Row& r = rows_[index.row()];
@@ -138,7 +141,9 @@ QString RegistrationModel::idProblem(int row, const QString& id) const {
     return {};
 }
 
-void RegistrationModel::refuse(const QString& message) { emit refused(message); }
+void RegistrationModel::refuse(const QString& message) {
+    emit refused(message);
+}
 
 bool RegistrationModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || role != Qt::EditRole || index.row() >= rows_.size())

@@ -60,32 +60,39 @@ bool SpeedTable::contains(const QString& tpid) {
 
 bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
     Query locate(Query::Kept);
-    locate.setSql({QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")}, {tpid});
+    locate.setSql(
+        {QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")},
+        {tpid});
     locate.open();
     const bool known = !locate.isEmpty();
     const bool hasTime1 = known && locate.value(QStringLiteral("has1")).toInt() == 1;
     locate.close();
     if (loop == 1) {
         if (known)
-            execKept({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")}, {time, tpid});
+            execKept({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")},
+                     {time, tpid});
         else
             execKept({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
-                     QStringLiteral("?,?,'0')")},
-                    {tpid, time});
+                      QStringLiteral("?,?,'0')")},
+                     {tpid, time});
         return false;
     }
     if (known)
-        execKept({QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")}, {time, tpid});
+        execKept(
+            {QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")},
+            {time, tpid});
     else
-        execKept({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("), QStringLiteral("?,?,'0','0')")},
-                {tpid, time});
+        execKept({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("),
+                  QStringLiteral("?,?,'0','0')")},
+                 {tpid, time});
     return hasTime1;
 }
 
 std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
     Query q(Query::Kept);
-    q.setSql({QStringLiteral("select tpid,time1,time2,speed from speed where sumi='0' and tpid<>''"),
-              QStringLiteral("order by time2 limit 1")});
+    q.setSql(
+        {QStringLiteral("select tpid,time1,time2,speed from speed where sumi='0' and tpid<>''"),
+         QStringLiteral("order by time2 limit 1")});
     q.open();
     if (q.isEmpty())
         return std::nullopt;
@@ -110,11 +117,13 @@ void SpeedTable::markProcessed(const QString& tpid) {
 }
 
 void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) {
-    execKept({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")}, {newBestText, tpid});
+    execKept({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")},
+             {newBestText, tpid});
 }
 
 QString SpeedTable::rankingStatement() {
-    return QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 order by speed desc, rowid desc");
+    return QStringLiteral(
+        "select rowid,tpid,pname,speed from speed where speed>=0 order by speed desc, rowid desc");
 }
 
 namespace {
@@ -127,7 +136,8 @@ QVector<SpeedTable::RankedRow> rankedRows(Query& q, bool strict) {
         const QVariant speed = q.value(QStringLiteral("speed"));
         out.push_back({q.asText(QStringLiteral("tpid")), q.asText(QStringLiteral("pname")),
                        strict ? q.asFloat(QStringLiteral("speed")) : speed.toDouble(),
-                       q.asText(QStringLiteral("speed")), speed, q.value(QStringLiteral("rowid")).toLongLong()});
+                       q.asText(QStringLiteral("speed")), speed,
+                       q.value(QStringLiteral("rowid")).toLongLong()});
     }
     return out;
 }
@@ -144,9 +154,11 @@ QVector<SpeedTable::RankedRow> SpeedTable::ranking() {
 QVector<SpeedTable::RankedRow> SpeedTable::rankingPage(const RankedRow* after, int limit) {
     Query q;
     if (after)
-        q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0 and (speed,rowid)<(?,?)"),
-                  QStringLiteral("order by speed desc, rowid desc limit ?")},
-                 {after->speedValue, after->rowid, limit});
+        q.setSql(
+            {QStringLiteral(
+                 "select rowid,tpid,pname,speed from speed where speed>=0 and (speed,rowid)<(?,?)"),
+             QStringLiteral("order by speed desc, rowid desc limit ?")},
+            {after->speedValue, after->rowid, limit});
     else
         q.setSql({QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0"),
                   QStringLiteral("order by speed desc, rowid desc limit ?")},
@@ -185,20 +197,24 @@ QVector<SpeedTable::NameRow> SpeedTable::names() {
     return nameRows(q);
 }
 
-QVector<SpeedTable::NameRow> SpeedTable::namesPage(const QString& afterTpid, qint64 afterRowid, int limit) {
+QVector<SpeedTable::NameRow> SpeedTable::namesPage(const QString& afterTpid, qint64 afterRowid,
+                                                   int limit) {
     Query q;
     if (afterRowid > 0)
         q.setSql({QStringLiteral("select rowid,tpid,pname from speed where (tpid,rowid)>(?,?)"),
                   QStringLiteral("order by tpid, rowid limit ?")},
                  {afterTpid, afterRowid, limit});
     else
-        q.setSql({QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid limit ?")}, {limit});
+        q.setSql(
+            {QStringLiteral("select rowid,tpid,pname from speed order by tpid, rowid limit ?")},
+            {limit});
     q.open();
     return nameRows(q);
 }
 
 void SpeedTable::rename(const QString& tpid, const QString& name) {
-    execSql({QStringLiteral("update speed set pname=?"), QStringLiteral("where tpid=?")}, {name, tpid});
+    execSql({QStringLiteral("update speed set pname=?"), QStringLiteral("where tpid=?")},
+            {name, tpid});
 }
 
 void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, const QString& name) {

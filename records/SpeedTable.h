@@ -49,8 +49,8 @@ struct PendingRow {
     double time1 = 0;
     double time2 = 0;
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
-    bool convertible = true; // false when a passing time is no number
-    bool hasTime1 = false;   // a loop-1 passing is stored
+    bool convertible = true;                 // false when a passing time is no number
+    bool hasTime1 = false;                   // a loop-1 passing is stored
 };
 
 // A row whose passing times do not read as numbers comes back with

@@ -22,7 +22,7 @@ using std::chrono::milliseconds;
 
 constexpr int kSignalEvents = TCustomCommX::EV_CTS | TCustomCommX::EV_DSR | TCustomCommX::EV_RLSD |
                               TCustomCommX::EV_BREAK | TCustomCommX::EV_RING; // 376
-constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;     // 312
+constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;    // 312
 
 // Workers hand their notifications over under this lock, and the GUI thread
 // takes it before it reads one: the hand-over inside Qt's event queue is not
@@ -30,8 +30,7 @@ constexpr int kLineChangeEvents = kSignalEvents & ~TCustomCommX::EV_BREAK;     /
 extern std::mutex g_postLock;
 extern std::atomic<int> g_liveWorkers;
 
-inline QEvent::Type eventType(int code)
-{
+inline QEvent::Type eventType(int code) {
     return static_cast<QEvent::Type>(QEvent::User + code);
 }
 
@@ -99,24 +98,21 @@ struct CommSession {
     LineCounters errBase;
     LineCounters sigBase;
 
-    void markGone()
-    {
+    void markGone() {
         if (!gone.exchange(true)) {
             // A writer waiting for room must not wait out its time-out.
             device->wakeTransmitter();
         }
     }
 
-    void resetCounters()
-    {
+    void resetCounters() {
         std::lock_guard g(counterReadLock);
         LineCounters now;
         countersSupported = device->readLineCounters(&now);
         errBase = sigBase = now;
     }
 
-    int takeErrors()
-    {
+    int takeErrors() {
         std::lock_guard g(counterReadLock);
         LineCounters now;
         if (!countersSupported || !device->readLineCounters(&now))
@@ -132,8 +128,7 @@ struct CommSession {
         return state;
     }
 
-    int takeLineChanges()
-    {
+    int takeLineChanges() {
         std::lock_guard g(counterReadLock);
         LineCounters now;
         if (!countersSupported || !device->readLineCounters(&now))
@@ -162,11 +157,8 @@ namespace commx {
 class CommEvent final : public QEvent {
 public:
     CommEvent(int code, std::shared_ptr<CommSession> session, int param, quint64 seq)
-        : QEvent(eventType(code)), m_session(std::move(session)), m_param(param), m_seq(seq)
-    {
-    }
-    ~CommEvent() override
-    {
+        : QEvent(eventType(code)), m_session(std::move(session)), m_param(param), m_seq(seq) {}
+    ~CommEvent() override {
         { std::lock_guard g(g_postLock); }
         if (m_seq != 0) {
             {

@@ -24,8 +24,7 @@ constexpr std::chrono::milliseconds kRenoticeAfter{500};
 // Longest pause between two looks at the driver's output queue.
 constexpr qint64 kDrainPollMaxMs = 100;
 
-bool post(CommEvent* e, CommSession& s)
-{
+bool post(CommEvent* e, CommSession& s) {
     {
         std::lock_guard g(g_postLock);
         if (s.owner) {
@@ -39,8 +38,7 @@ bool post(CommEvent* e, CommSession& s)
 
 // Delivers a notification and waits until the GUI thread has handled it, or
 // until Close tells the worker to end.
-void sendNotice(const std::shared_ptr<CommSession>& s, int code, int param)
-{
+void sendNotice(const std::shared_ptr<CommSession>& s, int code, int param) {
     quint64 seq;
     {
         std::lock_guard g(s->sendLock);
@@ -51,15 +49,13 @@ void sendNotice(const std::shared_ptr<CommSession>& s, int code, int param)
     s->sendDone.wait(lk, [&] { return s->doneSeq >= seq || s->stopReceive.load(); });
 }
 
-void pause(milliseconds ms)
-{
+void pause(milliseconds ms) {
     std::this_thread::sleep_for(ms);
 }
 
 // Half-duplex boards listen while RTS is in its rest state; the pauses give
 // the line driver time to turn round.
-void beginBurst(CommSession& s)
-{
+void beginBurst(CommSession& s) {
     const int flow = s.flowCtrl.load();
     if (flow != cfcHalfHigh && flow != cfcHalfLow)
         return;
@@ -68,8 +64,7 @@ void beginBurst(CommSession& s)
     pause(milliseconds(10));
 }
 
-void endBurst(CommSession& s)
-{
+void endBurst(CommSession& s) {
     const int flow = s.flowCtrl.load();
     if (flow != cfcHalfHigh && flow != cfcHalfLow)
         return;
@@ -81,8 +76,7 @@ enum class WriteEnd { Sent, TimedOut, Failed };
 
 // What the driver still holds when the time-out passes would reach the board
 // whenever CTS comes back, long after it was meant for it.
-WriteEnd discardQueued(CommSession& s)
-{
+WriteEnd discardQueued(CommSession& s) {
     std::lock_guard g(s.deviceLock);
     s.device->flushOutput();
     return WriteEnd::TimedOut;
@@ -92,8 +86,7 @@ WriteEnd discardQueued(CommSession& s)
 // once even while CTS is low, so only an empty output queue means the block
 // is on the line. The queue is looked at about when the line could have
 // emptied it; a purge, Close or a lost device wakes the pause at once.
-WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
-{
+WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline) {
     for (;;) {
         if (s.purging.load() || s.stopTrans.load() || s.gone.load())
             return WriteEnd::Failed;
@@ -104,7 +97,8 @@ WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
         qint64 step = qint64(queued) * 10 * 1000 / std::max(s.bitRate.load(), 1) + 1;
         step = std::min(step, kDrainPollMaxMs);
         if (bounded) {
-            const qint64 left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+            const qint64 left =
+                std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
             if (left <= 0)
                 return discardQueued(s);
             step = std::min(step, left);
@@ -122,8 +116,7 @@ WriteEnd drainOutput(CommSession& s, bool bounded, Clock::time_point deadline)
 // Writes one block until every byte has left the driver, the write time-out
 // counted from `start` passed (what is left is discarded), or a purge, Close
 // or a lost device cut it short.
-WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start)
-{
+WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start) {
     const int timeout = s.timeOutTrans.load();
     const auto deadline = start + milliseconds(std::max(timeout, 0));
     int done = 0;
@@ -166,13 +159,11 @@ WriteEnd writeBlock(CommSession& s, const Block& b, Clock::time_point start)
 
 } // namespace
 
-void postNotice(const std::shared_ptr<CommSession>& s, int code, int param)
-{
+void postNotice(const std::shared_ptr<CommSession>& s, int code, int param) {
     post(new CommEvent(code, s, param, 0), *s);
 }
 
-void transmitRun(std::shared_ptr<CommSession> s)
-{
+void transmitRun(std::shared_ptr<CommSession> s) {
     WorkerCount counted;
     // The Write whose block timed out last (0: none), so the board is not
     // taking bytes. The blocks of later Writes then have their time counted
@@ -200,7 +191,8 @@ void transmitRun(std::shared_ptr<CommSession> s)
             }
             const int timeout = s->timeOutTrans.load();
             const bool stalled = stalledBy != 0 && b.write != stalledBy;
-            const bool stale = stalled && timeout > 0 && Clock::now() - b.queued >= milliseconds(timeout);
+            const bool stale =
+                stalled && timeout > 0 && Clock::now() - b.queued >= milliseconds(timeout);
             if (!s->purging.load() && !s->stopTrans.load() && !s->gone.load() && !stale) {
                 if (!sending) {
                     sending = true;
@@ -232,8 +224,7 @@ void transmitRun(std::shared_ptr<CommSession> s)
     pause(kWorkerLinger);
 }
 
-void receiveRun(std::shared_ptr<CommSession> s)
-{
+void receiveRun(std::shared_ptr<CommSession> s) {
     WorkerCount counted;
     SerialDevice& dev = *s->device;
     // Bytes that ever reached the input queue = queued + taken by Read. A
@@ -278,7 +269,8 @@ void receiveRun(std::shared_ptr<CommSession> s)
         // Waiting bytes are announced when new ones arrived, and again after
         // a while even without arrivals, so that a full queue whose handler
         // once left it unread cannot stall the port for good.
-        const bool stale = leftBehind >= 0 && std::chrono::steady_clock::now() - lastNotice >= kRenoticeAfter;
+        const bool stale =
+            leftBehind >= 0 && std::chrono::steady_clock::now() - lastNotice >= kRenoticeAfter;
         if (queued > 0 && (leftBehind < 0 || total > leftBehind || stale))
             mask |= TCustomCommX::EV_RXCHAR;
         if (mask & kSignalEvents) {

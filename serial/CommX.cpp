@@ -30,8 +30,7 @@ const char* const kMsgReceiveThread = "受信用スレッドを生成できま�
 
 constexpr int kReadAhead = 4096;
 
-[[noreturn]] void raise(const char* message)
-{
+[[noreturn]] void raise(const char* message) {
     throw ECommError(QString::fromUtf8(message));
 }
 
@@ -41,23 +40,18 @@ std::function<QString(int)> g_resolver;
 } // namespace
 
 TCustomCommX::TCustomCommX(QObject* owner, DeviceFactory factory)
-    : QObject(owner), m_factory(std::move(factory))
-{
-}
+    : QObject(owner), m_factory(std::move(factory)) {}
 
-TCustomCommX::~TCustomCommX()
-{
+TCustomCommX::~TCustomCommX() {
     Close();
 }
 
-void TCustomCommX::setDeviceResolver(std::function<QString(int)> resolver)
-{
+void TCustomCommX::setDeviceResolver(std::function<QString(int)> resolver) {
     std::lock_guard g(g_resolverLock);
     g_resolver = std::move(resolver);
 }
 
-QString TCustomCommX::resolveDevice(int portNo)
-{
+QString TCustomCommX::resolveDevice(int portNo) {
     {
         std::lock_guard g(g_resolverLock);
         if (g_resolver)
@@ -66,18 +60,15 @@ QString TCustomCommX::resolveDevice(int portNo)
     return QStringLiteral("/dev/ttyS%1").arg(portNo - 1);
 }
 
-int TCustomCommX::liveWorkers()
-{
+int TCustomCommX::liveWorkers() {
     return g_liveWorkers.load();
 }
 
-bool TCustomCommX::deviceLost() const
-{
+bool TCustomCommX::deviceLost() const {
     return m_session && m_session->gone.load();
 }
 
-void TCustomCommX::setPortNo(int value)
-{
+void TCustomCommX::setPortNo(int value) {
     m_portNo = value;
     if (!isOpen())
         return;
@@ -85,8 +76,7 @@ void TCustomCommX::setPortNo(int value)
     Open();
 }
 
-void TCustomCommX::setBitRate(int value)
-{
+void TCustomCommX::setBitRate(int value) {
     m_bitRate = value;
     if (!isOpen())
         return;
@@ -95,8 +85,7 @@ void TCustomCommX::setBitRate(int value)
     applyLine(kMsgBitRate);
 }
 
-void TCustomCommX::setCharSize(int value)
-{
+void TCustomCommX::setCharSize(int value) {
     m_charSize = value;
     if (!isOpen())
         return;
@@ -104,8 +93,7 @@ void TCustomCommX::setCharSize(int value)
     applyLine(kMsgCharSize);
 }
 
-void TCustomCommX::setParityBit(TCommParityBits value)
-{
+void TCustomCommX::setParityBit(TCommParityBits value) {
     m_parityBit = value;
     if (!isOpen())
         return;
@@ -113,8 +101,7 @@ void TCustomCommX::setParityBit(TCommParityBits value)
     applyLine(kMsgParity);
 }
 
-void TCustomCommX::setStopBit(TCommStopBits value)
-{
+void TCustomCommX::setStopBit(TCommStopBits value) {
     m_stopBit = value;
     if (!isOpen())
         return;
@@ -122,8 +109,7 @@ void TCustomCommX::setStopBit(TCommStopBits value)
     applyLine(kMsgStopBits);
 }
 
-void TCustomCommX::setFlowCtrl(TCommFlowCtrls value)
-{
+void TCustomCommX::setFlowCtrl(TCommFlowCtrls value) {
     m_flowCtrl = value;
     if (!isOpen())
         return;
@@ -136,8 +122,7 @@ void TCustomCommX::setFlowCtrl(TCommFlowCtrls value)
     applyLine(kMsgFlow);
 }
 
-void TCustomCommX::setTimeOutTrans(int value)
-{
+void TCustomCommX::setTimeOutTrans(int value) {
     m_timeOutTrans = value;
     if (!isOpen())
         return;
@@ -145,24 +130,21 @@ void TCustomCommX::setTimeOutTrans(int value)
     applyTimeouts();
 }
 
-void TCustomCommX::setTimeOutReceive(int value)
-{
+void TCustomCommX::setTimeOutReceive(int value) {
     m_timeOutReceive = value;
     if (!isOpen())
         return;
     applyTimeouts();
 }
 
-void TCustomCommX::setBufLenTrans(int value)
-{
+void TCustomCommX::setBufLenTrans(int value) {
     m_bufLenTrans = value;
     if (!isOpen())
         return;
     applyQueueSizes();
 }
 
-void TCustomCommX::setBufLenReceive(int value)
-{
+void TCustomCommX::setBufLenReceive(int value) {
     m_bufLenReceive = value;
     if (!isOpen())
         return;
@@ -170,26 +152,22 @@ void TCustomCommX::setBufLenReceive(int value)
     setFlowCtrl(m_flowCtrl);
 }
 
-void TCustomCommX::applyLine(const char* message)
-{
+void TCustomCommX::applyLine(const char* message) {
     if (!m_session->device->applySettings(m_dcb))
         raise(message);
 }
 
-void TCustomCommX::applyTimeouts()
-{
+void TCustomCommX::applyTimeouts() {
     if (!m_session->device->setTimeouts(m_timeOutReceive, m_timeOutTrans))
         raise(kMsgTimeouts);
 }
 
-void TCustomCommX::applyQueueSizes()
-{
+void TCustomCommX::applyQueueSizes() {
     if (!m_session->device->setQueueSizes(m_bufLenReceive, m_bufLenTrans))
         raise(kMsgBuffers);
 }
 
-void TCustomCommX::Open()
-{
+void TCustomCommX::Open() {
     if (isOpen())
         raise(kMsgAlreadyOpen);
     m_lastOpenError.clear();
@@ -241,8 +219,7 @@ void TCustomCommX::Open()
     }
 }
 
-void TCustomCommX::startWorkers()
-{
+void TCustomCommX::startWorkers() {
     const auto& s = m_session;
     g_liveWorkers.fetch_add(1);
     try {
@@ -262,8 +239,7 @@ void TCustomCommX::startWorkers()
     s->hasReceiveWorker.store(true);
 }
 
-void TCustomCommX::Close()
-{
+void TCustomCommX::Close() {
     if (!isOpen())
         return;
     SetDTR(false);
@@ -295,15 +271,13 @@ void TCustomCommX::Close()
     QThread::msleep(100);
 }
 
-bool TCustomCommX::SendString(const QByteArray& text)
-{
+bool TCustomCommX::SendString(const QByteArray& text) {
     if (text.isEmpty())
         return true;
     return Write(text.constData(), int(text.size()));
 }
 
-bool TCustomCommX::Write(const char* data, int size)
-{
+bool TCustomCommX::Write(const char* data, int size) {
     if (size == 0)
         return true;
     if (size < 0 || !data)
@@ -356,8 +330,7 @@ bool TCustomCommX::Write(const char* data, int size)
     return true;
 }
 
-int TCustomCommX::Read(char* buffer, int size)
-{
+int TCustomCommX::Read(char* buffer, int size) {
     if (!isOpen() || !m_session->hasReceiveWorker.load() || !buffer)
         return -1;
     if (size <= 0)
@@ -404,23 +377,20 @@ int TCustomCommX::Read(char* buffer, int size)
     }
 }
 
-int TCustomCommX::ReadChar()
-{
+int TCustomCommX::ReadChar() {
     char c = 0;
     if (Read(&c, 1) != 1)
         return -1;
     return static_cast<unsigned char>(c);
 }
 
-int TCustomCommX::ReceiveCount()
-{
+int TCustomCommX::ReceiveCount() {
     if (!isOpen())
         return 0;
     return int(m_rxBuf.size() - m_rxAt) + std::max(0, m_session->device->inputQueue());
 }
 
-void TCustomCommX::PurgeTrans()
-{
+void TCustomCommX::PurgeTrans() {
     if (!isOpen())
         return;
     const std::shared_ptr<CommSession> s = m_session;
@@ -437,52 +407,45 @@ void TCustomCommX::PurgeTrans()
             s->device->flushOutput();
         }
         std::unique_lock lk(s->counterLock);
-        if (s->countersLowered.wait_for(lk, milliseconds(1), [&] {
-                return s->pendingBytes == 0 && s->pendingBlocks == 0;
-            }))
+        if (s->countersLowered.wait_for(
+                lk, milliseconds(1), [&] { return s->pendingBytes == 0 && s->pendingBlocks == 0; }))
             break;
     }
     s->purging.store(false);
 }
 
-void TCustomCommX::PurgeReceive()
-{
+void TCustomCommX::PurgeReceive() {
     if (!isOpen())
         return;
     dropReadAhead();
     m_session->device->flushInput();
 }
 
-void TCustomCommX::dropReadAhead()
-{
+void TCustomCommX::dropReadAhead() {
     if (m_session && m_rxAt < m_rxBuf.size())
         m_session->bytesDelivered.fetch_add(quint64(m_rxBuf.size() - m_rxAt));
     m_rxBuf.clear();
     m_rxAt = 0;
 }
 
-void TCustomCommX::SetRTS(bool state)
-{
+void TCustomCommX::SetRTS(bool state) {
     if (isOpen())
         m_session->device->setModemLine(ModemLine::Rts, state);
 }
 
-void TCustomCommX::SetDTR(bool state)
-{
+void TCustomCommX::SetDTR(bool state) {
     if (isOpen())
         m_session->device->setModemLine(ModemLine::Dtr, state);
 }
 
-void TCustomCommX::reportErrors()
-{
+void TCustomCommX::reportErrors() {
     if (!m_session)
         return;
     if (const int errors = m_session->takeErrors())
         postNotice(m_session, WM_COMM_ERROR, errors);
 }
 
-bool TCustomCommX::event(QEvent* e)
-{
+bool TCustomCommX::event(QEvent* e) {
     // Pairs with the worker's hand-over before anything of the event is read.
     { std::lock_guard g(g_postLock); }
     const int code = int(e->type()) - int(QEvent::User);

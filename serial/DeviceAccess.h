@@ -18,7 +18,6 @@ int deviceAccessError(const QString& path);
 QString devicePermissionHint(const QString& path, int error);
 
 // Both together: the hint for a device this user may not open, else empty.
-inline QString deviceAccessHint(const QString& path)
-{
+inline QString deviceAccessHint(const QString& path) {
     return devicePermissionHint(path, deviceAccessError(path));
 }

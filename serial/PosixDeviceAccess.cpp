@@ -10,20 +10,19 @@
 
 namespace {
 
-QString groupName(gid_t gid)
-{
+QString groupName(gid_t gid) {
     std::vector<char> buffer(4096);
     group entry{};
     group* found = nullptr;
-    while (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    while (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 20))
         buffer.resize(buffer.size() * 2);
     return found ? QString::fromLocal8Bit(found->gr_name) : QString();
 }
 
 } // namespace
 
-int deviceAccessError(const QString& path)
-{
+int deviceAccessError(const QString& path) {
     if (path.isEmpty())
         return 0;
     // The effective ids are the ones open() is checked against.
@@ -32,11 +31,10 @@ int deviceAccessError(const QString& path)
     return errno == EACCES ? EACCES : 0;
 }
 
-QString devicePermissionHint(const QString& path, int error)
-{
+QString devicePermissionHint(const QString& path, int error) {
     if (error != EACCES)
         return {};
-    struct stat st{};
+    struct stat st {};
     const bool known = stat(path.toLocal8Bit().constData(), &st) == 0;
     const QString group = known ? groupName(st.st_gid) : QString();
     const bool groupMayUse = known && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);

@@ -23,8 +23,7 @@
 
 namespace {
 
-template <typename F> auto retryEintr(F f)
-{
+template <typename F> auto retryEintr(F f) {
     for (;;) {
         auto r = f();
         if (r != -1 || errno != EINTR)
@@ -32,8 +31,7 @@ template <typename F> auto retryEintr(F f)
     }
 }
 
-bool isGoneErrno(int e)
-{
+bool isGoneErrno(int e) {
     return e == EIO || e == ENXIO || e == ENODEV || e == EPIPE || e == EBADF;
 }
 
@@ -53,8 +51,7 @@ const SpeedEntry kSpeeds[] = {
     {3500000, B3500000}, {4000000, B4000000},
 };
 
-bool speedCode(int rate, speed_t* code)
-{
+bool speedCode(int rate, speed_t* code) {
     for (const auto& e : kSpeeds) {
         if (e.rate == rate) {
             *code = e.code;
@@ -64,8 +61,7 @@ bool speedCode(int rate, speed_t* code)
     return false;
 }
 
-int speedRate(speed_t code)
-{
+int speedRate(speed_t code) {
     for (const auto& e : kSpeeds) {
         if (e.code == code)
             return e.rate;
@@ -75,14 +71,12 @@ int speedRate(speed_t code)
 
 class PosixSerialDevice final : public SerialDevice {
 public:
-    PosixSerialDevice()
-    {
+    PosixSerialDevice() {
         m_wakeRx = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         m_wakeTx = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     }
 
-    ~PosixSerialDevice() override
-    {
+    ~PosixSerialDevice() override {
         close();
         if (m_wakeRx >= 0)
             ::close(m_wakeRx);
@@ -90,8 +84,7 @@ public:
             ::close(m_wakeTx);
     }
 
-    bool open(const QString& path, QString* reason) override
-    {
+    bool open(const QString& path, QString* reason) override {
         std::unique_lock lock(m_fdLock);
         if (m_fd >= 0) {
             *reason = QStringLiteral("device already open");
@@ -146,8 +139,7 @@ public:
         return true;
     }
 
-    void close() override
-    {
+    void close() override {
         wakeReceiver();
         wakeTransmitter();
         std::unique_lock lock(m_fdLock);
@@ -161,20 +153,17 @@ public:
         m_fd = -1;
     }
 
-    int nativeHandle() const override
-    {
+    int nativeHandle() const override {
         std::shared_lock lock(m_fdLock);
         return m_fd;
     }
 
-    bool setQueueSizes(int receive, int transmit) override
-    {
+    bool setQueueSizes(int receive, int transmit) override {
         // The kernel's queues have fixed sizes; only nonsense is refused.
         return receive > 0 && transmit > 0;
     }
 
-    LineSettings currentSettings() override
-    {
+    LineSettings currentSettings() override {
         LineSettings s;
         std::shared_lock lock(m_fdLock);
         termios t{};
@@ -182,10 +171,18 @@ public:
             return s;
         s.bitRate = speedRate(cfgetospeed(&t));
         switch (t.c_cflag & CSIZE) {
-        case CS5: s.charSize = 5; break;
-        case CS6: s.charSize = 6; break;
-        case CS7: s.charSize = 7; break;
-        default: s.charSize = 8; break;
+        case CS5:
+            s.charSize = 5;
+            break;
+        case CS6:
+            s.charSize = 6;
+            break;
+        case CS7:
+            s.charSize = 7;
+            break;
+        default:
+            s.charSize = 8;
+            break;
         }
         s.parity = !(t.c_cflag & PARENB) ? cpbNone : (t.c_cflag & PARODD) ? cpbOdd : cpbEven;
         s.stopBits = (t.c_cflag & CSTOPB) ? csb2 : csb1;
@@ -193,18 +190,26 @@ public:
         return s;
     }
 
-    bool applySettings(const LineSettings& s) override
-    {
+    bool applySettings(const LineSettings& s) override {
         speed_t speed;
         if (!speedCode(s.bitRate, &speed))
             return false;
         tcflag_t size;
         switch (s.charSize & 0xFF) {
-        case 5: size = CS5; break;
-        case 6: size = CS6; break;
-        case 7: size = CS7; break;
-        case 8: size = CS8; break;
-        default: return false;
+        case 5:
+            size = CS5;
+            break;
+        case 6:
+            size = CS6;
+            break;
+        case 7:
+            size = CS7;
+            break;
+        case 8:
+            size = CS8;
+            break;
+        default:
+            return false;
         }
         // A UART gives 1.5 stop bits only with 5-bit characters (CSTOPB).
         if (s.stopBits == csb1p5 && (s.charSize & 0xFF) != 5)
@@ -230,7 +235,9 @@ public:
         if (s.stopBits != csb1)
             t.c_cflag |= CSTOPB;
         switch (s.flow) {
-        case cfcRtsCts: t.c_cflag |= CRTSCTS; break;
+        case cfcRtsCts:
+            t.c_cflag |= CRTSCTS;
+            break;
         case cfcXonXoff:
             // The line discipline's thresholds are fixed; the limits cannot
             // be handed on and only the characters are.
@@ -266,8 +273,7 @@ public:
 
     bool setTimeouts(int, int) override { return true; }
 
-    IoStatus read(char* buffer, int size, int* count) override
-    {
+    IoStatus read(char* buffer, int size, int* count) override {
         *count = 0;
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
@@ -284,8 +290,7 @@ public:
         return isGoneErrno(errno) ? IoStatus::Gone : IoStatus::Failed;
     }
 
-    IoStatus write(const char* data, int size, int* count) override
-    {
+    IoStatus write(const char* data, int size, int* count) override {
         *count = 0;
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
@@ -300,17 +305,13 @@ public:
         return isGoneErrno(errno) ? IoStatus::Gone : IoStatus::Failed;
     }
 
-    WaitStatus waitForEvent(bool watchData, int timeoutMs) override
-    {
+    WaitStatus waitForEvent(bool watchData, int timeoutMs) override {
         return waitOn(m_wakeRx, watchData ? POLLIN : 0, timeoutMs);
     }
 
     WaitStatus waitForData(int timeoutMs) override { return waitOn(-1, POLLIN, timeoutMs); }
 
-    WaitStatus waitWritable(int timeoutMs) override
-    {
-        return waitOn(m_wakeTx, POLLOUT, timeoutMs);
-    }
+    WaitStatus waitWritable(int timeoutMs) override { return waitOn(m_wakeTx, POLLOUT, timeoutMs); }
 
     WaitStatus pauseTransmitter(int timeoutMs) override { return waitOn(m_wakeTx, 0, timeoutMs); }
 
@@ -323,18 +324,17 @@ public:
     void flushInput() override { flush(TCIFLUSH); }
     void flushOutput() override { flush(TCOFLUSH); }
 
-    bool setModemLine(ModemLine line, bool on) override
-    {
+    bool setModemLine(ModemLine line, bool on) override {
         return setLine(line == ModemLine::Rts ? TIOCM_RTS : TIOCM_DTR, on);
     }
 
-    bool readLineCounters(LineCounters* c) override
-    {
+    bool readLineCounters(LineCounters* c) override {
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
             return false;
         serial_icounter_struct ic{};
-        if (!m_countersFromModem && retryEintr([&] { return ioctl(m_fd, TIOCGICOUNT, &ic); }) == 0) {
+        if (!m_countersFromModem &&
+            retryEintr([&] { return ioctl(m_fd, TIOCGICOUNT, &ic); }) == 0) {
             c->cts = quint32(ic.cts);
             c->dsr = quint32(ic.dsr);
             c->rng = quint32(ic.rng);
@@ -365,16 +365,14 @@ public:
     }
 
 private:
-    bool setLine(int bit, bool on)
-    {
+    bool setLine(int bit, bool on) {
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
             return false;
         return retryEintr([&] { return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bit); }) == 0;
     }
 
-    int queueCount(unsigned long request)
-    {
+    int queueCount(unsigned long request) {
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
             return -1;
@@ -384,31 +382,28 @@ private:
         return n;
     }
 
-    void flush(int which)
-    {
+    void flush(int which) {
         std::shared_lock lock(m_fdLock);
         if (m_fd >= 0)
             retryEintr([&] { return tcflush(m_fd, which); });
     }
 
-    static void signal(int efd)
-    {
+    static void signal(int efd) {
         if (efd < 0)
             return;
         const quint64 one = 1;
         retryEintr([&] { return ::write(efd, &one, sizeof one); });
     }
 
-    static void drain(int efd)
-    {
+    static void drain(int efd) {
         quint64 value;
         retryEintr([&] { return ::read(efd, &value, sizeof value); });
     }
 
-    WaitStatus waitOn(int wakeFd, short events, int timeoutMs)
-    {
+    WaitStatus waitOn(int wakeFd, short events, int timeoutMs) {
         using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+        const auto deadline =
+            Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
         std::shared_lock lock(m_fdLock);
         if (m_fd < 0)
             return WaitStatus::Gone;
@@ -428,8 +423,8 @@ private:
             }
             int wait = -1;
             if (timeoutMs >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    deadline - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
                 wait = int(std::max<qint64>(0, left.count()));
             }
             const int r = ::poll(fds, n, wait);
@@ -466,7 +461,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<SerialDevice> createPosixSerialDevice()
-{
+std::unique_ptr<SerialDevice> createPosixSerialDevice() {
     return std::make_unique<PosixSerialDevice>();
 }

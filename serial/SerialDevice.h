@@ -9,7 +9,14 @@
 // device refused stays in the record until the caller corrects it.
 enum TCommParityBits : unsigned char { cpbNone, cpbOdd, cpbEven };
 enum TCommStopBits : unsigned char { csb1, csb1p5, csb2 };
-enum TCommFlowCtrls : unsigned char { cfcRtsCts, cfcDtrDsr, cfcXonXoff, cfcHalfHigh, cfcHalfLow, cfcNone };
+enum TCommFlowCtrls : unsigned char {
+    cfcRtsCts,
+    cfcDtrDsr,
+    cfcXonXoff,
+    cfcHalfHigh,
+    cfcHalfLow,
+    cfcNone
+};
 
 struct LineSettings {
     int bitRate = 9600;

@@ -15,10 +15,8 @@ TCuteButtonTimer::TCuteButtonTimer(TCuteButton* button) : QTimer(button), button
     setSingleShot(true);
 }
 
-std::function<void(QMenu*, const QPoint&)> TCuteButton::popupHook = [](QMenu* menu,
-                                                                        const QPoint& pos) {
-    menu->exec(pos);
-};
+std::function<void(QMenu*, const QPoint&)> TCuteButton::popupHook =
+    [](QMenu* menu, const QPoint& pos) { menu->exec(pos); };
 
 namespace {
 
@@ -171,7 +169,9 @@ void TCuteButton::setBevelWidth(int w) {
     update();
 }
 
-void TCuteButton::setTabStop(bool on) { setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus); }
+void TCuteButton::setTabStop(bool on) {
+    setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus);
+}
 
 void TCuteButton::setBevelOuter(TBevelCut b) {
     if (bevelOuter_ == b)
@@ -462,16 +462,16 @@ void TCuteButton::pointerLeft(const QPoint& pos) {
     handleMouseLeave(QGuiApplication::queryKeyboardModifiers(), buttons, pos.x(), pos.y());
 }
 
-void TCuteButton::handleMouseEnter(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons,
-                                   int x, int y) {
+void TCuteButton::handleMouseEnter(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons, int x,
+                                   int y) {
     QPointer<TCuteButton> self(this);
     emit mouseEnter(modifiers, buttons, x, y);
     if (self)
         setBevelOuter(buttons & Qt::LeftButton ? bvLowered : bvRaised);
 }
 
-void TCuteButton::handleMouseLeave(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons,
-                                   int x, int y) {
+void TCuteButton::handleMouseLeave(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons, int x,
+                                   int y) {
     QPointer<TCuteButton> self(this);
     emit mouseLeave(modifiers, buttons, x, y);
     if (self && !(hasFocus() && tabFocusUp_))

@@ -164,9 +164,9 @@ private:
     TCuteButtonTimer* dropDownTimer_ = nullptr;
     TBevelCut bevelOuter_ = bvNone;
 
-    bool leftDown_ = false;     // holds the pointer from a left press until its release
-    bool clickArmed_ = false;   // that press may end in a click (not a double click)
-    bool hovering_ = false;     // pointer is over the button as far as we have been told
+    bool leftDown_ = false;   // holds the pointer from a left press until its release
+    bool clickArmed_ = false; // that press may end in a click (not a double click)
+    bool hovering_ = false;   // pointer is over the button as far as we have been told
     bool handlerRunning_ = false;
     int shortcutId_ = 0;
 };

@@ -6,7 +6,9 @@
 
 namespace {
 
-int textWidth(const QFont& f, const QString& text) { return QFontMetrics(f).horizontalAdvance(text); }
+int textWidth(const QFont& f, const QString& text) {
+    return QFontMetrics(f).horizontalAdvance(text);
+}
 
 } // namespace
 
@@ -38,6 +40,6 @@ void TFitLabel::paintEvent(QPaintEvent* e) {
     drawFrame(&p);
     p.setFont(shown);
     const QRect r = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
-    style()->drawItemText(&p, r, int(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
-                          isEnabled(), text(), foregroundRole());
+    style()->drawItemText(&p, r, int(QStyle::visualAlignment(layoutDirection(), alignment())),
+                          palette(), isEnabled(), text(), foregroundRole());
 }

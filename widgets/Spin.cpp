@@ -77,7 +77,9 @@ void TTimerSpeedButton::setNumGlyphs(int n) {
     update();
 }
 
-void TTimerSpeedButton::click() { emit clicked(); }
+void TTimerSpeedButton::click() {
+    emit clicked();
+}
 
 void TTimerSpeedButton::mousePressEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton) {
@@ -329,7 +331,9 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QLineEdit(parent) {
     placeButton();
 }
 
-TSpinEdit::~TSpinEdit() { button_ = nullptr; }
+TSpinEdit::~TSpinEdit() {
+    button_ = nullptr;
+}
 
 int TSpinEdit::value() const {
     int v = 0;
@@ -395,9 +399,8 @@ void TSpinEdit::keyPressEvent(QKeyEvent* e) {
     // disabled the text stays as the arrows leave it.
     if (!editorEnabled_ &&
         (e->key() == Qt::Key_Delete || e->matches(QKeySequence::DeleteEndOfWord) ||
-         e->matches(QKeySequence::DeleteStartOfWord) ||
-         e->matches(QKeySequence::DeleteEndOfLine) || e->matches(QKeySequence::Undo) ||
-         e->matches(QKeySequence::Redo)))
+         e->matches(QKeySequence::DeleteStartOfWord) || e->matches(QKeySequence::DeleteEndOfLine) ||
+         e->matches(QKeySequence::Undo) || e->matches(QKeySequence::Redo)))
         return;
     // Delete carries DEL as its text, yet it is an editing key, not a
     // character.
@@ -457,7 +460,9 @@ int TSpinEdit::computeMinimumHeight() const {
     return f + std::min(s, f) / 4 + 4 * border + 2;
 }
 
-void TSpinEdit::updateMinimumHeight() { setMinimumHeight(computeMinimumHeight()); }
+void TSpinEdit::updateMinimumHeight() {
+    setMinimumHeight(computeMinimumHeight());
+}
 
 void TSpinEdit::resizeEvent(QResizeEvent* e) {
     QLineEdit::resizeEvent(e);
@@ -500,9 +505,9 @@ void TSpinEdit::contextMenuEvent(QContextMenuEvent* e) {
         if ((name == QLatin1String("edit-paste") || name == QLatin1String("edit-cut")) &&
             !pasteAndCutAllowed())
             a->setEnabled(false);
-        if (!editorEnabled_ && (name == QLatin1String("edit-delete") ||
-                                name == QLatin1String("edit-undo") ||
-                                name == QLatin1String("edit-redo")))
+        if (!editorEnabled_ &&
+            (name == QLatin1String("edit-delete") || name == QLatin1String("edit-undo") ||
+             name == QLatin1String("edit-redo")))
             a->setEnabled(false);
     }
     menu->setAttribute(Qt::WA_DeleteOnClose);

@@ -45,7 +45,9 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs, int poll
     return true;
 }
 
-inline QByteArray tpidOf(int i) { return QByteArray::number(100000 + i); }
+inline QByteArray tpidOf(int i) {
+    return QByteArray::number(100000 + i);
+}
 
 // The speed table as the program makes it, with n processed rows
 // (IDs tpidOf(0..n-1), best speed 10, nothing pending).
@@ -57,7 +59,8 @@ inline void prefill(const QString& dbPath, int n) {
             QSqlDatabase db = SpeedDb::database();
             db.transaction();
             QSqlQuery q(db);
-            q.prepare(QStringLiteral("insert into speed (tpid,time1,time2,speed,sumi) values (?,?,?,?,'1')"));
+            q.prepare(QStringLiteral(
+                "insert into speed (tpid,time1,time2,speed,sumi) values (?,?,?,?,'1')"));
             for (int i = 0; i < n; ++i) {
                 q.addBindValue(QString::fromLatin1(tpidOf(i)));
                 q.addBindValue(1.0);

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double wall = secondsSince(t0);
     const qint64 cpu = rig.run->cpuMicros() - cpu0;
-    std::printf("idle rows=%d over %.1f s: CPU %.3f s -> %.2f%% of one core (goal < 1%%)\n", rows, wall,
-                double(cpu) / 1e6, 100.0 * double(cpu) / 1e6 / wall);
+    std::printf("idle rows=%d over %.1f s: CPU %.3f s -> %.2f%% of one core (goal < 1%%)\n", rows,
+                wall, double(cpu) / 1e6, 100.0 * double(cpu) / 1e6 / wall);
     return 0;
 }

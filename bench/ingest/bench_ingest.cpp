@@ -38,7 +38,8 @@ double rawSqlite(int rows, int passings, int batch) {
     prefill(path, rows);
     double rate = 0;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
         db.setDatabaseName(path);
         if (!db.open())
             die("raw database does not open");
@@ -50,7 +51,8 @@ double rawSqlite(int rows, int passings, int batch) {
         update1.prepare(QStringLiteral("update speed set time1=? where rowid=?"));
         update2.prepare(QStringLiteral("update speed set time2=?,sumi='0' where rowid=?"));
         insert1.prepare(QStringLiteral("insert into speed (tpid,time1,sumi) values (?,?,'0')"));
-        insert2.prepare(QStringLiteral("insert into speed (tpid,time2,speed,sumi) values (?,?,'0','0')"));
+        insert2.prepare(
+            QStringLiteral("insert into speed (tpid,time2,speed,sumi) values (?,?,'0','0')"));
         QElapsedTimer t;
         t.start();
         for (int done = 0; done < passings;) {
@@ -58,14 +60,16 @@ double rawSqlite(int rows, int passings, int batch) {
             for (int k = 0; k < batch && done < passings; ++k, ++done) {
                 const int j = done / 2;
                 const QString tpid = QString::fromLatin1(tpidOf(int((qint64(j) * 7919) % rows)));
-                const QString time = QString::number(1000 + j) + (done % 2 ? QStringLiteral(".75") : QStringLiteral(".25"));
+                const QString time = QString::number(1000 + j) +
+                                     (done % 2 ? QStringLiteral(".75") : QStringLiteral(".25"));
                 locate.addBindValue(tpid);
                 if (!locate.exec())
                     die("raw lookup failed");
                 const bool known = locate.next();
                 const QVariant rowid = known ? locate.value(0) : QVariant();
                 locate.finish();
-                QSqlQuery& q = known ? (done % 2 ? update2 : update1) : (done % 2 ? insert2 : insert1);
+                QSqlQuery& q =
+                    known ? (done % 2 ? update2 : update1) : (done % 2 ? insert2 : insert1);
                 if (known) {
                     q.addBindValue(time);
                     q.addBindValue(rowid);
@@ -106,9 +110,11 @@ void runOnce(int rows, int passings, int rate, int batch) {
     const Expected last = expected.value(lastTpid);
     const e2e::DbLook look(rig.run->dbPath());
     const auto lastStored = [&] {
-        const QList<QVariantList> r = look.rows(QStringLiteral("select time1, time2 from speed where tpid=?"),
-                                                {QString::fromLatin1(lastTpid)});
-        return r.size() == 1 && r[0][0].toDouble() == last.time1 && r[0][1].toDouble() == last.time2;
+        const QList<QVariantList> r =
+            look.rows(QStringLiteral("select time1, time2 from speed where tpid=?"),
+                      {QString::fromLatin1(lastTpid)});
+        return r.size() == 1 && r[0][0].toDouble() == last.time1 &&
+               r[0][1].toDouble() == last.time2;
     };
 
     const qint64 cpu0 = rig.run->cpuMicros();
@@ -117,8 +123,9 @@ void runOnce(int rows, int passings, int rate, int batch) {
     const qsizetype lineBytes = stream1.size() / pairs; // lines are of equal length
     while (off1 < stream1.size() || off2 < stream2.size()) {
         // With a rate, only the lines due by now may go.
-        const qsizetype due = rate > 0 ? qsizetype(secondsSince(t0) * rate / 2) * lineBytes + lineBytes
-                                       : stream1.size();
+        const qsizetype due = rate > 0
+                                  ? qsizetype(secondsSince(t0) * rate / 2) * lineBytes + lineBytes
+                                  : stream1.size();
         const qsizetype end1 = std::min(due, stream1.size());
         const qsizetype end2 = std::min(due, stream2.size());
         pollfd p[2] = {{rig.dec1.fd(), short(off1 < end1 ? POLLOUT : 0), 0},
@@ -128,15 +135,18 @@ void runOnce(int rows, int passings, int rate, int batch) {
             die("poll failed");
         if (ready == 0 && (off1 < end1 || off2 < end2)) {
             // Both terminals full for 3 s: the program no longer reads them.
-            const QList<QVariantList> m = look.rows(QStringLiteral("select max(time1), max(time2) from speed"));
+            const QList<QVariantList> m =
+                look.rows(QStringLiteral("select max(time1), max(time2) from speed"));
             const int stored1 = m.isEmpty() ? 0 : int(m[0][0].toDouble()) - 999;
             const int stored2 = m.isEmpty() ? 0 : int(m[0][1].toDouble()) - 999;
             const double at = secondsSince(t0) - 3;
-            std::printf("ingest rows=%d: STALLED after %.3f s with %lld of %lld bytes fed; stored %d loop-1 and %d "
-                        "loop-2 passings of %d each (%.0f passings/s until then); CPU %.1f us/passing\n",
-                        rows, at, (long long)(off1 + off2), (long long)(stream1.size() + stream2.size()),
-                        stored1, stored2, pairs, (stored1 + stored2) / at,
-                        double(rig.run->cpuMicros() - cpu0) / std::max(1, stored1 + stored2));
+            std::printf(
+                "ingest rows=%d: STALLED after %.3f s with %lld of %lld bytes fed; stored %d "
+                "loop-1 and %d "
+                "loop-2 passings of %d each (%.0f passings/s until then); CPU %.1f us/passing\n",
+                rows, at, (long long)(off1 + off2), (long long)(stream1.size() + stream2.size()),
+                stored1, stored2, pairs, (stored1 + stored2) / at,
+                double(rig.run->cpuMicros() - cpu0) / std::max(1, stored1 + stored2));
             std::fflush(stdout);
             return;
         }
@@ -174,7 +184,8 @@ void runOnce(int rows, int passings, int rate, int batch) {
     // Every touched row holds its last passing of each loop.
     int wrong = 0;
     QHash<QByteArray, Expected> left = expected;
-    for (const QVariantList& r : look.rows(QStringLiteral("select tpid, time1, time2 from speed"))) {
+    for (const QVariantList& r :
+         look.rows(QStringLiteral("select tpid, time1, time2 from speed"))) {
         const QByteArray tpid = r[0].toString().toLatin1();
         const auto it = left.find(tpid);
         if (it == left.end())
@@ -186,12 +197,14 @@ void runOnce(int rows, int passings, int rate, int batch) {
     wrong += int(left.size());
     const int total = pairs * 2;
     const double raw = rawSqlite(rows, total, batch);
-    std::printf("ingest rows=%d passings=%d rate=%s bytes=%lld: fed in %.3f s, stored in %.3f s -> %.0f passings/s; "
-                "CPU %.1f us/passing (%.0f%% of one core); rows wrong or missing: %d; tail nudges: %d; "
-                "raw SQLite, %d to a commit: %.0f passings/s (program at %.0f%% of it)\n",
-                rows, total, rate > 0 ? qPrintable(QString::number(rate)) : "max", (long long)(stream1.size() + stream2.size()), fed, wall, total / wall,
-                double(cpu) / total, 100.0 * double(cpu) / 1e6 / wall, wrong, nudges, batch, raw,
-                100.0 * total / wall / raw);
+    std::printf(
+        "ingest rows=%d passings=%d rate=%s bytes=%lld: fed in %.3f s, stored in %.3f s -> %.0f "
+        "passings/s; "
+        "CPU %.1f us/passing (%.0f%% of one core); rows wrong or missing: %d; tail nudges: %d; "
+        "raw SQLite, %d to a commit: %.0f passings/s (program at %.0f%% of it)\n",
+        rows, total, rate > 0 ? qPrintable(QString::number(rate)) : "max",
+        (long long)(stream1.size() + stream2.size()), fed, wall, total / wall, double(cpu) / total,
+        100.0 * double(cpu) / 1e6 / wall, wrong, nudges, batch, raw, 100.0 * total / wall / raw);
     std::fflush(stdout);
 }
 

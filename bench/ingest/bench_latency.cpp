@@ -17,8 +17,9 @@ int main(int argc, char** argv) {
     const e2e::DbLook look(rig.run->dbPath());
     const QByteArray tpid("4242");
     const auto row = [&] {
-        const QList<QVariantList> r = look.rows(QStringLiteral("select time1, time2, sumi from speed where tpid=?"),
-                                                {QString::fromLatin1(tpid)});
+        const QList<QVariantList> r =
+            look.rows(QStringLiteral("select time1, time2, sumi from speed where tpid=?"),
+                      {QString::fromLatin1(tpid)});
         return r.size() == 1 ? r.first() : QVariantList();
     };
 
@@ -33,7 +34,12 @@ int main(int argc, char** argv) {
         const double t2 = t1 + 1.25;
         if (!rig.dec1.send(e2e::passingLine(tpid, QByteArray::number(t1, 'f', 2))))
             die("loop-1 write failed");
-        if (!waitUntil([&] { const QVariantList r = row(); return !r.isEmpty() && r[0].toDouble() == t1; }, 10000, 2))
+        if (!waitUntil(
+                [&] {
+                    const QVariantList r = row();
+                    return !r.isEmpty() && r[0].toDouble() == t1;
+                },
+                10000, 2))
             die("loop-1 passing not stored");
         // Nothing pending any more (the first round's new row included).
         if (!waitUntil([&] { return row().value(2).toString() == QLatin1String("1"); }, 10000, 2))
@@ -54,12 +60,21 @@ int main(int argc, char** argv) {
         const double elapsed = secondsSince(t0) * 1000;
         if (i > 0)
             ms.push_back(elapsed);
-        if (!waitUntil([&] { const QVariantList r = row(); return !r.isEmpty() && r[1].toDouble() == t2 && r[2].toString() == QLatin1String("1"); }, 10000, 2))
+        if (!waitUntil(
+                [&] {
+                    const QVariantList r = row();
+                    return !r.isEmpty() && r[1].toDouble() == t2 &&
+                           r[2].toString() == QLatin1String("1");
+                },
+                10000, 2))
             die("loop-2 passing not processed");
     }
     std::sort(ms.begin(), ms.end());
-    const auto at = [&](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size())))]; };
-    std::printf("latency loop-2 line -> board line over %zu passings (Wait 0): min %.1f ms, median %.1f ms, "
+    const auto at = [&](double q) {
+        return ms[std::min(ms.size() - 1, size_t(q * double(ms.size())))];
+    };
+    std::printf("latency loop-2 line -> board line over %zu passings (Wait 0): min %.1f ms, median "
+                "%.1f ms, "
                 "p90 %.1f ms, max %.1f ms (goal: median <= 10 ms, max <= 30 ms)\n",
                 ms.size(), ms.front(), at(0.5), at(0.9), ms.back());
     return 0;

@@ -56,7 +56,8 @@ void prefill(int n) {
     QSqlDatabase db = SpeedDb::database();
     db.transaction();
     QSqlQuery q(db);
-    q.prepare(QStringLiteral("insert into speed (tpid,time1,time2,speed,sumi,pname) values (?,1,2,?,'1',?)"));
+    q.prepare(QStringLiteral(
+        "insert into speed (tpid,time1,time2,speed,sumi,pname) values (?,1,2,?,'1',?)"));
     for (int i = 0; i < n; ++i) {
         q.addBindValue(QString::number(100000 + (qint64(i) * 7919) % n));
         q.addBindValue(double((qint64(i) * 104729) % 100000) / 1000.0);
@@ -71,7 +72,9 @@ void prefill(int n) {
 struct Quiet : Dialogs {
     void message(const QString&, const QString&) override {} // the ports left unset
     bool yesNo(const QString&, const QString&) override { return false; }
-    void error(const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
+    void error(const QString& text) override {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    }
 };
 
 // Shows a page and lets it paint; returns wall and CPU milliseconds.
@@ -83,7 +86,8 @@ template <class Show> void timed(const char* what, int rows, double rss0, Show&&
     QCoreApplication::processEvents();
     const double wall = double(t.nsecsElapsed()) / 1e6;
     const double cpu = cpuMs() - c0;
-    std::printf("pages rows=%d %s: shown in %.1f ms (CPU %.1f ms); RSS %.1f MB (+%.1f MB over the window before)\n",
+    std::printf("pages rows=%d %s: shown in %.1f ms (CPU %.1f ms); RSS %.1f MB (+%.1f MB over the "
+                "window before)\n",
                 rows, what, wall, cpu, rssMb(), rssMb() - rss0);
     std::fflush(stdout);
 }
@@ -122,7 +126,10 @@ int one(int argc, char** argv, int rows) {
         const double rss0 = rssMb();
         std::printf("pages rows=%d: window RSS before the pages %.1f MB\n", rows, rss0);
         timed("ranking", rows, rss0, [&] { w.Var1Click(); });
-        timed("ranking again", rows, rss0, [&] { w.N2Click(); w.Var1Click(); });
+        timed("ranking again", rows, rss0, [&] {
+            w.N2Click();
+            w.Var1Click();
+        });
         timed("ranking scrolled to the end", rows, rss0, [&] { w.DBGrid1->scrollToBottom(); });
         timed("registration", rows, rss0, [&] {
             w.N6Click();
@@ -152,7 +159,8 @@ int main(int argc, char** argv) {
     for (int n : {0, 10000, 100000, 1000000}) {
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--rows"), QString::number(n)});
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--rows"), QString::number(n)});
         if (!p.waitForFinished(-1) || p.exitCode() != 0)
             die("a size run failed");
     }

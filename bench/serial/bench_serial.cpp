@@ -22,8 +22,7 @@ namespace {
 constexpr double kLineRate = 11520.0; // bytes/s
 constexpr int kLineLength = 40;
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
@@ -31,8 +30,7 @@ double cpuSeconds()
 
 // Runs the event loop until done() holds; checked after every event the
 // component delivers, so no polling timer adds CPU of its own.
-void runUntil(TCustomCommX& comm, const std::function<bool()>& done)
-{
+void runUntil(TCustomCommX& comm, const std::function<bool()>& done) {
     QEventLoop loop;
     const auto handler = comm.OnReceive;
     comm.OnReceive = [&](TCustomCommX* c, int n) {
@@ -45,16 +43,14 @@ void runUntil(TCustomCommX& comm, const std::function<bool()>& done)
     comm.OnReceive = handler;
 }
 
-double threadCpuSeconds()
-{
+double threadCpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_THREAD, &ru);
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
            double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-void idleFor(int ms)
-{
+void idleFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
@@ -62,8 +58,7 @@ void idleFor(int ms)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     PtyPair pty;
     if (!pty.ok()) {

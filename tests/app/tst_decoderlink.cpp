@@ -8,24 +8,24 @@
 #include "CommX.h"
 #include "CuteBtn.h"
 #include "Database.h"
-#include "Spin.h"
 #include "SpeedTable.h"
+#include "Spin.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QTextBlock>
-#include <QTextDocument>
 #include <QFile>
-#include <memory>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTime>
 #include <QtTest>
+#include <memory>
 
 using PtyPeer = e2e::Peer;
 
@@ -40,7 +40,9 @@ QString columnOf(const QString& tpid, const QString& column) {
     return q.isEmpty() ? QStringLiteral("<none>") : q.asText(column);
 }
 
-QString speedOf(const QString& tpid) { return columnOf(tpid, QStringLiteral("speed")); }
+QString speedOf(const QString& tpid) {
+    return columnOf(tpid, QStringLiteral("speed"));
+}
 
 } // namespace
 
@@ -104,7 +106,8 @@ private slots:
         const int s = line1.mid(9, line1.size() - 12).toInt();
         QVERIFY(s >= before && s <= after);
         QCOMPARE(dec2->received(), "\x01?,0,0,9," + QByteArray::number(s) + ",\r\n");
-        QCOMPARE(w->Edit10->text(), QString::fromLatin1("?,3,0,9," + QByteArray::number(s) + ",\r\n"));
+        QCOMPARE(w->Edit10->text(),
+                 QString::fromLatin1("?,3,0,9," + QByteArray::number(s) + ",\r\n"));
         QVERIFY(w->Panel2->isVisible());
         QTRY_VERIFY(!w->Panel2->isVisible());
 
@@ -135,7 +138,8 @@ private slots:
         QCOMPARE(w->Label1->text(), QStringLiteral("14.586 Km/h"));
         QCOMPARE(w->Label6->text(), QStringLiteral("1234"));
         QCOMPARE(memoLines(w->Memo1).size(), 2);
-        QCOMPARE(memoLines(w->Memo1).first(), QString::fromLatin1(passingLine("1234", "100.000").chopped(2)));
+        QCOMPARE(memoLines(w->Memo1).first(),
+                 QString::fromLatin1(passingLine("1234", "100.000").chopped(2)));
         QVERIFY(memoLines(w->Memo3).filter("/1").size() >= 2);
         QVERIFY(memoLines(w->Memo3).filter("/2").size() == 1);
         QVERIFY(memoLines(w->Memo3).filter("/timer").size() >= 1);
@@ -148,11 +152,13 @@ private slots:
         const auto attempts = [] {
             QSqlQuery q(SpeedDb::database());
             q.exec("select a.status, a.flags, a.speed_text, p1.time, p2.time from attempt a "
-                   "left join passing p1 on p1.id=a.passing1 left join passing p2 on p2.id=a.passing2 order by a.id");
+                   "left join passing p1 on p1.id=a.passing1 left join passing p2 on "
+                   "p2.id=a.passing2 order by a.id");
             QStringList out;
             while (q.next())
-                out << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                                   q.value(3).toString(), q.value(4).toString()}
+                out << QStringList{q.value(0).toString(), q.value(1).toString(),
+                                   q.value(2).toString(), q.value(3).toString(),
+                                   q.value(4).toString()}
                            .join('/');
             return out.join(' ');
         };
@@ -167,7 +173,8 @@ private slots:
             QSqlQuery q(SpeedDb::database());
             QVERIFY(q.exec("select raw, received_ms, loop from passing") && q.next());
             QCOMPARE(q.value(0).toByteArray(), passingLine("9", "50.0").chopped(2));
-            QVERIFY(q.value(1).toLongLong() >= before && q.value(1).toLongLong() <= QDateTime::currentMSecsSinceEpoch());
+            QVERIFY(q.value(1).toLongLong() >= before &&
+                    q.value(1).toLongLong() <= QDateTime::currentMSecsSinceEpoch());
             QCOMPARE(q.value(2).toInt(), 2);
         }
         // A plain lap is shown, sent and counted.
@@ -249,7 +256,7 @@ private slots:
         QTimer::singleShot(100, w, [this] { dec2->send(passingLine("Q", "20")); });
         w->RGrate->setItemIndex(1); // closes the board, pauses, reopens at 9600
         QVERIFY(w->CommX3->isOpen());
-        QCOMPARE(w->Label1->text(), shown);                  // nothing measured inside the pause
+        QCOMPARE(w->Label1->text(), shown); // nothing measured inside the pause
         QCOMPARE(columnOf("Q", "time2"), QStringLiteral("<none>")); // nothing stored inside it
         QTRY_VERIFY(board->received().startsWith("         3 60 00       .\r"));
         QTRY_COMPARE(columnOf("Q", "time2"), QStringLiteral("20"));
@@ -271,7 +278,8 @@ private slots:
         bool readWhileBoxOpen = false;
         dialogs->onError = [&] {
             dec1->send(passingLine(b, "2") + passingLine(c, "3"));
-            readWhileBoxOpen = QTest::qWaitFor([&] { return memoLines(w->Memo1).size() == 3; }, 5000);
+            readWhileBoxOpen =
+                QTest::qWaitFor([&] { return memoLines(w->Memo1).size() == 3; }, 5000);
         };
         dec1->send(passingLine(a, "1"));
         QTRY_COMPARE(dialogs->errors.size(), 1);
@@ -316,7 +324,8 @@ private slots:
     void resultsNeverCloserThanThePeriodPlusWait() {
         QFETCH(int, wait);
         for (const char* id : {"A", "B", "C", "D"})
-            execSql({"insert into speed (tpid,time1,speed,sumi) values (?,100,'0','1')"}, {QString::fromLatin1(id)});
+            execSql({"insert into speed (tpid,time1,speed,sumi) values (?,100,'0','1')"},
+                    {QString::fromLatin1(id)});
         start("Dist=500\nWait=" + QByteArray::number(wait));
         QElapsedTimer clock;
         clock.start();
@@ -350,13 +359,15 @@ private slots:
     void testPatternsAndBrightness() {
         start("Wait=0");
         w->CuteButton29->click(); // "All 8"
-        QTRY_COMPARE(board->received(), QByteArray("H        88:88:88.88 88\rL888     88:88:88.88 88\r"
-                                                   "888     88:88:88.88 88\r"));
+        QTRY_COMPARE(board->received(),
+                     QByteArray("H        88:88:88.88 88\rL888     88:88:88.88 88\r"
+                                "888     88:88:88.88 88\r"));
         board->clear();
         w->TBarbright->setValue(9);
-        w->CuteButton2->click(); // "Set"
+        w->CuteButton2->click();                     // "Set"
         QVERIFY(!board->received().contains("888")); // the two test lines follow 200 ms apart
-        QTRY_COMPARE(board->received(), QByteArray("K    9\r888     88:88:88.88 88\rL888     88:88:88.88 88\r"));
+        QTRY_COMPARE(board->received(),
+                     QByteArray("K    9\r888     88:88:88.88 88\rL888     88:88:88.88 88\r"));
     }
 
     void aBrightnessSequenceStaysTogetherAndQueuesWhatComesMeanwhile() {
@@ -372,7 +383,8 @@ private slots:
         w->CuteButton2->click();
         w->Timer1->setEnabled(true);
         const QByteArray eights("888     88:88:88.88 88\rL888     88:88:88.88 88\r");
-        const QByteArray expected = "K    9\r" + eights + "K    3\r" + eights + "         3 60 00       .\r";
+        const QByteArray expected =
+            "K    9\r" + eights + "K    3\r" + eights + "         3 60 00       .\r";
         QTRY_COMPARE(board->received(), expected);
         QCOMPARE(w->Label1->text(), QStringLiteral("36 Km/h"));
     }
@@ -382,7 +394,8 @@ private slots:
         w->RGport3->setItemIndex(0);
         QVERIFY(!w->CommX3->isOpen());
         QCOMPARE(w->settings().Port3, 0);
-        for (TCuteButton* b : {w->CuteButton28, w->CuteButton29, w->CuteButton58, w->CuteButton61, w->CuteButton2})
+        for (TCuteButton* b :
+             {w->CuteButton28, w->CuteButton29, w->CuteButton58, w->CuteButton61, w->CuteButton2})
             b->click();
         QTest::qWait(500);
         QCOMPARE(board->received(), QByteArray());
@@ -393,14 +406,17 @@ private slots:
     void aSilentDecoderRaisesTheAlarmUntilItsNextLine() {
         start("Wait=0\n[Checks]\nSilenceS=1\nBeep=0");
         QVERIFY(dec1->send("garbage without an end"));
-        QTRY_VERIFY(w->AlarmLabel->isVisible() && w->AlarmLabel->text().contains(QStringLiteral("ループ1 無信号")));
+        QTRY_VERIFY(w->AlarmLabel->isVisible() &&
+                    w->AlarmLabel->text().contains(QStringLiteral("ループ1 無信号")));
         QCOMPARE(w->AlarmLabel->grab().toImage().pixelColor(1, 1), QColor(204, 0, 0));
         QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 無信号")).isEmpty());
         QVERIFY(dec1->send("\r\n#\t1\t\r\n"));
         QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
         QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 受信再開")).isEmpty());
         w->N7Click();
-        QTRY_VERIFY(w->TabSheet7->findChild<QLabel*>(QStringLiteral("StatusValues1"))->text().startsWith(QStringLiteral("受信中\n")));
+        QTRY_VERIFY(w->TabSheet7->findChild<QLabel*>(QStringLiteral("StatusValues1"))
+                        ->text()
+                        .startsWith(QStringLiteral("受信中\n")));
     }
 
     // Clocks further apart than the limit: one clock command (the button's),
@@ -414,8 +430,10 @@ private slots:
             const int shown = int(memoLines(w->Memo2).size());
             for (int i = 0; i < 3; ++i) {
                 const double now = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-                QVERIFY(dec1->send(passingLine(QByteArray::number(900 + i), QByteArray::number(now, 'f', 3))));
-                QVERIFY(dec2->send(passingLine(QByteArray::number(900 + i), QByteArray::number(now - 0.1, 'f', 3))));
+                QVERIFY(dec1->send(
+                    passingLine(QByteArray::number(900 + i), QByteArray::number(now, 'f', 3))));
+                QVERIFY(dec2->send(passingLine(QByteArray::number(900 + i),
+                                               QByteArray::number(now - 0.1, 'f', 3))));
                 QTRY_COMPARE(int(memoLines(w->Memo2).size()), shown + i + 1);
             }
         };
@@ -433,8 +451,10 @@ private slots:
     void aPortThatCannotBeOpenedFallsBackToNone() {
         start("Wait=0");
         w->RGport1->setItemIndex(2); // COM2 points at a device that does not exist
-        QCOMPARE(dialogs->messages, QStringList({QStringLiteral("取り込みポート１は開けませんでした。")}));
-        QVERIFY2(dialogs->details.last().contains(dir->filePath("missing-device")), qPrintable(dialogs->details.last()));
+        QCOMPARE(dialogs->messages,
+                 QStringList({QStringLiteral("取り込みポート１は開けませんでした。")}));
+        QVERIFY2(dialogs->details.last().contains(dir->filePath("missing-device")),
+                 qPrintable(dialogs->details.last()));
         QCOMPARE(w->RGport1->ItemIndex(), 0);
         QCOMPARE(w->settings().Port1, 0);
         QVERIFY(!w->CommX1->isOpen());

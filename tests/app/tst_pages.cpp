@@ -36,8 +36,9 @@ struct Recorder : Dialogs {
 };
 
 void addRow(const QString& tpid, const QVariant& speed, const QString& name = QString()) {
-    execSql({QStringLiteral("insert into speed (tpid,time1,speed,sumi,pname) values (?,1,?,'1',?)")},
-            {tpid, speed, name.isNull() ? QVariant() : QVariant(name)});
+    execSql(
+        {QStringLiteral("insert into speed (tpid,time1,speed,sumi,pname) values (?,1,?,'1',?)")},
+        {tpid, speed, name.isNull() ? QVariant() : QVariant(name)});
 }
 
 QString stored(const QString& column, const QString& tpid) {
@@ -168,7 +169,8 @@ private slots:
         rec_.answer = false;
         press(w_->CuteButton5);
         QCOMPARE(rec_.questions,
-                 QStringList{QStringLiteral("確認してください。|選択したデータのスピード記録を削除してよろしいですか？")});
+                 QStringList{QStringLiteral(
+                     "確認してください。|選択したデータのスピード記録を削除してよろしいですか？")});
         QCOMPARE(stored(QStringLiteral("speed"), QStringLiteral("1001")), QStringLiteral("36"));
         QCOMPARE(w_->Edit3->text(), QStringLiteral("36 Km/h"));
         QCOMPARE(column(w_->DBGrid1, 2).first(), QStringLiteral("36"));
@@ -223,7 +225,8 @@ private slots:
         for (int i = 0; i < 16; ++i) {
             QWidget* f = focused();
             QVERIFY(f);
-            QVERIFY2(f == w_->Edit4 || !w_->TabSheet6->isAncestorOf(f), qPrintable(f->objectName()));
+            QVERIFY2(f == w_->Edit4 || !w_->TabSheet6->isAncestorOf(f),
+                     qPrintable(f->objectName()));
             QTest::keyClicks(f, QStringLiteral("1001"));
             QTest::keyClick(f, Qt::Key_Return);
             QTest::keyClick(focused(), Qt::Key_Space);
@@ -233,10 +236,11 @@ private slots:
         QCOMPARE(w_->pagePassword(), QStringLiteral("secret"));
         QCOMPARE(PasswordStore(dir_->path()).read(), QStringLiteral("secret"));
         QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("1001")), QStringLiteral("山田"));
-        for (QWidget* under : {static_cast<QWidget*>(w_->DBGrid2), static_cast<QWidget*>(w_->Edit5),
-                               static_cast<QWidget*>(w_->Edit6), static_cast<QWidget*>(w_->Edit8),
-                               static_cast<QWidget*>(w_->Edit9), static_cast<QWidget*>(w_->CuteButton6),
-                               static_cast<QWidget*>(w_->CuteButton7)})
+        for (QWidget* under :
+             {static_cast<QWidget*>(w_->DBGrid2), static_cast<QWidget*>(w_->Edit5),
+              static_cast<QWidget*>(w_->Edit6), static_cast<QWidget*>(w_->Edit8),
+              static_cast<QWidget*>(w_->Edit9), static_cast<QWidget*>(w_->CuteButton6),
+              static_cast<QWidget*>(w_->CuteButton7)})
             QVERIFY2(!under->isEnabled(), qPrintable(under->objectName()));
         // The write handlers refuse while the page is locked, whoever calls them.
         w_->Edit5->setText(QStringLiteral("x"));
@@ -320,14 +324,16 @@ private slots:
         w_->Edit9->setText(QStringLiteral("O'Brien \"Speedy\""));
         press(w_->CuteButton7);
         QVERIFY(rec_.errors.isEmpty());
-        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("it's")), QStringLiteral("O'Brien \"Speedy\""));
+        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("it's")),
+                 QStringLiteral("O'Brien \"Speedy\""));
         QCOMPARE(w_->DBGrid2->currentIndex().row(), 3);
         QCOMPARE(column(w_->DBGrid2, 1).at(3), QStringLiteral("O'Brien \"Speedy\""));
 
         // No such ID: nothing changes and the list stands on its first row.
         w_->Edit8->setText(QStringLiteral("nobody"));
         press(w_->CuteButton7);
-        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("nobody")), QStringLiteral("<no row>"));
+        QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("nobody")),
+                 QStringLiteral("<no row>"));
         QCOMPARE(w_->DBGrid2->currentIndex().row(), 0);
 
         // An empty name clears it; the ranking then shows no name.
@@ -340,7 +346,7 @@ private slots:
 
     void japaneseNamesAtAndPastTheLimit() {
         unlock();
-        const QString at = QString(14, QChar(0x5C71)) + QStringLiteral("ab"); // 30 bytes
+        const QString at = QString(14, QChar(0x5C71)) + QStringLiteral("ab");  // 30 bytes
         const QString past = QString(15, QChar(0x5C71)) + QStringLiteral("a"); // 31 bytes
         w_->Edit8->setText(QStringLiteral("1002"));
         w_->Edit9->setText(at);
@@ -418,10 +424,12 @@ private slots:
 
         // A valid edit is written when the operator moves to another row.
         QVERIFY(m->setData(m->index(0, RegistrationModel::ColTpid), QStringLiteral("2001")));
-        QCOMPARE(stored(QStringLiteral("tpid"), QStringLiteral("2001")), QStringLiteral("<no row>"));
+        QCOMPARE(stored(QStringLiteral("tpid"), QStringLiteral("2001")),
+                 QStringLiteral("<no row>"));
         w_->DBGrid2->setCurrentIndex(m->index(2, 0));
         QCOMPARE(stored(QStringLiteral("pname"), QStringLiteral("2001")), QStringLiteral("山田"));
-        QCOMPARE(stored(QStringLiteral("tpid"), QStringLiteral("1001")), QStringLiteral("<no row>"));
+        QCOMPARE(stored(QStringLiteral("tpid"), QStringLiteral("1001")),
+                 QStringLiteral("<no row>"));
     }
 
     void csvExport() {
@@ -440,10 +448,11 @@ private slots:
         press(w_->CuteButtonCsv);
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(f.readAll()), QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n"
-                                                                "1,1001,山田,36\r\n"
-                                                                "2,it's,O'Neil,20.5\r\n"
-                                                                "3,1002,,14.586\r\n"));
+        QCOMPARE(QString::fromUtf8(f.readAll()),
+                 QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n"
+                                "1,1001,山田,36\r\n"
+                                "2,it's,O'Neil,20.5\r\n"
+                                "3,1002,,14.586\r\n"));
         QCOMPARE(rec_.messages.size(), 1);
         QVERIFY(rec_.errors.isEmpty());
     }

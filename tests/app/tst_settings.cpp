@@ -46,8 +46,10 @@ private slots:
         QTest::addColumn<bool>("asFolder");
         QTest::newRow("missing") << QByteArray() << false;
         QTest::newRow("empty") << QByteArray("") << false;
-        QTest::newRow("other section only") << QByteArray("[Devices]\nCOM1=/dev/ttyUSB0\n") << false;
-        QTest::newRow("garbage") << QByteArray("\x00\xff\xfe[SP\n===\n\x01\x02 Port1\n", 20) << false;
+        QTest::newRow("other section only")
+            << QByteArray("[Devices]\nCOM1=/dev/ttyUSB0\n") << false;
+        QTest::newRow("garbage") << QByteArray("\x00\xff\xfe[SP\n===\n\x01\x02 Port1\n", 20)
+                                 << false;
         QTest::newRow("every key unconvertible")
             << QByteArray("[SP]\nPort1=x\nPort2=\nPort3=1.5\nDist=abc\nWait=0x\nRate=$\n"
                           "Decid1=99999999999\nDecid2=0xZZ\nResetint=3 0\nTimer2=--1\n")
@@ -125,7 +127,8 @@ private slots:
         SaveSettings(ini(), s);
 
         const QString text = QString::fromUtf8(read(ini()));
-        QVERIFY(text.startsWith("; station notes\n[Devices]\nCOM1=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\n"));
+        QVERIFY(
+            text.startsWith("; station notes\n[Devices]\nCOM1=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\n"));
         QVERIFY(text.contains("[Other]\nx=1"));
         QVERIFY(text.contains("Extra=keep me"));
         const Settings back = LoadSettings(ini());
@@ -167,8 +170,10 @@ private slots:
         // bytes a byte-wise reader mistakes for ASCII.
         const QByteArray before = sjis.encode(QStringLiteral(
             "; 計測所の設定 表示ソフト\r\n[表示ゾーン]\r\n名前=山田 ソ\r\nボード=  大型\r\n\r\n"));
-        const QByteArray spHead = sjis.encode(QStringLiteral("[SP]\r\nDist=500\r\n; 距離 (cm)\r\nExtra=残す\r\n"));
-        const QByteArray after = sjis.encode(QStringLiteral("\r\n[Devices]\r\n; ポート\r\nCOM1=/dev/ttyUSB0\r\n"));
+        const QByteArray spHead =
+            sjis.encode(QStringLiteral("[SP]\r\nDist=500\r\n; 距離 (cm)\r\nExtra=残す\r\n"));
+        const QByteArray after =
+            sjis.encode(QStringLiteral("\r\n[Devices]\r\n; ポート\r\nCOM1=/dev/ttyUSB0\r\n"));
         write(before + spHead + after);
 
         Settings s = LoadSettings(ini());
@@ -184,8 +189,9 @@ private slots:
 
     void saveOnFreshFolder() {
         SaveSettings(ini(), Settings());
-        QCOMPARE(read(ini()), QByteArray("[SP]\nPort1=1\nPort2=4\nPort3=5\nDist=10\nWait=3\nRate=0\n"
-                                         "Decid1=0\nDecid2=0\nResetint=300\nTimer2=0\n"));
+        QCOMPARE(read(ini()),
+                 QByteArray("[SP]\nPort1=1\nPort2=4\nPort3=5\nDist=10\nWait=3\nRate=0\n"
+                            "Decid1=0\nDecid2=0\nResetint=300\nTimer2=0\n"));
         // A second save changes nothing.
         SaveSettings(ini(), LoadSettings(ini()));
         QCOMPARE(LoadSettings(ini()).Resetint, 300);
@@ -213,13 +219,15 @@ private slots:
         qputenv("XDG_DATA_HOME", "/srv/data");
         QCOMPARE(defaultDataDir(), QStringLiteral("/srv/data/Ostrel/Korvane"));
         qunsetenv("XDG_DATA_HOME");
-        QCOMPARE(defaultDataDir(), QDir::homePath() + QStringLiteral("/.local/share/Ostrel/Korvane"));
+        QCOMPARE(defaultDataDir(),
+                 QDir::homePath() + QStringLiteral("/.local/share/Ostrel/Korvane"));
     }
 
     void strToIntRaisesTheFrameworkMessage() {
         QCOMPARE(StrToInt(QStringLiteral("42")), 42);
         QCOMPARE(StrToInt(QStringLiteral("$10")), 16);
-        for (const QString& bad : {QStringLiteral(""), QStringLiteral("1 2"), QStringLiteral("abc")}) {
+        for (const QString& bad :
+             {QStringLiteral(""), QStringLiteral("1 2"), QStringLiteral("abc")}) {
             try {
                 StrToInt(bad);
                 QFAIL("no error");
@@ -237,7 +245,8 @@ private slots:
         f.setValue("SP", "Port1", "7");
         f.setValue("SP", "Dist", "20");
         QVERIFY(f.save());
-        QCOMPARE(read(ini()), QByteArray("[SP]\r\nPORT1=7\r\nDist=20\r\n\r\n[Devices]\r\nCOM3=/dev/x\r\n"));
+        QCOMPARE(read(ini()),
+                 QByteArray("[SP]\r\nPORT1=7\r\nDist=20\r\n\r\n[Devices]\r\nCOM3=/dev/x\r\n"));
     }
 };
 

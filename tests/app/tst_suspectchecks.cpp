@@ -21,7 +21,8 @@ private slots:
         // The same keys in another section are not the limits; other keys
         // of "Checks" belong to other readers and are passed over.
         write("[SP]\nMinKmh=7\nHoldSuspect=1\n"
-              "[Checks]\nSilenceS=30\nMinKmh=3\nMaxKmh=250\nDoubleReadMs=800\nMaxSectionS=20\nHoldSuspect=2\n");
+              "[Checks]\nSilenceS=30\nMinKmh=3\nMaxKmh=250\nDoubleReadMs=800\nMaxSectionS="
+              "20\nHoldSuspect=2\n");
         const SuspectChecks c = LoadSuspectChecks(ini());
         QCOMPARE(c.MinKmh, 3);
         QCOMPARE(c.MaxKmh, 250);
@@ -34,8 +35,9 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("no file") << QByteArray();
         QTest::newRow("only SP") << QByteArray("[SP]\nMinKmh=7\nMaxKmh=9\nHoldSuspect=1\n");
-        QTest::newRow("unconvertible") << QByteArray("[Checks]\nMinKmh=x\nMaxKmh=1.5\nDoubleReadMs=\n"
-                                                     "MaxSectionS=6 0\nHoldSuspect=yes\n");
+        QTest::newRow("unconvertible")
+            << QByteArray("[Checks]\nMinKmh=x\nMaxKmh=1.5\nDoubleReadMs=\n"
+                          "MaxSectionS=6 0\nHoldSuspect=yes\n");
     }
     void missingOrBadKeysGiveTheDefaults() {
         QFETCH(QByteArray, content);

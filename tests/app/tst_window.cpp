@@ -19,14 +19,14 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QTextBlock>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTimer>
 #include <QtTest>
 
@@ -173,9 +173,10 @@ private slots:
         RecordingDialogs dialogs;
         TFkorvane w(dir->path());
         w.show();
-        QCOMPARE(dialogs.messages, QStringList({QStringLiteral("取り込みポート１は指定されていません。"),
-                                                QStringLiteral("取り込みポート２は指定されていません。"),
-                                                QStringLiteral("出力ポートは指定されていません。")}));
+        QCOMPARE(dialogs.messages,
+                 QStringList({QStringLiteral("取り込みポート１は指定されていません。"),
+                              QStringLiteral("取り込みポート２は指定されていません。"),
+                              QStringLiteral("出力ポートは指定されていません。")}));
         QCOMPARE(w.windowTitle(), QStringLiteral("Speed"));
         QCOMPARE(w.size(), QSize(640, 378));
         QCOMPARE(w.activePage(), w.TabSheet1);
@@ -192,9 +193,9 @@ private slots:
         QVERIFY(!w.Edit10->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!w.Panel2->isVisible(), 3000); // the indicator goes after a second
 
-        const QList<QPair<QAction*, QWidget*>> items = {
-            {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4},
-            {w.Var1, w.TabSheet5}, {w.N6, w.TabSheet6}, {w.N7, w.TabSheet7}};
+        const QList<QPair<QAction*, QWidget*>> items = {{w.N2, w.TabSheet2}, {w.N3, w.TabSheet3},
+                                                        {w.N4, w.TabSheet4}, {w.Var1, w.TabSheet5},
+                                                        {w.N6, w.TabSheet6}, {w.N7, w.TabSheet7}};
         for (const auto& [action, page] : items) {
             action->trigger();
             QCOMPARE(w.activePage(), page);
@@ -208,7 +209,8 @@ private slots:
         QStringList captions;
         for (QAction* a : w.menuBar()->actions())
             captions << a->text();
-        QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録", "状態", "", "Korvane"}));
+        QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録",
+                                        "状態", "", "Korvane"}));
         QCOMPARE(w.N5->text(), QStringLiteral("終了"));
         QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
         QCOMPARE(dialogs.errors, QStringList());
@@ -229,8 +231,10 @@ private slots:
         QTest::mouseDClick(w.Memo2->viewport(), Qt::LeftButton);
         QVERIFY(w.Edit10->isVisible());
         QVERIFY(client.contains(w.Edit10->geometry()));
-        for (QWidget* button : {static_cast<QWidget*>(w.CuteButton1), static_cast<QWidget*>(w.CuteButton3)})
-            QVERIFY(!QRect(button->mapTo(&w, QPoint(0, 0)), button->size()).intersects(w.Edit10->geometry()));
+        for (QWidget* button :
+             {static_cast<QWidget*>(w.CuteButton1), static_cast<QWidget*>(w.CuteButton3)})
+            QVERIFY(!QRect(button->mapTo(&w, QPoint(0, 0)), button->size())
+                         .intersects(w.Edit10->geometry()));
         // The password boxes echo "*".
         for (QLineEdit* e : {w.Edit4, w.Edit5, w.Edit6}) {
             e->setText(QStringLiteral("abc"));
@@ -285,15 +289,21 @@ private slots:
                 return QFontMetrics(f).horizontalAdvance(label->text());
             };
             // A text that fits keeps the label's size.
-            label->setText(label == w.Label1 ? QStringLiteral("14.586 Km/h") : QStringLiteral("1234"));
+            label->setText(label == w.Label1 ? QStringLiteral("14.586 Km/h")
+                                             : QStringLiteral("1234"));
             QVERIFY(width(size) <= label->width());
             QCOMPARE(fit->shownFont().pixelSize(), size);
             // One that does not takes the largest size that fits.
-            label->setText(label == w.Label1 ? QStringLiteral("123.541 Km/h") : QStringLiteral("TX-00123456789"));
+            label->setText(label == w.Label1 ? QStringLiteral("123.541 Km/h")
+                                             : QStringLiteral("TX-00123456789"));
             QVERIFY2(width(size) > label->width(), "the text must not fit at full size");
             const int shown = fit->shownFont().pixelSize();
-            QVERIFY2(shown < size && width(shown) <= label->width() && width(shown + 1) > label->width(),
-                     qPrintable(QStringLiteral("%1 px: %2 of %3").arg(shown).arg(width(shown)).arg(label->width())));
+            QVERIFY2(shown < size && width(shown) <= label->width() &&
+                         width(shown + 1) > label->width(),
+                     qPrintable(QStringLiteral("%1 px: %2 of %3")
+                                    .arg(shown)
+                                    .arg(width(shown))
+                                    .arg(label->width())));
             QCOMPARE(fit->shownFont().family(), label->font().family());
             // A shorter text afterwards is shown full size again.
             label->setText(QStringLiteral("9 Km/h"));
@@ -316,7 +326,8 @@ private slots:
             QVERIFY(!w.settingsLoaded());
             // The program does not go on with built-in settings: it says so and ends.
             QVERIFY(!w.created());
-            QCOMPARE(dialogs.messages, QStringList{QStringLiteral("設定を読み込めませんでした。終了します。")});
+            QCOMPARE(dialogs.messages,
+                     QStringList{QStringLiteral("設定を読み込めませんでした。終了します。")});
             w.show(); // the window is still created and shown
             QVERIFY(w.isVisible());
             w.close();
@@ -366,7 +377,8 @@ private slots:
         p.start();
         QVERIFY(p.waitForStarted());
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("のデータ型が不正です"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("のデータ型が不正です"),
+                                 20000);
         // Nobody answers the box: the termination closes it.
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
@@ -399,7 +411,8 @@ private slots:
         p.start();
         QVERIFY(p.waitForStarted());
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"),
+                                 20000);
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
@@ -423,7 +436,8 @@ private slots:
         p.start();
         QVERIFY(p.waitForStarted());
         QByteArray err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("指定されていません"),
+                                 20000);
         // The settings file has become something that cannot be written.
         QVERIFY(QFile::remove(ini()));
         QVERIFY(QDir().mkdir(ini()));
@@ -432,7 +446,8 @@ private slots:
         err += p.readAllStandardError();
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QVERIFY(p.exitCode() != 0);
-        QVERIFY2(err.contains((ini() + QStringLiteral(" に書き込めません")).toUtf8()), err.constData());
+        QVERIFY2(err.contains((ini() + QStringLiteral(" に書き込めません")).toUtf8()),
+                 err.constData());
     }
 
     void versionAndHelp() {

@@ -41,8 +41,9 @@ void TestBoardLines::patterns_data() {
                                            "E555     55:55:55.55   \r", "F666     66:66:66.66   \r",
                                            "G777     77:77:77.77   \r", "H888     88:88:88.88   \r",
                                            "I999     99:99:99.99   \r"};
-    QTest::newRow("brightness follow-up") << BrightnessFollowUpLines()
-                                          << Lines{"888     88:88:88.88 88\r", "L888     88:88:88.88 88\r"};
+    QTest::newRow("brightness follow-up")
+        << BrightnessFollowUpLines()
+        << Lines{"888     88:88:88.88 88\r", "L888     88:88:88.88 88\r"};
 }
 
 void TestBoardLines::patterns() {
@@ -54,12 +55,13 @@ void TestBoardLines::patterns() {
 }
 
 void TestBoardLines::everyDisplayLineFollowsTheGrammar() {
-    const Lines all = AllNullPattern() + AllEightPattern() + OneToZeroPattern() + ShowAddressPattern() +
-                      BrightnessFollowUpLines();
+    const Lines all = AllNullPattern() + AllEightPattern() + OneToZeroPattern() +
+                      ShowAddressPattern() + BrightnessFollowUpLines();
     for (const QByteArray& line : all) {
         const bool lettered = QByteArray("ABCDEFGHIL").contains(line.at(0));
         QCOMPARE(line.size(), lettered ? 24 : 23);
-        QVERIFY2(line.endsWith('\r') && line.count('\r') == 1 && !line.contains('\n'), line.constData());
+        QVERIFY2(line.endsWith('\r') && line.count('\r') == 1 && !line.contains('\n'),
+                 line.constData());
         const QByteArray body = lettered ? line.mid(1) : line;
         QCOMPARE(body.mid(3, 5), QByteArray("     "));
         for (int pos : {10, 13, 16}) // the clock's separators or blanks

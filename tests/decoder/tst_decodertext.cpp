@@ -19,13 +19,18 @@ void TestDecoderText::cutLine_data() {
     QTest::addColumn<QByteArray>("buffer");
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("rest");
-    QTest::newRow("no CR keeps the buffer") << QByteArray("@\t1\t") << QByteArray() << QByteArray("@\t1\t");
-    QTest::newRow("CR LF dropped") << QByteArray("abc\r\ndef") << QByteArray("abc") << QByteArray("def");
-    QTest::newRow("any byte after CR dropped") << QByteArray("abc\rXdef") << QByteArray("abc") << QByteArray("def");
-    QTest::newRow("empty line") << QByteArray("\r\nabc\r\n") << QByteArray() << QByteArray("abc\r\n");
+    QTest::newRow("no CR keeps the buffer")
+        << QByteArray("@\t1\t") << QByteArray() << QByteArray("@\t1\t");
+    QTest::newRow("CR LF dropped")
+        << QByteArray("abc\r\ndef") << QByteArray("abc") << QByteArray("def");
+    QTest::newRow("any byte after CR dropped")
+        << QByteArray("abc\rXdef") << QByteArray("abc") << QByteArray("def");
+    QTest::newRow("empty line") << QByteArray("\r\nabc\r\n") << QByteArray()
+                                << QByteArray("abc\r\n");
     QTest::newRow("CR last empties") << QByteArray("abc\r") << QByteArray("abc") << QByteArray();
     QTest::newRow("lone CR") << QByteArray("\r") << QByteArray() << QByteArray();
-    QTest::newRow("only the first line") << QByteArray("a\r\nb\r\n") << QByteArray("a") << QByteArray("b\r\n");
+    QTest::newRow("only the first line")
+        << QByteArray("a\r\nb\r\n") << QByteArray("a") << QByteArray("b\r\n");
     QTest::newRow("LF alone is no end") << QByteArray("a\nb") << QByteArray() << QByteArray("a\nb");
 }
 
@@ -45,7 +50,8 @@ void TestDecoderText::cutField_data() {
     QTest::addColumn<QByteArray>("after");
     QTest::newRow("first field") << QByteArray("@\t1\t") << QByteArray("@") << QByteArray("1\t");
     QTest::newRow("empty field") << QByteArray("\tx\t") << QByteArray() << QByteArray("x\t");
-    QTest::newRow("no TAB: not a field") << QByteArray("37.512") << QByteArray() << QByteArray("37.512");
+    QTest::newRow("no TAB: not a field")
+        << QByteArray("37.512") << QByteArray() << QByteArray("37.512");
     QTest::newRow("empty rest") << QByteArray() << QByteArray() << QByteArray();
 }
 
@@ -64,16 +70,17 @@ void TestDecoderText::passing_data() {
     QTest::addColumn<bool>("isPassing");
     QTest::addColumn<QByteArray>("tpid");
     QTest::addColumn<QByteArray>("time");
-    QTest::newRow("decoder line") << QByteArray("@\t1\t2\t1234\t37.512\t0") << true << QByteArray("1234")
-                                  << QByteArray("37.512");
-    QTest::newRow("@ inside field 1") << QByteArray("x@y\t1\t2\t77\t1.5\t") << true << QByteArray("77")
-                                      << QByteArray("1.5");
-    QTest::newRow("no @") << QByteArray("#\t1\t2\t1234\t37.512\t") << false << QByteArray() << QByteArray();
-    QTest::newRow("@ only in a later field") << QByteArray("x\t@\t2\t1234\t37.512\t") << false << QByteArray()
-                                             << QByteArray();
+    QTest::newRow("decoder line") << QByteArray("@\t1\t2\t1234\t37.512\t0") << true
+                                  << QByteArray("1234") << QByteArray("37.512");
+    QTest::newRow("@ inside field 1")
+        << QByteArray("x@y\t1\t2\t77\t1.5\t") << true << QByteArray("77") << QByteArray("1.5");
+    QTest::newRow("no @") << QByteArray("#\t1\t2\t1234\t37.512\t") << false << QByteArray()
+                          << QByteArray();
+    QTest::newRow("@ only in a later field")
+        << QByteArray("x\t@\t2\t1234\t37.512\t") << false << QByteArray() << QByteArray();
     QTest::newRow("no TAB at all") << QByteArray("@1234") << false << QByteArray() << QByteArray();
-    QTest::newRow("time without trailing TAB") << QByteArray("@\t1\t2\t1234\t37.512") << true
-                                               << QByteArray("1234") << QByteArray();
+    QTest::newRow("time without trailing TAB")
+        << QByteArray("@\t1\t2\t1234\t37.512") << true << QByteArray("1234") << QByteArray();
     QTest::newRow("fields missing") << QByteArray("@\t1\t") << true << QByteArray() << QByteArray();
     QTest::newRow("bytes kept as sent") << QByteArray("@\t\t\t\x83\x65\xff\t 1.0 \t") << true
                                         << QByteArray("\x83\x65\xff") << QByteArray(" 1.0 ");
@@ -107,8 +114,8 @@ void TestDecoderText::lineSplitAcrossChunks_data() {
         << QByteArrayList{"@\t1\t0\t1\t1.0\t", "\n@\t1\t0\t2\t2.0\t"} << QByteArray();
     QTest::newRow("empty line holds the rest back")
         << QByteArrayList{"a\r\n\r\nb\r\n"} << QByteArrayList{"a"} << QByteArray("b\r\n");
-    QTest::newRow("partial line waits") << QByteArrayList{"a\r\nb", "c"} << QByteArrayList{"a"}
-                                        << QByteArray("bc");
+    QTest::newRow("partial line waits")
+        << QByteArrayList{"a\r\nb", "c"} << QByteArrayList{"a"} << QByteArray("bc");
 }
 
 void TestDecoderText::lineSplitAcrossChunks() {

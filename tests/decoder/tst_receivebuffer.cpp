@@ -74,7 +74,8 @@ void TestReceiveBuffer::uncutLinesCannotPileUp() {
 
 void TestReceiveBuffer::neverAboveTheLimit() {
     ReceiveBuffer b(32);
-    const QByteArrayList chunks{"abc\r\n", QByteArray(40, 'z'), "\r", "\nq", QByteArray(31, '\r'), "tail"};
+    const QByteArrayList chunks{"abc\r\n", QByteArray(40, 'z'),  "\r",
+                                "\nq",     QByteArray(31, '\r'), "tail"};
     for (int round = 0; round < 50; ++round)
         for (const QByteArray& c : chunks) {
             b.append(c);

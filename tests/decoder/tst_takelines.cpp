@@ -26,9 +26,10 @@ Row row(const QString& tpid) {
 
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
     SpeedTable::inOneCommit([&] {
-        ::TakeLines(buffer, loop, out, [loop](const QString& tpid, const QString& time, const QByteArray&) {
-            SpeedTable::storePassing(loop, tpid, time);
-        });
+        ::TakeLines(buffer, loop, out,
+                    [loop](const QString& tpid, const QString& time, const QByteArray&) {
+                        SpeedTable::storePassing(loop, tpid, time);
+                    });
     });
 }
 
@@ -56,7 +57,8 @@ private slots:
         ReceivedLines got;
         TakeLines(buf, 1, got);
         // Up to the empty line: the line behind it waits for the next notification.
-        QCOMPARE(got.lines, QStringList({"@\t1\t0\t5\t1.000\t0\t", "status", "@\t1\t0\t6\t2.000\t0\t"}));
+        QCOMPARE(got.lines,
+                 QStringList({"@\t1\t0\t5\t1.000\t0\t", "status", "@\t1\t0\t6\t2.000\t0\t"}));
         QCOMPARE(got.notes.size(), 2);
         QVERIFY(got.notes.first().endsWith("/1"));
         QCOMPARE(row("6").time1, QStringLiteral("2"));

@@ -5,9 +5,9 @@
 
 #include <QRandomGenerator>
 #include <QSettings>
-#include <QStringEncoder>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -19,7 +19,9 @@ namespace {
 
 const int kStartMs = 15000;
 
-QByteArray protocolCommand(int id) { return "\x01?," + QByteArray::number(id) + ",0,37,0,7360452,\r\n"; }
+QByteArray protocolCommand(int id) {
+    return "\x01?," + QByteArray::number(id) + ",0,37,0,7360452,\r\n";
+}
 
 } // namespace
 
@@ -40,12 +42,15 @@ class TestEndToEnd : public QObject {
     }
     // All ports are open, decoder input is taken and measuring runs.
     void waitReady() {
-        QTRY_VERIFY2_WITH_TIMEOUT(boardOpenedAt(*board, B2400), run->errors().constData(), kStartMs);
+        QTRY_VERIFY2_WITH_TIMEOUT(boardOpenedAt(*board, B2400), run->errors().constData(),
+                                  kStartMs);
     }
     QVariantList row(const QByteArray& tpid) const {
-        const QList<QVariantList> r = DbLook(run->dbPath()).rows(
-            QStringLiteral("select tpid, time1, time2, speed, sumi from speed where tpid=?"),
-            {QString::fromLatin1(tpid)});
+        const QList<QVariantList> r =
+            DbLook(run->dbPath())
+                .rows(QStringLiteral(
+                          "select tpid, time1, time2, speed, sumi from speed where tpid=?"),
+                      {QString::fromLatin1(tpid)});
         return r.size() == 1 ? r.first() : QVariantList();
     }
     QVariant column(const QByteArray& tpid, int i) const {
@@ -54,7 +59,8 @@ class TestEndToEnd : public QObject {
     }
     bool processed(const QByteArray& tpid, double time2) const {
         const QVariantList r = row(tpid);
-        return !r.isEmpty() && r.at(2).toDouble() == time2 && r.at(4).toString() == QLatin1String("1");
+        return !r.isEmpty() && r.at(2).toDouble() == time2 &&
+               r.at(4).toString() == QLatin1String("1");
     }
 
 private slots:
@@ -122,7 +128,8 @@ private slots:
         QTRY_COMPARE(board->received(), QByteArray("           90 00       .\r")); // 9 km/h
         QTRY_VERIFY(processed("1234", 302.0));
         QCOMPARE(column("1234", 3).toDouble(), 36.0);
-        QCOMPARE(DbLook(run->dbPath()).value(QStringLiteral("select count(*) from speed")).toInt(), 2);
+        QCOMPARE(DbLook(run->dbPath()).value(QStringLiteral("select count(*) from speed")).toInt(),
+                 2);
 
         run->terminate();
         QVERIFY(run->waitFinished(10000));
@@ -136,11 +143,13 @@ private slots:
         // pair's speed reaches the board after its last reopening, and the
         // passing is stored once the pauses are over.
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("seed"));
             db.setDatabaseName(run->dbPath());
             QVERIFY(db.open());
             QSqlQuery q(db);
-            QVERIFY(q.exec("create table speed (tpid text, time1 real, time2 real, speed real, sumi text)"));
+            QVERIFY(q.exec(
+                "create table speed (tpid text, time1 real, time2 real, speed real, sumi text)"));
             QVERIFY(q.exec("insert into speed values ('P', 10, 10.5, '0', '0')"));
             db.close();
         }
@@ -173,26 +182,31 @@ private slots:
         }
         QVERIFY(dec1->send("\r\n" + passingLine("END", "1")));
         QVERIFY(dec2->send("\r\n" + passingLine("END", "2")));
-        QTRY_VERIFY_WITH_TIMEOUT(column("END", 1).toDouble() == 1 && column("END", 2).toDouble() == 2, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            column("END", 1).toDouble() == 1 && column("END", 2).toDouble() == 2, 60000);
         QVERIFY(run->running());
         // An ID is stored only as a field the decoders sent: back in the
         // decoder's code page, it stands between two TABs in what was sent.
         QStringEncoder sjis("Shift_JIS");
-        const QList<QVariantList> ids = DbLook(run->dbPath()).rows(QStringLiteral("select tpid from speed"));
+        const QList<QVariantList> ids =
+            DbLook(run->dbPath()).rows(QStringLiteral("select tpid from speed"));
         QVERIFY(ids.size() > 1);
         for (const QVariantList& id : ids) {
             const QString tpid = id.first().toString();
             if (tpid == QLatin1String("END"))
                 continue;
             const QByteArray field = '\t' + QByteArray(sjis.encode(tpid)) + '\t';
-            QVERIFY2(noise[0].contains(field) || noise[1].contains(field), qPrintable(tpid.toUtf8().toHex()));
+            QVERIFY2(noise[0].contains(field) || noise[1].contains(field),
+                     qPrintable(tpid.toUtf8().toHex()));
         }
     }
 
     void aPortThatCannotBeOpenedIsSavedAsNone() {
         start("Port1=2\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
-        const QByteArray message = QStringLiteral("korvane: message: 取り込みポート１は開けませんでした。").toUtf8();
-        QTRY_VERIFY2_WITH_TIMEOUT(run->errors().contains(message), run->errors().constData(), kStartMs);
+        const QByteArray message =
+            QStringLiteral("korvane: message: 取り込みポート１は開けませんでした。").toUtf8();
+        QTRY_VERIFY2_WITH_TIMEOUT(run->errors().contains(message), run->errors().constData(),
+                                  kStartMs);
         // The box is modal and nobody can click it: the termination closes
         // it, then the window, which saves the settings.
         run->terminate();
@@ -210,7 +224,8 @@ private slots:
         start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nDecid1=3\nDecid2=12\nTimer2=0",
               {QStringLiteral("--page"), QStringLiteral("measure")});
         waitReady();
-        QTRY_VERIFY2(dec1->received().contains("\x01?,3,0,9,") && dec2->received().contains("\x01?,12,0,9,"),
+        QTRY_VERIFY2(dec1->received().contains("\x01?,3,0,9,") &&
+                         dec2->received().contains("\x01?,12,0,9,"),
                      (dec1->received() + '|' + dec2->received()).constData());
     }
 
@@ -220,10 +235,12 @@ private slots:
     void terminationDuringStartUpStopsTheRemainingSteps_data() {
         QTest::addColumn<QByteArray>("sp");
         QTest::addColumn<QByteArray>("stopAt"); // what has just happened when the signal comes
-        QTest::newRow("port 1 opened") << QByteArray("Port1=1\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
-                                       << protocolCommand(3);
-        QTest::newRow("box open") << QByteArray("Port1=0\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
-                                  << QStringLiteral("korvane: message: 取り込みポート１は指定されていません。").toUtf8();
+        QTest::newRow("port 1 opened")
+            << QByteArray("Port1=1\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
+            << protocolCommand(3);
+        QTest::newRow("box open")
+            << QByteArray("Port1=0\nPort2=4\nPort3=5\nDecid1=3\nDecid2=12\nTimer2=1")
+            << QStringLiteral("korvane: message: 取り込みポート１は指定されていません。").toUtf8();
     }
     void terminationDuringStartUpStopsTheRemainingSteps() {
         QFETCH(QByteArray, sp);
@@ -260,7 +277,8 @@ private slots:
         };
         // A status line: whatever the start-up raised is cleared.
         QVERIFY(dec1->send("#\t1\t0\t\r\n"));
-        QTRY_VERIFY(!run->errors().contains(silent) || toldSince(run->errors().lastIndexOf(silent), back));
+        QTRY_VERIFY(!run->errors().contains(silent) ||
+                    toldSince(run->errors().lastIndexOf(silent), back));
         const qsizetype before = run->errors().size();
         QVERIFY(dec1->send("#\t1\t0\t\r\n"));
         QElapsedTimer quiet;
@@ -283,8 +301,8 @@ private slots:
         QCOMPARE(run->process().exitStatus(), QProcess::CrashExit);
         // Opened as the next start of the program would: read-write, so the
         // write-ahead log is recovered into the table.
-        const QList<QVariantList> rows = DbLook(run->dbPath(), false).rows(
-            QStringLiteral("select tpid, time1 from speed"));
+        const QList<QVariantList> rows =
+            DbLook(run->dbPath(), false).rows(QStringLiteral("select tpid, time1 from speed"));
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows.first().at(0).toString(), QStringLiteral("777"));
         QCOMPARE(rows.first().at(1).toDouble(), 55.5);
@@ -307,7 +325,8 @@ private slots:
             t += 1;
         };
         const auto count = [&](const char* table) {
-            return look.value(QStringLiteral("select count(*) from ") + QLatin1String(table)).toInt();
+            return look.value(QStringLiteral("select count(*) from ") + QLatin1String(table))
+                .toInt();
         };
         for (int round = 0; round < 8; ++round) {
             const int passings = count("passing");
@@ -333,24 +352,32 @@ private slots:
         }
         // Opened as the next start would: read-write, recovering the log.
         const DbLook after(run->dbPath(), false);
-        QCOMPARE(after.value(QStringLiteral("pragma integrity_check")).toString(), QStringLiteral("ok"));
+        QCOMPARE(after.value(QStringLiteral("pragma integrity_check")).toString(),
+                 QStringLiteral("ok"));
         QVERIFY(after.value(QStringLiteral("select count(*) from attempt")).toInt() > 0);
         // Every time in speed came with its journal row.
-        QCOMPARE(after.value(QStringLiteral(
-                     "select count(*) from speed s where "
-                     "(s.time1 is not null and not exists (select 1 from passing p "
-                     "where p.tpid=s.tpid and p.loop=1 and p.time=s.time1)) or "
-                     "(s.time2 is not null and not exists (select 1 from passing p "
-                     "where p.tpid=s.tpid and p.loop=2 and p.time=s.time2))")).toInt(),
+        QCOMPARE(after
+                     .value(QStringLiteral(
+                         "select count(*) from speed s where "
+                         "(s.time1 is not null and not exists (select 1 from passing p "
+                         "where p.tpid=s.tpid and p.loop=1 and p.time=s.time1)) or "
+                         "(s.time2 is not null and not exists (select 1 from passing p "
+                         "where p.tpid=s.tpid and p.loop=2 and p.time=s.time2))"))
+                     .toInt(),
                  0);
         // Every processed lap has its attempt, and only one. Times only grow,
         // so a row with time1 before time2 still holds the pair it measured.
-        QCOMPARE(after.value(QStringLiteral(
-                     "select count(*) from speed s where s.sumi='1' and s.time1<s.time2 and not exists "
-                     "(select 1 from attempt a where a.tpid=s.tpid and a.time1=s.time1 and a.time2=s.time2)")).toInt(),
+        QCOMPARE(after
+                     .value(QStringLiteral("select count(*) from speed s where s.sumi='1' and "
+                                           "s.time1<s.time2 and not exists "
+                                           "(select 1 from attempt a where a.tpid=s.tpid and "
+                                           "a.time1=s.time1 and a.time2=s.time2)"))
+                     .toInt(),
                  0);
-        QCOMPARE(after.value(QStringLiteral("select count(*) from (select 1 from attempt "
-                                            "group by tpid, time1, time2 having count(*)>1)")).toInt(),
+        QCOMPARE(after
+                     .value(QStringLiteral("select count(*) from (select 1 from attempt "
+                                           "group by tpid, time1, time2 having count(*)>1)"))
+                     .toInt(),
                  0);
     }
 };

@@ -163,8 +163,6 @@ private slots:
         MarkProcessed(p->tpid, res);
         QCOMPARE(row("X").speed, QStringLiteral("36"));
     }
-
-
 };
 
 QTEST_GUILESS_MAIN(TestMeasurement)

@@ -16,26 +16,32 @@ private slots:
         QTest::addColumn<unsigned>("expected");
 
         QTest::newRow("plain run") << 36.0 << 0.5 << true << qint64(-1) << qint64(-1) << 0u;
-        QTest::newRow("exactly the lowest speed") << 1.0 << 18.0 << true << qint64(-1) << qint64(-1) << 0u;
-        QTest::newRow("just below the lowest") << 0.999 << 18.0 << true << qint64(-1) << qint64(-1)
-                                               << unsigned(FlagTooSlow);
-        QTest::newRow("exactly the highest speed") << 500.0 << 0.036 << true << qint64(-1) << qint64(-1) << 0u;
-        QTest::newRow("just above the highest") << 500.001 << 0.036 << true << qint64(-1) << qint64(-1)
-                                                << unsigned(FlagTooFast);
+        QTest::newRow("exactly the lowest speed")
+            << 1.0 << 18.0 << true << qint64(-1) << qint64(-1) << 0u;
+        QTest::newRow("just below the lowest")
+            << 0.999 << 18.0 << true << qint64(-1) << qint64(-1) << unsigned(FlagTooSlow);
+        QTest::newRow("exactly the highest speed")
+            << 500.0 << 0.036 << true << qint64(-1) << qint64(-1) << 0u;
+        QTest::newRow("just above the highest")
+            << 500.001 << 0.036 << true << qint64(-1) << qint64(-1) << unsigned(FlagTooFast);
         // A new car seen first on loop 2: time1 reads 0, the elapsed time
         // is the whole decoder clock and the speed about 0.
-        QTest::newRow("first seen on loop 2") << 0.0005 << 3600.0 << false << qint64(-1) << qint64(-1)
-                                              << unsigned(FlagTooSlow | FlagNoLoop1 | FlagLongSection);
-        QTest::newRow("double read on loop 2") << 30.0 << 0.6 << true << qint64(-1) << qint64(499)
-                                               << unsigned(FlagDoubleRead);
-        QTest::newRow("double read on loop 1") << 30.0 << 0.6 << true << qint64(0) << qint64(2000)
-                                               << unsigned(FlagDoubleRead);
-        QTest::newRow("repeat at the window's end") << 30.0 << 0.6 << true << qint64(500) << qint64(500) << 0u;
-        QTest::newRow("exactly the longest section") << 1.2 << 60.0 << true << qint64(-1) << qint64(-1) << 0u;
-        QTest::newRow("longer than the section") << 1.2 << 60.001 << true << qint64(-1) << qint64(-1)
-                                                 << unsigned(FlagLongSection);
+        QTest::newRow("first seen on loop 2")
+            << 0.0005 << 3600.0 << false << qint64(-1) << qint64(-1)
+            << unsigned(FlagTooSlow | FlagNoLoop1 | FlagLongSection);
+        QTest::newRow("double read on loop 2")
+            << 30.0 << 0.6 << true << qint64(-1) << qint64(499) << unsigned(FlagDoubleRead);
+        QTest::newRow("double read on loop 1")
+            << 30.0 << 0.6 << true << qint64(0) << qint64(2000) << unsigned(FlagDoubleRead);
+        QTest::newRow("repeat at the window's end")
+            << 30.0 << 0.6 << true << qint64(500) << qint64(500) << 0u;
+        QTest::newRow("exactly the longest section")
+            << 1.2 << 60.0 << true << qint64(-1) << qint64(-1) << 0u;
+        QTest::newRow("longer than the section")
+            << 1.2 << 60.001 << true << qint64(-1) << qint64(-1) << unsigned(FlagLongSection);
         QTest::newRow("second attempt of one loop-1 passing")
-            << 20.0 << 0.9 << false << qint64(-1) << qint64(300) << unsigned(FlagNoLoop1 | FlagDoubleRead);
+            << 20.0 << 0.9 << false << qint64(-1) << qint64(300)
+            << unsigned(FlagNoLoop1 | FlagDoubleRead);
     }
     void flags() {
         QFETCH(double, kmh);
@@ -63,7 +69,8 @@ private slots:
         l.maxKmh = 40;
         l.doubleReadMs = 1000;
         l.maxSectionS = 5;
-        QCOMPARE(PlausibilityFlags(f, l), unsigned(FlagTooSlow | FlagTooFast | FlagDoubleRead | FlagLongSection));
+        QCOMPARE(PlausibilityFlags(f, l),
+                 unsigned(FlagTooSlow | FlagTooFast | FlagDoubleRead | FlagLongSection));
     }
 
     void flagsInWords() {

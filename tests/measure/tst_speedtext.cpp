@@ -26,16 +26,16 @@ void TestSpeedText::measured_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("padded");
     QTest::addColumn<QByteArray>("boardLine");
-    QTest::newRow("500cm 1.234s") << 500 << 1.234 << "14.586" << " 14.586"
-                                  << QByteArray("         1 45 86       .\r");
-    QTest::newRow("500cm 0.5s whole") << 500 << 0.5 << "36" << " 36.000"
-                                      << QByteArray("         3 60 00       .\r");
-    QTest::newRow("100cm 3s one decimal") << 100 << 3.0 << "1.2" << "  1.200"
-                                          << QByteArray("           12 00       .\r");
-    QTest::newRow("1000cm 0.25s") << 1000 << 0.25 << "144" << "144.000"
-                                  << QByteArray("        14 40 00       .\r");
-    QTest::newRow("loop-2 only, tiny") << 500 << 43200.0 << "0.000" << "  0.000"
-                                       << QByteArray("           00 00       .\r");
+    QTest::newRow("500cm 1.234s") << 500 << 1.234 << "14.586"
+                                  << " 14.586" << QByteArray("         1 45 86       .\r");
+    QTest::newRow("500cm 0.5s whole") << 500 << 0.5 << "36"
+                                      << " 36.000" << QByteArray("         3 60 00       .\r");
+    QTest::newRow("100cm 3s one decimal") << 100 << 3.0 << "1.2"
+                                          << "  1.200" << QByteArray("           12 00       .\r");
+    QTest::newRow("1000cm 0.25s") << 1000 << 0.25 << "144"
+                                  << "144.000" << QByteArray("        14 40 00       .\r");
+    QTest::newRow("loop-2 only, tiny") << 500 << 43200.0 << "0.000"
+                                       << "  0.000" << QByteArray("           00 00       .\r");
 }
 
 void TestSpeedText::measured() {
@@ -119,7 +119,8 @@ void TestSpeedText::newBest_data() {
     QTest::newRow("old scientific text") << "7.2E-6" << 0.001 << true;
     QTest::newRow("damaged text counts as 0") << "7.2E-" << 14.586 << true;
     QTest::newRow("damaged text vs zero speed") << "abc" << 0.0 << false;
-    QTest::newRow("infinite speed never best") << "0" << std::numeric_limits<double>::infinity() << false;
+    QTest::newRow("infinite speed never best")
+        << "0" << std::numeric_limits<double>::infinity() << false;
 }
 
 void TestSpeedText::newBest() {

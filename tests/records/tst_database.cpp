@@ -60,7 +60,8 @@ private slots:
         SpeedDb::open(dbPath());
         SpeedDb::checkNameColumn();
         QCOMPARE(columns(), QStringList({"tpid", "time1", "time2", "speed", "sumi", "pname"}));
-        QCOMPARE(scalar("select count(*) from speed where tpid='7' and pname is null"), QStringLiteral("1"));
+        QCOMPARE(scalar("select count(*) from speed where tpid='7' and pname is null"),
+                 QStringLiteral("1"));
         const QString schema = scalar("select sql from sqlite_master where name='speed'");
 
         SpeedDb::close();
@@ -116,7 +117,8 @@ private slots:
         QFETCH(QString, value);
         SpeedDb::open(dbPath());
         SpeedDb::checkNameColumn();
-        execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {value, QStringLiteral("1.5")});
+        execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"},
+                {value, QStringLiteral("1.5")});
         execSql({"update speed set pname=?", "where tpid=?"}, {value, value});
         Query q;
         q.setSql({"select * from speed where tpid=?"}, {value});
@@ -131,7 +133,8 @@ private slots:
     void columnsReadAsTextAndNumbers() {
         SpeedDb::open(dbPath());
         SpeedDb::checkNameColumn();
-        execSql({"insert into speed (tpid,time2,speed,sumi)values(", "?,?,'0','0')"}, {"A", "43200.125"});
+        execSql({"insert into speed (tpid,time2,speed,sumi)values(", "?,?,'0','0')"},
+                {"A", "43200.125"});
         execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {"B", ""});
         execSql({"update speed set speed=? where tpid=?"}, {"14.586", "A"});
         Query q;
@@ -174,8 +177,10 @@ private slots:
         QString plan;
         while (q.next())
             plan += q.value(3).toString() + '\n';
-        QVERIFY2(plan.contains("USING INDEX speed_tpid") || plan.contains("USING COVERING INDEX"), qPrintable(plan));
-        QVERIFY(q.exec("explain query plan select * from speed where sumi='0' and tpid<>'' order by time2"));
+        QVERIFY2(plan.contains("USING INDEX speed_tpid") || plan.contains("USING COVERING INDEX"),
+                 qPrintable(plan));
+        QVERIFY(q.exec(
+            "explain query plan select * from speed where sumi='0' and tpid<>'' order by time2"));
         plan.clear();
         while (q.next())
             plan += q.value(3).toString() + '\n';
@@ -186,8 +191,9 @@ private slots:
     void oneRowPerTransponder() {
         SpeedDb::open(dbPath());
         execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {"9", "1"});
-        QVERIFY_THROWS_EXCEPTION(DbError,
-                                 execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {"9", "2"}));
+        QVERIFY_THROWS_EXCEPTION(
+            DbError,
+            execSql({"insert into speed (tpid,time1,sumi)values(", "?,?,'0')"}, {"9", "2"}));
     }
 
     // Work that leaves without committing must not reach the disk half done

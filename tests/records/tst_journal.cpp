@@ -13,7 +13,9 @@ class TestJournal : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir;
-    QString dbPath(const QString& name = QStringLiteral("Korvane.db")) const { return dir.filePath(name); }
+    QString dbPath(const QString& name = QStringLiteral("Korvane.db")) const {
+        return dir.filePath(name);
+    }
 
     static QString scalar(const QString& sql, const QVariantList& values = {}) {
         QSqlQuery q(SpeedDb::database());
@@ -53,7 +55,9 @@ private slots:
 
         SpeedDb::open(dbPath());
         SpeedDb::checkNameColumn();
-        QCOMPARE(scalar("select group_concat(tpid||'/'||time1||'/'||ifnull(time2,'-')||'/'||speed||'/'||sumi, ' ') "
+        QCOMPARE(scalar("select "
+                        "group_concat(tpid||'/'||time1||'/'||ifnull(time2,'-')||'/'||speed||'/"
+                        "'||sumi, ' ') "
                         "from (select * from speed order by tpid)"),
                  QStringLiteral("7/1.5/2.5/36.0/1 8/3.0/-/0.0/0"));
         QStringList columns;
@@ -63,16 +67,23 @@ private slots:
                 columns << r.fieldName(i);
             columns << QStringLiteral("|");
         }
-        QCOMPARE(columns.join(QLatin1Char(' ')),
-                 QStringLiteral("id received_ms loop tpid time raw | id tpid passing1 passing2 time1 time2 dist_cm "
-                                "speed speed_text flags status measured_ms orig_speed orig_speed_text orig_dist_cm "
-                                "changed_ms |"));
+        QCOMPARE(
+            columns.join(QLatin1Char(' ')),
+            QStringLiteral(
+                "id received_ms loop tpid time raw | id tpid passing1 passing2 time1 time2 dist_cm "
+                "speed speed_text flags status measured_ms orig_speed orig_speed_text orig_dist_cm "
+                "changed_ms |"));
         // The history's queries: newest first, and by ID, without a scan or a sort.
-        QCOMPARE(plan("select * from attempt order by id desc limit 50"), QStringLiteral("SCAN attempt"));
-        QVERIFY2(plan("select * from attempt where tpid='7' order by id desc limit 50").contains("USING INDEX attempt_tpid"),
-                 qPrintable(plan("select * from attempt where tpid='7' order by id desc limit 50")));
-        QVERIFY(!plan("select * from attempt where tpid='7' order by id desc limit 50").contains("TEMP B-TREE"));
-        QVERIFY(plan("select * from passing where tpid='7' and loop=2 order by id desc limit 2").contains("passing_tpid"));
+        QCOMPARE(plan("select * from attempt order by id desc limit 50"),
+                 QStringLiteral("SCAN attempt"));
+        QVERIFY2(
+            plan("select * from attempt where tpid='7' order by id desc limit 50")
+                .contains("USING INDEX attempt_tpid"),
+            qPrintable(plan("select * from attempt where tpid='7' order by id desc limit 50")));
+        QVERIFY(!plan("select * from attempt where tpid='7' order by id desc limit 50")
+                     .contains("TEMP B-TREE"));
+        QVERIFY(plan("select * from passing where tpid='7' and loop=2 order by id desc limit 2")
+                    .contains("passing_tpid"));
 
         // A second start changes nothing.
         const QString schema = scalar("select group_concat(sql, ';') from sqlite_master");
@@ -88,14 +99,18 @@ private slots:
         SpeedDb::open(dbPath());
         SpeedDb::checkNameColumn();
         const QString tpid = QStringLiteral("O'1");
-        const QByteArray raw("@\x00\xff" "O'1 101.234\r\n", 16);
-        for (const QString& time : {QStringLiteral("101.234"), QStringLiteral("12:00"), QString()}) {
+        const QByteArray raw("@\x00\xff"
+                             "O'1 101.234\r\n",
+                             16);
+        for (const QString& time :
+             {QStringLiteral("101.234"), QStringLiteral("12:00"), QString()}) {
             SpeedTable::storePassing(1, tpid, time);
             Journal::recordPassing(1700000000123, 1, tpid, time, raw);
             QCOMPARE(scalar("select quote(time) from passing order by id desc limit 1"),
                      scalar("select quote(time1) from speed where tpid=?", {tpid}));
         }
-        QCOMPARE(scalar("select count(*) from passing where tpid=? and loop=1 and received_ms=1700000000123 and raw=?",
+        QCOMPARE(scalar("select count(*) from passing where tpid=? and loop=1 and "
+                        "received_ms=1700000000123 and raw=?",
                         {tpid, raw}),
                  QStringLiteral("3"));
     }
@@ -111,7 +126,8 @@ private slots:
         QVERIFY(f.passing2 > 0);
         QVERIFY(!f.loop1SincePrevious);
         QCOMPARE(f.loop2RepeatMs, -1);
-        Journal::recordAttempt({car, f.passing1, f.passing2, 0, 10, 500, 0.5, "0.5", 0, Journal::kSuspect, 1000});
+        Journal::recordAttempt(
+            {car, f.passing1, f.passing2, 0, 10, 500, 0.5, "0.5", 0, Journal::kSuspect, 1000});
 
         // A plain lap: loop 1, then loop 2 (another car's passing between).
         Journal::recordPassing(5000, 1, car, "14.0", "x");
@@ -121,11 +137,15 @@ private slots:
         QVERIFY(f.loop1SincePrevious);
         QCOMPARE(f.loop1RepeatMs, -1);
         QCOMPARE(f.loop2RepeatMs, 4500);
-        QCOMPARE(scalar("select tpid||loop||time from passing where id=?", {f.passing1}), QStringLiteral("55114.0"));
-        QCOMPARE(scalar("select tpid||loop||time from passing where id=?", {f.passing2}), QStringLiteral("55214.5"));
+        QCOMPARE(scalar("select tpid||loop||time from passing where id=?", {f.passing1}),
+                 QStringLiteral("55114.0"));
+        QCOMPARE(scalar("select tpid||loop||time from passing where id=?", {f.passing2}),
+                 QStringLiteral("55214.5"));
         const qint64 lap = Journal::recordAttempt(
             {car, f.passing1, f.passing2, 14, 14.5, 500, 36, "36", 0, Journal::kOk, 5800});
-        QCOMPARE(scalar("select passing1||'/'||passing2||'/'||speed_text||'/'||status from attempt where id=?", {lap}),
+        QCOMPARE(scalar("select passing1||'/'||passing2||'/'||speed_text||'/'||status from attempt "
+                        "where id=?",
+                        {lap}),
                  QStringLiteral("%1/%2/36/ok").arg(f.passing1).arg(f.passing2));
 
         // A double read on loop 2 after that attempt: no new loop-1 passing.
@@ -133,7 +153,8 @@ private slots:
         f = Journal::pairFacts(car);
         QVERIFY(!f.loop1SincePrevious);
         QCOMPARE(f.loop2RepeatMs, 200);
-        QCOMPARE(scalar("select passing1 is null from attempt order by id limit 1"), QStringLiteral("1"));
+        QCOMPARE(scalar("select passing1 is null from attempt order by id limit 1"),
+                 QStringLiteral("1"));
     }
 
     void statementsFollowTheConnectionToAnotherFile() {

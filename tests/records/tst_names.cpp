@@ -22,7 +22,8 @@ private slots:
         QTest::newRow("double vertical line U+2016") << QStringLiteral("\u2016") << 2;
         QTest::newRow("not sign U+00AC") << QStringLiteral("\u00AC") << 2;
         QTest::newRow("em dash U+2014") << QStringLiteral("\u2014") << 2;
-        QTest::newRow("Windows forms themselves") << QStringLiteral("\uFF5E\uFF0D\u2225\uFFE2\u2015") << 10;
+        QTest::newRow("Windows forms themselves")
+            << QStringLiteral("\uFF5E\uFF0D\u2225\uFFE2\u2015") << 10;
         QTest::newRow("circled digit, NEC row 13") << QStringLiteral("\u2460") << 2;
         QTest::newRow("yen sign") << QStringLiteral("\u00A5") << -1;
     }
@@ -45,7 +46,8 @@ private slots:
             << QString(29, QLatin1Char('a')) + QStringLiteral("山") << false;
         QTest::newRow("quote") << QStringLiteral("O'Brien") << true;
         QTest::newRow("15 wave dashes = 30 bytes") << QString(15, QChar(0x301C)) << true;
-        QTest::newRow("29 ascii + em dash = 31 bytes") << QString(29, QLatin1Char('a')) + QChar(0x2014) << false;
+        QTest::newRow("29 ascii + em dash = 31 bytes")
+            << QString(29, QLatin1Char('a')) + QChar(0x2014) << false;
     }
     void limitIsThirtyBytes() {
         QFETCH(QString, name);

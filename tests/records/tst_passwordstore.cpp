@@ -53,7 +53,8 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(store.path()).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 07777), 0600);
         QVERIFY(!QFile::exists(store.path() + QStringLiteral(".tmp")));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Passw")});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("Passw")});
     }
 
     void failedWriteKeepsOldValue() {
@@ -62,7 +63,8 @@ private slots:
         store.write(QStringLiteral("old"));
         // Root ignores file modes, so block the temporary file with a directory.
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Passw.tmp")));
-        QCOMPARE(writeError(store, QStringLiteral("new")), QStringLiteral("'Passw' の設定に失敗しました"));
+        QCOMPARE(writeError(store, QStringLiteral("new")),
+                 QStringLiteral("'Passw' の設定に失敗しました"));
         QCOMPARE(store.read(), QStringLiteral("old"));
         QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("Passw.tmp")));
         store.write(QStringLiteral("new"));
@@ -72,7 +74,8 @@ private slots:
     void missingFolderFailsToWrite() {
         QTemporaryDir dir;
         const PasswordStore store(dir.filePath(QStringLiteral("no/such")));
-        QCOMPARE(writeError(store, QStringLiteral("x")), QStringLiteral("'Passw' の設定に失敗しました"));
+        QCOMPARE(writeError(store, QStringLiteral("x")),
+                 QStringLiteral("'Passw' の設定に失敗しました"));
     }
 
     void leftoverTemporaryFromACrashIsIgnored() {
@@ -123,7 +126,8 @@ private slots:
     void directoryInPlaceOfValueIsReported() {
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("Passw")));
-        QCOMPARE(readError(PasswordStore(dir.path())), QStringLiteral("'Passw' のデータ型が不正です"));
+        QCOMPARE(readError(PasswordStore(dir.path())),
+                 QStringLiteral("'Passw' のデータ型が不正です"));
     }
 
     void handEditedLineEndIsNotPartOfPassword() {

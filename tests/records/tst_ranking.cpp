@@ -43,7 +43,8 @@ private slots:
         QCOMPARE(m.headerData(0, Qt::Horizontal).toString(), QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"));
         QCOMPARE(m.headerData(1, Qt::Horizontal).toString(), QStringLiteral("名前"));
         QCOMPARE(m.headerData(2, Qt::Horizontal).toString(), QStringLiteral("スピード"));
-        QCOMPARE(m.data(m.index(0, RankingModel::ColTpid), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+        QCOMPARE(m.data(m.index(0, RankingModel::ColTpid), Qt::TextAlignmentRole).toInt(),
+                 int(Qt::AlignCenter));
     }
 
     // Read a page at a time, the grid sees the same list as the whole
@@ -139,16 +140,18 @@ private slots:
     // as a formula when the file is opened in a spreadsheet.
     void csvCellsNeverStartAFormula() {
         const QVector<RankingEntry> entries{
-            {1, QStringLiteral("=1+1"), QStringLiteral("=HYPERLINK(\"http://x\",\"a\")"), QStringLiteral("36")},
+            {1, QStringLiteral("=1+1"), QStringLiteral("=HYPERLINK(\"http://x\",\"a\")"),
+             QStringLiteral("36")},
             {2, QStringLiteral("+81"), QStringLiteral("-2,5"), QStringLiteral("14.5")},
             {3, QStringLiteral("@A1"), QStringLiteral("a=b-c"), QStringLiteral("-1.5")},
         };
         const QByteArray csv = rankingCsv(entries);
         QVERIFY(csv.startsWith("\xEF\xBB\xBF"));
-        QCOMPARE(QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n")).mid(1),
-                 (QStringList{QStringLiteral("1,'=1+1,\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\",36"),
-                              QStringLiteral("2,'+81,\"'-2,5\",14.5"),
-                              QStringLiteral("3,'@A1,a=b-c,'-1.5"), QString()}));
+        QCOMPARE(
+            QString::fromUtf8(csv.mid(3)).split(QStringLiteral("\r\n")).mid(1),
+            (QStringList{QStringLiteral("1,'=1+1,\"'=HYPERLINK(\"\"http://x\"\",\"\"a\"\")\",36"),
+                         QStringLiteral("2,'+81,\"'-2,5\",14.5"),
+                         QStringLiteral("3,'@A1,a=b-c,'-1.5"), QString()}));
     }
 
     void exportWritesWholeFileOrReports() {
@@ -159,7 +162,8 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(f.readAll()),
                  QStringLiteral("順位,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード\r\n1,7,鈴木,12.25\r\n"));
-        QVERIFY_THROWS_EXCEPTION(RecordError, exportRankingCsv(dir_.filePath(QStringLiteral("no/dir/x.csv"))));
+        QVERIFY_THROWS_EXCEPTION(RecordError,
+                                 exportRankingCsv(dir_.filePath(QStringLiteral("no/dir/x.csv"))));
     }
 };
 

@@ -57,7 +57,8 @@ private slots:
         QCOMPARE(m_->rowCount(), RegistrationModel::kPageRows);
         const int last = RegistrationModel::kPageRows - 1;
         const QString lastId = m_->tpid(last);
-        QVERIFY(m_->setData(m_->index(last, RegistrationModel::ColTpid), QStringLiteral("0-moved")));
+        QVERIFY(
+            m_->setData(m_->index(last, RegistrationModel::ColTpid), QStringLiteral("0-moved")));
         QVERIFY(m_->submit());
         QCOMPARE(m_->locate(QStringLiteral("x0400")), 400 + 3);
         while (m_->canFetchMore({}))
@@ -89,7 +90,8 @@ private slots:
     void editIsWrittenWhenSubmittedAndDroppedOnRevert() {
         QVERIFY(m_->setData(m_->index(1, RegistrationModel::ColName), QStringLiteral("佐藤")));
         QVERIFY(m_->hasPendingEdit());
-        QCOMPARE(storedName(QStringLiteral("20")), QStringLiteral("B")); // not before the row is left
+        QCOMPARE(storedName(QStringLiteral("20")),
+                 QStringLiteral("B")); // not before the row is left
         QVERIFY(m_->submit());
         QCOMPARE(storedName(QStringLiteral("20")), QStringLiteral("佐藤"));
 
@@ -150,7 +152,8 @@ private slots:
     void renameChecksTheNameFirst() {
         renameTransponder(QStringLiteral("3"), QStringLiteral("O'Hara"));
         QCOMPARE(storedName(QStringLiteral("3")), QStringLiteral("O'Hara"));
-        QVERIFY_THROWS_EXCEPTION(RecordError, renameTransponder(QStringLiteral("3"), QString(31, QLatin1Char('a'))));
+        QVERIFY_THROWS_EXCEPTION(
+            RecordError, renameTransponder(QStringLiteral("3"), QString(31, QLatin1Char('a'))));
         QCOMPARE(storedName(QStringLiteral("3")), QStringLiteral("O'Hara"));
         renameTransponder(QStringLiteral("3"), QString());
         QCOMPARE(storedName(QStringLiteral("3")), QString());

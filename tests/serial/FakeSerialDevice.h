@@ -29,8 +29,8 @@ struct FakeLine {
     std::condition_variable cv;
 
     // Set by the test.
-    bool holdOutput = false;  // CTS held low: nothing leaves the driver
-    int maxChunk = 0;         // largest write accepted at once, 0: all
+    bool holdOutput = false; // CTS held low: nothing leaves the driver
+    int maxChunk = 0;        // largest write accepted at once, 0: all
     // The driver's send buffer in bytes. 0: none, bytes are on the line as
     // soon as write() takes them and a held line refuses them. Otherwise
     // write() fills the buffer even while CTS is low, and it empties at the
@@ -56,15 +56,14 @@ struct FakeLine {
     bool eventPending = false;
     bool wakeRx = false;
     bool wakeTx = false;
-    QByteArray txQueue;             // in the send buffer, not yet on the line
-    Clock::time_point lineTime{};   // when the byte now going out started
+    QByteArray txQueue;           // in the send buffer, not yet on the line
+    Clock::time_point lineTime{}; // when the byte now going out started
 
     // Moves the bytes the line has sent by now out of the send buffer; each
     // run of them is recorded with the moment its last byte left. Called
     // under the lock before anything reads the buffer or is recorded, so the
     // timeline stays in order.
-    void drainTo(Clock::time_point now)
-    {
+    void drainTo(Clock::time_point now) {
         if (sendBuffer <= 0)
             return;
         if (holdOutput || txQueue.isEmpty()) {
@@ -83,18 +82,13 @@ struct FakeLine {
         if (txQueue.isEmpty())
             lineTime = now;
     }
-    Clock::duration byteTime() const
-    {
+    Clock::duration byteTime() const {
         const int rate = applied.bitRate > 0 ? applied.bitRate : 9600;
         return std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(10)) / rate;
     }
-    bool roomForWrite() const
-    {
-        return sendBuffer > 0 ? txQueue.size() < sendBuffer : !holdOutput;
-    }
+    bool roomForWrite() const { return sendBuffer > 0 ? txQueue.size() < sendBuffer : !holdOutput; }
 
-    template <typename F> void change(F f)
-    {
+    template <typename F> void change(F f) {
         {
             std::lock_guard g(m);
             f(*this);
@@ -102,27 +96,23 @@ struct FakeLine {
         }
         cv.notify_all();
     }
-    void inject(const QByteArray& bytes)
-    {
+    void inject(const QByteArray& bytes) {
         // Deep copies only: Qt's implicit sharing across threads is invisible
         // to the thread checker.
         change([&](FakeLine& l) { l.rx.append(bytes.constData(), bytes.size()); });
     }
-    void setHold(bool hold)
-    {
+    void setHold(bool hold) {
         change([&](FakeLine& l) {
             l.drainTo(Clock::now());
             l.holdOutput = hold;
         });
     }
-    QByteArray takeWritten()
-    {
+    QByteArray takeWritten() {
         std::lock_guard g(m);
         drainTo(Clock::now());
         return QByteArray(written.constData(), written.size());
     }
-    std::vector<Entry> entries()
-    {
+    std::vector<Entry> entries() {
         std::lock_guard g(m);
         drainTo(Clock::now());
         std::vector<Entry> copy = timeline;
@@ -130,8 +120,7 @@ struct FakeLine {
             e.data = QByteArray(e.data.constData(), e.data.size());
         return copy;
     }
-    int waits()
-    {
+    int waits() {
         std::lock_guard g(m);
         return receiveWaits;
     }
@@ -141,8 +130,7 @@ class FakeSerialDevice final : public SerialDevice {
 public:
     explicit FakeSerialDevice(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
 
-    bool open(const QString&, QString* reason) override
-    {
+    bool open(const QString&, QString* reason) override {
         std::lock_guard g(m_line->m);
         if (m_line->refuseOpen || m_line->isOpen) {
             *reason = QStringLiteral("Device or resource busy");
@@ -155,8 +143,7 @@ public:
         m_opened = true;
         return true;
     }
-    void close() override
-    {
+    void close() override {
         {
             std::lock_guard g(m_line->m);
             if (m_opened)
@@ -170,8 +157,7 @@ public:
     int nativeHandle() const override { return 42; }
     bool setQueueSizes(int receive, int transmit) override { return receive > 0 && transmit > 0; }
     LineSettings currentSettings() override { return LineSettings{}; }
-    bool applySettings(const LineSettings& s) override
-    {
+    bool applySettings(const LineSettings& s) override {
         std::lock_guard g(m_line->m);
         if (m_line->refuse && m_line->refuse(s))
             return false;
@@ -181,8 +167,7 @@ public:
     }
     bool setTimeouts(int, int) override { return true; }
 
-    IoStatus read(char* buffer, int size, int* count) override
-    {
+    IoStatus read(char* buffer, int size, int* count) override {
         std::lock_guard g(m_line->m);
         *count = 0;
         if (!m_opened)
@@ -195,8 +180,7 @@ public:
         *count = n;
         return IoStatus::Ok;
     }
-    IoStatus write(const char* data, int size, int* count) override
-    {
+    IoStatus write(const char* data, int size, int* count) override {
         std::lock_guard g(m_line->m);
         *count = 0;
         if (!m_opened || m_line->gone)
@@ -216,8 +200,7 @@ public:
         *count = n;
         return IoStatus::Ok;
     }
-    WaitStatus waitForEvent(bool watchData, int timeoutMs) override
-    {
+    WaitStatus waitForEvent(bool watchData, int timeoutMs) override {
         std::unique_lock lk(m_line->m);
         ++m_line->receiveWaits;
         auto ready = [&] {
@@ -240,15 +223,13 @@ public:
         }
         return watchData && !m_line->rx.isEmpty() ? WaitStatus::Ready : WaitStatus::Timeout;
     }
-    WaitStatus waitForData(int timeoutMs) override
-    {
+    WaitStatus waitForData(int timeoutMs) override {
         std::unique_lock lk(m_line->m);
         m_line->cv.wait_for(lk, std::chrono::milliseconds(std::max(timeoutMs, 0)),
                             [&] { return !m_line->rx.isEmpty() || m_line->gone; });
         return m_line->rx.isEmpty() ? WaitStatus::Timeout : WaitStatus::Ready;
     }
-    WaitStatus waitWritable(int timeoutMs) override
-    {
+    WaitStatus waitWritable(int timeoutMs) override {
         using Clock = FakeLine::Clock;
         std::unique_lock lk(m_line->m);
         const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
@@ -275,8 +256,7 @@ public:
                 m_line->cv.wait_until(lk, until);
         }
     }
-    WaitStatus pauseTransmitter(int timeoutMs) override
-    {
+    WaitStatus pauseTransmitter(int timeoutMs) override {
         std::unique_lock lk(m_line->m);
         m_line->cv.wait_for(lk, std::chrono::milliseconds(std::max(timeoutMs, 0)),
                             [&] { return m_line->wakeTx; });
@@ -285,60 +265,52 @@ public:
         m_line->wakeTx = false;
         return WaitStatus::Woken;
     }
-    void wakeReceiver() override
-    {
+    void wakeReceiver() override {
         {
             std::lock_guard g(m_line->m);
             m_line->wakeRx = true;
         }
         m_line->cv.notify_all();
     }
-    void wakeTransmitter() override
-    {
+    void wakeTransmitter() override {
         {
             std::lock_guard g(m_line->m);
             m_line->wakeTx = true;
         }
         m_line->cv.notify_all();
     }
-    int inputQueue() override
-    {
+    int inputQueue() override {
         std::lock_guard g(m_line->m);
         if (m_line->gone)
             return -1;
         return int(m_line->rx.size());
     }
-    int outputQueue() override
-    {
+    int outputQueue() override {
         std::lock_guard g(m_line->m);
         if (!m_opened)
             return -1;
         m_line->drainTo(FakeLine::Clock::now());
         return int(m_line->txQueue.size());
     }
-    void flushInput() override
-    {
+    void flushInput() override {
         std::lock_guard g(m_line->m);
         m_line->rx.clear();
     }
-    void flushOutput() override
-    {
+    void flushOutput() override {
         std::lock_guard g(m_line->m);
         m_line->drainTo(FakeLine::Clock::now());
         if (!m_line->txQueue.isEmpty())
             m_line->timeline.push_back({FakeLine::Clock::now(), "flush", false, m_line->txQueue});
         m_line->txQueue.clear();
     }
-    bool setModemLine(ModemLine line, bool on) override
-    {
+    bool setModemLine(ModemLine line, bool on) override {
         std::lock_guard g(m_line->m);
         m_line->drainTo(FakeLine::Clock::now());
         m_line->timeline.push_back(
             {FakeLine::Clock::now(), line == ModemLine::Rts ? "rts" : "dtr", on, {}});
         return true;
     }
-    bool readLineCounters(LineCounters* c) override
-    {
+    bool readLineCounters(LineCounters* c) override {
         std::lock_guard g(m_line->m);
         if (!m_line->countersSupported)
             return false;

@@ -19,8 +19,7 @@ namespace {
 class CatchingApp : public QCoreApplication {
 public:
     using QCoreApplication::QCoreApplication;
-    bool notify(QObject* receiver, QEvent* e) override
-    {
+    bool notify(QObject* receiver, QEvent* e) override {
         try {
             return QCoreApplication::notify(receiver, e);
         } catch (const std::exception& ex) {
@@ -31,30 +30,26 @@ public:
     QStringList caught;
 };
 
-CatchingApp* app()
-{
+CatchingApp* app() {
     return static_cast<CatchingApp*>(QCoreApplication::instance());
 }
 
 using Ms = std::chrono::milliseconds;
-qint64 msBetween(FakeLine::Clock::time_point a, FakeLine::Clock::time_point b)
-{
+qint64 msBetween(FakeLine::Clock::time_point a, FakeLine::Clock::time_point b) {
     return std::chrono::duration_cast<Ms>(b - a).count();
 }
 
 struct Rig {
     std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
     std::unique_ptr<TCommX> comm;
-    Rig()
-    {
+    Rig() {
         auto l = line;
         comm = std::make_unique<TCommX>(
             nullptr, [l] { return std::unique_ptr<SerialDevice>(new FakeSerialDevice(l)); });
     }
 };
 
-QString text(const char* utf8)
-{
+QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
@@ -92,8 +87,7 @@ private slots:
     void destroyRightAfterCloseAndWorkersEnd();
 };
 
-void TestCommX::closedPort()
-{
+void TestCommX::closedPort() {
     Rig r;
     TCommX& c = *r.comm;
     QCOMPARE(c.PortNo(), 1);
@@ -119,8 +113,7 @@ void TestCommX::closedPort()
     QCOMPARE(r.line->opens, 0);
 }
 
-void TestCommX::portZeroNeverOpens()
-{
+void TestCommX::portZeroNeverOpens() {
     Rig r;
     r.comm->setPortNo(0);
     try {
@@ -134,8 +127,7 @@ void TestCommX::portZeroNeverOpens()
     QVERIFY(!r.comm->lastOpenError().isEmpty());
 }
 
-void TestCommX::refusedSettings_data()
-{
+void TestCommX::refusedSettings_data() {
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("message");
     QTest::newRow("bit rate") << 0 << text("通信速度の設定でエラーが発生しました");
@@ -149,8 +141,7 @@ void TestCommX::refusedSettings_data()
 // A value the device refuses fails at the next Open with that setting's
 // message and leaves the port closed; set on an open port it raises the
 // same message and the port stays open.
-void TestCommX::refusedSettings()
-{
+void TestCommX::refusedSettings() {
     QFETCH(int, field);
     QFETCH(QString, message);
     const auto refuse = [](const LineSettings& s) {
@@ -161,12 +152,24 @@ void TestCommX::refusedSettings()
     r.line->refuse = refuse;
     auto setBad = [&](TCommX& c) {
         switch (field) {
-        case 0: c.setBitRate(12345); break;
-        case 1: c.setCharSize(4); break;
-        case 2: c.setParityBit(cpbOdd); break;
-        case 3: c.setStopBit(csb1p5); break;
-        case 4: c.setFlowCtrl(cfcDtrDsr); break;
-        case 5: c.setBufLenTrans(0); break;
+        case 0:
+            c.setBitRate(12345);
+            break;
+        case 1:
+            c.setCharSize(4);
+            break;
+        case 2:
+            c.setParityBit(cpbOdd);
+            break;
+        case 3:
+            c.setStopBit(csb1p5);
+            break;
+        case 4:
+            c.setFlowCtrl(cfcDtrDsr);
+            break;
+        case 5:
+            c.setBufLenTrans(0);
+            break;
         }
     };
     setBad(*r.comm);
@@ -193,8 +196,7 @@ void TestCommX::refusedSettings()
     open.comm->Close();
 }
 
-void TestCommX::xonXoffLimits_data()
-{
+void TestCommX::xonXoffLimits_data() {
     QTest::addColumn<int>("bufLen");
     QTest::addColumn<int>("xon");
     QTest::addColumn<int>("xoff");
@@ -203,8 +205,7 @@ void TestCommX::xonXoffLimits_data()
     QTest::newRow("1001") << 1001 << 250 << 750;
 }
 
-void TestCommX::xonXoffLimits()
-{
+void TestCommX::xonXoffLimits() {
     QFETCH(int, bufLen);
     QFETCH(int, xon);
     QFETCH(int, xoff);
@@ -223,8 +224,7 @@ void TestCommX::xonXoffLimits()
     r.comm->Close();
 }
 
-void TestCommX::openTwiceKeepsPort()
-{
+void TestCommX::openTwiceKeepsPort() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -242,8 +242,7 @@ void TestCommX::openTwiceKeepsPort()
     QCOMPARE(r.line->opens, 1);
 }
 
-void TestCommX::blocksAndTransNotices()
-{
+void TestCommX::blocksAndTransNotices() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     QList<int> sizes;
@@ -262,8 +261,7 @@ void TestCommX::blocksAndTransNotices()
     r.comm->Close();
 }
 
-void TestCommX::thirtyThirdBlockWaitsWhileEventsRun()
-{
+void TestCommX::thirtyThirdBlockWaitsWhileEventsRun() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->setBufLenTrans(1);
@@ -287,8 +285,7 @@ void TestCommX::thirtyThirdBlockWaitsWhileEventsRun()
     r.comm->Close();
 }
 
-void TestCommX::halfDuplexBursts_data()
-{
+void TestCommX::halfDuplexBursts_data() {
     QTest::addColumn<int>("flow");
     QTest::addColumn<bool>("switches");
     QTest::addColumn<bool>("raiseForBurst");
@@ -301,8 +298,7 @@ void TestCommX::halfDuplexBursts_data()
 // RTS turns 100 ms after the block is taken, the bytes follow 10 ms later,
 // and RTS turns back 20 ms after the last write; two texts queued together
 // share one burst.
-void TestCommX::halfDuplexBursts()
-{
+void TestCommX::halfDuplexBursts() {
     QFETCH(int, flow);
     QFETCH(bool, switches);
     QFETCH(bool, raiseForBurst);
@@ -346,8 +342,7 @@ void TestCommX::halfDuplexBursts()
     r.comm->Close();
 }
 
-void TestCommX::ctsHoldOffEndsEachWrite()
-{
+void TestCommX::ctsHoldOffEndsEachWrite() {
     Rig r;
     r.comm->setBufLenTrans(4);
     r.comm->setTimeOutTrans(150);
@@ -372,8 +367,7 @@ void TestCommX::ctsHoldOffEndsEachWrite()
 // A driver takes some KiB while CTS is low. A block counts as written only
 // once its bytes have left, and what is still queued at the time-out is
 // discarded: it must not reach the board when CTS comes back.
-void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld()
-{
+void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld() {
     Rig r;
     r.line->sendBuffer = 4096;
     r.comm->setTimeOutTrans(150);
@@ -396,8 +390,7 @@ void TestCommX::writeTimeOutDiscardsWhatTheDriverHeld()
 // A board that holds CTS low for ten time-outs while a line is sent every
 // 40 ms, then raises it: no line sent long before CTS came back reaches it,
 // the sender is never held, and every line sent afterwards arrives in order.
-void TestCommX::ctsLowThenHighSendsNoStaleLine()
-{
+void TestCommX::ctsLowThenHighSendsNoStaleLine() {
     constexpr int timeout = 100, heldLines = 25, allLines = 35;
     Rig r;
     r.line->sendBuffer = 4096;
@@ -452,8 +445,7 @@ void TestCommX::ctsLowThenHighSendsNoStaleLine()
 
 // RTS turns back 20 ms after the last byte has left the driver, not after
 // the driver took the bytes (200 bytes take some 208 ms at 9600 bit/s).
-void TestCommX::halfDuplexRtsWaitsForTheLine()
-{
+void TestCommX::halfDuplexRtsWaitsForTheLine() {
     Rig r;
     r.line->sendBuffer = 4096;
     r.comm->setFlowCtrl(cfcHalfHigh);
@@ -466,14 +458,14 @@ void TestCommX::halfDuplexRtsWaitsForTheLine()
     QVERIFY(r.comm->SendString(data));
     auto rtsChanges = [&] {
         const auto tl = r.line->entries();
-        return std::count_if(tl.begin(), tl.end(), [](const FakeLine::Entry& e) { return e.what == "rts"; });
+        return std::count_if(tl.begin(), tl.end(),
+                             [](const FakeLine::Entry& e) { return e.what == "rts"; });
     };
     QTRY_COMPARE_WITH_TIMEOUT(rtsChanges(), 2, 5000);
     QTRY_COMPARE(r.line->takeWritten(), data);
     const auto tl = r.line->entries();
-    const auto lastByte = std::find_if(tl.rbegin(), tl.rend(), [](const FakeLine::Entry& e) {
-        return e.what == "write";
-    });
+    const auto lastByte = std::find_if(tl.rbegin(), tl.rend(),
+                                       [](const FakeLine::Entry& e) { return e.what == "write"; });
     QVERIFY(lastByte != tl.rend());
     QCOMPARE(tl.back().what, QByteArray("rts"));
     QCOMPARE(tl.back().on, false);
@@ -482,8 +474,7 @@ void TestCommX::halfDuplexRtsWaitsForTheLine()
     r.comm->Close();
 }
 
-void TestCommX::partialWritesResume()
-{
+void TestCommX::partialWritesResume() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.line->maxChunk = 3;
@@ -499,8 +490,7 @@ void TestCommX::partialWritesResume()
 
 // One wake-up with an overrun, a CTS change and data: error first, then the
 // signal (whole mask), then the bytes.
-void TestCommX::lineEventsInOrder()
-{
+void TestCommX::lineEventsInOrder() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -534,8 +524,7 @@ void TestCommX::lineEventsInOrder()
     r.comm->Close();
 }
 
-void TestCommX::breakRaisesOnlyOnBreak()
-{
+void TestCommX::breakRaisesOnlyOnBreak() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -555,8 +544,7 @@ void TestCommX::breakRaisesOnlyOnBreak()
 
 // The signal handler of the same wake-up reads every byte, so the receive
 // notice that follows finds the queue empty.
-void TestCommX::receiveNoticeWithoutBytesRaisesNothing()
-{
+void TestCommX::receiveNoticeWithoutBytesRaisesNothing() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -585,8 +573,7 @@ void TestCommX::receiveNoticeWithoutBytesRaisesNothing()
 
 // Bytes a handler leaves (also those taken ahead from the driver) stay
 // queued and are counted again, with the new ones, at the next notice.
-void TestCommX::unreadBytesCountAgain()
-{
+void TestCommX::unreadBytesCountAgain() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -613,8 +600,7 @@ void TestCommX::unreadBytesCountAgain()
 
 // Bytes that arrive while a handler reads may be taken from the driver ahead
 // of the handler; with nothing behind them they are still announced.
-void TestCommX::bytesTakenAheadDuringAHandlerAreAnnounced()
-{
+void TestCommX::bytesTakenAheadDuringAHandlerAreAnnounced() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -635,8 +621,7 @@ void TestCommX::bytesTakenAheadDuringAHandlerAreAnnounced()
 
 // A handler that leaves a full queue unread (nothing more can arrive) gets
 // the bytes announced again after a while: the port never stalls for good.
-void TestCommX::aFullQueueLeftUnreadIsAnnouncedAgain()
-{
+void TestCommX::aFullQueueLeftUnreadIsAnnouncedAgain() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -654,8 +639,7 @@ void TestCommX::aFullQueueLeftUnreadIsAnnouncedAgain()
     r.comm->Close();
 }
 
-void TestCommX::closeDropsQueuedBlocks()
-{
+void TestCommX::closeDropsQueuedBlocks() {
     Rig r;
     r.comm->setBufLenTrans(10);
     r.comm->setTimeOutTrans(0);
@@ -676,8 +660,7 @@ void TestCommX::closeDropsQueuedBlocks()
 
 // A handler's exception reaches QCoreApplication::notify; the receive worker
 // is not left waiting and reports the next bytes.
-void TestCommX::throwingHandlerReachesNotify()
-{
+void TestCommX::throwingHandlerReachesNotify() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -701,8 +684,7 @@ void TestCommX::throwingHandlerReachesNotify()
     QVERIFY(t.elapsed() < 1000);
 }
 
-void TestCommX::lostDeviceStopsQuietly()
-{
+void TestCommX::lostDeviceStopsQuietly() {
     Rig r;
     r.comm->setFlowCtrl(cfcNone);
     r.comm->Open();
@@ -719,8 +701,7 @@ void TestCommX::lostDeviceStopsQuietly()
     r.comm->Close();
 }
 
-void TestCommX::destroyRightAfterCloseAndWorkersEnd()
-{
+void TestCommX::destroyRightAfterCloseAndWorkersEnd() {
     QTRY_COMPARE_WITH_TIMEOUT(TCustomCommX::liveWorkers(), 0, 3000);
     {
         Rig r;
@@ -740,8 +721,7 @@ void TestCommX::destroyRightAfterCloseAndWorkersEnd()
     QTRY_COMPARE_WITH_TIMEOUT(TCustomCommX::liveWorkers(), 0, 3000);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     CatchingApp a(argc, argv);
     TestCommX t;
     return QTest::qExec(&t, argc, argv);

@@ -17,30 +17,25 @@
 
 namespace {
 
-QString text(const char* utf8)
-{
+QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-void useDevice(const QString& path)
-{
+void useDevice(const QString& path) {
     TCustomCommX::setDeviceResolver([path](int) { return path; });
 }
 
-int openDescriptors()
-{
+int openDescriptors() {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
 }
 
-double processCpuMs()
-{
+double processCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
-QByteArray allByteValues(int size)
-{
+QByteArray allByteValues(int size) {
     QByteArray data(size, '\0');
     for (int i = 0; i < 256 && i < size; ++i)
         data[i] = char(i);
@@ -50,8 +45,7 @@ QByteArray allByteValues(int size)
     return data;
 }
 
-QString openError(TCustomCommX& c)
-{
+QString openError(TCustomCommX& c) {
     try {
         c.Open();
     } catch (const ECommError& e) {
@@ -61,8 +55,7 @@ QString openError(TCustomCommX& c)
 }
 
 // Child mode: hold the port until stdin closes.
-int holdPort(const QString& path)
-{
+int holdPort(const QString& path) {
     useDevice(path);
     TCommX comm;
     comm.setFlowCtrl(cfcNone);
@@ -94,15 +87,13 @@ private slots:
     void noDescriptorOrThreadLeft();
 };
 
-void TestCommXPty::initTestCase()
-{
+void TestCommXPty::initTestCase() {
     PtyPair p;
     if (!p.ok())
         QSKIP("no pseudo-terminals on this machine");
 }
 
-void TestCommXPty::missingDevice()
-{
+void TestCommXPty::missingDevice() {
     useDevice(QStringLiteral("/dev/korvane-no-such-port"));
     TCommX c;
     c.setPortNo(3);
@@ -118,8 +109,7 @@ void TestCommXPty::missingDevice()
 // The pseudo-terminal driver takes only 8 data bits and no parity, and no
 // termios speed exists for 12345 bit/s: each refusal carries its own
 // message, and the port is free again afterwards.
-void TestCommXPty::driverRefusals()
-{
+void TestCommXPty::driverRefusals() {
     PtyPair p;
     useDevice(p.slavePath());
     TCommX c;
@@ -146,8 +136,7 @@ void TestCommXPty::driverRefusals()
     c.Close();
 }
 
-void TestCommXPty::blocksAndFullByteRange()
-{
+void TestCommXPty::blocksAndFullByteRange() {
     PtyPair p;
     useDevice(p.slavePath());
     TCommX c;
@@ -177,8 +166,7 @@ void TestCommXPty::blocksAndFullByteRange()
 
 // Every byte arrives once and in order across many notifications, none
 // translated, swallowed or echoed.
-void TestCommXPty::megabyteBothWays()
-{
+void TestCommXPty::megabyteBothWays() {
     PtyPair p;
     useDevice(p.slavePath());
     TCommX c;
@@ -214,8 +202,7 @@ void TestCommXPty::megabyteBothWays()
     c.Close();
 }
 
-void TestCommXPty::secondOpeningRefused()
-{
+void TestCommXPty::secondOpeningRefused() {
     PtyPair p;
     useDevice(p.slavePath());
     TCommX first, second;
@@ -229,8 +216,7 @@ void TestCommXPty::secondOpeningRefused()
 
     // Another process is refused while this one holds the port...
     QProcess child;
-    child.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--hold"), p.slavePath()});
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--hold"), p.slavePath()});
     QVERIFY(child.waitForStarted());
     QVERIFY(child.waitForReadyRead(10000));
     QCOMPARE(child.readLine().trimmed(), QByteArray("refused"));
@@ -254,8 +240,7 @@ void TestCommXPty::secondOpeningRefused()
 // The far end goes away while data flows: noticed within a second, no CPU
 // spent afterwards, writes answer false, Close is quick, and a new device
 // opens normally.
-void TestCommXPty::unpluggedDevice()
-{
+void TestCommXPty::unpluggedDevice() {
     auto p = std::make_unique<PtyPair>();
     useDevice(p->slavePath());
     TCommX c;
@@ -292,8 +277,7 @@ void TestCommXPty::unpluggedDevice()
     c.Close();
 }
 
-void TestCommXPty::noDescriptorOrThreadLeft()
-{
+void TestCommXPty::noDescriptorOrThreadLeft() {
     QTRY_COMPARE_WITH_TIMEOUT(TCustomCommX::liveWorkers(), 0, 3000);
     PtyPair p;
     useDevice(p.slavePath());
@@ -309,8 +293,7 @@ void TestCommXPty::noDescriptorOrThreadLeft()
     QTRY_COMPARE(openDescriptors(), fds);
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
         QCoreApplication a(argc, argv);
         return holdPort(QString::fromLocal8Bit(argv[2]));

@@ -19,8 +19,7 @@ private slots:
     void accessErrorIsPermissionOnly();
 };
 
-void TestDeviceAccess::hintNamesTheOwningGroupOnlyForPermissionDenied()
-{
+void TestDeviceAccess::hintNamesTheOwningGroupOnlyForPermissionDenied() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString device = dir.filePath(QStringLiteral("ttyUSB0"));
@@ -41,7 +40,8 @@ void TestDeviceAccess::hintNamesTheOwningGroupOnlyForPermissionDenied()
 
     const QString hint = devicePermissionHint(device, EACCES);
     QVERIFY2(hint.contains(QStringLiteral("グループ ") + name), qPrintable(hint));
-    QVERIFY2(hint.contains(QStringLiteral("sudo usermod -aG ") + name + QStringLiteral(" $USER")), qPrintable(hint));
+    QVERIFY2(hint.contains(QStringLiteral("sudo usermod -aG ") + name + QStringLiteral(" $USER")),
+             qPrintable(hint));
     QVERIFY(hint.contains(QStringLiteral("ログインし直")));
 
     for (int other : {0, ENOENT, EBUSY, ENOTTY, EIO})
@@ -55,8 +55,7 @@ void TestDeviceAccess::hintNamesTheOwningGroupOnlyForPermissionDenied()
     QVERIFY2(!noGroup.contains(QStringLiteral("usermod")), qPrintable(noGroup));
 }
 
-void TestDeviceAccess::accessErrorIsPermissionOnly()
-{
+void TestDeviceAccess::accessErrorIsPermissionOnly() {
     QTemporaryDir dir;
     const QString device = dir.filePath(QStringLiteral("ttyS0"));
     QCOMPARE(deviceAccessError(device), 0); // missing: the open says so itself

@@ -39,11 +39,14 @@ void TestSimProtocol::commands_data() {
     QTest::addColumn<int>("decid");
     QTest::addColumn<int>("seconds");
     const auto bare = [](QByteArray l) { return l.left(l.size() - 2); }; // without CR LF
-    QTest::newRow("clock 9:05:07") << bare(ClockCommand(3, 32707)) << true << int(DecoderRequest::Clock) << 3 << 32707;
-    QTest::newRow("clock midnight") << bare(ClockCommand(0, 0)) << true << int(DecoderRequest::Clock) << 0 << 0;
+    QTest::newRow("clock 9:05:07")
+        << bare(ClockCommand(3, 32707)) << true << int(DecoderRequest::Clock) << 3 << 32707;
+    QTest::newRow("clock midnight")
+        << bare(ClockCommand(0, 0)) << true << int(DecoderRequest::Clock) << 0 << 0;
     QTest::newRow("display copy") << bare(DisplayCopy(ClockCommand(7, 86399))) << true
                                   << int(DecoderRequest::Clock) << 7 << 86399;
-    QTest::newRow("protocol") << bare(ProtocolCommand(4)) << true << int(DecoderRequest::Protocol) << 4 << 0;
+    QTest::newRow("protocol") << bare(ProtocolCommand(4)) << true << int(DecoderRequest::Protocol)
+                              << 4 << 0;
     QTest::newRow("wrong code") << QByteArray("\x01?,4,0,37,0,1234567,") << false << 0 << 0 << 0;
     QTest::newRow("clock out of day") << QByteArray("\x01?,1,0,9,86400,") << false << 0 << 0 << 0;
     QTest::newRow("no trailing comma") << QByteArray("\x01?,1,0,9,5") << false << 0 << 0 << 0;
@@ -69,9 +72,12 @@ void TestSimProtocol::boardRendering_data() {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("shown");
     const auto bare = [](QByteArray l) { return l.left(l.size() - 1); }; // without CR
-    QTest::newRow("speed") << bare(BoardSpeedLine(QStringLiteral("123.456"))) << "BOARD  123.456 km/h";
-    QTest::newRow("short speed") << bare(BoardSpeedLine(QStringLiteral("1.2"))) << "BOARD    1.200 km/h";
-    QTest::newRow("test line") << QByteArray("H        88:88:88.88 88") << "BOARD [H        88:88:88.88 88]";
+    QTest::newRow("speed") << bare(BoardSpeedLine(QStringLiteral("123.456")))
+                           << "BOARD  123.456 km/h";
+    QTest::newRow("short speed") << bare(BoardSpeedLine(QStringLiteral("1.2")))
+                                 << "BOARD    1.200 km/h";
+    QTest::newRow("test line") << QByteArray("H        88:88:88.88 88")
+                               << "BOARD [H        88:88:88.88 88]";
     QTest::newRow("control byte") << QByteArray("K\x01") << "BOARD [K\\x01]";
 }
 

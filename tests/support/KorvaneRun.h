@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QSqlDatabase>
@@ -15,8 +17,6 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
-#include <QPair>
-#include <QList>
 #include <QThread>
 #include <QVariantList>
 
@@ -33,7 +33,8 @@ namespace e2e {
 // a read snapshot that would stall the program's checkpoints.
 class DbLook {
 public:
-    explicit DbLook(QString path, bool readOnly = true) : path_(std::move(path)), readOnly_(readOnly) {}
+    explicit DbLook(QString path, bool readOnly = true)
+        : path_(std::move(path)), readOnly_(readOnly) {}
 
     // Rows of a query; an empty list when the file cannot be read just now.
     QList<QVariantList> rows(const QString& sql, const QVariantList& values = {}) const {
@@ -44,7 +45,8 @@ public:
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
             db.setDatabaseName(path_);
             if (readOnly_)
-                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+                db.setConnectOptions(
+                    QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
             if (QFile::exists(path_) && db.open()) {
                 QSqlQuery q(db);
                 q.prepare(sql);
@@ -78,7 +80,8 @@ private:
 // One run of the program.
 class KorvaneRun {
 public:
-    KorvaneRun(QString binary, QString dataDir) : binary_(std::move(binary)), dir_(std::move(dataDir)) {}
+    KorvaneRun(QString binary, QString dataDir)
+        : binary_(std::move(binary)), dir_(std::move(dataDir)) {}
     ~KorvaneRun() {
         if (proc_.state() != QProcess::NotRunning) {
             proc_.kill();

@@ -11,7 +11,8 @@
 
 namespace {
 QString reason(const char* what) {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        QString::fromLocal8Bit(std::strerror(errno)));
 }
 } // namespace
 
@@ -41,14 +42,17 @@ int openRawPtyMaster(QString& slavePath, QString* error) {
     return master;
 }
 
-Pty::~Pty() { close(); }
+Pty::~Pty() {
+    close();
+}
 
 bool Pty::open(QString* error) {
     close();
     master_ = openRawPtyMaster(slavePath_, error);
     if (master_ < 0)
         return false;
-    slaveKeep_ = ::open(QFile::encodeName(slavePath_).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    slaveKeep_ = ::open(QFile::encodeName(slavePath_).constData(),
+                        O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (slaveKeep_ < 0) {
         *error = reason("open slave");
         close();
@@ -70,7 +74,8 @@ void Pty::close() {
 Pty::Io Pty::write(const QByteArray& bytes, qsizetype& written) {
     written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.constData() + written, size_t(bytes.size() - written));
+        const ssize_t n =
+            ::write(master_, bytes.constData() + written, size_t(bytes.size() - written));
         if (n > 0) {
             written += n;
         } else if (n < 0 && errno == EINTR) {

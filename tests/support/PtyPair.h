@@ -25,18 +25,17 @@ public:
     int master() const { return m_master; }
     QString slavePath() const { return m_slave; }
 
-    void closeMaster()
-    {
+    void closeMaster() {
         if (m_master >= 0)
             ::close(m_master);
         m_master = -1;
     }
 
-    bool writeAll(const QByteArray& data)
-    {
+    bool writeAll(const QByteArray& data) {
         qsizetype done = 0;
         while (done < data.size()) {
-            const ssize_t n = ::write(m_master, data.constData() + done, size_t(data.size() - done));
+            const ssize_t n =
+                ::write(m_master, data.constData() + done, size_t(data.size() - done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -47,12 +46,12 @@ public:
     }
 
     // Blocking read of exactly n bytes (the caller knows they come).
-    QByteArray readExactly(qsizetype n)
-    {
+    QByteArray readExactly(qsizetype n) {
         QByteArray out;
         char buf[4096];
         while (out.size() < n) {
-            const ssize_t r = ::read(m_master, buf, size_t(std::min<qsizetype>(sizeof buf, n - out.size())));
+            const ssize_t r =
+                ::read(m_master, buf, size_t(std::min<qsizetype>(sizeof buf, n - out.size())));
             if (r < 0 && errno == EINTR)
                 continue;
             if (r <= 0)

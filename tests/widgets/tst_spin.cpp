@@ -116,12 +116,18 @@ private slots:
         QTest::addColumn<int>("max");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("after");
-        QTest::newRow("too large") << 1 << 5000 << "9999" << "5000";
-        QTest::newRow("too small") << 1 << 5000 << "0" << "1";
-        QTest::newRow("inside") << 1 << 5000 << "6" << "6";
-        QTest::newRow("empty stays") << 1 << 5000 << "" << "";
-        QTest::newRow("sign after digit stays") << 1 << 5000 << "5-" << "5-";
-        QTest::newRow("unbounded") << 0 << 0 << "-99999" << "-99999";
+        QTest::newRow("too large") << 1 << 5000 << "9999"
+                                   << "5000";
+        QTest::newRow("too small") << 1 << 5000 << "0"
+                                   << "1";
+        QTest::newRow("inside") << 1 << 5000 << "6"
+                                << "6";
+        QTest::newRow("empty stays") << 1 << 5000 << ""
+                                     << "";
+        QTest::newRow("sign after digit stays") << 1 << 5000 << "5-"
+                                                << "5-";
+        QTest::newRow("unbounded") << 0 << 0 << "-99999"
+                                   << "-99999";
     }
     void clampOnFocusLoss() {
         QFETCH(int, min);

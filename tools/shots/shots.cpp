@@ -9,7 +9,6 @@
 #include "Peer.h"
 #include "SpeedTable.h"
 
-
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -17,8 +16,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
-#include <QTime>
 #include <QTemporaryDir>
+#include <QTime>
 #include <QTimer>
 
 #include <cmath>
@@ -30,7 +29,9 @@ class SilentDialogs : public Dialogs {
 public:
     void message(const QString&, const QString&) override {}
     bool yesNo(const QString&, const QString&) override { return true; }
-    void error(const QString& text) override { std::fprintf(stderr, "error: %s\n", qPrintable(text)); }
+    void error(const QString& text) override {
+        std::fprintf(stderr, "error: %s\n", qPrintable(text));
+    }
 };
 
 void settle(int ms) {
@@ -62,8 +63,8 @@ int main(int argc, char** argv) {
     if (!dec1.ok() || !dec2.ok())
         return 1;
     ini.write("[SP]\nPort1=0\nPort2=0\nPort3=0\nDist=500\nWait=0\nDecid1=3\nDecid2=4\nTimer2=1\n"
-              "[Checks]\nSilenceS=2\nBeep=0\n[Devices]\nCOM1=" + dec1.path().toUtf8() + "\nCOM4=" +
-              dec2.path().toUtf8() + "\n");
+              "[Checks]\nSilenceS=2\nBeep=0\n[Devices]\nCOM1=" +
+              dec1.path().toUtf8() + "\nCOM4=" + dec2.path().toUtf8() + "\n");
     ini.close();
     SpeedDb::open(dir.filePath("Korvane.db"));
     SpeedDb::checkNameColumn();
@@ -71,8 +72,10 @@ int main(int argc, char** argv) {
         const char* id;
         const char* name;
         double t1, t2;
-    } cars[] = {{"204518", "山田 太郎", 100.0, 100.5},  {"311077", "佐藤 花子", 200.0, 200.62},
-                {"120044", "Kenji's Buggy", 300.0, 300.9}, {"587310", "", 400.0, 401.234},
+    } cars[] = {{"204518", "山田 太郎", 100.0, 100.5},
+                {"311077", "佐藤 花子", 200.0, 200.62},
+                {"120044", "Kenji's Buggy", 300.0, 300.9},
+                {"587310", "", 400.0, 401.234},
                 {"402211", "鈴木 一郎", 500.0, 500.1457}};
     for (const Car& c : cars) {
         SpeedTable::storePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
@@ -123,13 +126,15 @@ int main(int argc, char** argv) {
                 const double pcMs = double(tod - ago);
                 const double decoderMs = pcMs - start[i] + double(3600 * 1000 - ago) * ppm[i] / 1e6;
                 const qint64 delay = rng.bounded(3);
-                const QString line = QStringLiteral("@\t%1\t0\t204518\t%2\t0\t")
-                                         .arg(i + 1)
-                                         .arg(std::fmod(decoderMs / 1000 + 86400, 86400), 0, 'f', 3);
+                const QString line =
+                    QStringLiteral("@\t%1\t0\t204518\t%2\t0\t")
+                        .arg(i + 1)
+                        .arg(std::fmod(decoderMs / 1000 + 86400, 86400), 0, 'f', 3);
                 QStringList lines{line};
                 if (ago % 30000 == 0)
                     lines << QStringLiteral("#\t%1\t0\t").arg(i + 1);
-                w.health().received(i + 1, now - ago + delay, (tod - ago + delay + 86400000) % 86400000, 60, 0, lines);
+                w.health().received(i + 1, now - ago + delay,
+                                    (tod - ago + delay + 86400000) % 86400000, 60, 0, lines);
             }
         }
         dec1.send("#\t1\t0\t\r\n");

@@ -36,7 +36,8 @@ std::optional<DecoderRequest> ParseDecoderCommand(QByteArray line) {
             return std::nullopt;
         return r;
     }
-    if (parts.size() == 5 && parts.at(2) == "37" && parts.at(3) == "0" && parts.at(4) == "7360452") {
+    if (parts.size() == 5 && parts.at(2) == "37" && parts.at(3) == "0" &&
+        parts.at(4) == "7360452") {
         r.kind = DecoderRequest::Protocol;
         return r;
     }
@@ -63,16 +64,20 @@ QByteArrayList LineSplitter::feed(const QByteArray& bytes) {
 QString RenderBoardLine(const QByteArray& line) {
     // The speed line: 8 blanks, c1 c2, blank, c3 c5, blank, c6 c7, 7 blanks, "."
     // with the point of the speed left out.
-    const bool speedLine = line.size() == 24 && line.endsWith('.') && line.left(8) == QByteArray(8, ' ') &&
-                           line.at(10) == ' ' && line.at(13) == ' ' && line.mid(16, 7) == QByteArray(7, ' ');
+    const bool speedLine = line.size() == 24 && line.endsWith('.') &&
+                           line.left(8) == QByteArray(8, ' ') && line.at(10) == ' ' &&
+                           line.at(13) == ' ' && line.mid(16, 7) == QByteArray(7, ' ');
     if (speedLine) {
         const QByteArray whole = line.mid(8, 2) + line.at(11);
         const QByteArray decimals = line.mid(12, 1) + line.mid(14, 2);
-        return QStringLiteral("BOARD  %1.%2 km/h").arg(QString::fromLatin1(whole), QString::fromLatin1(decimals));
+        return QStringLiteral("BOARD  %1.%2 km/h")
+            .arg(QString::fromLatin1(whole), QString::fromLatin1(decimals));
     }
     QString shown;
     for (char c : line)
-        shown += (c >= 0x20 && c < 0x7f) ? QChar::fromLatin1(c) : QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
+        shown += (c >= 0x20 && c < 0x7f)
+                     ? QChar::fromLatin1(c)
+                     : QStringLiteral("\\x%1").arg(uchar(c), 2, 16, QLatin1Char('0'));
     return QStringLiteral("BOARD [%1]").arg(shown);
 }
 

@@ -34,7 +34,8 @@ std::optional<DecoderRequest> ParseDecoderCommand(QByteArray line);
 // the simulator grow.
 class LineSplitter {
 public:
-    explicit LineSplitter(char terminator, qsizetype limit = 4096) : end_(terminator), limit_(limit) {}
+    explicit LineSplitter(char terminator, qsizetype limit = 4096)
+        : end_(terminator), limit_(limit) {}
     QByteArrayList feed(const QByteArray& bytes);
     qsizetype droppedBytes() const { return dropped_; }
 
@@ -70,7 +71,9 @@ public:
     }
     double offset() const { return offset_; }
     // Decoder minus PC at monoSeconds, drift included.
-    double offsetAt(double monoSeconds) const { return offset_ + (monoSeconds - setAt_) * ppm_ / 1e6; }
+    double offsetAt(double monoSeconds) const {
+        return offset_ + (monoSeconds - setAt_) * ppm_ / 1e6;
+    }
     double ppm() const { return ppm_; }
 
 private:

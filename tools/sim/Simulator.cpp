@@ -4,8 +4,8 @@
 #include "IniFile.h"
 #include "Settings.h"
 
-#include <QTime>
 #include <QSocketNotifier>
+#include <QTime>
 #include <QTimer>
 
 #include <cstdio>
@@ -60,13 +60,15 @@ bool Simulator::start(QString* error) {
                     .arg(QLatin1String(kPortName[p]), d.pty.slavePath()));
             continue;
         }
-        file.setValue(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo_[p]), d.pty.slavePath());
+        file.setValue(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo_[p]),
+                      d.pty.slavePath());
         say(QStringLiteral("SIM %1 COM%2 -> %3")
                 .arg(QLatin1String(kPortName[p]))
                 .arg(portNo_[p])
                 .arg(d.pty.slavePath()));
     }
-    if (portNo_[Loop1] > 0 && (portNo_[Loop1] == portNo_[Loop2] || portNo_[Loop1] == portNo_[Board]))
+    if (portNo_[Loop1] > 0 &&
+        (portNo_[Loop1] == portNo_[Loop2] || portNo_[Loop1] == portNo_[Board]))
         say(QStringLiteral("SIM note: ports share a number; the last device wins"));
     if (!file.save()) {
         *error = QStringLiteral("cannot write %1").arg(ini);
@@ -78,7 +80,8 @@ bool Simulator::start(QString* error) {
             .arg(options_.carsPerMinute)
             .arg(clocks_[0].offset(), 0, 'f', 3)
             .arg(clocks_[1].offset(), 0, 'f', 3));
-    say(QStringLiteral("SIM clock rates %1 ppm / %2 ppm; SIGUSR1, SIGUSR2 silence loop 1, loop 2 (again: talk)")
+    say(QStringLiteral("SIM clock rates %1 ppm / %2 ppm; SIGUSR1, SIGUSR2 silence loop 1, loop 2 "
+                       "(again: talk)")
             .arg(options_.ppm[0], 0, 'f', 1)
             .arg(options_.ppm[1], 0, 'f', 1));
     scheduleNextCar();
@@ -99,7 +102,9 @@ bool Simulator::start(QString* error) {
 void Simulator::toggleSilent(int loop) {
     bool& s = silent_[loop == 2 ? 1 : 0];
     s = !s;
-    say(QStringLiteral("SIM loop %1 %2").arg(loop).arg(s ? QStringLiteral("silent") : QStringLiteral("talking again")));
+    say(QStringLiteral("SIM loop %1 %2")
+            .arg(loop)
+            .arg(s ? QStringLiteral("silent") : QStringLiteral("talking again")));
 }
 
 void Simulator::sendStatus() {
@@ -114,7 +119,8 @@ void Simulator::sendStatus() {
 void Simulator::printTruth() {
     const double m = monoSeconds();
     const double pc1 = -clocks_[0].offsetAt(m) * 1000, pc2 = -clocks_[1].offsetAt(m) * 1000;
-    say(QStringLiteral("SIM truth: PC - decoder %1 ms / %2 ms, loop 2 - loop 1 %3 ms, drift %4 / %5 ppm")
+    say(QStringLiteral(
+            "SIM truth: PC - decoder %1 ms / %2 ms, loop 2 - loop 1 %3 ms, drift %4 / %5 ppm")
             .arg(pc1, 0, 'f', 3)
             .arg(pc2, 0, 'f', 3)
             .arg(pc1 - pc2, 0, 'f', 3)
@@ -130,7 +136,8 @@ void Simulator::onReadable(Port p) {
     Device& d = devices_[p];
     QByteArray bytes;
     if (d.pty.read(bytes) == Pty::Io::Failed) {
-        say(QStringLiteral("SIM %1: read failed, no longer listening").arg(QLatin1String(kPortName[p])));
+        say(QStringLiteral("SIM %1: read failed, no longer listening")
+                .arg(QLatin1String(kPortName[p])));
         d.readable->setEnabled(false);
         return;
     }
@@ -142,13 +149,17 @@ void Simulator::onReadable(Port p) {
         const QString shown = QString::fromLatin1(line).remove(QLatin1Char('\x01'));
         const std::optional<DecoderRequest> r = ParseDecoderCommand(line);
         if (!r) {
-            say(QStringLiteral("SIM %1 <- [%2] (not understood)").arg(QLatin1String(kPortName[p]), shown));
+            say(QStringLiteral("SIM %1 <- [%2] (not understood)")
+                    .arg(QLatin1String(kPortName[p]), shown));
         } else if (r->kind == DecoderRequest::Clock) {
             clocks_[p].set(r->seconds, localSeconds(), monoSeconds());
-            say(QStringLiteral("SIM %1 <- %2 clock set to %3 s").arg(QLatin1String(kPortName[p]), shown).arg(r->seconds));
+            say(QStringLiteral("SIM %1 <- %2 clock set to %3 s")
+                    .arg(QLatin1String(kPortName[p]), shown)
+                    .arg(r->seconds));
             printTruth();
         } else {
-            say(QStringLiteral("SIM %1 <- %2 protocol command").arg(QLatin1String(kPortName[p]), shown));
+            say(QStringLiteral("SIM %1 <- %2 protocol command")
+                    .arg(QLatin1String(kPortName[p]), shown));
         }
     }
 }
@@ -156,7 +167,8 @@ void Simulator::onReadable(Port p) {
 void Simulator::send(Port p, const QByteArray& bytes) {
     Device& d = devices_[p];
     if (d.outgoing.size() + bytes.size() > kOutgoingLimit) {
-        say(QStringLiteral("SIM %1: queue full (program not reading), line dropped").arg(QLatin1String(kPortName[p])));
+        say(QStringLiteral("SIM %1: queue full (program not reading), line dropped")
+                .arg(QLatin1String(kPortName[p])));
         return;
     }
     d.outgoing += bytes;
@@ -169,7 +181,9 @@ void Simulator::onWritable(Port p) {
     const Pty::Io io = d.pty.write(d.outgoing, written);
     d.outgoing.remove(0, written);
     if (io == Pty::Io::Failed) {
-        say(QStringLiteral("SIM %1: write failed, %2 bytes dropped").arg(QLatin1String(kPortName[p])).arg(d.outgoing.size()));
+        say(QStringLiteral("SIM %1: write failed, %2 bytes dropped")
+                .arg(QLatin1String(kPortName[p]))
+                .arg(d.outgoing.size()));
         d.outgoing.clear();
     }
     d.writable->setEnabled(!d.outgoing.isEmpty());
@@ -206,8 +220,12 @@ void Simulator::carCrossesLoop1() {
             return;
         send(Loop2, PassingLine(2, id, clock2));
         const double e = clock2 - clock1;
-        const QString expect = e > 0 ? QStringLiteral("%1 km/h by the decoder clocks").arg(3600.0 / e * dist_ / 100000.0, 0, 'f', 3)
+        const QString expect = e > 0 ? QStringLiteral("%1 km/h by the decoder clocks")
+                                           .arg(3600.0 / e * dist_ / 100000.0, 0, 'f', 3)
                                      : QStringLiteral("no speed: loop-2 clock not after loop 1");
-        say(QStringLiteral("SIM loop 2 -> %1 at %2 (%3)").arg(QString::fromLatin1(id)).arg(clock2, 0, 'f', 3).arg(expect));
+        say(QStringLiteral("SIM loop 2 -> %1 at %2 (%3)")
+                .arg(QString::fromLatin1(id))
+                .arg(clock2, 0, 'f', 3)
+                .arg(expect));
     });
 }

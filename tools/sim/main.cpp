@@ -26,7 +26,8 @@ void onSignal(int signo) {
 int usage() {
     std::fprintf(stderr,
                  "usage: korvane-sim --data-dir DIR [--cars-per-minute N] [--dist CM] [--seed N]\n"
-                 "                   [--clock-drift SECONDS] [--drift-ppm PPM1,PPM2] [--status-every SECONDS]\n"
+                 "                   [--clock-drift SECONDS] [--drift-ppm PPM1,PPM2] "
+                 "[--status-every SECONDS]\n"
                  "                   [--truth-every SECONDS] [--run PROGRAM [ARGS...]]\n"
                  "SIGUSR1 / SIGUSR2 make decoder 1 / 2 fall silent, and talk again.\n");
     return 2;
@@ -78,7 +79,8 @@ int main(int argc, char** argv) {
         if (!ok)
             return usage();
     }
-    if (options.dataDir.isEmpty() || (run.isEmpty() && app.arguments().contains(QLatin1String("--run"))))
+    if (options.dataDir.isEmpty() ||
+        (run.isEmpty() && app.arguments().contains(QLatin1String("--run"))))
         return usage();
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -128,11 +130,13 @@ int main(int argc, char** argv) {
     });
 
     if (!run.isEmpty()) {
-        QObject::connect(&child, &QProcess::finished, &app, [&](int code, QProcess::ExitStatus status) {
-            std::printf("SIM program ended (%s %d)\n", status == QProcess::NormalExit ? "status" : "signal", code);
-            std::fflush(stdout);
-            app.exit(status == QProcess::NormalExit ? code : 128 + code);
-        });
+        QObject::connect(
+            &child, &QProcess::finished, &app, [&](int code, QProcess::ExitStatus status) {
+                std::printf("SIM program ended (%s %d)\n",
+                            status == QProcess::NormalExit ? "status" : "signal", code);
+                std::fflush(stdout);
+                app.exit(status == QProcess::NormalExit ? code : 128 + code);
+            });
         QObject::connect(&child, &QProcess::errorOccurred, &app, [&](QProcess::ProcessError e) {
             if (e == QProcess::FailedToStart) {
                 std::fprintf(stderr, "korvane-sim: cannot start %s\n", qPrintable(run.first()));
