@@ -3,6 +3,7 @@
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
+#include "SpeedRow.h"
 #include "SpeedTable.h"
 
 #include <QSqlQuery>
@@ -10,19 +11,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Row {
-    QString time1, time2, speed, sumi;
-};
-
-Row row(const QString& tpid) {
-    Query q;
-    q.setSql({"select * from speed where tpid=?"}, {tpid});
-    q.open();
-    if (q.isEmpty())
-        return {"<none>", "<none>", "<none>", "<none>"};
-    return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
-}
 
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
     SpeedTable::inOneCommit([&] {

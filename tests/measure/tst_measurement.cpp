@@ -1,6 +1,7 @@
 // Passings stored by the decoder input and processed into speeds.
 #include "Measurement.h"
 
+#include "SpeedRow.h"
 #include "SpeedTable.h"
 
 #include <QSqlQuery>
@@ -8,19 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-struct Row {
-    QString time1, time2, speed, sumi;
-};
-
-Row row(const QString& tpid) {
-    Query q;
-    q.setSql({"select * from speed where tpid=?"}, {tpid});
-    q.open();
-    if (q.isEmpty())
-        return {"<none>", "<none>", "<none>", "<none>"};
-    return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
-}
 
 // The window's measuring step, one table statement or plain function each.
 void StorePassing(int loop, const QString& tpid, const QString& time) {
@@ -61,7 +49,7 @@ private slots:
 
     void passingsOnBothLoops() {
         StorePassing(1, "1234", "37.512");
-        Row r = row("1234");
+        SpeedRow r = row("1234");
         QCOMPARE(r.time1, QStringLiteral("37.512"));
         QCOMPARE(r.time2, QString());
         QCOMPARE(r.speed, QString());
@@ -99,7 +87,7 @@ private slots:
 
     void newTransponderOnLoopTwoOnly() {
         StorePassing(2, "77", "43200");
-        const Row r = row("77");
+        const SpeedRow r = row("77");
         QCOMPARE(r.speed, QStringLiteral("0"));
         QCOMPARE(r.sumi, QStringLiteral("0"));
         const auto p = NextPending();

@@ -1,26 +1,12 @@
 // The speed table's passings and its pending-row queue.
+#include "SpeedRow.h"
 #include "SpeedTable.h"
 
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-
-struct Row {
-    QString time1, time2, speed, sumi;
-};
-
-Row row(const QString& tpid) {
-    Query q;
-    q.setSql({"select * from speed where tpid=?"}, {tpid});
-    q.open();
-    if (q.isEmpty())
-        return {"<none>", "<none>", "<none>", "<none>"};
-    return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
-}
-
-} // namespace
+namespace {} // namespace
 
 class TestSpeedTable : public QObject {
     Q_OBJECT
