@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
@@ -25,18 +27,11 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out) {
 
 class TestTakeLines : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    std::unique_ptr<FreshSpeedDb> db;
 
 private slots:
-    void init() {
-        dir = new QTemporaryDir;
-        SpeedDb::open(dir->filePath("Korvane.db"));
-        SpeedDb::checkNameColumn();
-    }
-    void cleanup() {
-        SpeedDb::close();
-        delete dir;
-    }
+    void init() { db = std::make_unique<FreshSpeedDb>(); }
+    void cleanup() { db.reset(); }
 
     void linesOfOneNotification() {
         ReceiveBuffer buf;
@@ -99,7 +94,7 @@ private slots:
         {
             // Committed: another connection sees it.
             QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
-            other.setDatabaseName(dir->filePath("Korvane.db"));
+            other.setDatabaseName(db->path());
             QVERIFY(other.open());
             QSqlQuery q(other);
             QVERIFY(q.exec("select count(*) from speed where tpid='first'"));

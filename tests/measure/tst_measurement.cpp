@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 
 // The window's measuring step, one table statement or plain function each.
@@ -33,19 +35,12 @@ void MarkProcessed(const QString& tpid, const SpeedResult& r) {
 
 class TestMeasurement : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    std::unique_ptr<FreshSpeedDb> db;
 
 private slots:
-    void init() {
-        dir = new QTemporaryDir;
-        SpeedDb::open(dir->filePath("Korvane.db"));
-        SpeedDb::checkNameColumn();
-    }
+    void init() { db = std::make_unique<FreshSpeedDb>(); }
 
-    void cleanup() {
-        SpeedDb::close();
-        delete dir;
-    }
+    void cleanup() { db.reset(); }
 
     void passingsOnBothLoops() {
         StorePassing(1, "1234", "37.512");

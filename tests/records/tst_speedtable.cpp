@@ -6,22 +6,17 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 namespace {} // namespace
 
 class TestSpeedTable : public QObject {
     Q_OBJECT
-    QTemporaryDir* dir = nullptr;
+    std::unique_ptr<FreshSpeedDb> db;
 
 private slots:
-    void init() {
-        dir = new QTemporaryDir;
-        SpeedDb::open(dir->filePath("Korvane.db"));
-        SpeedDb::checkNameColumn();
-    }
-    void cleanup() {
-        SpeedDb::close();
-        delete dir;
-    }
+    void init() { db = std::make_unique<FreshSpeedDb>(); }
+    void cleanup() { db.reset(); }
 
     void pendingRowsInOrderOfTheirLoopTwoTime() {
         SpeedTable::storePassing(1, "late", "1");

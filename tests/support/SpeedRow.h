@@ -5,6 +5,7 @@
 #include "Database.h"
 
 #include <QString>
+#include <QTemporaryDir>
 
 struct SpeedRow {
     QString time1, time2, speed, sumi;
@@ -18,3 +19,18 @@ inline SpeedRow row(const QString& tpid) {
         return {"<none>", "<none>", "<none>", "<none>"};
     return {q.asText("time1"), q.asText("time2"), q.asText("speed"), q.asText("sumi")};
 }
+
+// A fresh speed database in its own temporary folder for one test function,
+// closed and removed when it goes.
+class FreshSpeedDb {
+public:
+    FreshSpeedDb() {
+        SpeedDb::open(path());
+        SpeedDb::checkNameColumn();
+    }
+    ~FreshSpeedDb() { SpeedDb::close(); }
+    QString path() const { return dir_.filePath("Korvane.db"); }
+
+private:
+    QTemporaryDir dir_;
+};
