@@ -2,7 +2,6 @@
 
 #include "Checks.h"
 #include "Settings.h"
-#include "SuspectChecks.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

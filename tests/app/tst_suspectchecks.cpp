@@ -1,5 +1,5 @@
 // The plausibility limits in section "Checks" of the settings file.
-#include "SuspectChecks.h"
+#include "Checks.h"
 
 #include <QFile>
 #include <QTemporaryDir>
