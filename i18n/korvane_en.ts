@@ -48,7 +48,7 @@ sudo usermod -aG %1 $USER</translation>
     <name>RankingModel</name>
     <message>
         <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
-        <translation>Transponder ID</translation>
+        <translation>Transp. ID</translation>
     </message>
     <message>
         <source>名前</source>
@@ -67,7 +67,7 @@ sudo usermod -aG %1 $USER</translation>
     <name>RegistrationModel</name>
     <message>
         <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
-        <translation>Transponder ID</translation>
+        <translation>Transp. ID</translation>
     </message>
     <message>
         <source>名前</source>
@@ -340,11 +340,11 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>ポート１</source>
-        <translation>Port 1</translation>
+        <translation>Input port 1</translation>
     </message>
     <message>
         <source>ポート２</source>
-        <translation>Port 2</translation>
+        <translation>Input port 2</translation>
     </message>
     <message>
         <source>出力ポート</source>
