@@ -79,7 +79,7 @@ void TFkorvane::openBoardPort() {
             return; // stopping: no port opens any more
         CommX3->Open();
     } catch (const std::exception& e) {
-        ShowMessage(QStringLiteral("出力ポートは開けませんでした。"), openFailureDetail(CommX3, e));
+        ShowMessage(tr("出力ポートは開けませんでした。"), openFailureDetail(CommX3, e));
         RGport3->setItemIndex(0);
     }
 }

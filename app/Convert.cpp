@@ -1,9 +1,12 @@
 #include "Convert.h"
 
+#include <QCoreApplication>
+
 int StrToInt(const QString& text) {
     int v = 0;
     if (!tryStrToInt(text, v))
-        throw KorvaneError(QStringLiteral("'%1' は整数ではありません").arg(text));
+        throw KorvaneError(
+            QCoreApplication::translate("TFkorvane", "'%1' は整数ではありません").arg(text));
     return v;
 }
 

@@ -105,8 +105,8 @@ void TFkorvane::selectDecoderPort(int loop) {
             comm->SendString(ProtocolCommand(decid));
     } catch (const std::exception& e) {
         watchPortFailed(loop, openFailureDetail(comm, e));
-        ShowMessage(loop == 1 ? QStringLiteral("取り込みポート１は開けませんでした。")
-                              : QStringLiteral("取り込みポート２は開けませんでした。"),
+        ShowMessage(loop == 1 ? tr("取り込みポート１は開けませんでした。")
+                              : tr("取り込みポート２は開けませんでした。"),
                     openFailureDetail(comm, e));
         group->setItemIndex(0);
     }
@@ -147,9 +147,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     ReceiveBuffer& buffer = loop == 1 ? *RecvBuf1 : *RecvBuf2;
     const qsizetype dropped = buffer.append(chunk);
     if (dropped)
-        note(QStringLiteral("/%1 受信データ %2 バイトを破棄しました（改行なし）")
-                 .arg(loop)
-                 .arg(dropped));
+        note(tr("/%1 受信データ %2 バイトを破棄しました（改行なし）").arg(loop).arg(dropped));
 
     QPlainTextEdit* monitor = loop == 1 ? Memo1 : Memo2;
     // The lines and notes of one notification are shown together (one
@@ -186,7 +184,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
 // waits on it, and shown once for a run of failures.
 void TFkorvane::reportStore(const BacklogResult& r) {
     if (r.dropped)
-        note(QStringLiteral(" 記録待ちが %1 件に達したため、古い通過 %2 件を破棄しました")
+        note(tr(" 記録待ちが %1 件に達したため、古い通過 %2 件を破棄しました")
                  .arg(backlog_->limit())
                  .arg(r.dropped));
     if (!r.stored) {
@@ -205,5 +203,5 @@ void TFkorvane::reportStore(const BacklogResult& r) {
     if (std::exchange(measurableStored_, false))
         measureSoon();
     if (r.waited)
-        note(QStringLiteral(" 記録を待っていた通過 %1 件を記録しました").arg(r.waited));
+        note(tr(" 記録を待っていた通過 %1 件を記録しました").arg(r.waited));
 }

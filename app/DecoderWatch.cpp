@@ -26,7 +26,7 @@ const int kWatchMs = 1000;
 const int kReasonChars = 40;
 
 QString loopName(int loop) {
-    return QStringLiteral("ループ%1").arg(loop);
+    return QCoreApplication::translate("TFkorvane", "ループ%1").arg(loop);
 }
 
 // The alarm also goes to standard error, as the message boxes do, for an
@@ -90,8 +90,8 @@ void TFkorvane::watchTick() {
         const LoopFigures f = health_->figures(loop, now);
         if (comm->isOpen() && comm->deviceLost())
             health_->portFailed(
-                loop, QStringLiteral("%1: 装置が見つかりません（抜かれた可能性があります）")
-                          .arg(comm->devicePath()));
+                loop,
+                tr("%1: 装置が見つかりません（抜かれた可能性があります）").arg(comm->devicePath()));
         else if (comm->isOpen() && !f.open)
             health_->portOpened(loop, now);
         else if (!comm->isOpen() && f.open)
@@ -126,46 +126,45 @@ void TFkorvane::watchEvents() {
         const QString name = loopName(e.loop);
         switch (e.kind) {
         case HealthEvent::Silent:
-            note(QStringLiteral(" ループ%1 無信号（%2 秒以上）").arg(e.loop).arg(checks_.SilenceS));
-            tellTerminal(name + QStringLiteral(" 無信号"));
+            note(tr(" ループ%1 無信号（%2 秒以上）").arg(e.loop).arg(checks_.SilenceS));
+            tellTerminal(name + tr(" 無信号"));
             if (checks_.Beep != 0)
                 QApplication::beep();
             break;
         case HealthEvent::PortFailed:
-            note(QStringLiteral(" ループ%1 ポート異常: %2").arg(e.loop).arg(shortReason(e.reason)));
-            tellTerminal(name + QStringLiteral(" ポート異常: ") + shortReason(e.reason));
+            note(tr(" ループ%1 ポート異常: %2").arg(e.loop).arg(shortReason(e.reason)));
+            tellTerminal(name + tr(" ポート異常: ") + shortReason(e.reason));
             if (checks_.Beep != 0)
                 QApplication::beep();
             break;
         case HealthEvent::Back:
-            note(QStringLiteral(" ループ%1 受信再開").arg(e.loop));
-            tellTerminal(name + QStringLiteral(" 受信再開"));
+            note(tr(" ループ%1 受信再開").arg(e.loop));
+            tellTerminal(name + tr(" 受信再開"));
             break;
         case HealthEvent::ClockNotSet:
-            note(QStringLiteral(" ループ%1 デコーダの時計が設定されていません").arg(e.loop));
+            note(tr(" ループ%1 デコーダの時計が設定されていません").arg(e.loop));
             break;
         case HealthEvent::ClockSet:
-            note(QStringLiteral(" ループ%1 デコーダの時計が PC と合いました").arg(e.loop));
+            note(tr(" ループ%1 デコーダの時計が PC と合いました").arg(e.loop));
             break;
         case HealthEvent::PcClockStep:
-            note(QStringLiteral(" ループ%1 PC の時計が変わりました（時計のずれを測り直します）")
-                     .arg(e.loop));
+            note(tr(" ループ%1 PC の時計が変わりました（時計のずれを測り直します）").arg(e.loop));
             break;
         case HealthEvent::OffsetOver: {
             const double inter = health_->interOffsetMs().value_or(0);
-            note(QStringLiteral(" ループ間の時計差 %1 ms（上限 %2 ms）")
+            note(tr(" ループ間の時計差 %1 ms（上限 %2 ms）")
                      .arg(inter, 0, 'f', 1)
                      .arg(checks_.MaxOffsetMs));
             if (checks_.AutoResync == 1) {
                 // Also reached from the end of a receive run, where nothing
                 // may raise: a failure is shown and the watch goes on.
                 runHandler([this] { CuteButton1Click(); });
-                note(QStringLiteral(" 時計合わせを送りました（自動）"));
+                note(tr(" 時計合わせを送りました（自動）"));
             }
             break;
         }
         case HealthEvent::OffsetBack:
-            note(QStringLiteral(" ループ間の時計差が上限内に戻りました"));
+            note(tr(" ループ間の時計差が上限内に戻りました"));
             break;
         }
     }
@@ -179,21 +178,20 @@ void TFkorvane::showAlarm() {
     for (int loop = 1; loop <= 2; ++loop) {
         const LoopFigures f = health_->figures(loop, now);
         if (f.failed) {
-            alarms << loopName(loop) +
-                          QStringLiteral(" ポート異常（%1）").arg(shortReason(f.failure));
+            alarms << loopName(loop) + tr(" ポート異常（%1）").arg(shortReason(f.failure));
             details << f.failure;
         } else if (f.silent) {
-            alarms << loopName(loop) + QStringLiteral(" 無信号");
+            alarms << loopName(loop) + tr(" 無信号");
         }
         if (f.clockNotSet)
-            warnings << loopName(loop) + QStringLiteral(" 時計未設定");
+            warnings << loopName(loop) + tr(" 時計未設定");
     }
     if (health_->offsetOver()) {
         const std::optional<double> inter = health_->interOffsetMs();
-        warnings << (inter ? QStringLiteral("時計差 %1 ms").arg(std::abs(*inter), 0, 'f', 1)
-                           : QStringLiteral("時計差 上限超え"));
+        warnings << (inter ? tr("時計差 %1 ms").arg(std::abs(*inter), 0, 'f', 1)
+                           : tr("時計差 上限超え"));
     }
-    const QString text = (alarms + warnings).join(QStringLiteral("　"));
+    const QString text = (alarms + warnings).join(tr("　"));
     // Red for a decoder that is not heard, amber for clocks to set. A style
     // sheet, as the menu bar's style may paint over a palette.
     AlarmLabel->setStyleSheet(

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QMessageBox>
 #include <QPointer>
@@ -61,7 +62,7 @@ QString messageOf(std::exception_ptr p) {
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     } catch (...) {
-        return QStringLiteral("不明なエラーが発生しました");
+        return QCoreApplication::translate("TFkorvane", "不明なエラーが発生しました");
     }
 }
 

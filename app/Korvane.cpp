@@ -6,6 +6,7 @@
 #include "Ukorvane.h"
 
 #include "Database.h"
+#include "Language.h"
 
 #include <QDir>
 #include <QPointer>
@@ -17,12 +18,15 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: korvane [--data-dir DIR] [--page PAGE]\n"
+    "Usage: korvane [--data-dir DIR] [--page PAGE] [--lang LANG]\n"
     "Speed trap for radio-controlled model cars.\n\n"
     "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
     "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
     "  --page PAGE     page shown at start: start, measure, settings, check,\n"
     "                  ranking or registration (default: start)\n"
+    "  --lang LANG     language of the window: ja (Japanese) or en (English);\n"
+    "                  without it English when LANGUAGE or the locale\n"
+    "                  (LC_ALL, LC_MESSAGES, LANG) names English, else Japanese\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n";
 
@@ -48,6 +52,7 @@ const PageName* pageNamed(const char* name) {
 
 int korvaneMain(int argc, char** argv) {
     QString dataDir;
+    QString lang;
     const PageName* page = pageNamed("start");
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -74,6 +79,13 @@ int korvaneMain(int argc, char** argv) {
                 std::fprintf(stderr, "korvane: unknown page '%s'\n%s", name, kUsage);
                 return 2;
             }
+        } else if (!std::strcmp(a, "--lang") || !std::strncmp(a, "--lang=", 7)) {
+            const char* name = a[6] == '=' ? a + 7 : i + 1 < argc ? argv[++i] : "";
+            lang = QString::fromLocal8Bit(name);
+            if (!languageNamed(lang)) {
+                std::fprintf(stderr, "korvane: unknown language '%s' (ja or en)\n%s", name, kUsage);
+                return 2;
+            }
         } else if (a[0] == '-' && std::strcmp(a, "-platform") && std::strncmp(a, "-style", 6)) {
             std::fprintf(stderr, "korvane: unknown option %s\n%s", a, kUsage);
             return 2;
@@ -87,10 +99,13 @@ int korvaneMain(int argc, char** argv) {
     KorvaneApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Korvane"));
     QApplication::setApplicationVersion(QStringLiteral("1.27"));
+    if (!installLanguage(chooseLanguage(lang)))
+        std::fputs("korvane: the English texts are missing; the window stays Japanese\n", stderr);
 
     dataDir = QDir(dataDir).absolutePath();
     if (!ensureDataDir(dataDir)) {
-        ShowErrorBox(QStringLiteral("データフォルダ %1 を作成できません").arg(dataDir));
+        ShowErrorBox(QCoreApplication::translate("TFkorvane", "データフォルダ %1 を作成できません")
+                         .arg(dataDir));
         return 1;
     }
 

@@ -36,7 +36,7 @@ void TFkorvane::buildMeasurementPage() {
     Label6->setAlignment(Qt::AlignCenter);
     Label6->setGeometry(0, 146, 640, 100);
 
-    Label3 = label(QStringLiteral("計測区間距離"), p, 24, 296);
+    Label3 = label(tr("計測区間距離"), p, 24, 296);
     SpinEdit1 = new TSpinEdit(p);
     SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
     SpinEdit1->setMinValue(1);
@@ -44,11 +44,11 @@ void TFkorvane::buildMeasurementPage() {
     SpinEdit1->setGeometry(110, 292, 72, 24);
     Label2 = label(QStringLiteral("cm"), p, 188, 296);
 
-    Label9 = label(QStringLiteral("スクロールタイム"), p, 300, 296);
+    Label9 = label(tr("スクロールタイム"), p, 300, 296);
     SpinEdit3 = new TSpinEdit(p);
     SpinEdit3->setObjectName(QStringLiteral("SpinEdit3"));
     SpinEdit3->setGeometry(404, 292, 60, 24);
-    Label11 = label(QStringLiteral("秒"), p, 470, 296);
+    Label11 = label(tr("秒"), p, 470, 296);
 
     Memo3 = new QPlainTextEdit(p);
     Memo3->setObjectName(QStringLiteral("Memo3"));

@@ -6,6 +6,7 @@
 #include "Ranking.h"
 #include "SpeedTable.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
@@ -27,8 +28,8 @@ void applyRankingColumns(QTableView* grid) {
 }
 
 QString defaultCsvChooser(QWidget* parent, const QString& suggested) {
-    return QFileDialog::getSaveFileName(parent, QStringLiteral("CSV出力"), suggested,
-                                        QStringLiteral("CSV (*.csv)"));
+    return QFileDialog::getSaveFileName(parent, QCoreApplication::translate("TFkorvane", "CSV出力"),
+                                        suggested, QStringLiteral("CSV (*.csv)"));
 }
 
 } // namespace
@@ -55,18 +56,18 @@ void TFkorvane::buildRankingPage() {
     Shape4 = new QFrame(p);
     Shape4->setFrameShape(QFrame::Box);
     Shape4->setGeometry(346, 6, 288, 150);
-    auto* l1 = new QLabel(QStringLiteral("検索"), p);
+    auto* l1 = new QLabel(tr("検索"), p);
     l1->setGeometry(356, 18, 40, 18);
     Edit1 = new QLineEdit(p);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(400, 16, 220, 22);
     Edit1->installEventFilter(this);
-    auto* l2 = new QLabel(QStringLiteral("名前"), p);
+    auto* l2 = new QLabel(tr("名前"), p);
     l2->setGeometry(356, 48, 40, 18);
     Edit2 = new QLineEdit(p);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setGeometry(400, 46, 220, 22);
-    auto* l3 = new QLabel(QStringLiteral("記録"), p);
+    auto* l3 = new QLabel(tr("記録"), p);
     l3->setGeometry(356, 78, 40, 18);
     Edit3 = new QLineEdit(p);
     Edit3->setObjectName(QStringLiteral("Edit3"));
@@ -74,11 +75,11 @@ void TFkorvane::buildRankingPage() {
     bold.setBold(true);
     Edit3->setFont(bold);
     Edit3->setGeometry(400, 76, 220, 22);
-    CuteButton5 = new TCuteButton(QStringLiteral("記録の削除"), p);
+    CuteButton5 = new TCuteButton(tr("記録の削除"), p);
     CuteButton5->setGeometry(520, 116, 100, 28);
     DBGrid1->viewport()->installEventFilter(this);
 
-    CuteButtonCsv = new TCuteButton(QStringLiteral("CSV出力"), p);
+    CuteButtonCsv = new TCuteButton(tr("CSV出力"), p);
     CuteButtonCsv->setObjectName(QStringLiteral("CuteButtonCsv"));
     CuteButtonCsv->setGeometry(520, 170, 100, 28);
     chooseCsvPath = defaultCsvChooser;
@@ -112,8 +113,8 @@ void TFkorvane::Edit1KeyDown() {
 void TFkorvane::CuteButton5Click() {
     if (Edit3->text().isEmpty())
         return;
-    if (!MessageYesNo(QStringLiteral("確認してください。"),
-                      QStringLiteral("選択したデータのスピード記録を削除してよろしいですか？")))
+    if (!MessageYesNo(tr("確認してください。"),
+                      tr("選択したデータのスピード記録を削除してよろしいですか？")))
         return;
     SpeedTable::clearBest(Edit1->text());
     Edit3->clear();
@@ -130,6 +131,5 @@ void TFkorvane::CuteButtonCsvClick() {
     if (path.isEmpty())
         return;
     exportRankingCsv(path);
-    ShowMessage(
-        QStringLiteral("ランキングを %1 に書き出しました。").arg(QDir::toNativeSeparators(path)));
+    ShowMessage(tr("ランキングを %1 に書き出しました。").arg(QDir::toNativeSeparators(path)));
 }

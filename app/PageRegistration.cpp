@@ -104,36 +104,36 @@ void TFkorvane::buildRegistrationPage() {
     Shape6 = new QFrame(p);
     Shape6->setFrameShape(QFrame::Box);
     Shape6->setGeometry(296, 6, 338, 120);
-    auto* l8 = new QLabel(QStringLiteral("検索"), p);
+    auto* l8 = new QLabel(tr("検索"), p);
     l8->setGeometry(306, 18, 40, 18);
     Edit8 = new QLineEdit(p);
     Edit8->setObjectName(QStringLiteral("Edit8"));
     Edit8->setGeometry(350, 16, 270, 22);
     Edit8->installEventFilter(this);
-    auto* l9 = new QLabel(QStringLiteral("名前"), p);
+    auto* l9 = new QLabel(tr("名前"), p);
     l9->setGeometry(306, 48, 40, 18);
     Edit9 = new QLineEdit(p);
     Edit9->setObjectName(QStringLiteral("Edit9"));
     Edit9->setGeometry(350, 46, 270, 22);
-    CuteButton7 = new TCuteButton(QStringLiteral("名前の登録"), p);
+    CuteButton7 = new TCuteButton(tr("名前の登録"), p);
     CuteButton7->setGeometry(520, 86, 100, 28);
 
     Shape5 = new QFrame(p);
     Shape5->setFrameShape(QFrame::Box);
     Shape5->setGeometry(296, 140, 338, 120);
-    auto* l5 = new QLabel(QStringLiteral("パスワード"), p);
+    auto* l5 = new QLabel(tr("パスワード"), p);
     l5->setGeometry(306, 152, 140, 18);
     Edit5 = new QLineEdit(p);
     Edit5->setObjectName(QStringLiteral("Edit5"));
     Edit5->setEchoMode(QLineEdit::Password);
     Edit5->setGeometry(450, 150, 170, 22);
-    auto* l6 = new QLabel(QStringLiteral("パスワード（確認用）"), p);
+    auto* l6 = new QLabel(tr("パスワード（確認用）"), p);
     l6->setGeometry(306, 182, 140, 18);
     Edit6 = new QLineEdit(p);
     Edit6->setObjectName(QStringLiteral("Edit6"));
     Edit6->setEchoMode(QLineEdit::Password);
     Edit6->setGeometry(450, 180, 170, 22);
-    CuteButton6 = new TCuteButton(QStringLiteral("パスワードの登録"), p);
+    CuteButton6 = new TCuteButton(tr("パスワードの登録"), p);
     CuteButton6->setGeometry(500, 220, 120, 28);
 
     // The curtain covers the page until the password in force is typed.
@@ -200,7 +200,7 @@ void TFkorvane::TabSheet6Exit() {
 
 void TFkorvane::Edit4KeyDown() {
     if (Edit4->text() != Passw) {
-        ShowMessage(QStringLiteral("パスワードが一致しません。"));
+        ShowMessage(tr("パスワードが一致しません。"));
         return;
     }
     lockRegistration(false);
@@ -248,7 +248,7 @@ void TFkorvane::CuteButton6Click() {
     if (registrationLocked_)
         return;
     if (Edit5->text() != Edit6->text()) {
-        ShowMessage(QStringLiteral("２つの認証番号が一致しません。"));
+        ShowMessage(tr("２つの認証番号が一致しません。"));
         return;
     }
     PasswordStore(dataDir()).write(Edit5->text());

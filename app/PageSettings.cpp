@@ -16,7 +16,7 @@ using namespace windowparts;
 void TFkorvane::buildSettingsPage() {
     QWidget* p = TabSheet3;
     frame(p, 6, 4, 396, 90);
-    Label7 = label(QStringLiteral("ボード調整"), p, 14, 8);
+    Label7 = label(tr("ボード調整"), p, 14, 8);
     CuteButton28 = new TCuteButton(QStringLiteral("All Null"), p);
     CuteButton28->setGeometry(14, 28, 90, 25);
     CuteButton29 = new TCuteButton(QStringLiteral("All 8"), p);
@@ -25,7 +25,7 @@ void TFkorvane::buildSettingsPage() {
     CuteButton58->setGeometry(206, 28, 90, 25);
     CuteButton61 = new TCuteButton(QStringLiteral("Show address"), p);
     CuteButton61->setGeometry(302, 28, 92, 25);
-    Label4 = label(QStringLiteral("明るさ"), p, 14, 64);
+    Label4 = label(tr("明るさ"), p, 14, 64);
     TBarbright = new QSlider(Qt::Horizontal, p);
     TBarbright->setObjectName(QStringLiteral("TBarbright"));
     TBarbright->setRange(1, 9);
@@ -37,13 +37,13 @@ void TFkorvane::buildSettingsPage() {
     CuteButton2 = new TCuteButton(QStringLiteral("Set"), p);
     CuteButton2->setGeometry(302, 60, 92, 25);
 
-    RGport1 = new TRadioGroup(QStringLiteral("ポート１"), portItems(), 2, p);
+    RGport1 = new TRadioGroup(tr("ポート１"), portItems(), 2, p);
     RGport1->setObjectName(QStringLiteral("RGport1"));
     RGport1->setGeometry(6, 102, 156, 150);
-    RGport2 = new TRadioGroup(QStringLiteral("ポート２"), portItems(), 2, p);
+    RGport2 = new TRadioGroup(tr("ポート２"), portItems(), 2, p);
     RGport2->setObjectName(QStringLiteral("RGport2"));
     RGport2->setGeometry(168, 102, 156, 150);
-    RGport3 = new TRadioGroup(QStringLiteral("出力ポート"), portItems(), 2, p);
+    RGport3 = new TRadioGroup(tr("出力ポート"), portItems(), 2, p);
     RGport3->setObjectName(QStringLiteral("RGport3"));
     RGport3->setGeometry(330, 102, 156, 150);
     RGrate = new TRadioGroup(QStringLiteral("BitRate"),
@@ -65,7 +65,7 @@ void TFkorvane::buildSettingsPage() {
     REdit3->setObjectName(QStringLiteral("REdit3"));
     REdit3->setText(QStringLiteral("300"));
     REdit3->setGeometry(564, 203, 44, 22);
-    Label15 = label(QStringLiteral("秒"), p, 612, 206);
+    Label15 = label(tr("秒"), p, 612, 206);
     CBox1 = new QCheckBox(QStringLiteral("Timer"), p);
     CBox1->setObjectName(QStringLiteral("CBox1"));
     CBox1->setGeometry(494, 234, 120, 22);

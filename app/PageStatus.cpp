@@ -8,6 +8,7 @@
 #include "CommX.h"
 #include "DecoderHealth.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -49,11 +50,12 @@ protected:
         p.setPen(QColor(255, 255, 255, 180));
         const QRectF inner = box.adjusted(36, 4, -4, -14);
         p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignLeft,
-                   QStringLiteral("-60 分"));
+                   QCoreApplication::translate("TFkorvane", "-60 分"));
         p.drawText(QRectF(inner.left(), inner.bottom(), inner.width(), 12), Qt::AlignRight,
-                   QStringLiteral("現在"));
+                   QCoreApplication::translate("TFkorvane", "現在"));
         if (points.isEmpty()) {
-            p.drawText(inner, Qt::AlignCenter, QStringLiteral("通過待ち"));
+            p.drawText(inner, Qt::AlignCenter,
+                       QCoreApplication::translate("TFkorvane", "通過待ち"));
             return;
         }
         // The scale leaves out the odd line that waited long (one buffered
@@ -94,14 +96,15 @@ private:
 
 QString ago(qint64 ms) {
     return ms < 0 ? QStringLiteral("—")
-                  : QStringLiteral("%1 秒前").arg(double(ms) / 1000, 0, 'f', 1);
+                  : QCoreApplication::translate("TFkorvane", "%1 秒前")
+                        .arg(double(ms) / 1000, 0, 'f', 1);
 }
 
 QString signedMs(double ms) {
     // A clock that was never set is hours off: told as a time, not in ms.
     if (std::abs(ms) >= 60000) {
         const qint64 s = qRound64(std::abs(ms) / 1000);
-        return QStringLiteral("%1%2:%3:%4 (未設定)")
+        return QCoreApplication::translate("TFkorvane", "%1%2:%3:%4 (未設定)")
             .arg(ms < 0 ? QStringLiteral("-") : QStringLiteral("+"))
             .arg(s / 3600)
             .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
@@ -131,17 +134,12 @@ void TFkorvane::buildStatusPage() {
     QWidget* p = TabSheet7;
     statusPage_ = std::make_shared<StatusPage>();
 
-    const QString names = QStringList{QStringLiteral("状態"),
-                                      QStringLiteral("最後のバイト"),
-                                      QStringLiteral("最後の行"),
-                                      QStringLiteral("行／分"),
-                                      QStringLiteral("状態行"),
-                                      QStringLiteral("通過"),
-                                      QStringLiteral("通過以外の行"),
-                                      QStringLiteral("破棄したバイト"),
-                                      QStringLiteral("時計のずれ (PC−デコーダ)"),
-                                      QStringLiteral("ドリフト")}
-                              .join(QLatin1Char('\n'));
+    const QString names =
+        QStringList{tr("状態"),         tr("最後のバイト"),   tr("最後の行"),
+                    tr("行／分"),       tr("状態行"),         tr("通過"),
+                    tr("通過以外の行"), tr("破棄したバイト"), tr("時計のずれ (PC−デコーダ)"),
+                    tr("ドリフト")}
+            .join(QLatin1Char('\n'));
     for (int i = 0; i < 2; ++i) {
         const int x = i == 0 ? 6 : 322;
         frame(p, x, 4, 312, 270);
@@ -178,22 +176,22 @@ void TFkorvane::showStatus() {
         const LoopFigures f = health_->figures(loop, now);
         StatusPage::Panel& panel = statusPage_->panels[i];
         const int portNo = loop == 1 ? S.Port1 : S.Port2;
-        QString title = QStringLiteral("ループ%1　").arg(loop);
+        QString title = tr("ループ%1　").arg(loop);
         if (portNo == 0)
-            title += QStringLiteral("ポート無し");
+            title += tr("ポート無し");
         else
-            title += QStringLiteral("Port %1　%2").arg(portNo).arg(comm->devicePath());
+            title += tr("Port %1　%2").arg(portNo).arg(comm->devicePath());
         panel.title->setText(title);
 
         QString state;
         if (f.failed)
-            state = QStringLiteral("ポート異常");
+            state = tr("ポート異常");
         else if (f.silent)
-            state = QStringLiteral("無信号");
+            state = tr("無信号");
         else if (f.open)
-            state = QStringLiteral("受信中");
+            state = tr("受信中");
         else
-            state = QStringLiteral("閉じています");
+            state = tr("閉じています");
         const QStringList values{
             state,
             ago(f.sinceByteMs),
@@ -217,17 +215,16 @@ void TFkorvane::showStatus() {
     const std::optional<double> inter = health_->interOffsetMs();
     QString text;
     if (!inter) {
-        text = QStringLiteral("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）")
-                   .arg(checks_.MaxOffsetMs);
+        text =
+            tr("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）").arg(checks_.MaxOffsetMs);
     } else {
         const double err = std::abs(SpeedErrorPercent(*inter, S.Dist, kTypicalKmh));
-        text =
-            QStringLiteral("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
-                .arg(signedMs(*inter))
-                .arg(checks_.MaxOffsetMs)
-                .arg(health_->offsetOver() ? QStringLiteral("　上限超え: 時計合わせをしてください")
-                                           : QString());
-        text += QStringLiteral("計測区間 %1 cm、%2 km/h で ±%3 %")
+        text = tr("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
+                   .arg(signedMs(*inter))
+                   .arg(checks_.MaxOffsetMs)
+                   .arg(health_->offsetOver() ? tr("　上限超え: 時計合わせをしてください")
+                                              : QString());
+        text += tr("計測区間 %1 cm、%2 km/h で ±%3 %")
                     .arg(S.Dist)
                     .arg(kTypicalKmh, 0, 'f', 0)
                     .arg(err, 0, 'f', err < 10 ? 2 : 0);

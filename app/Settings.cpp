@@ -3,6 +3,8 @@
 #include "Convert.h"
 #include "IniFile.h"
 
+#include <QCoreApplication>
+
 namespace {
 const QString kSection = QStringLiteral("SP");
 
@@ -42,5 +44,6 @@ void SaveSettings(const QString& iniPath, const Settings& s) {
     for (const Key& k : kKeys)
         ini.setValue(kSection, QLatin1String(k.name), QString::number(s.*k.field));
     if (!ini.save())
-        throw KorvaneError(QStringLiteral("%1 に書き込めません").arg(iniPath));
+        throw KorvaneError(
+            QCoreApplication::translate("TFkorvane", "%1 に書き込めません").arg(iniPath));
 }

@@ -113,7 +113,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
     created_ = runHandler([this] { FormCreate(); });
     if (!created_)
-        ShowMessage(QStringLiteral("設定を読み込めませんでした。終了します。"));
+        ShowMessage(tr("設定を読み込めませんでした。終了します。"));
 }
 
 TFkorvane::~TFkorvane() = default;
@@ -124,14 +124,14 @@ QString TFkorvane::iniPath() const {
 
 void TFkorvane::buildMenu() {
     QMenuBar* bar = menuBar();
-    N1 = bar->addMenu(QStringLiteral("ファイル"));
-    N5 = N1->addAction(QStringLiteral("終了"));
-    N2 = bar->addAction(QStringLiteral("計測"));
-    N3 = bar->addAction(QStringLiteral("設定"));
-    N4 = bar->addAction(QStringLiteral("データ確認"));
-    Var1 = bar->addAction(QStringLiteral("参照"));
-    N6 = bar->addAction(QStringLiteral("登録"));
-    N7 = bar->addAction(QStringLiteral("状態"));
+    N1 = bar->addMenu(tr("ファイル"));
+    N5 = N1->addAction(tr("終了"));
+    N2 = bar->addAction(tr("計測"));
+    N3 = bar->addAction(tr("設定"));
+    N4 = bar->addAction(tr("データ確認"));
+    Var1 = bar->addAction(tr("参照"));
+    N6 = bar->addAction(tr("登録"));
+    N7 = bar->addAction(tr("状態"));
     bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
     b1 = Korvane->addAction(QStringLiteral("V1.27"));
@@ -285,17 +285,17 @@ void TFkorvane::FormShow() {
         [this] { RGport1->setItemIndex(S.Port1); },
         [this] {
             if (S.Port1 == 0)
-                ShowMessage(QStringLiteral("取り込みポート１は指定されていません。"));
+                ShowMessage(tr("取り込みポート１は指定されていません。"));
         },
         [this] { RGport2->setItemIndex(S.Port2); },
         [this] {
             if (S.Port2 == 0)
-                ShowMessage(QStringLiteral("取り込みポート２は指定されていません。"));
+                ShowMessage(tr("取り込みポート２は指定されていません。"));
         },
         [this] { RGport3->setItemIndex(S.Port3); },
         [this] {
             if (S.Port3 == 0)
-                ShowMessage(QStringLiteral("出力ポートは指定されていません。"));
+                ShowMessage(tr("出力ポートは指定されていません。"));
         },
         [this] { RGrate->setItemIndex(S.Rate); },
         [this] {

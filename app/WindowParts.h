@@ -7,6 +7,7 @@
 #include "DeviceAccess.h"
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QString>
@@ -58,7 +59,7 @@ inline QFrame* frame(QWidget* parent, int x, int y, int w, int h) {
 }
 
 inline QStringList portItems() {
-    QStringList items{QStringLiteral("無し")};
+    QStringList items{QCoreApplication::translate("TFkorvane", "無し")};
     for (int i = 1; i <= 9; ++i)
         items << QStringLiteral("Port %1").arg(i);
     return items;

@@ -4,6 +4,7 @@
 #include "DecoderText.h"
 #include "ReceiveBuffer.h"
 
+#include <QCoreApplication>
 #include <QStringDecoder>
 #include <QTime>
 
@@ -55,9 +56,10 @@ void TakeLines(ReceiveBuffer& buffer, int loop, ReceivedLines& out, const Passin
                 note = LongTimeText(now) + suffix;
             }
             if (!tpid || !time) {
-                out.notes << note +
-                                 QStringLiteral(" 通過を記録しませんでした（IDか時刻がシフトJISの文"
-                                                "字ではありません）");
+                out.notes << note + QCoreApplication::translate(
+                                        "TFkorvane",
+                                        " 通過を記録しませんでした（IDか時刻がシフトJISの文"
+                                        "字ではありません）");
                 continue;
             }
             store(*tpid, *time, line);

@@ -5,6 +5,7 @@
 #include "NumberText.h"
 #include "SpeedTable.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -69,7 +70,7 @@ void open(const QString& path) {
         Journal::releaseStatements();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(kConnection);
-        throw DbError(QStringLiteral("データベース %1 を開けません: %2")
+        throw DbError(QCoreApplication::translate("SpeedDb", "データベース %1 を開けません: %2")
                           .arg(QFileInfo(path).absoluteFilePath(), why));
     };
     if (!db.open())
@@ -225,7 +226,8 @@ QVariant Query::value(const QString& column) const {
         return {};
     const int i = q_->record().indexOf(column);
     if (i < 0)
-        throw DbError(QStringLiteral("フィールド '%1' が見つかりません").arg(column));
+        throw DbError(
+            QCoreApplication::translate("SpeedDb", "フィールド '%1' が見つかりません").arg(column));
     return q_->value(i);
 }
 
@@ -257,12 +259,15 @@ double Query::asFloat(const QString& column) const {
         if (const std::optional<double> d = TextToFloat(t))
             return *d;
         throw DbError(
-            QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
+            QCoreApplication::translate("SpeedDb", "'%1' は正しい浮動小数点数値ではありません")
+                .arg(v.toString()));
     }
     // A real the engine read from "1e999" is infinite: no number either.
     if (const std::optional<double> d = FiniteFloat(v.toDouble()))
         return *d;
-    throw DbError(QStringLiteral("'%1' は正しい浮動小数点数値ではありません").arg(v.toString()));
+    throw DbError(
+        QCoreApplication::translate("SpeedDb", "'%1' は正しい浮動小数点数値ではありません")
+            .arg(v.toString()));
 }
 
 void execSql(const QStringList& lines, const QVariantList& values) {

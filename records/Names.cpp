@@ -1,5 +1,6 @@
 #include "Names.h"
 
+#include <QCoreApplication>
 #include <QStringEncoder>
 
 namespace {
@@ -71,18 +72,21 @@ int shiftJisLength(const QString& name) {
 
 QString nameProblem(const QString& name) {
     if (!shiftJis().isValid())
-        return QStringLiteral("文字コード Shift_JIS が使用できないため、名前を登録できません。");
+        return QCoreApplication::translate(
+            "Names", "文字コード Shift_JIS が使用できないため、名前を登録できません。");
     const int bytes = shiftJisLength(name);
     if (bytes < 0) {
         const QString ch = firstUnencodable(name);
         const char32_t code = ch.size() == 2 ? QChar::surrogateToUcs4(ch.at(0), ch.at(1))
                                              : (ch.isEmpty() ? 0 : ch.at(0).unicode());
-        return QStringLiteral("名前に使用できない文字「%1」(U+%2) が含まれています。")
+        return QCoreApplication::translate("Names",
+                                           "名前に使用できない文字「%1」(U+%2) が含まれています。")
             .arg(ch,
                  QString::number(quint32(code), 16).toUpper().rightJustified(4, QLatin1Char('0')));
     }
     if (bytes > kMaxNameBytes)
-        return QStringLiteral(
+        return QCoreApplication::translate(
+                   "Names",
                    "名前が長すぎます（%1バイト）。半角%2文字（全角%3文字）以内で入力してください。")
             .arg(bytes)
             .arg(kMaxNameBytes)

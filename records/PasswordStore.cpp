@@ -2,6 +2,7 @@
 
 #include "Error.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,13 +40,16 @@ QString PasswordStore::read() const {
     if (!info.exists())
         return {};
     if (!info.isFile())
-        throw FileError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
+        throw FileError(
+            QCoreApplication::translate("PasswordStore", "'%1' のデータ型が不正です").arg(kValue));
     QFile f(path_);
     if (!f.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+        throw FileError(QCoreApplication::translate("PasswordStore", "'%1' を読み込めません: %2")
+                            .arg(kValue, f.errorString()));
     QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        throw FileError(QStringLiteral("'%1' を読み込めません: %2").arg(kValue, f.errorString()));
+        throw FileError(QCoreApplication::translate("PasswordStore", "'%1' を読み込めません: %2")
+                            .arg(kValue, f.errorString()));
     // A value put in by hand with an editor ends in a line break that no
     // password box can type; it is not part of the password.
     if (data.endsWith('\n'))
@@ -53,7 +57,8 @@ QString PasswordStore::read() const {
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString text = utf8.decode(data);
     if (utf8.hasError() || data.contains('\0'))
-        throw FileError(QStringLiteral("'%1' のデータ型が不正です").arg(kValue));
+        throw FileError(
+            QCoreApplication::translate("PasswordStore", "'%1' のデータ型が不正です").arg(kValue));
     return text;
 }
 
@@ -62,7 +67,8 @@ void PasswordStore::write(const QString& password) const {
     const QByteArray tmpName = QFile::encodeName(tmp);
     const auto fail = [&]() {
         ::unlink(tmpName.constData());
-        throw FileError(QStringLiteral("'%1' の設定に失敗しました").arg(kValue));
+        throw FileError(
+            QCoreApplication::translate("PasswordStore", "'%1' の設定に失敗しました").arg(kValue));
     };
     // A value that would not read back the same is not stored at all.
     const QByteArray bytes = password.toUtf8();

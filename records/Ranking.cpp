@@ -6,6 +6,7 @@
 #include "NumberText.h"
 #include "SpeedTable.h"
 
+#include <QCoreApplication>
 #include <QSaveFile>
 #include <QSqlRecord>
 
@@ -125,11 +126,11 @@ QVariant RankingModel::headerData(int section, Qt::Orientation orientation, int 
     if (role == Qt::DisplayRole) {
         switch (section) {
         case ColTpid:
-            return QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
+            return tr("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
         case ColName:
-            return QStringLiteral("名前");
+            return tr("名前");
         case ColSpeed:
-            return QStringLiteral("スピード");
+            return tr("スピード");
         default:
             break;
         }
@@ -168,5 +169,6 @@ void exportRankingCsv(const QString& path) {
     const QByteArray csv = rankingCsv(rankingEntries());
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
-        throw RecordError(QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
+        throw RecordError(QCoreApplication::translate("RankingModel", "%1 に書き込めません: %2")
+                              .arg(path, f.errorString()));
 }

@@ -116,9 +116,9 @@ QVariant RegistrationModel::headerData(int section, Qt::Orientation orientation,
         return int(Qt::AlignCenter);
     if (role == Qt::DisplayRole) {
         if (section == ColTpid)
-            return QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
+            return tr("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID");
         if (section == ColName)
-            return QStringLiteral("名前");
+            return tr("名前");
     }
     return {};
 }
@@ -131,13 +131,13 @@ Qt::ItemFlags RegistrationModel::flags(const QModelIndex& index) const {
 
 QString RegistrationModel::idProblem(int row, const QString& id) const {
     if (id.isEmpty())
-        return QStringLiteral("トランスポンダーIDを空にすることはできません。");
+        return tr("トランスポンダーIDを空にすることはできません。");
     // The row's own stored ID is not a clash: the edit may go back to it.
     const QString own = row == pendingRow_ ? pendingOriginal_.tpid : rows_[row].tpid;
     if (id == own)
         return {};
     if (SpeedTable::contains(id))
-        return QStringLiteral("トランスポンダーID「%1」は既に登録されています。").arg(id);
+        return tr("トランスポンダーID「%1」は既に登録されています。").arg(id);
     return {};
 }
 
@@ -183,7 +183,7 @@ bool RegistrationModel::submit() {
     } catch (const std::exception& e) {
         const QString why = QString::fromUtf8(e.what());
         revert();
-        refuse(QStringLiteral("変更を保存できませんでした: %1").arg(why));
+        refuse(tr("変更を保存できませんでした: %1").arg(why));
         return false;
     }
     pendingRow_ = -1;

@@ -16,22 +16,33 @@ using namespace commx;
 
 namespace {
 
-const char* const kMsgAlreadyOpen = "ポートは、すでにオープンされています";
-const char* const kMsgOpenFailed = "ポートをオープンできませんでした";
-const char* const kMsgBuffers = "通信用ポートのバッファを準備できませんでした";
-const char* const kMsgBitRate = "通信速度の設定でエラーが発生しました";
-const char* const kMsgCharSize = "通信ビット数の設定でエラーが発生しました";
-const char* const kMsgParity = "通信パリティチェックの設定でエラーが発生しました";
-const char* const kMsgStopBits = "通信ストップビット数の設定でエラーが発生しました";
-const char* const kMsgFlow = "通信フロー制御の設定で失敗しました";
-const char* const kMsgTimeouts = "通信タイムアウト時間の設定で失敗しました";
-const char* const kMsgTransThread = "送信用スレッドを生成できませんでした";
-const char* const kMsgReceiveThread = "受信用スレッドを生成できませんでした";
+const char* const kMsgAlreadyOpen =
+    QT_TRANSLATE_NOOP("TCustomCommX", "ポートは、すでにオープンされています");
+const char* const kMsgOpenFailed =
+    QT_TRANSLATE_NOOP("TCustomCommX", "ポートをオープンできませんでした");
+const char* const kMsgBuffers =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信用ポートのバッファを準備できませんでした");
+const char* const kMsgBitRate =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信速度の設定でエラーが発生しました");
+const char* const kMsgCharSize =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信ビット数の設定でエラーが発生しました");
+const char* const kMsgParity =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信パリティチェックの設定でエラーが発生しました");
+const char* const kMsgStopBits =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信ストップビット数の設定でエラーが発生しました");
+const char* const kMsgFlow =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信フロー制御の設定で失敗しました");
+const char* const kMsgTimeouts =
+    QT_TRANSLATE_NOOP("TCustomCommX", "通信タイムアウト時間の設定で失敗しました");
+const char* const kMsgTransThread =
+    QT_TRANSLATE_NOOP("TCustomCommX", "送信用スレッドを生成できませんでした");
+const char* const kMsgReceiveThread =
+    QT_TRANSLATE_NOOP("TCustomCommX", "受信用スレッドを生成できませんでした");
 
 constexpr int kReadAhead = 4096;
 
 [[noreturn]] void raise(const char* message) {
-    throw ECommError(QString::fromUtf8(message));
+    throw ECommError(QCoreApplication::translate("TCustomCommX", message));
 }
 
 std::mutex g_resolverLock;

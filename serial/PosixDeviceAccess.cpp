@@ -8,6 +8,8 @@
 
 #include <vector>
 
+#include <QCoreApplication>
+
 namespace {
 
 QString groupName(gid_t gid) {
@@ -40,11 +42,13 @@ QString devicePermissionHint(const QString& path, int error) {
     const bool groupMayUse = known && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
     // Joining root's group would not help and must not be advised.
     if (group.isEmpty() || !groupMayUse || st.st_gid == 0)
-        return QStringLiteral("このデバイスを読み書きできるグループがありません。"
-                              "管理者にデバイスの権限の設定を依頼してください。");
-    return QStringLiteral("このデバイスはグループ %1 のメンバーが使えます。"
-                          "次のコマンドでユーザーをグループに加え、ログインし直してください"
-                          "（加えてあればログインし直すだけで使えます）:\n"
-                          "sudo usermod -aG %1 $USER")
+        return QCoreApplication::translate("DeviceAccess",
+                                           "このデバイスを読み書きできるグループがありません。"
+                                           "管理者にデバイスの権限の設定を依頼してください。");
+    return QCoreApplication::translate(
+               "DeviceAccess", "このデバイスはグループ %1 のメンバーが使えます。"
+                               "次のコマンドでユーザーをグループに加え、ログインし直してください"
+                               "（加えてあればログインし直すだけで使えます）:\n"
+                               "sudo usermod -aG %1 $USER")
         .arg(group);
 }

@@ -7,12 +7,14 @@
 #include "CuteBtn.h"
 #include "Database.h"
 #include "FitLabel.h"
+#include "Language.h"
 #include "REdit.h"
 #include "Spin.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -25,6 +27,7 @@
 #include <QSqlQuery>
 #include <QStackedWidget>
 #include <QTabBar>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
@@ -50,6 +53,46 @@ QByteArray readFile(const QString& path) {
 }
 
 const QByteArray kNoPorts = "[SP]\nPort1=0\nPort2=0\nPort3=0\n";
+
+// Kana, kanji, CJK punctuation and full-width forms: what an English window
+// must not show.
+bool japanese(const QString& text) {
+    static const QRegularExpression re(
+        QStringLiteral("[\\x{3000}-\\x{30FF}\\x{4E00}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]"));
+    return re.match(text).hasMatch();
+}
+
+// Every text the window shows or holds: captions, labels, buttons, boxes,
+// logs, column headers and the menus.
+QStringList windowTexts(QMainWindow& w) {
+    QStringList out{w.windowTitle()};
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        out << c->toolTip();
+        if (auto* l = qobject_cast<QLabel*>(c))
+            out << l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(c))
+            out << b->text();
+        else if (auto* g = qobject_cast<QGroupBox*>(c))
+            out << g->title();
+        else if (auto* b = qobject_cast<TCuteButton*>(c))
+            out << b->caption();
+        else if (auto* e = qobject_cast<QLineEdit*>(c))
+            out << e->text() << e->placeholderText();
+        else if (auto* m = qobject_cast<QPlainTextEdit*>(c))
+            out << m->toPlainText();
+        else if (auto* t = qobject_cast<QTableView*>(c))
+            for (int col = 0; col < t->model()->columnCount(); ++col)
+                out << t->model()->headerData(col, Qt::Horizontal).toString();
+    }
+    QList<QAction*> actions = w.menuBar()->actions();
+    while (!actions.isEmpty()) {
+        QAction* a = actions.takeFirst();
+        out << a->text();
+        if (a->menu())
+            actions << a->menu()->actions();
+    }
+    return out;
+}
 
 } // namespace
 
@@ -450,6 +493,101 @@ private slots:
                  err.constData());
     }
 
+    void languageFromTheOptionThenTheEnvironmentJapaneseByDefault() {
+        const auto with = [](const QString& option, QMap<QByteArray, QByteArray> vars) {
+            return chooseLanguage(option, [vars](const char* name) { return vars.value(name); });
+        };
+        using L = UiLanguage;
+        QCOMPARE(with({}, {}), L::Japanese);
+        QCOMPARE(with({}, {{"LANG", "C"}, {"LC_ALL", "C.UTF-8"}}), L::Japanese);
+        QCOMPARE(with({}, {{"LANG", "de_DE.UTF-8"}}), L::Japanese); // no German: our own
+        QCOMPARE(with({}, {{"LANG", "en_GB.UTF-8"}}), L::English);
+        // LC_ALL overrides LANG, both ways.
+        QCOMPARE(with({}, {{"LANG", "en_US.UTF-8"}, {"LC_ALL", "C"}}), L::Japanese);
+        QCOMPARE(with({}, {{"LANG", "ja_JP.UTF-8"}, {"LC_MESSAGES", "en_US"}}), L::English);
+        // LANGUAGE comes first, even over a C locale; its first known entry decides.
+        QCOMPARE(with({}, {{"LANGUAGE", "en"}, {"LC_ALL", "C"}}), L::English);
+        QCOMPARE(with({}, {{"LANGUAGE", "fr:en_US:ja"}}), L::English);
+        QCOMPARE(with({}, {{"LANGUAGE", "ja:en"}, {"LANG", "en_US.UTF-8"}}), L::Japanese);
+        QCOMPARE(with({}, {{"LANGUAGE", "fr"}, {"LANG", "en_US.UTF-8"}}), L::English);
+        // The option over everything.
+        QCOMPARE(with(QStringLiteral("ja"), {{"LANGUAGE", "en"}}), L::Japanese);
+        QCOMPARE(with(QStringLiteral("en"), {{"LANG", "ja_JP.UTF-8"}}), L::English);
+        QVERIFY(!languageNamed(QStringLiteral("english")));
+        QVERIFY(!languageNamed(QString()));
+    }
+
+    void englishWindowShowsNoJapaneseOnAnyPage() {
+        QVERIFY(installLanguage(UiLanguage::English));
+        struct Back {
+            ~Back() { installLanguage(UiLanguage::Japanese); }
+        } back;
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        QStringList seen;
+        {
+            TFkorvane w(dir->path());
+            w.show();
+            // Every page through its menu item, and the boxes each one gives.
+            for (QAction* item : {w.N2, w.N3, w.N4, w.Var1, w.N6, w.N7}) {
+                item->trigger();
+                seen << windowTexts(w);
+            }
+            w.Edit3->setText(QStringLiteral("1 Km/h"));
+            runHandler([&] { w.CuteButton5Click(); });
+            w.REdit1->setText(QStringLiteral("x"));
+            runHandler([&] { w.REdit1Exit(); });
+            w.N6->trigger();
+            w.Edit4->setText(QStringLiteral("wrong"));
+            runHandler([&] { w.Edit4KeyDown(); });
+            w.Edit4->clear(); // the empty password unlocks
+            runHandler([&] { w.Edit4KeyDown(); });
+            w.Edit5->setText(QStringLiteral("a"));
+            w.Edit6->setText(QStringLiteral("b"));
+            runHandler([&] { w.CuteButton6Click(); });
+            w.Edit9->setText(QString(200, QLatin1Char('x')));
+            runHandler([&] { w.CuteButton7Click(); });
+            seen << windowTexts(w);
+            QCOMPARE(w.N2->text(), QStringLiteral("Measure"));
+        }
+        QCOMPARE(dialogs.messages.size(), 6);
+        QCOMPARE(dialogs.questions.size(), 1);
+        QCOMPARE(dialogs.errors.size(), 1);
+        seen << dialogs.messages << dialogs.details << dialogs.questions << dialogs.errors;
+        for (const QString& text : seen)
+            QVERIFY2(!japanese(text), qPrintable(text));
+
+        // Back to Japanese: a new window has its Japanese captions again.
+        installLanguage(UiLanguage::Japanese);
+        TFkorvane w(dir->path());
+        QCOMPARE(w.N2->text(), QStringLiteral("計測"));
+    }
+
+    void languageOfTheProgramFromEnvironmentAndOption() {
+        writeFile(ini(), kNoPorts);
+        const auto firstBox = [this](const QStringList& args) {
+            QProcess p;
+            p.setProgram(QStringLiteral(KORVANE_BIN));
+            p.setArguments(QStringList{"--data-dir", dir->path()} + args);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            env.insert("LC_ALL", "C.UTF-8");
+            env.insert("LANGUAGE", "en_US:en");
+            p.setProcessEnvironment(env);
+            p.setReadChannel(QProcess::StandardError);
+            p.start();
+            QByteArray err;
+            QDeadlineTimer deadline(20000);
+            while (!err.contains("message:") && p.waitForReadyRead(int(deadline.remainingTime())))
+                err += p.readAllStandardError();
+            ::kill(pid_t(p.processId()), SIGTERM);
+            p.waitForFinished(10000);
+            return err;
+        };
+        QVERIFY(firstBox({}).contains("No input port 1 selected."));
+        QVERIFY(firstBox({"--lang", "ja"}).contains("取り込みポート１は指定されていません。"));
+    }
+
     void versionAndHelp() {
         QProcess p;
         p.start(QStringLiteral(KORVANE_BIN), {"--version"});
@@ -460,11 +598,15 @@ private slots:
         const QByteArray help = p.readAllStandardOutput();
         QVERIFY(help.contains("--data-dir"));
         QVERIFY(help.contains("--page PAGE"));
+        QVERIFY(help.contains("--lang LANG"));
         QCOMPARE(p.exitCode(), 0);
         p.start(QStringLiteral(KORVANE_BIN), {"--page", "speeds"});
         QVERIFY(p.waitForFinished());
         QCOMPARE(p.exitCode(), 2);
         QVERIFY(p.readAllStandardError().contains("unknown page 'speeds'"));
+        p.start(QStringLiteral(KORVANE_BIN), {"--lang=fr"});
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), 2);
     }
 };
 

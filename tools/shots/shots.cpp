@@ -1,11 +1,14 @@
 // Renders every page of the main window, with sample records, into PNG
 // files: the screenshots of the documentation.
 //   korvane-shots OUTDIR
+//   korvane-shots --lang en OUTDIR   two pages of the English window,
+//                                    as settings-en.png and status-en.png
 #include "Framework.h"
 #include "Ukorvane.h"
 
 #include "Database.h"
 #include "DecoderHealth.h"
+#include "Language.h"
 #include "Peer.h"
 #include "SpeedTable.h"
 
@@ -22,6 +25,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -44,11 +48,15 @@ void settle(int ms) {
 
 int main(int argc, char** argv) {
     KorvaneApplication app(argc, argv);
-    if (argc < 2) {
-        std::fputs("usage: korvane-shots OUTDIR\n", stderr);
+    const bool english =
+        argc == 4 && !std::strcmp(argv[1], "--lang") && !std::strcmp(argv[2], "en");
+    if (argc != 2 && !english) {
+        std::fputs("usage: korvane-shots [--lang en] OUTDIR\n", stderr);
         return 2;
     }
-    const QString out = QString::fromLocal8Bit(argv[1]);
+    if (english && !installLanguage(UiLanguage::English))
+        return 1;
+    const QString out = QString::fromLocal8Bit(argv[argc - 1]);
     QDir().mkpath(out);
     SilentDialogs dialogs;
     Dialogs::install(&dialogs);
@@ -89,9 +97,16 @@ int main(int argc, char** argv) {
         w.show();
         settle(3000); // every pending passing is measured
         const auto shoot = [&](QWidget* page, const char* name) {
+            QString file = QString::fromLatin1(name);
+            if (english) {
+                // The pages with the most text, enough to show the English.
+                if (file != QLatin1String("settings.png") && file != QLatin1String("status.png"))
+                    return;
+                file.replace(QLatin1String(".png"), QLatin1String("-en.png"));
+            }
             w.setActivePage(page);
             settle(300);
-            if (!w.grab().save(QDir(out).filePath(QString::fromLatin1(name))))
+            if (!w.grab().save(QDir(out).filePath(file)))
                 status = 1;
         };
         for (const QString& line : {QStringLiteral("@\t1\t0\t204518\t100.000\t0\t"),

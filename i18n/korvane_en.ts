@@ -1,0 +1,516 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US" sourcelanguage="ja_JP">
+<context>
+    <name>DeviceAccess</name>
+    <message>
+        <source>このデバイスを読み書きできるグループがありません。管理者にデバイスの権限の設定を依頼してください。</source>
+        <translation>No group may read and write this device. Ask the administrator to set the device&apos;s permissions.</translation>
+    </message>
+    <message>
+        <source>このデバイスはグループ %1 のメンバーが使えます。次のコマンドでユーザーをグループに加え、ログインし直してください（加えてあればログインし直すだけで使えます）:
+sudo usermod -aG %1 $USER</source>
+        <translation>Members of the group %1 may use this device. Add your user to the group with the command below, then log out and in again (if you were added already, just log in again):
+sudo usermod -aG %1 $USER</translation>
+    </message>
+</context>
+<context>
+    <name>Names</name>
+    <message>
+        <source>文字コード Shift_JIS が使用できないため、名前を登録できません。</source>
+        <translation>Names cannot be registered: the Shift_JIS character set is not available.</translation>
+    </message>
+    <message>
+        <source>名前に使用できない文字「%1」(U+%2) が含まれています。</source>
+        <translation>The name contains a character that cannot be used: &quot;%1&quot; (U+%2).</translation>
+    </message>
+    <message>
+        <source>名前が長すぎます（%1バイト）。半角%2文字（全角%3文字）以内で入力してください。</source>
+        <translation>The name is too long (%1 bytes). Use at most %2 single-width or %3 double-width characters.</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordStore</name>
+    <message>
+        <source>&apos;%1&apos; のデータ型が不正です</source>
+        <translation>&apos;%1&apos; has the wrong data type</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; を読み込めません: %2</source>
+        <translation>Cannot read &apos;%1&apos;: %2</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; の設定に失敗しました</source>
+        <translation>Could not set &apos;%1&apos;</translation>
+    </message>
+</context>
+<context>
+    <name>RankingModel</name>
+    <message>
+        <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
+        <translation>Transp. ID</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>スピード</source>
+        <translation>Speed</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>RegistrationModel</name>
+    <message>
+        <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
+        <translation>Transp. ID</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>トランスポンダーIDを空にすることはできません。</source>
+        <translation>The transponder ID cannot be empty.</translation>
+    </message>
+    <message>
+        <source>トランスポンダーID「%1」は既に登録されています。</source>
+        <translation>Transponder ID &quot;%1&quot; is already registered.</translation>
+    </message>
+    <message>
+        <source>変更を保存できませんでした: %1</source>
+        <translation>The change could not be saved: %1</translation>
+    </message>
+</context>
+<context>
+    <name>SpeedDb</name>
+    <message>
+        <source>データベース %1 を開けません: %2</source>
+        <translation>Cannot open the database %1: %2</translation>
+    </message>
+    <message>
+        <source>フィールド &apos;%1&apos; が見つかりません</source>
+        <translation>Field &apos;%1&apos; not found</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; は正しい浮動小数点数値ではありません</source>
+        <translation>&apos;%1&apos; is not a valid floating-point number</translation>
+    </message>
+</context>
+<context>
+    <name>TCustomCommX</name>
+    <message>
+        <source>ポートは、すでにオープンされています</source>
+        <translation>The port is already open</translation>
+    </message>
+    <message>
+        <source>ポートをオープンできませんでした</source>
+        <translation>Could not open the port</translation>
+    </message>
+    <message>
+        <source>通信用ポートのバッファを準備できませんでした</source>
+        <translation>Could not set up the port&apos;s buffers</translation>
+    </message>
+    <message>
+        <source>通信速度の設定でエラーが発生しました</source>
+        <translation>Error while setting the bit rate</translation>
+    </message>
+    <message>
+        <source>通信ビット数の設定でエラーが発生しました</source>
+        <translation>Error while setting the data bits</translation>
+    </message>
+    <message>
+        <source>通信パリティチェックの設定でエラーが発生しました</source>
+        <translation>Error while setting the parity</translation>
+    </message>
+    <message>
+        <source>通信ストップビット数の設定でエラーが発生しました</source>
+        <translation>Error while setting the stop bits</translation>
+    </message>
+    <message>
+        <source>通信フロー制御の設定で失敗しました</source>
+        <translation>Could not set the flow control</translation>
+    </message>
+    <message>
+        <source>通信タイムアウト時間の設定で失敗しました</source>
+        <translation>Could not set the timeouts</translation>
+    </message>
+    <message>
+        <source>送信用スレッドを生成できませんでした</source>
+        <translation>Could not start the send thread</translation>
+    </message>
+    <message>
+        <source>受信用スレッドを生成できませんでした</source>
+        <translation>Could not start the receive thread</translation>
+    </message>
+</context>
+<context>
+    <name>TFkorvane</name>
+    <message>
+        <source>出力ポートは開けませんでした。</source>
+        <translation>Could not open the output port.</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; は整数ではありません</source>
+        <translation>&apos;%1&apos; is not a whole number</translation>
+    </message>
+    <message>
+        <source>取り込みポート１は開けませんでした。</source>
+        <translation>Could not open input port 1.</translation>
+    </message>
+    <message>
+        <source>取り込みポート２は開けませんでした。</source>
+        <translation>Could not open input port 2.</translation>
+    </message>
+    <message>
+        <source>/%1 受信データ %2 バイトを破棄しました（改行なし）</source>
+        <translation>/%1 dropped %2 received bytes (no line end)</translation>
+    </message>
+    <message>
+        <source> 記録待ちが %1 件に達したため、古い通過 %2 件を破棄しました</source>
+        <translation> %1 passings were waiting to be stored: dropped the %2 oldest</translation>
+    </message>
+    <message>
+        <source> 記録を待っていた通過 %1 件を記録しました</source>
+        <translation> Stored %1 passings that were waiting</translation>
+    </message>
+    <message>
+        <source>ループ%1</source>
+        <translation>Loop %1</translation>
+    </message>
+    <message>
+        <source>%1: 装置が見つかりません（抜かれた可能性があります）</source>
+        <translation>%1: device not found (it may have been unplugged)</translation>
+    </message>
+    <message>
+        <source> ループ%1 無信号（%2 秒以上）</source>
+        <translation> Loop %1 silent (%2 s or more)</translation>
+    </message>
+    <message>
+        <source> 無信号</source>
+        <translation> silent</translation>
+    </message>
+    <message>
+        <source> ループ%1 ポート異常: %2</source>
+        <translation> Loop %1 port fault: %2</translation>
+    </message>
+    <message>
+        <source> ポート異常: </source>
+        <translation> port fault: </translation>
+    </message>
+    <message>
+        <source> ループ%1 受信再開</source>
+        <translation> Loop %1 receiving again</translation>
+    </message>
+    <message>
+        <source> 受信再開</source>
+        <translation> receiving again</translation>
+    </message>
+    <message>
+        <source> ループ%1 デコーダの時計が設定されていません</source>
+        <translation> Loop %1 decoder clock not set</translation>
+    </message>
+    <message>
+        <source> ループ%1 デコーダの時計が PC と合いました</source>
+        <translation> Loop %1 decoder clock matches the PC</translation>
+    </message>
+    <message>
+        <source> ループ%1 PC の時計が変わりました（時計のずれを測り直します）</source>
+        <translation> Loop %1 PC clock changed (measuring the offset again)</translation>
+    </message>
+    <message>
+        <source> ループ間の時計差 %1 ms（上限 %2 ms）</source>
+        <translation> Clock difference between loops %1 ms (limit %2 ms)</translation>
+    </message>
+    <message>
+        <source> 時計合わせを送りました（自動）</source>
+        <translation> Sent time set (automatic)</translation>
+    </message>
+    <message>
+        <source> ループ間の時計差が上限内に戻りました</source>
+        <translation> Clock difference between loops back within the limit</translation>
+    </message>
+    <message>
+        <source> ポート異常（%1）</source>
+        <translation> port fault (%1)</translation>
+    </message>
+    <message>
+        <source> 時計未設定</source>
+        <translation> clock not set</translation>
+    </message>
+    <message>
+        <source>時計差 %1 ms</source>
+        <translation>Clock diff. %1 ms</translation>
+    </message>
+    <message>
+        <source>時計差 上限超え</source>
+        <translation>Clock diff. over limit</translation>
+    </message>
+    <message>
+        <source>&#x3000;</source>
+        <translation>  </translation>
+    </message>
+    <message>
+        <source>不明なエラーが発生しました</source>
+        <translation>An unknown error occurred</translation>
+    </message>
+    <message>
+        <source>データフォルダ %1 を作成できません</source>
+        <translation>Cannot create the data folder %1</translation>
+    </message>
+    <message>
+        <source>計測区間距離</source>
+        <translation>Distance</translation>
+    </message>
+    <message>
+        <source>スクロールタイム</source>
+        <translation>Hold time</translation>
+    </message>
+    <message>
+        <source>秒</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>CSV出力</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>検索</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>記録</source>
+        <translation>Best</translation>
+    </message>
+    <message>
+        <source>記録の削除</source>
+        <translation>Delete best</translation>
+    </message>
+    <message>
+        <source>確認してください。</source>
+        <translation>Please confirm</translation>
+    </message>
+    <message>
+        <source>選択したデータのスピード記録を削除してよろしいですか？</source>
+        <translation>Delete the speed record of the selected entry?</translation>
+    </message>
+    <message>
+        <source>ランキングを %1 に書き出しました。</source>
+        <translation>Ranking written to %1.</translation>
+    </message>
+    <message>
+        <source>名前の登録</source>
+        <translation>Save name</translation>
+    </message>
+    <message>
+        <source>パスワード</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>パスワード（確認用）</source>
+        <translation>Password (again)</translation>
+    </message>
+    <message>
+        <source>パスワードの登録</source>
+        <translation>Save password</translation>
+    </message>
+    <message>
+        <source>パスワードが一致しません。</source>
+        <translation>Wrong password.</translation>
+    </message>
+    <message>
+        <source>２つの認証番号が一致しません。</source>
+        <translation>The two passwords do not match.</translation>
+    </message>
+    <message>
+        <source>ボード調整</source>
+        <translation>LED board</translation>
+    </message>
+    <message>
+        <source>明るさ</source>
+        <translation>Bright.</translation>
+    </message>
+    <message>
+        <source>ポート１</source>
+        <translation>Input port 1</translation>
+    </message>
+    <message>
+        <source>ポート２</source>
+        <translation>Input port 2</translation>
+    </message>
+    <message>
+        <source>出力ポート</source>
+        <translation>Output port</translation>
+    </message>
+    <message>
+        <source>-60 分</source>
+        <translation>-60 min</translation>
+    </message>
+    <message>
+        <source>現在</source>
+        <translation>now</translation>
+    </message>
+    <message>
+        <source>通過待ち</source>
+        <translation>Waiting for passings</translation>
+    </message>
+    <message>
+        <source>%1 秒前</source>
+        <translation>%1 s ago</translation>
+    </message>
+    <message>
+        <source>%1%2:%3:%4 (未設定)</source>
+        <translation>%1%2:%3:%4 (not set)</translation>
+    </message>
+    <message>
+        <source>状態</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>最後のバイト</source>
+        <translation>Last byte</translation>
+    </message>
+    <message>
+        <source>最後の行</source>
+        <translation>Last line</translation>
+    </message>
+    <message>
+        <source>行／分</source>
+        <translation>Lines/min</translation>
+    </message>
+    <message>
+        <source>状態行</source>
+        <translation>Status lines</translation>
+    </message>
+    <message>
+        <source>通過</source>
+        <translation>Passings</translation>
+    </message>
+    <message>
+        <source>通過以外の行</source>
+        <translation>Other lines</translation>
+    </message>
+    <message>
+        <source>破棄したバイト</source>
+        <translation>Dropped bytes</translation>
+    </message>
+    <message>
+        <source>時計のずれ (PC−デコーダ)</source>
+        <translation>Clock offset (PC−decoder)</translation>
+    </message>
+    <message>
+        <source>ドリフト</source>
+        <translation>Drift</translation>
+    </message>
+    <message>
+        <source>ループ%1&#x3000;</source>
+        <translation>Loop %1  </translation>
+    </message>
+    <message>
+        <source>ポート無し</source>
+        <translation>no port</translation>
+    </message>
+    <message>
+        <source>Port %1&#x3000;%2</source>
+        <translation>Port %1  %2</translation>
+    </message>
+    <message>
+        <source>ポート異常</source>
+        <translation>Port fault</translation>
+    </message>
+    <message>
+        <source>無信号</source>
+        <translation>Silent</translation>
+    </message>
+    <message>
+        <source>受信中</source>
+        <translation>Receiving</translation>
+    </message>
+    <message>
+        <source>閉じています</source>
+        <translation>Closed</translation>
+    </message>
+    <message>
+        <source>ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）</source>
+        <translation>Clock difference between loops: waiting for passings on both loops (limit %1 ms)</translation>
+    </message>
+    <message>
+        <source>ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3
+</source>
+        <translation>Clock difference between loops (loop 2−loop 1): %1 (limit %2 ms)%3
+</translation>
+    </message>
+    <message>
+        <source>&#x3000;上限超え: 時計合わせをしてください</source>
+        <translation>  Over the limit: please set the clocks</translation>
+    </message>
+    <message>
+        <source>計測区間 %1 cm、%2 km/h で ±%3 %</source>
+        <translation>Section %1 cm: ±%3 % at %2 km/h</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません</source>
+        <translation>Cannot write %1</translation>
+    </message>
+    <message>
+        <source>設定を読み込めませんでした。終了します。</source>
+        <translation>Could not read the settings. The program ends.</translation>
+    </message>
+    <message>
+        <source>ファイル</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>計測</source>
+        <translation>Measure</translation>
+    </message>
+    <message>
+        <source>設定</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>データ確認</source>
+        <translation>Data check</translation>
+    </message>
+    <message>
+        <source>参照</source>
+        <translation>Ranking</translation>
+    </message>
+    <message>
+        <source>登録</source>
+        <translation>Names</translation>
+    </message>
+    <message>
+        <source>取り込みポート１は指定されていません。</source>
+        <translation>No input port 1 selected.</translation>
+    </message>
+    <message>
+        <source>取り込みポート２は指定されていません。</source>
+        <translation>No input port 2 selected.</translation>
+    </message>
+    <message>
+        <source>出力ポートは指定されていません。</source>
+        <translation>No output port selected.</translation>
+    </message>
+    <message>
+        <source> 通過を記録しませんでした（IDか時刻がシフトJISの文字ではありません）</source>
+        <translation> Passing not stored (ID or time is not Shift_JIS text)</translation>
+    </message>
+    <message>
+        <source>無し</source>
+        <translation>None</translation>
+    </message>
+</context>
+</TS>
