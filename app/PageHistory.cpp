@@ -81,7 +81,7 @@ void TFkorvane::buildHistoryPage() {
     h.grid->setWordWrap(false);
     h.model = new HistoryModel(this);
     h.grid->setModel(h.model);
-    const int widths[HistoryModel::ColumnCount] = {56, 62, 74, 54, 36, 76, 68};
+    const int widths[HistoryModel::ColumnCount] = {60, 60, 68, 56, 36, 84, 60};
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)
         h.grid->setColumnWidth(c, widths[c]);
     connect(

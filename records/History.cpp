@@ -161,6 +161,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             return QBrush(QColor(128, 128, 128));
         return {};
     case Qt::ToolTipRole:
+        if (index.column() == ColFlags && r.flags)
+            return flagsText(r.flags); // three words do not fit the column
         if (corrected)
             return tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
         return {};
