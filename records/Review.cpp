@@ -187,6 +187,16 @@ void Review::markCleared(const QString& tpid) {
             {tpid});
 }
 
+void Review::markMoved(const QString& tpid) {
+    execSql(
+        {QStringLiteral("insert into best_base (tpid, after_attempt, base_speed) values "
+                        "(?, (select ifnull(max(id),0) from attempt), "
+                        "(select ifnull(max(speed),0) from speed where tpid=?))"),
+         QStringLiteral("on conflict(tpid) do update set "
+                        "after_attempt=excluded.after_attempt, base_speed=excluded.base_speed")},
+        {tpid, tpid});
+}
+
 Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
     return inTransaction(true, [&] {
         Tally t;

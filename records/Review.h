@@ -33,6 +33,11 @@ void createSchema(QSqlDatabase db);
 // attempts count, on a base of 0. Called in the transaction that clears it.
 void markCleared(const QString& tpid);
 
+// The transponder's row took a new ID (the registration page): the best it
+// carries becomes the new ID's base, and only later attempts count. Called in
+// the transaction that changes the ID.
+void markMoved(const QString& tpid);
+
 // How attempts count. A suspect attempt counts for the best unless suspect
 // attempts are held for the operator; the limits flag a corrected speed.
 struct Rules {

@@ -229,6 +229,21 @@ void SpeedTable::rename(const QString& tpid, const QString& name) {
 }
 
 void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, const QString& name) {
-    execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
-            {tpid, name, oldTpid});
+    if (tpid == oldTpid) {
+        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+                {tpid, name, oldTpid});
+        return;
+    }
+    // The attempts stay with the old ID: under the new one the best it
+    // carries is a base, or a review would lose it.
+    Batch both;
+    try {
+        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+                {tpid, name, oldTpid});
+        Review::markMoved(tpid);
+        both.commit();
+    } catch (...) {
+        both.rollback();
+        throw;
+    }
 }

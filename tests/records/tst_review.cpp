@@ -175,6 +175,11 @@ private slots:
         Review::accept({lap}, {});
         Review::reject({lap}, {});
         QCOMPARE(row(QStringLiteral("7")).speed, QStringLiteral("36.5"));
+        // A new ID carries the best; its attempts stay behind.
+        SpeedTable::changeIdAndName(QStringLiteral("7"), QStringLiteral("8"), QString());
+        const qint64 renamed = measured(QStringLiteral("8"), 0.3, Journal::kOk); // 60
+        Review::reject({renamed}, {});
+        QCOMPARE(row(QStringLiteral("8")).speed, QStringLiteral("36.5"));
         SpeedDb::close();
     }
 
