@@ -83,6 +83,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildDataCheckPage();
     buildRankingPage();
     buildRegistrationPage();
+    buildHistoryPage();
     buildDecoderWatch();
     TabSheet6->installEventFilter(this);
 
@@ -131,6 +132,7 @@ void TFkorvane::buildMenu() {
     N4 = bar->addAction(tr("データ確認"));
     Var1 = bar->addAction(tr("参照"));
     N6 = bar->addAction(tr("登録"));
+    N8 = bar->addAction(tr("履歴"));
     N7 = bar->addAction(tr("状態"));
     bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));

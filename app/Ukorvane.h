@@ -168,6 +168,11 @@ public:
     // The watch's clock: monotonic milliseconds (QElapsedTimer's reference).
     static qint64 watchNow();
 
+    // History of attempts (PageHistory.cpp): review, correction, export.
+    QAction* N8 = nullptr;
+    QWidget* TabSheet8 = nullptr;
+    void N8Click();
+
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
     TCommX* CommX2 = nullptr;
@@ -314,6 +319,11 @@ private:
     void watchClockSet();
     void watchEvents();
     void measureSoon();
+    void buildHistoryPage();
+    void showHistory();
+    void reviewSelected(bool accept);
+    void correctDistance();
+    void exportHistory();
 
     QString dataDir_;
     Settings S;
@@ -343,6 +353,8 @@ private:
     CheckSettings checks_;
     struct StatusPage;
     std::shared_ptr<StatusPage> statusPage_;
+    struct HistoryPage;
+    std::shared_ptr<HistoryPage> historyPage_;
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
 };

@@ -3,6 +3,7 @@
 #include "FloatText.h"
 #include "Journal.h"
 #include "NumberText.h"
+#include "Review.h"
 #include "SpeedTable.h"
 
 #include <QCoreApplication>
@@ -94,6 +95,8 @@ void open(const QString& path) {
         SpeedTable::createSchema(db);
         // The journal tables: on a fresh file and on one of an older version.
         Journal::createSchema(db);
+        // What a best speed is derived from after a review.
+        Review::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))
             throw;

@@ -1,6 +1,7 @@
 #include "SpeedTable.h"
 
 #include "Database.h"
+#include "Review.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -175,7 +176,17 @@ SpeedTable::Lookup SpeedTable::lookup(const QString& tpid) {
 }
 
 void SpeedTable::clearBest(const QString& tpid) {
-    execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
+    // The cleared record and the mark from which attempts count again go
+    // together, or a review could bring the cleared best back.
+    Batch both;
+    try {
+        execSql({QStringLiteral("update speed set speed='0' where tpid=?")}, {tpid});
+        Review::markCleared(tpid);
+        both.commit();
+    } catch (...) {
+        both.rollback();
+        throw;
+    }
 }
 
 namespace {
@@ -218,6 +229,21 @@ void SpeedTable::rename(const QString& tpid, const QString& name) {
 }
 
 void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, const QString& name) {
-    execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
-            {tpid, name, oldTpid});
+    if (tpid == oldTpid) {
+        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+                {tpid, name, oldTpid});
+        return;
+    }
+    // The attempts stay with the old ID: under the new one the best it
+    // carries is a base, or a review would lose it.
+    Batch both;
+    try {
+        execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
+                {tpid, name, oldTpid});
+        Review::markMoved(tpid);
+        both.commit();
+    } catch (...) {
+        both.rollback();
+        throw;
+    }
 }

@@ -4,13 +4,18 @@
 //
 //   bench_pages                 runs itself for 0, 10^4, 10^5 and 10^6 rows
 //   bench_pages --rows N        one table size
+//   bench_pages --history N     the history page on N attempts (and N
+//                               journal passings) of 1000 transponders:
+//                               open, scroll, filter by ID
 // Each size runs in its own process, so its memory figure is its own; the
 // row of 0 is the empty-table figure the others are compared with.
 #include "Ukorvane.h"
 
 #include "Database.h"
 #include "Framework.h"
+#include "Journal.h"
 
+#include <QAbstractItemModel>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -142,6 +147,118 @@ int one(int argc, char** argv, int rows) {
     return 0;
 }
 
+// n attempts, each with its two journal passings, of 1000 transponders in
+// turn, one a second; transponder "rare" has three, the oldest of all.
+void prefillAttempts(int n) {
+    QSqlDatabase db = SpeedDb::database();
+    db.transaction();
+    QSqlQuery car(db), pass(db), attempt(db);
+    car.prepare(QStringLiteral(
+        "insert into speed (tpid,time1,time2,speed,sumi,pname) values (?,1,2,?,'1',?)"));
+    pass.prepare(
+        QStringLiteral("insert into passing (received_ms,loop,tpid,time,raw) values (?,?,?,?,?)"));
+    attempt.prepare(QStringLiteral(
+        "insert into attempt (tpid,passing1,passing2,time1,time2,dist_cm,speed,speed_text,"
+        "flags,status,measured_ms) values (?,?,?,?,?,500,?,?,?,?,?)"));
+    for (int i = 0; i < 1000; ++i) {
+        car.addBindValue(QString::number(200000 + i));
+        car.addBindValue(40.0);
+        car.addBindValue(QStringLiteral("名前%1").arg(i));
+        if (!car.exec())
+            die("pre-fill insert failed");
+    }
+    const qint64 t0 = 1700000000000;
+    for (int i = 0; i < n; ++i) {
+        const QString tpid = i < 3 ? QStringLiteral("rare") : QString::number(200000 + i % 1000);
+        const qint64 at = t0 + qint64(i) * 1000;
+        const double t1 = double(i), e = 0.4 + double(i % 97) / 100.0;
+        qint64 ids[2];
+        for (int loop = 1; loop <= 2; ++loop) {
+            pass.addBindValue(at + (loop - 1) * 500);
+            pass.addBindValue(loop);
+            pass.addBindValue(tpid);
+            pass.addBindValue(QString::number(loop == 1 ? t1 : t1 + e, 'f', 3));
+            pass.addBindValue(QByteArray("@\t1\t0\t200001\t12.345\t0\t\r\n"));
+            if (!pass.exec())
+                die("pre-fill insert failed");
+            ids[loop - 1] = pass.lastInsertId().toLongLong();
+        }
+        const double v = 3600.0 / e * 500 / 100000.0;
+        const bool odd = i % 50 == 0;
+        for (const QVariant& value :
+             {QVariant(tpid), QVariant(ids[0]), QVariant(ids[1]), QVariant(t1), QVariant(t1 + e),
+              QVariant(v), QVariant(QString::number(v, 'f', 3)), QVariant(odd ? 8 : 0),
+              QVariant(odd ? Journal::kSuspect : Journal::kOk), QVariant(at + 800)})
+            attempt.addBindValue(value);
+        if (!attempt.exec())
+            die("pre-fill insert failed");
+    }
+    if (!db.commit())
+        die("pre-fill commit failed");
+}
+
+int history(int argc, char** argv, int attempts) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        die("no temporary folder");
+    QFile ini(dir.filePath(QStringLiteral("Korvane.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        die("cannot write the settings");
+    ini.write("[SP]\nPort1=0\nPort2=0\nPort3=0\n");
+    ini.close();
+    Quiet quiet;
+    Dialogs::install(&quiet);
+    try {
+        SpeedDb::open(dir.filePath(QStringLiteral("Korvane.db")));
+        SpeedDb::checkNameColumn();
+        QElapsedTimer fill;
+        fill.start();
+        prefillAttempts(attempts);
+        std::printf("history attempts=%d: filled in %.1f s\n", attempts,
+                    double(fill.elapsed()) / 1000);
+        SpeedDb::close();
+        SpeedDb::open(dir.filePath(QStringLiteral("Korvane.db")));
+    } catch (const DbError& e) {
+        die(e.what());
+    }
+    {
+        TFkorvane w(dir.path());
+        w.show();
+        if (!QTest::qWaitForWindowExposed(&w))
+            die("window not shown");
+        w.Timer1->setEnabled(false);
+        QTest::qWait(200);
+        const double rss0 = rssMb();
+        auto* grid = w.findChild<QTableView*>(QStringLiteral("HistoryGrid"));
+        auto* filter = w.findChild<QLineEdit*>(QStringLiteral("HistoryFilter"));
+        const auto rows = [&] { return grid->model()->rowCount(); };
+        timed("history", attempts, rss0, [&] { w.N8Click(); });
+        timed("history scrolled 40 pages", attempts, rss0, [&] {
+            for (int i = 0; i < 40; ++i) {
+                grid->scrollToBottom();
+                QCoreApplication::processEvents();
+            }
+        });
+        std::printf("  rows held: %d\n", rows());
+        const auto byId = [&](const char* what, const QString& id) {
+            timed(what, attempts, rss0, [&] {
+                filter->setText(id);
+                emit filter->returnPressed();
+            });
+            std::printf("  rows held: %d\n", rows());
+        };
+        byId("history filter by a busy ID", QStringLiteral("200500"));
+        byId("history filter by an ID with 3 oldest attempts", QStringLiteral("rare"));
+        byId("history filter by an unknown ID", QStringLiteral("nobody"));
+        byId("history filter cleared", QString());
+    }
+    SpeedDb::close();
+    Dialogs::install(nullptr);
+    return 0;
+}
+
 int intArg(int argc, char** argv, const char* name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (!std::strcmp(argv[i], name))
@@ -152,6 +269,9 @@ int intArg(int argc, char** argv, const char* name, int fallback) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const int attempts = intArg(argc, argv, "--history", -1);
+    if (attempts >= 0)
+        return history(argc, argv, attempts);
     const int rows = intArg(argc, argv, "--rows", -1);
     if (rows >= 0)
         return one(argc, argv, rows);

@@ -4,11 +4,15 @@
 #include "CuteBtn.h"
 #include "Database.h"
 #include "Framework.h"
+#include "History.h"
+#include "Journal.h"
 #include "PasswordStore.h"
+#include "Plausibility.h"
 #include "Ranking.h"
 #include "Registration.h"
 
 #include <QApplication>
+#include <QBrush>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -454,6 +458,88 @@ private slots:
                                 "2,it's,O'Neil,20.5\r\n"
                                 "3,1002,,14.586\r\n"));
         QCOMPARE(rec_.messages.size(), 1);
+        QVERIFY(rec_.errors.isEmpty());
+    }
+
+    // The history lists attempts newest first; a suspect one stands out by
+    // colour and word; accepting a held one makes it the best; a correction
+    // asks with its figures before it writes, and refuses a bad length.
+    void historyReviewsAttempts() {
+        QFile ini(dir_->filePath(QStringLiteral("Korvane.ini")));
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("[Checks]\nHoldSuspect=1\n");
+        ini.close();
+        restart();
+        const QString car = QStringLiteral("1001"); // best 36, 山田
+        const qint64 ok = Journal::recordAttempt(
+            {car, 0, 0, 0, 0.5, 500, 36, "36", 0, Journal::kOk, 1700000000000});
+        Journal::recordAttempt(
+            {car, 0, 0, 0, 0.36, 500, 50, "50", FlagDoubleRead, Journal::kSuspect, 1700000001000});
+
+        w_->N8Click();
+        QCOMPARE(w_->activePage(), w_->TabSheet8);
+        auto* g = w_->findChild<QTableView*>(QStringLiteral("HistoryGrid"));
+        QAbstractItemModel* m = g->model();
+        QCOMPARE(column(g, HistoryModel::ColSpeed), (QStringList{"50", "36"}));
+        QCOMPARE(column(g, HistoryModel::ColName), (QStringList{"山田", "山田"}));
+        QCOMPARE(column(g, HistoryModel::ColFlags), (QStringList{"二重読み", ""}));
+        QCOMPARE(column(g, HistoryModel::ColStatus), (QStringList{"要確認", "正常"}));
+        QVERIFY(m->index(0, 0).data(Qt::BackgroundRole).value<QBrush>().style() != Qt::NoBrush);
+        QVERIFY(!m->index(1, 0).data(Qt::BackgroundRole).isValid());
+        QCOMPARE(stored(QStringLiteral("speed"), car), QStringLiteral("36"));
+
+        const auto button = [&](const char* name) {
+            return w_->findChild<TCuteButton*>(QString::fromLatin1(name));
+        };
+        g->selectRow(0);
+        press(button("HistoryAccept"));
+        QCOMPARE(column(g, HistoryModel::ColStatus).first(), QStringLiteral("承認"));
+        QCOMPARE(stored(QStringLiteral("speed"), car), QStringLiteral("50"));
+
+        auto* dist = w_->findChild<QLineEdit*>(QStringLiteral("HistoryDist"));
+        g->selectRow(1);
+        for (const QString bad : {"abc", "0", "-500"}) {
+            dist->setText(bad);
+            press(button("HistoryCorrect"));
+        }
+        QCOMPARE(
+            rec_.messages,
+            QStringList(3, QStringLiteral("区間長は 1～5000 の整数（cm）で入力してください。")));
+        QVERIFY(rec_.questions.isEmpty());
+
+        dist->setText(QStringLiteral("1000"));
+        rec_.answer = false;
+        press(button("HistoryCorrect"));
+        QCOMPARE(rec_.questions.size(), 1);
+        QVERIFY2(rec_.questions[0].contains(QStringLiteral("1 件の計測の区間長を 1000 cm")) &&
+                     rec_.questions[0].contains(QStringLiteral("1 台のうち、1 台")),
+                 qPrintable(rec_.questions[0]));
+        QCOMPARE(column(g, HistoryModel::ColSpeed).last(), QStringLiteral("36"));
+        rec_.answer = true;
+        press(button("HistoryCorrect"));
+        QCOMPARE(column(g, HistoryModel::ColSpeed).last(), QStringLiteral("72"));
+        QCOMPARE(column(g, HistoryModel::ColStatus).last(), QStringLiteral("正常・訂正"));
+        QCOMPARE(stored(QStringLiteral("speed"), car), QStringLiteral("72"));
+        Query q;
+        q.setSql({QStringLiteral("select orig_speed_text from attempt where id=?")}, {ok});
+        q.open();
+        QCOMPARE(q.asText(QStringLiteral("orig_speed_text")), QStringLiteral("36"));
+
+        auto* filter = w_->findChild<QLineEdit*>(QStringLiteral("HistoryFilter"));
+        enter(filter, QStringLiteral("9999"));
+        QCOMPARE(m->rowCount(), 0);
+        enter(filter, car);
+        QCOMPARE(m->rowCount(), 2);
+        const QString path = dir_->filePath(QStringLiteral("history.csv"));
+        w_->chooseCsvPath = [&](QWidget*, const QString&) { return path; };
+        press(button("HistoryCsv"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), 4); // header, two attempts, the empty rest
+        QVERIFY(lines[0].startsWith(QStringLiteral("日時,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード")));
+        QVERIFY2(lines[2].endsWith(QStringLiteral(",1001,山田,72,1000,,正常,36,500")),
+                 qPrintable(lines[2]));
         QVERIFY(rec_.errors.isEmpty());
     }
 

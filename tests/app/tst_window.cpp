@@ -236,9 +236,9 @@ private slots:
         QVERIFY(!w.Edit10->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(!w.Panel2->isVisible(), 3000); // the indicator goes after a second
 
-        const QList<QPair<QAction*, QWidget*>> items = {{w.N2, w.TabSheet2}, {w.N3, w.TabSheet3},
-                                                        {w.N4, w.TabSheet4}, {w.Var1, w.TabSheet5},
-                                                        {w.N6, w.TabSheet6}, {w.N7, w.TabSheet7}};
+        const QList<QPair<QAction*, QWidget*>> items = {
+            {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4}, {w.Var1, w.TabSheet5},
+            {w.N6, w.TabSheet6}, {w.N8, w.TabSheet8}, {w.N7, w.TabSheet7}};
         for (const auto& [action, page] : items) {
             action->trigger();
             QCOMPARE(w.activePage(), page);
@@ -253,7 +253,7 @@ private slots:
         for (QAction* a : w.menuBar()->actions())
             captions << a->text();
         QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録",
-                                        "状態", "", "Korvane"}));
+                                        "履歴", "状態", "", "Korvane"}));
         QCOMPARE(w.N5->text(), QStringLiteral("終了"));
         QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
         QCOMPARE(dialogs.errors, QStringList());

@@ -8,10 +8,12 @@
 
 #include "Database.h"
 #include "DecoderHealth.h"
+#include "Journal.h"
 #include "Language.h"
 #include "Peer.h"
 #include "SpeedTable.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -85,9 +87,18 @@ int main(int argc, char** argv) {
                 {"120044", "Kenji's Buggy", 300.0, 300.9},
                 {"587310", "", 400.0, 401.234},
                 {"402211", "鈴木 一郎", 500.0, 500.1457}};
+    // A passing as decoder input stores it: the speed table and its journal.
+    const auto pass = [](int loop, const QString& id, double t, qint64 atMs) {
+        const QString time = QString::number(t, 'f', 3);
+        SpeedTable::storePassing(loop, id, time);
+        Journal::recordPassing(
+            atMs, loop, id, time,
+            QStringLiteral("@\t%1\t0\t%2\t%3\t0\t\r\n").arg(loop).arg(id, time).toLatin1());
+    };
+    const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     for (const Car& c : cars) {
-        SpeedTable::storePassing(1, QString::fromLatin1(c.id), QString::number(c.t1, 'f', 3));
-        SpeedTable::storePassing(2, QString::fromLatin1(c.id), QString::number(c.t2, 'f', 3));
+        pass(1, QString::fromLatin1(c.id), c.t1, nowMs);
+        pass(2, QString::fromLatin1(c.id), c.t2, nowMs + 500);
         SpeedTable::rename(QString::fromLatin1(c.id), QString::fromUtf8(c.name));
     }
 
@@ -127,6 +138,19 @@ int main(int argc, char** argv) {
         w.Edit8->setText(QStringLiteral("311077"));
         w.Edit8KeyDown();
         shoot(w.TabSheet6, "registration.png");
+
+        // The history as measured, then with a double read on loop 2 and a
+        // car first seen on loop 2.
+        w.N8Click();
+        shoot(w.TabSheet8, "history.png");
+        const qint64 laterMs = QDateTime::currentMSecsSinceEpoch();
+        pass(1, QStringLiteral("311077"), 600.0, laterMs);
+        pass(2, QStringLiteral("311077"), 600.61, laterMs + 600);
+        pass(2, QStringLiteral("311077"), 600.65, laterMs + 640);
+        pass(2, QStringLiteral("733005"), 650.2, laterMs + 700);
+        settle(1500);
+        w.N8Click();
+        shoot(w.TabSheet8, "history-suspect.png");
 
         // The status page after an hour since the last clock command: each
         // decoder drifts a little, and its lines arrive up to 2 ms late.

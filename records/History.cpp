@@ -1,0 +1,285 @@
+#include "History.h"
+
+#include "Csv.h"
+#include "Database.h"
+#include "Journal.h"
+#include "Names.h"
+#include "Plausibility.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSaveFile>
+
+namespace {
+
+const QString kColumns = QStringLiteral(
+    "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm from attempt a");
+
+HistoryRow rowOf(const Query& q) {
+    HistoryRow r;
+    r.id = q.value(QStringLiteral("id")).toLongLong();
+    r.measuredMs = q.value(QStringLiteral("measured_ms")).toLongLong();
+    r.tpid = q.asText(QStringLiteral("tpid"));
+    r.name = q.asText(QStringLiteral("pname"));
+    r.speedText = q.asText(QStringLiteral("speed_text"));
+    r.distCm = q.value(QStringLiteral("dist_cm")).toInt();
+    r.flags = q.value(QStringLiteral("flags")).toUInt();
+    r.status = q.asText(QStringLiteral("status"));
+    r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
+    r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
+    return r;
+}
+
+} // namespace
+
+QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit) {
+    QStringList where;
+    QVariantList values;
+    if (!tpid.isEmpty()) {
+        where << QStringLiteral("a.tpid=?");
+        values << tpid;
+    }
+    if (beforeId > 0) {
+        where << QStringLiteral("a.id<?");
+        values << beforeId;
+    }
+    values << limit;
+    Query q;
+    q.setSql({kColumns,
+              (where.isEmpty() ? QString()
+                               : QStringLiteral("where ") + where.join(QStringLiteral(" and "))) +
+                  QStringLiteral(" order by a.id desc limit ?")},
+             values);
+    q.open();
+    QVector<HistoryRow> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows << rowOf(q);
+    return rows;
+}
+
+HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void HistoryModel::refresh() {
+    QVector<HistoryRow> first = historyPage(filter_, 0, kPageRows);
+    beginResetModel();
+    more_ = first.size() == kPageRows;
+    rows_ = std::move(first);
+    endResetModel();
+}
+
+void HistoryModel::reread(const QVector<qint64>& ids) {
+    for (qint64 id : ids) {
+        // Newest first: the row of an id is found by halving.
+        const auto it = std::lower_bound(rows_.begin(), rows_.end(), id,
+                                         [](const HistoryRow& r, qint64 v) { return r.id > v; });
+        if (it == rows_.end() || it->id != id)
+            continue;
+        Query q;
+        q.setSql({kColumns, QStringLiteral("where a.id=?")}, {id});
+        q.open();
+        if (q.isEmpty())
+            continue;
+        *it = rowOf(q);
+        const int row = int(it - rows_.begin());
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    }
+}
+
+bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && more_;
+}
+
+void HistoryModel::fetchMore(const QModelIndex& parent) {
+    if (parent.isValid() || !more_)
+        return;
+    QVector<HistoryRow> page;
+    try {
+        page = historyPage(filter_, rows_.isEmpty() ? 0 : rows_.back().id, kPageRows);
+    } catch (const std::exception& e) {
+        // Called from inside the grid's own scrolling and painting, which
+        // must not be left by an exception.
+        more_ = false;
+        emit fetchFailed(QString::fromUtf8(e.what()));
+        return;
+    }
+    more_ = page.size() == kPageRows;
+    if (page.isEmpty())
+        return;
+    const int first = int(rows_.size());
+    beginInsertRows(QModelIndex(), first, first + int(page.size()) - 1);
+    rows_ += page;
+    endInsertRows();
+}
+
+int HistoryModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+int HistoryModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString HistoryModel::statusWord(const QString& status) {
+    if (status == Journal::kOk)
+        return tr("正常");
+    if (status == Journal::kSuspect)
+        return tr("要確認");
+    if (status == Journal::kAccepted)
+        return tr("承認");
+    if (status == Journal::kRejected)
+        return tr("却下");
+    return status;
+}
+
+QString HistoryModel::flagsText(unsigned flags) {
+    return FlagWords(flags).join(QStringLiteral("・"));
+}
+
+QVariant HistoryModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_.size())
+        return {};
+    const HistoryRow& r = rows_[index.row()];
+    const bool corrected = r.origDistCm > 0;
+    switch (role) {
+    case Qt::TextAlignmentRole:
+        if (index.column() == ColSpeed || index.column() == ColDist)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        if (index.column() == ColTpid || index.column() == ColTime)
+            return int(Qt::AlignCenter);
+        return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::BackgroundRole:
+        // A suspect row stands out by colour, and by the word in its status.
+        if (r.status == Journal::kSuspect)
+            return QBrush(QColor(255, 205, 130));
+        return {};
+    case Qt::ForegroundRole:
+        if (r.status == Journal::kSuspect)
+            return QBrush(Qt::black);
+        if (r.status == Journal::kRejected)
+            return QBrush(QColor(128, 128, 128));
+        return {};
+    case Qt::ToolTipRole:
+        if (index.column() == ColFlags && r.flags)
+            return flagsText(r.flags); // three words do not fit the column
+        if (corrected)
+            return tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
+        return {};
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        break;
+    default:
+        return {};
+    }
+    switch (index.column()) {
+    case ColTime:
+        return QDateTime::fromMSecsSinceEpoch(r.measuredMs).toString(QStringLiteral("HH:mm:ss"));
+    case ColTpid:
+        return r.tpid;
+    case ColName:
+        return r.name;
+    case ColSpeed:
+        return r.speedText;
+    case ColDist:
+        return QString::number(r.distCm);
+    case ColFlags:
+        return flagsText(r.flags);
+    case ColStatus:
+        return corrected ? statusWord(r.status) + tr("・訂正") : statusWord(r.status);
+    default:
+        return {};
+    }
+}
+
+QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case ColTime:
+        return tr("時刻");
+    case ColTpid:
+        return tr("ID");
+    case ColName:
+        return tr("名前");
+    case ColSpeed:
+        return tr("スピード");
+    case ColDist:
+        return tr("区間");
+    case ColFlags:
+        return tr("判定");
+    case ColStatus:
+        return tr("状態");
+    default:
+        return {};
+    }
+}
+
+QByteArray attemptsCsv(const QVector<HistoryRow>& rows, bool header) {
+    QString text;
+    if (header)
+        // The byte order mark makes spreadsheets on Japanese systems read
+        // UTF-8 instead of their own code page.
+        text = QChar(0xFEFF) +
+               QStringList{HistoryModel::tr("日時"),
+                           HistoryModel::tr("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"),
+                           HistoryModel::tr("名前"),
+                           HistoryModel::tr("スピード"),
+                           HistoryModel::tr("区間長(cm)"),
+                           HistoryModel::tr("判定"),
+                           HistoryModel::tr("状態"),
+                           HistoryModel::tr("訂正前のスピード"),
+                           HistoryModel::tr("訂正前の区間長(cm)")}
+                   .join(QLatin1Char(',')) +
+               QStringLiteral("\r\n");
+    for (const HistoryRow& r : rows) {
+        const QStringList fields{QDateTime::fromMSecsSinceEpoch(r.measuredMs)
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")),
+                                 r.tpid,
+                                 r.name,
+                                 r.speedText,
+                                 QString::number(r.distCm),
+                                 HistoryModel::flagsText(r.flags),
+                                 HistoryModel::statusWord(r.status),
+                                 r.origSpeedText,
+                                 r.origDistCm > 0 ? QString::number(r.origDistCm) : QString()};
+        for (int i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                text += QLatin1Char(',');
+            text += csvField(fields[i]);
+        }
+        text += QStringLiteral("\r\n");
+    }
+    return text.toUtf8();
+}
+
+qint64 exportAttemptsCsv(const QString& path, const QString& tpid) {
+    QSaveFile f(path);
+    const auto fail = [&] {
+        throw RecordError(HistoryModel::tr("%1 に書き込めません: %2").arg(path, f.errorString()));
+    };
+    if (!f.open(QIODevice::WriteOnly))
+        fail();
+    const auto put = [&](const QByteArray& bytes) {
+        if (f.write(bytes) != bytes.size())
+            fail();
+    };
+    put(attemptsCsv({}, true));
+    qint64 written = 0;
+    const int pageRows = 4096;
+    for (qint64 before = 0;;) {
+        const QVector<HistoryRow> page = historyPage(tpid, before, pageRows);
+        put(attemptsCsv(page, false));
+        written += page.size();
+        if (page.size() < pageRows)
+            break;
+        before = page.back().id;
+    }
+    if (!f.commit())
+        fail();
+    return written;
+}

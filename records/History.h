@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// The attempts as the history page lists them, newest first, all or those of
+// one transponder.
+struct HistoryRow {
+    qint64 id = 0;
+    qint64 measuredMs = 0; // PC time, UTC milliseconds
+    QString tpid;
+    QString name; // from table speed
+    QString speedText;
+    int distCm = 0;
+    unsigned flags = 0;
+    QString status;
+    // After a correction: the values first measured; empty and 0 before.
+    QString origSpeedText;
+    int origDistCm = 0;
+};
+
+// At most `limit` attempts older than the attempt `beforeId` (from the newest
+// when 0), of transponder `tpid` when it is not empty; read by id through the
+// table's own order or index attempt_tpid, without reading the rows before.
+QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit);
+
+// The attempts a page at a time as the grid scrolls to them (each page by a
+// short statement starting after the last row held), so that a journal of a
+// million attempts shows at once and holds no more rows than were seen.
+class HistoryModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { ColTime, ColTpid, ColName, ColSpeed, ColDist, ColFlags, ColStatus, ColumnCount };
+    static constexpr int kPageRows = 256;
+
+    explicit HistoryModel(QObject* parent = nullptr);
+
+    // The transponder whose attempts are listed; empty for all. Takes effect
+    // at the next refresh().
+    void setFilter(const QString& tpid) { filter_ = tpid; }
+    const QString& filter() const { return filter_; }
+
+    // Reads the newest page anew; raises DbError.
+    void refresh();
+    // Reads the rows of these attempts anew where they are held (after a
+    // review changed them); raises DbError.
+    void reread(const QVector<qint64>& ids);
+
+    const HistoryRow& at(int row) const { return rows_.at(row); }
+
+    static QString statusWord(const QString& status);
+    static QString flagsText(unsigned flags);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+signals:
+    // A page could not be read while the grid scrolled (the grid keeps the
+    // rows it has); the message names the engine's error.
+    void fetchFailed(const QString& message);
+
+private:
+    QString filter_;
+    QVector<HistoryRow> rows_;
+    bool more_ = false;
+};
+
+// Attempts as CSV, by the rules of the ranking export: UTF-8 with a byte
+// order mark, a header row (with header true), CRLF line ends, fields quoted
+// where needed, an apostrophe before a field that begins with "=", "+", "-"
+// or "@". The time is local, to the millisecond.
+QByteArray attemptsCsv(const QVector<HistoryRow>& rows, bool header);
+
+// Writes the attempts (of `tpid`, or all when it is empty), newest first, to
+// path a page at a time; the file is replaced as a whole or not at all.
+// Returns the number of attempts written. Raises RecordError naming the
+// file, DbError when the attempts cannot be read.
+qint64 exportAttemptsCsv(const QString& path, const QString& tpid);
