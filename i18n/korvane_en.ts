@@ -15,6 +15,109 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>HistoryModel</name>
+    <message>
+        <source>正常</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>要確認</source>
+        <translation>Check</translation>
+    </message>
+    <message>
+        <source>承認</source>
+        <translation>Accepted</translation>
+    </message>
+    <message>
+        <source>却下</source>
+        <translation>Rejected</translation>
+    </message>
+    <message>
+        <source>訂正前: %1 Km/h、%2 cm</source>
+        <translation>Before correction: %1 Km/h, %2 cm</translation>
+    </message>
+    <message>
+        <source>・訂正</source>
+        <translation> (corrected)</translation>
+    </message>
+    <message>
+        <source>時刻</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>スピード</source>
+        <translation>Speed</translation>
+    </message>
+    <message>
+        <source>区間</source>
+        <translation>Section</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Flags</translation>
+    </message>
+    <message>
+        <source>状態</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>日時</source>
+        <translation>Date and time</translation>
+    </message>
+    <message>
+        <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
+        <translation>Transponder ID</translation>
+    </message>
+    <message>
+        <source>区間長(cm)</source>
+        <translation>Section length (cm)</translation>
+    </message>
+    <message>
+        <source>訂正前のスピード</source>
+        <translation>Speed before correction</translation>
+    </message>
+    <message>
+        <source>訂正前の区間長(cm)</source>
+        <translation>Section length before correction (cm)</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません: %2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>・</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>低速</source>
+        <translation>too slow</translation>
+    </message>
+    <message>
+        <source>高速</source>
+        <translation>too fast</translation>
+    </message>
+    <message>
+        <source>ループ1なし</source>
+        <translation>no loop 1</translation>
+    </message>
+    <message>
+        <source>二重読み</source>
+        <translation>double read</translation>
+    </message>
+    <message>
+        <source>区間超過</source>
+        <translation>long section</translation>
+    </message>
+</context>
+<context>
     <name>Names</name>
     <message>
         <source>文字コード Shift_JIS が使用できないため、名前を登録できません。</source>
@@ -511,6 +614,94 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>無し</source>
         <translation>None</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>すべて</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>承認</source>
+        <translation>Accepted</translation>
+    </message>
+    <message>
+        <source>却下</source>
+        <translation>Rejected</translation>
+    </message>
+    <message>
+        <source>区間長の訂正</source>
+        <translation>Correct the section length</translation>
+    </message>
+    <message>
+        <source>cm</source>
+        <translation>cm</translation>
+    </message>
+    <message>
+        <source>選択でなく期間で</source>
+        <translation>By time range, not selection</translation>
+    </message>
+    <message>
+        <source>訂正</source>
+        <translation>Correct</translation>
+    </message>
+    <message>
+        <source>すべての計測（新しい順）</source>
+        <translation>All attempts (newest first)</translation>
+    </message>
+    <message>
+        <source>ID %1 の計測（新しい順）</source>
+        <translation>Attempts of ID %1 (newest first)</translation>
+    </message>
+    <message>
+        <source>計測を選択してください。</source>
+        <translation>Select one or more attempts.</translation>
+    </message>
+    <message>
+        <source>%1 件を承認しました。</source>
+        <translation>Accepted %1 attempt(s).</translation>
+    </message>
+    <message>
+        <source>%1 件を却下しました。</source>
+        <translation>Rejected %1 attempt(s).</translation>
+    </message>
+    <message>
+        <source>最高速度が変わったトランスポンダー: %1 台</source>
+        <translation>Transponders whose best speed changed: %1</translation>
+    </message>
+    <message>
+        <source>区間長は 1～5000 の整数（cm）で入力してください。</source>
+        <translation>Enter the section length as a whole number from 1 to 5000 (cm).</translation>
+    </message>
+    <message>
+        <source>この期間の計測はありません。</source>
+        <translation>There are no attempts in this time range.</translation>
+    </message>
+    <message>
+        <source>選んだ計測の区間長はすでに %1 cm です。</source>
+        <translation>The selected attempts already have a section length of %1 cm.</translation>
+    </message>
+    <message>
+        <source>%1 件の計測の区間長を %2 cm に訂正し、スピードを計算し直します。
+対象のトランスポンダー %3 台のうち、%4 台の最高速度が変わります。
+よろしいですか？</source>
+        <translation>The section length of %1 attempt(s) will be corrected to %2 cm and their speeds recomputed.
+Of the %3 transponder(s) concerned, %4 will get a different best speed.
+Continue?</translation>
+    </message>
+    <message>
+        <source>%1 件の区間長を %2 cm に訂正しました。</source>
+        <translation>Corrected the section length of %1 attempt(s) to %2 cm.</translation>
+    </message>
+    <message>
+        <source>計測 %1 件を %2 に書き出しました。</source>
+        <translation>Wrote %1 attempt(s) to %2.</translation>
+    </message>
+    <message>
+        <source>履歴</source>
+        <translation>History</translation>
     </message>
 </context>
 </TS>

@@ -17,17 +17,20 @@ unsigned PlausibilityFlags(const AttemptFacts& f, const PlausibilityLimits& l) {
 }
 
 QStringList FlagWords(unsigned flags) {
+    // Marked for the translation of the history page, which shows them.
     static const struct {
         unsigned bit;
-        const char16_t* word;
+        const char* word;
     } kWords[] = {
-        {FlagTooSlow, u"低速"},         {FlagTooFast, u"高速"},
-        {FlagNoLoop1, u"ループ1なし"},  {FlagDoubleRead, u"二重読み"},
-        {FlagLongSection, u"区間超過"},
+        {FlagTooSlow, QT_TRANSLATE_NOOP("HistoryModel", "低速")},
+        {FlagTooFast, QT_TRANSLATE_NOOP("HistoryModel", "高速")},
+        {FlagNoLoop1, QT_TRANSLATE_NOOP("HistoryModel", "ループ1なし")},
+        {FlagDoubleRead, QT_TRANSLATE_NOOP("HistoryModel", "二重読み")},
+        {FlagLongSection, QT_TRANSLATE_NOOP("HistoryModel", "区間超過")},
     };
     QStringList out;
     for (const auto& w : kWords)
         if (flags & w.bit)
-            out << QString::fromUtf16(w.word);
+            out << QString::fromUtf8(w.word);
     return out;
 }

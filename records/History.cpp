@@ -134,7 +134,10 @@ QString HistoryModel::statusWord(const QString& status) {
 }
 
 QString HistoryModel::flagsText(unsigned flags) {
-    return FlagWords(flags).join(QStringLiteral("・"));
+    QStringList words = FlagWords(flags);
+    for (QString& w : words)
+        w = tr(w.toUtf8().constData());
+    return words.join(tr("・"));
 }
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const {
