@@ -67,7 +67,7 @@ void Replayer::feed(const capture::Record& r) {
     if (std::exchange(measurable_, false) && (lastRun_ < 0 || now_ - lastRun_ >= spacingMs())) {
         const std::optional<SpeedTable::PendingRow> head = SpeedTable::nextPending();
         if (head && head->hasTime1)
-            measure(now_);
+            measure(now_, head);
     }
 }
 
@@ -81,8 +81,9 @@ void Replayer::ticksUntil(qint64 ms) {
     }
 }
 
-bool Replayer::measure(qint64 ms) {
-    const std::optional<SpeedTable::PendingRow> row = SpeedTable::nextPending();
+bool Replayer::measure(qint64 ms, std::optional<SpeedTable::PendingRow> row) {
+    if (!row)
+        row = SpeedTable::nextPending();
     if (!row)
         return false;
     const ingest::MeasureRun run = ingest::evaluate(*row, dist_, checks_, ms);

@@ -4,10 +4,12 @@
 #include "Checks.h"
 #include "PassingBacklog.h"
 #include "ReceiveBuffer.h"
+#include "SpeedTable.h"
 
 #include <QString>
 
 #include <array>
+#include <optional>
 
 // Feeds the records of a capture through the program's receive, store and
 // measuring code (decoder/, app/Ingest) on the open speed database, as fast
@@ -43,8 +45,9 @@ public:
 private:
     void apply(const QString& key, int value);
     void ticksUntil(qint64 ms);
-    // One measuring run at ms: false when no row was pending.
-    bool measure(qint64 ms);
+    // One measuring run at ms on the head of the queue (read here unless
+    // given): false when no row was pending.
+    bool measure(qint64 ms, std::optional<SpeedTable::PendingRow> head = std::nullopt);
     qint64 spacingMs() const { return qint64(wait_) * 1000 + kTickMs; }
 
     int dist_ = 10;
