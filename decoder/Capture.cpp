@@ -18,14 +18,15 @@ bool parseLine(const QByteArray& line, capture::Record& r) {
     const QList<QByteArray> f = line.split(' ');
     if (f.size() < 3 || !parseInt(f[1], r.ms))
         return false;
-    if (f[0] == "D" && f.size() == 4) {
-        qint64 loop = 0;
-        if (!parseInt(f[2], loop) || (loop != 1 && loop != 2))
+    if (f[0] == "D" && f.size() == 5) {
+        qint64 loop = 0, n = 0;
+        if (!parseInt(f[2], loop) || (loop != 1 && loop != 2) || !parseInt(f[3], n))
             return false;
         r.kind = capture::Record::Chunk;
         r.loop = int(loop);
-        r.bytes = f[3] == "-" ? QByteArray() : QByteArray::fromPercentEncoding(f[3]);
-        return true;
+        r.bytes = f[4] == "-" ? QByteArray() : QByteArray::fromPercentEncoding(f[4]);
+        // A record cut short (and ended by the next writer) is shorter.
+        return r.bytes.size() == n;
     }
     if (f[0] == "S" && f.size() == 3) {
         const qsizetype eq = f[2].indexOf('=');
@@ -44,6 +45,7 @@ bool parseLine(const QByteArray& line, capture::Record& r) {
 
 QByteArray capture::chunkLine(qint64 ms, int loop, const QByteArray& bytes) {
     return "D " + QByteArray::number(ms) + ' ' + QByteArray::number(loop) + ' ' +
+           QByteArray::number(bytes.size()) + ' ' +
            (bytes.isEmpty() ? QByteArray("-") : bytes.toPercentEncoding(kPlain)) + '\n';
 }
 

@@ -16,7 +16,8 @@
 //   S <ms> <key>=<value>                a setting in force from then on
 //                                       (Dist, Wait, MinKmh, MaxKmh,
 //                                       DoubleReadMs, MaxSectionS, HoldSuspect)
-//   D <ms> <loop> <bytes>               a chunk read from decoder 1 or 2
+//   D <ms> <loop> <n> <bytes>           a chunk of n bytes read from decoder
+//                                       1 or 2
 //
 // <ms> is the PC time of the read, UTC milliseconds since 1970. <bytes> are
 // percent-encoded: letters, digits and the printable ASCII that decoders send
@@ -26,8 +27,9 @@
 // Only a complete line counts: a process killed in the middle of a write
 // leaves a last line without its LF, which the reader leaves out. A writer
 // that appends to such a file first ends that line, so that the broken
-// record stands alone and is skipped as unreadable; so is any other line
-// that does not parse. Neither stops the reading.
+// record stands alone; its byte count no longer matches its bytes, and it
+// is skipped as unreadable, as is any other line that does not parse.
+// Neither stops the reading.
 namespace capture {
 
 inline constexpr char kHeader[] = "KORVANE-CAPTURE 1";
