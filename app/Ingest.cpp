@@ -41,17 +41,10 @@ ingest::MeasureRun ingest::evaluate(const SpeedTable::PendingRow& row, int dist,
     facts.loop1RepeatMs = pair.loop1RepeatMs;
     facts.loop2RepeatMs = pair.loop2RepeatMs;
     const unsigned flags = PlausibilityFlags(facts, limitsOf(checks));
-    run.attempt = Journal::Attempt{row.tpid,
-                                   pair.passing1,
-                                   pair.passing2,
-                                   row.time1,
-                                   row.time2,
-                                   dist,
-                                   r.v,
-                                   r.text,
-                                   flags,
-                                   flags ? Journal::kSuspect : Journal::kOk,
-                                   nowMs};
+    run.attempt = Journal::Attempt{
+        row.tpid, pair.passing1, pair.passing2, row.time1, row.time2,
+        dist,     r.v,           r.text,        flags,     flags ? Journal::kSuspect : Journal::kOk,
+        nowMs};
     run.held = flags != 0 && checks.HoldSuspect != 0;
     return run;
 }

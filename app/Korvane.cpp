@@ -13,8 +13,8 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <memory>
 #include <cstring>
+#include <memory>
 
 namespace {
 

@@ -19,8 +19,8 @@ inline Output replay(const QStringList& args, int timeoutMs = 60000) {
     QProcess p;
     p.start(QStringLiteral(KORVANE_REPLAY_BIN), args);
     Output o;
-    o.ok = p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    o.ok =
+        p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     o.out = p.readAllStandardOutput();
     o.err = p.readAllStandardError();
     return o;

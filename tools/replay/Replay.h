@@ -58,8 +58,8 @@ private:
     bool measurable_ = false;
     PassingBacklog backlog_{[this](const QueuedPassing& p) { storeOne(p); }};
     void storeOne(const QueuedPassing& p);
-    qint64 now_ = 0;         // the capture's clock, never going back
-    qint64 nextTick_ = -1;   // -1: the clock has not started
-    qint64 lastRun_ = -1;    // the last run that took a row and held its speed
+    qint64 now_ = 0;       // the capture's clock, never going back
+    qint64 nextTick_ = -1; // -1: the clock has not started
+    qint64 lastRun_ = -1;  // the last run that took a row and held its speed
     Stats stats_;
 };

@@ -16,8 +16,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
             const int v = args.takeFirst().toInt(&ok);
             if (!ok || v < 0)
                 return usage();
-            overrides.append({a == QLatin1String("--dist") ? QStringLiteral("Dist")
-                                                           : QStringLiteral("Wait"),
-                              v});
+            overrides.append(
+                {a == QLatin1String("--dist") ? QStringLiteral("Dist") : QStringLiteral("Wait"),
+                 v});
         } else if (a.startsWith(QLatin1Char('-')) || !capturePath.isEmpty()) {
             return usage();
         } else {
@@ -129,8 +129,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!append && QFile::exists(dbPath)) {
-        std::fprintf(stderr,
-                     "korvane-replay: %s already holds a database (--append adds to it)\n",
+        std::fprintf(stderr, "korvane-replay: %s already holds a database (--append adds to it)\n",
                      qPrintable(dataDir));
         return 1;
     }
@@ -182,8 +181,9 @@ int main(int argc, char** argv) {
                      (long long)s.chunks, (long long)s.passings, (long long)s.attempts,
                      (long long)s.suspect, seconds, s.attempts / seconds);
         if (contents.skippedLines || contents.truncatedTail || s.droppedBytes)
-            std::fprintf(stderr, "; %lld unreadable lines, %lld bytes of a cut last line, "
-                                 "%lld bytes without line end dropped",
+            std::fprintf(stderr,
+                         "; %lld unreadable lines, %lld bytes of a cut last line, "
+                         "%lld bytes without line end dropped",
                          (long long)contents.skippedLines, (long long)contents.truncatedTail,
                          (long long)s.droppedBytes);
         std::fputs("\n", stderr);
