@@ -7,14 +7,14 @@
 #include "Framework.h"
 #include "WindowParts.h"
 
+#include "Capture.h"
 #include "CommX.h"
 #include "DecoderCommand.h"
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
-#include "Journal.h"
+#include "Ingest.h"
 #include "PassingBacklog.h"
-#include "SpeedTable.h"
 
 #include "CuteBtn.h"
 
@@ -52,12 +52,7 @@ void TFkorvane::buildDecoderInput() {
     RecvBuf1 = std::make_unique<ReceiveBuffer>();
     RecvBuf2 = std::make_unique<ReceiveBuffer>();
     backlog_ = std::make_unique<PassingBacklog>([this](const QueuedPassing& p) {
-        // The journal row and the statement on speed it mirrors need no
-        // savepoint of their own: the backlog commits everything it
-        // holds or rolls all of it back, so both reach the disk or
-        // neither does.
-        Journal::recordPassing(p.receivedMs, p.loop, p.tpid, p.time, p.raw);
-        if (SpeedTable::storePassing(p.loop, p.tpid, p.time))
+        if (ingest::storePassing(p))
             measurableStored_ = true;
     });
     storeRetryTimer_ = new QTimer(this);
@@ -171,12 +166,45 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // any that wait for the database to take writes again. A passing that
     // waits keeps the time it was received.
     const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
+    if (capture_ && !capture_->chunk(receivedMs, loop, chunk))
+        stopCapture();
     QList<QueuedPassing> passings;
     TakeLines(buffer, loop, got,
               [&](const QString& tpid, const QString& time, const QByteArray& line) {
                   passings.append({loop, tpid, time, receivedMs, line});
               });
     reportStore(backlog_->add(passings));
+}
+
+void TFkorvane::recordCapture(std::unique_ptr<capture::Writer> writer) {
+    capture_ = std::move(writer);
+    captureSettings();
+}
+
+// What a replay needs to measure as the program did, written when it starts
+// and whenever the section length or the hold changes.
+void TFkorvane::captureSettings() {
+    if (!capture_)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QPair<const char*, int> values[] = {
+        {"Dist", S.Dist},
+        {"Wait", S.Wait},
+        {"MinKmh", Checks.MinKmh},
+        {"MaxKmh", Checks.MaxKmh},
+        {"DoubleReadMs", Checks.DoubleReadMs},
+        {"MaxSectionS", Checks.MaxSectionS},
+        {"HoldSuspect", Checks.HoldSuspect},
+    };
+    for (const auto& [key, value] : values)
+        if (!capture_->setting(now, QLatin1String(key), value))
+            return stopCapture();
+}
+
+// A capture that cannot be written (disk full) ends; measuring goes on.
+void TFkorvane::stopCapture() {
+    capture_.reset();
+    note(tr(" キャプチャファイルに書き込めないため、記録を止めました"));
 }
 
 // A store that fails keeps its passings waiting and is retried on a timer

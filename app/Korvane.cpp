@@ -5,6 +5,7 @@
 #include "SignalBridge.h"
 #include "Ukorvane.h"
 
+#include "Capture.h"
 #include "Database.h"
 #include "Language.h"
 
@@ -14,11 +15,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
 const char* const kUsage =
     "Usage: korvane [--data-dir DIR] [--page PAGE] [--lang LANG]\n"
+    "               [--capture FILE]\n"
     "Speed trap for radio-controlled model cars.\n\n"
     "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
     "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
@@ -27,6 +30,9 @@ const char* const kUsage =
     "  --lang LANG     language of the window: ja (Japanese) or en (English);\n"
     "                  without it English when LANGUAGE or the locale\n"
     "                  (LC_ALL, LC_MESSAGES, LANG) names English, else Japanese\n"
+    "  --capture FILE  record the bytes read from both decoders, with their\n"
+    "                  times, into FILE (appended to when it exists), for\n"
+    "                  korvane-replay\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n";
 
@@ -53,6 +59,7 @@ const PageName* pageNamed(const char* name) {
 int korvaneMain(int argc, char** argv) {
     QString dataDir;
     QString lang;
+    QString capturePath;
     const PageName* page = pageNamed("start");
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -72,6 +79,13 @@ int korvaneMain(int argc, char** argv) {
             dataDir = QString::fromLocal8Bit(argv[++i]);
         } else if (!std::strncmp(a, "--data-dir=", 11)) {
             dataDir = QString::fromLocal8Bit(a + 11);
+        } else if (!std::strcmp(a, "--capture") || !std::strncmp(a, "--capture=", 10)) {
+            const char* path = a[9] == '=' ? a + 10 : i + 1 < argc ? argv[++i] : "";
+            if (!*path) {
+                std::fputs("korvane: --capture needs a file\n", stderr);
+                return 2;
+            }
+            capturePath = QString::fromLocal8Bit(path);
         } else if (!std::strcmp(a, "--page") || !std::strncmp(a, "--page=", 7)) {
             const char* name = a[6] == '=' ? a + 7 : i + 1 < argc ? argv[++i] : "";
             page = pageNamed(name);
@@ -118,6 +132,17 @@ int korvaneMain(int argc, char** argv) {
         return 1;
     }
 
+    // Opened before the window, so that no chunk read goes unrecorded.
+    auto capture = std::make_unique<capture::Writer>();
+    if (!capturePath.isEmpty()) {
+        QString why;
+        if (!capture->open(capturePath, &why)) {
+            ShowErrorBox(QStringLiteral("キャプチャファイルを開けません: %1").arg(why));
+            SpeedDb::close();
+            return 1;
+        }
+    }
+
     int status = 0;
     {
         // From before the window's creation on, so that a signal while a
@@ -141,6 +166,8 @@ int korvaneMain(int argc, char** argv) {
             // The operator was told; the stored files stay as they are.
             status = 1;
         } else {
+            if (capture->isOpen())
+                window.recordCapture(std::move(capture));
             window.show();
             // After the show handler, which turns to the start page (a page's
             // show handler may send commands: not while stopping).

@@ -7,12 +7,10 @@
 
 #include "CommX.h"
 #include "Framework.h"
+#include "Ingest.h"
 #include "Measurement.h"
-#include "Plausibility.h"
 #include "WindowParts.h"
 
-#include "Database.h"
-#include "Journal.h"
 #include "SpeedTable.h"
 
 #include <QDateTime>
@@ -28,15 +26,6 @@ namespace {
 
 // After a failed measurement run the next one waits a little longer.
 const int kRetryAfterFaultMs = 2000;
-
-PlausibilityLimits limitsOf(const SuspectChecks& c) {
-    PlausibilityLimits l;
-    l.minKmh = c.MinKmh;
-    l.maxKmh = c.MaxKmh;
-    l.doubleReadMs = c.DoubleReadMs;
-    l.maxSectionS = c.MaxSectionS;
-    return l;
-}
 
 } // namespace
 
@@ -88,32 +77,10 @@ void TFkorvane::Timer1Timer() {
         note(QStringLiteral("/timer"));
         CurTpid = row->tpid;
         BestSpeed = row->bestSpeed;
-        const SpeedResult r = EvaluatePassing(
-            {row->tpid, row->time1, row->time2, row->bestSpeed, row->convertible}, S.Dist);
-        std::optional<Journal::Attempt> attempt;
-        bool held = false;
-        if (r.measured) {
-            const Journal::PairFacts pair = Journal::pairFacts(row->tpid);
-            AttemptFacts facts;
-            facts.kmh = r.v;
-            facts.elapsedS = row->time2 - row->time1;
-            facts.loop1SincePrevious = pair.loop1SincePrevious;
-            facts.loop1RepeatMs = pair.loop1RepeatMs;
-            facts.loop2RepeatMs = pair.loop2RepeatMs;
-            const unsigned flags = PlausibilityFlags(facts, limitsOf(Checks));
-            attempt = Journal::Attempt{row->tpid,
-                                       pair.passing1,
-                                       pair.passing2,
-                                       row->time1,
-                                       row->time2,
-                                       S.Dist,
-                                       r.v,
-                                       r.text,
-                                       flags,
-                                       flags ? Journal::kSuspect : Journal::kOk,
-                                       QDateTime::currentMSecsSinceEpoch()};
-            held = flags != 0 && Checks.HoldSuspect != 0;
-        }
+        const ingest::MeasureRun run =
+            ingest::evaluate(*row, S.Dist, Checks, QDateTime::currentMSecsSinceEpoch());
+        const SpeedResult& r = run.result;
+        const bool held = run.held;
         if (r.measured && !held) {
             Label1->setText(r.text + QStringLiteral(" Km/h"));
             Label6->setText(CurTpid);
@@ -121,25 +88,7 @@ void TFkorvane::Timer1Timer() {
             BoardLine = r.boardLine;
             sendToBoardInTurn(BoardLine);
         }
-        // The attempt and the processed mark, both or neither: a row left
-        // pending is measured again and its attempt would be kept twice. One
-        // transaction of their own, rolled back whole on an error (not the
-        // commit-what-succeeded of a notification's passings).
-        {
-            Batch both;
-            try {
-                if (attempt)
-                    Journal::recordAttempt(*attempt);
-                if (r.newBest && !held)
-                    SpeedTable::markProcessed(CurTpid, r.text);
-                else
-                    SpeedTable::markProcessed(CurTpid);
-                both.commit();
-            } catch (...) {
-                both.rollback();
-                throw;
-            }
-        }
+        ingest::record(run);
         measureFaultShown_ = false;
         if (held) {
             // Nothing was shown, so nothing is held on screen either.

@@ -67,9 +67,11 @@ void TFkorvane::buildMeasurementPage() {
 
 void TFkorvane::SpinEdit1Change() {
     S.Dist = SpinEdit1->value();
+    captureSettings();
 }
 void TFkorvane::SpinEdit3Change() {
     S.Wait = SpinEdit3->value();
+    captureSettings();
 }
 void TFkorvane::Button2Click() {
     Timer1->setEnabled(true);

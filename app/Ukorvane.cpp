@@ -3,6 +3,8 @@
 // Each subsystem's handlers live in the file named after it.
 #include "Ukorvane.h"
 
+#include "Capture.h"
+
 #include "Convert.h"
 #include "DataDir.h"
 #include "Framework.h"

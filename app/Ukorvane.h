@@ -39,6 +39,9 @@ class RankingModel;
 class PassingBacklog;
 struct BacklogResult;
 class RegistrationModel;
+namespace capture {
+class Writer;
+}
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -184,6 +187,10 @@ public:
     int RecvReady1 = 0;
     int RecvReady2 = 0;
 
+    // Records every chunk read from the decoders, and the settings that
+    // measure them, into a capture file (--capture) from now on.
+    void recordCapture(std::unique_ptr<capture::Writer> writer);
+
     // Measurement: the row being processed and the last board line.
     QString CurTpid;
     QString BestSpeed;
@@ -324,6 +331,8 @@ private:
     void reviewSelected(bool accept);
     void correctDistance();
     void exportHistory();
+    void captureSettings();
+    void stopCapture();
 
     QString dataDir_;
     Settings S;
@@ -357,4 +366,5 @@ private:
     std::shared_ptr<HistoryPage> historyPage_;
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
+    std::unique_ptr<capture::Writer> capture_; // none unless --capture
 };

@@ -279,8 +279,13 @@ void execSql(const QStringList& lines, const QVariantList& values) {
     q.exec();
 }
 
+namespace {
+bool groupOpen = false;
+}
+
 Batch::Batch() {
-    active_ = SpeedDb::database().transaction();
+    if (!BatchGroup::open())
+        active_ = SpeedDb::database().transaction();
 }
 
 Batch::~Batch() {
@@ -307,4 +312,34 @@ void Batch::commit() {
         db.rollback();
         throw DbError(why);
     }
+}
+
+BatchGroup::BatchGroup() {
+    QSqlDatabase db = SpeedDb::database();
+    if (!db.transaction())
+        throw DbError(engineMessage(db.lastError()));
+    groupOpen = true;
+}
+
+BatchGroup::~BatchGroup() {
+    if (!groupOpen)
+        return;
+    groupOpen = false;
+    SpeedDb::database().rollback();
+}
+
+void BatchGroup::commit() {
+    if (!groupOpen)
+        return;
+    groupOpen = false;
+    QSqlDatabase db = SpeedDb::database();
+    if (!db.commit()) {
+        const QString why = engineMessage(db.lastError());
+        db.rollback();
+        throw DbError(why);
+    }
+}
+
+bool BatchGroup::open() {
+    return groupOpen;
 }

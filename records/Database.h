@@ -110,3 +110,18 @@ public:
 private:
     bool active_ = false;
 };
+
+// One transaction around many batches, for work that need not reach the disk
+// piece by piece (korvane-replay): a Batch inside it starts and ends no
+// transaction of its own, and what it did is committed with the group.
+// Raises DbError when the group cannot begin or commit; a group left without
+// commit() is rolled back.
+class BatchGroup {
+public:
+    BatchGroup();
+    ~BatchGroup();
+    BatchGroup(const BatchGroup&) = delete;
+    BatchGroup& operator=(const BatchGroup&) = delete;
+    void commit();
+    static bool open();
+};

@@ -308,6 +308,42 @@ private slots:
         QCOMPARE(rows.first().at(1).toDouble(), 55.5);
     }
 
+    void aCaptureOfTheProgramReplaysToItsOwnAttempts() {
+        const QString cap = dir->filePath(QStringLiteral("session.capture"));
+        // A double read however slowly the machine passes the lines on.
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1\n"
+              "[Checks]\nDoubleReadMs=60000",
+              {QStringLiteral("--capture"), cap});
+        waitReady();
+        // Two laps, the second read twice on loop 2, then a car first seen
+        // on loop 2; each waits for the one before to be measured.
+        const auto lap = [&](const QByteArray& id, const QByteArray& t1, const QByteArray& t2) {
+            if (!t1.isEmpty())
+                QVERIFY(dec1->send(passingLine(id, t1)));
+            QVERIFY(dec2->send(passingLine(id, t2)));
+            QTRY_VERIFY(processed(id, t2.toDouble()));
+        };
+        lap("1234", "100.000", "100.500");
+        lap("1234", "110.000", "110.400");
+        lap("1234", "", "110.450");
+        lap("999", "", "120.000");
+        run->terminate();
+        QVERIFY(run->waitFinished(10000));
+
+        const QString sql = QStringLiteral(
+            "select tpid, time1, time2, dist_cm, speed_text, flags from attempt order by id");
+        const QList<QVariantList> ours = DbLook(run->dbPath()).rows(sql);
+        QCOMPARE(ours.size(), 4);
+        QVERIFY(ours.at(2).at(5).toInt() != 0 && ours.at(3).at(5).toInt() != 0);
+        QProcess replay;
+        const QString into = dir->filePath(QStringLiteral("replayed"));
+        replay.start(QStringLiteral(KORVANE_REPLAY_BIN),
+                     {QStringLiteral("--quiet"), QStringLiteral("--data-dir"), into, cap});
+        QVERIFY(replay.waitForFinished(30000));
+        QVERIFY2(replay.exitCode() == 0, replay.readAllStandardError().constData());
+        QCOMPARE(DbLook(into + QStringLiteral("/Korvane.db")).rows(sql), ours);
+    }
+
     void killedWhileStoringLeavesJournalAndSpeedAgreeing() {
         // Each round starts the program on the same files, feeds laps until
         // passings are being stored and measured, and kills it at some

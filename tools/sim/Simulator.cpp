@@ -1,9 +1,11 @@
 #include "Simulator.h"
 
+#include "Checks.h"
 #include "DataDir.h"
 #include "IniFile.h"
 #include "Settings.h"
 
+#include <QDateTime>
 #include <QSocketNotifier>
 #include <QTime>
 #include <QTimer>
@@ -41,6 +43,26 @@ bool Simulator::start(QString* error) {
     const Settings settings = LoadSettings(ini);
     portNo_ = {settings.Port1, settings.Port2, settings.Port3};
     dist_ = options_.dist > 0 ? options_.dist : settings.Dist;
+
+    if (!options_.capturePath.isEmpty()) {
+        if (!capture_.open(options_.capturePath, error))
+            return false;
+        // What the program measures with, so that a replay measures alike.
+        const SuspectChecks checks = LoadSuspectChecks(ini);
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const QPair<const char*, int> values[] = {
+            {"Dist", settings.Dist},
+            {"Wait", settings.Wait},
+            {"MinKmh", checks.MinKmh},
+            {"MaxKmh", checks.MaxKmh},
+            {"DoubleReadMs", checks.DoubleReadMs},
+            {"MaxSectionS", checks.MaxSectionS},
+            {"HoldSuspect", checks.HoldSuspect},
+        };
+        for (const auto& [key, value] : values)
+            capture_.setting(now, QLatin1String(key), value);
+        say(QStringLiteral("SIM recording the decoders' bytes into %1").arg(options_.capturePath));
+    }
 
     IniFile file(ini);
     file.load();
@@ -172,6 +194,11 @@ void Simulator::send(Port p, const QByteArray& bytes) {
         return;
     }
     d.outgoing += bytes;
+    if (p != Board && capture_.isOpen() &&
+        !capture_.chunk(QDateTime::currentMSecsSinceEpoch(), p + 1, bytes)) {
+        say(QStringLiteral("SIM capture cannot be written, no longer recording"));
+        capture_.close();
+    }
     onWritable(p);
 }
 
@@ -198,6 +225,10 @@ void Simulator::scheduleNextCar() {
 }
 
 void Simulator::carCrossesLoop1() {
+    ++laps_;
+    if (options_.loop2FirstEvery > 0 && laps_ % options_.loop2FirstEvery == 0)
+        carFirstSeenOnLoop2();
+    const bool readTwice = options_.doubleReadEvery > 0 && laps_ % options_.doubleReadEvery == 0;
     const auto [tpid, kmh] = cars_.nextLap();
     const double t1 = localSeconds();
     const double travel = TravelSeconds(dist_, kmh);
@@ -214,7 +245,7 @@ void Simulator::carCrossesLoop1() {
     // The loop-2 decoder stamps the moment of crossing, whenever the line
     // actually leaves.
     const QByteArray id = tpid;
-    QTimer::singleShot(int(travel * 1000), this, [this, id, t1, m1, travel, clock1] {
+    QTimer::singleShot(int(travel * 1000), this, [this, id, t1, m1, travel, clock1, readTwice] {
         const double clock2 = clocks_[1].read(t1 + travel, m1 + travel);
         if (silent_[1])
             return;
@@ -227,5 +258,31 @@ void Simulator::carCrossesLoop1() {
                 .arg(QString::fromLatin1(id))
                 .arg(clock2, 0, 'f', 3)
                 .arg(expect));
+        if (!readTwice)
+            return;
+        // The loop reads the transponder once more a moment later.
+        const int againMs = 120;
+        QTimer::singleShot(againMs, this, [this, id, t1, m1, travel] {
+            const double at = travel + againMs / 1000.0;
+            const double clock = clocks_[1].read(t1 + at, m1 + at);
+            if (silent_[1])
+                return;
+            send(Loop2, PassingLine(2, id, clock));
+            say(QStringLiteral("SIM loop 2 -> %1 at %2 (double read)")
+                    .arg(QString::fromLatin1(id))
+                    .arg(clock, 0, 'f', 3));
+        });
     });
+}
+
+// A transponder the loop-1 decoder missed: its first passing is on loop 2.
+void Simulator::carFirstSeenOnLoop2() {
+    const QByteArray id = QByteArray::number(99000000 + ++newcomers_);
+    const double clock = clocks_[1].read(localSeconds(), monoSeconds());
+    if (silent_[1])
+        return;
+    send(Loop2, PassingLine(2, id, clock));
+    say(QStringLiteral("SIM loop 2 -> %1 at %2 (first seen on loop 2: no loop-1 passing)")
+            .arg(QString::fromLatin1(id))
+            .arg(clock, 0, 'f', 3));
 }

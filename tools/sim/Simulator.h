@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Capture.h"
 #include "Pty.h"
 #include "SimProtocol.h"
 
@@ -20,6 +21,9 @@ struct SimOptions {
     double ppm[2] = {20, -15}; // each decoder clock's rate against the PC's
     double statusEvery = 5;    // seconds between status lines; 0: none
     double truthEvery = 60;    // seconds between prints of the clocks' truth; 0: none
+    QString capturePath;       // where the decoders' bytes are recorded; empty: nowhere
+    int doubleReadEvery = 0;   // every Nth lap is read twice on loop 2; 0: never
+    int loop2FirstEvery = 0;   // after every Nth lap a new car is first seen on loop 2; 0: never
 };
 
 // Two decoders and a board on pseudo-terminals, with cars crossing the loops.
@@ -50,6 +54,7 @@ private:
     void send(Port p, const QByteArray& bytes);
     void scheduleNextCar();
     void carCrossesLoop1();
+    void carFirstSeenOnLoop2();
     static double localSeconds();
     double monoSeconds() const { return double(mono_.elapsed()) / 1000; }
     void sendStatus();
@@ -63,4 +68,7 @@ private:
     CarField cars_;
     QElapsedTimer mono_;
     std::array<bool, 2> silent_{};
+    capture::Writer capture_;
+    int laps_ = 0;
+    int newcomers_ = 0; // cars first seen on loop 2 so far
 };

@@ -28,7 +28,8 @@ int usage() {
                  "usage: korvane-sim --data-dir DIR [--cars-per-minute N] [--dist CM] [--seed N]\n"
                  "                   [--clock-drift SECONDS] [--drift-ppm PPM1,PPM2] "
                  "[--status-every SECONDS]\n"
-                 "                   [--truth-every SECONDS] [--run PROGRAM [ARGS...]]\n"
+                 "                   [--truth-every SECONDS] [--capture FILE] [--double-read N]\n"
+                 "                   [--loop2-first N] [--run PROGRAM [ARGS...]]\n"
                  "SIGUSR1 / SIGUSR2 make decoder 1 / 2 fall silent, and talk again.\n");
     return 2;
 }
@@ -74,6 +75,12 @@ int main(int argc, char** argv) {
             options.statusEvery = v.toDouble(&ok);
         else if (a == QLatin1String("--truth-every"))
             options.truthEvery = v.toDouble(&ok);
+        else if (a == QLatin1String("--capture"))
+            options.capturePath = v;
+        else if (a == QLatin1String("--double-read"))
+            options.doubleReadEvery = v.toInt(&ok);
+        else if (a == QLatin1String("--loop2-first"))
+            options.loop2FirstEvery = v.toInt(&ok);
         else
             return usage();
         if (!ok)

@@ -1,0 +1,66 @@
+#include "Ingest.h"
+
+#include "Database.h"
+#include "Plausibility.h"
+
+namespace {
+
+PlausibilityLimits limitsOf(const SuspectChecks& c) {
+    PlausibilityLimits l;
+    l.minKmh = c.MinKmh;
+    l.maxKmh = c.MaxKmh;
+    l.doubleReadMs = c.DoubleReadMs;
+    l.maxSectionS = c.MaxSectionS;
+    return l;
+}
+
+} // namespace
+
+bool ingest::storePassing(const QueuedPassing& p) {
+    // The journal row and the statement on speed it mirrors need no
+    // savepoint of their own: the backlog commits everything it holds or
+    // rolls all of it back, so both reach the disk or neither does.
+    Journal::recordPassing(p.receivedMs, p.loop, p.tpid, p.time, p.raw);
+    return SpeedTable::storePassing(p.loop, p.tpid, p.time);
+}
+
+ingest::MeasureRun ingest::evaluate(const SpeedTable::PendingRow& row, int dist,
+                                    const SuspectChecks& checks, qint64 nowMs) {
+    MeasureRun run;
+    run.tpid = row.tpid;
+    run.result =
+        EvaluatePassing({row.tpid, row.time1, row.time2, row.bestSpeed, row.convertible}, dist);
+    const SpeedResult& r = run.result;
+    if (!r.measured)
+        return run;
+    const Journal::PairFacts pair = Journal::pairFacts(row.tpid);
+    AttemptFacts facts;
+    facts.kmh = r.v;
+    facts.elapsedS = row.time2 - row.time1;
+    facts.loop1SincePrevious = pair.loop1SincePrevious;
+    facts.loop1RepeatMs = pair.loop1RepeatMs;
+    facts.loop2RepeatMs = pair.loop2RepeatMs;
+    const unsigned flags = PlausibilityFlags(facts, limitsOf(checks));
+    run.attempt = Journal::Attempt{
+        row.tpid, pair.passing1, pair.passing2, row.time1, row.time2,
+        dist,     r.v,           r.text,        flags,     flags ? Journal::kSuspect : Journal::kOk,
+        nowMs};
+    run.held = flags != 0 && checks.HoldSuspect != 0;
+    return run;
+}
+
+void ingest::record(const MeasureRun& run) {
+    Batch both;
+    try {
+        if (run.attempt)
+            Journal::recordAttempt(*run.attempt);
+        if (run.result.newBest && !run.held)
+            SpeedTable::markProcessed(run.tpid, run.result.text);
+        else
+            SpeedTable::markProcessed(run.tpid);
+        both.commit();
+    } catch (...) {
+        both.rollback();
+        throw;
+    }
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "Checks.h"
+
+#include "Journal.h"
+#include "Measurement.h"
+#include "PassingBacklog.h"
+#include "SpeedTable.h"
+
+#include <optional>
+
+// The road of a passing below the window: how a received passing is stored
+// and how the head of the pending queue becomes a speed and an attempt. The
+// main window and korvane-replay both go this way, so that a replayed
+// capture gives the attempts the program gave.
+namespace ingest {
+
+// The passing's journal row and the statement on `speed` it mirrors, in the
+// caller's commit (the backlog's). True when the passing made pending a row
+// that has a loop-1 time (measurable at once). Raises DbError.
+bool storePassing(const QueuedPassing& p);
+
+// One pending row as measuring takes it, before anything is written.
+struct MeasureRun {
+    QString tpid;
+    SpeedResult result;
+    std::optional<Journal::Attempt> attempt; // only for a positive elapsed time
+    // Suspect while suspect attempts wait for the operator: not shown, not
+    // sent, not counted as best.
+    bool held = false;
+};
+
+// Evaluates a pending row over a section of dist centimetres with the
+// plausibility limits of `checks`; nowMs is the measuring time kept with the
+// attempt. Reads the journal; raises DbError.
+MeasureRun evaluate(const SpeedTable::PendingRow& row, int dist, const SuspectChecks& checks,
+                    qint64 nowMs);
+
+// The attempt and the processed mark (with a new best unless held), both or
+// neither: a row left pending is measured again and its attempt would be
+// kept twice. One transaction of their own, rolled back whole on an error.
+void record(const MeasureRun& run);
+
+} // namespace ingest
