@@ -703,5 +703,9 @@ Continue?</translation>
         <source>履歴</source>
         <translation>History</translation>
     </message>
+    <message>
+        <source> キャプチャファイルに書き込めないため、記録を止めました</source>
+        <translation> Capture stopped: the capture file cannot be written</translation>
+    </message>
 </context>
 </TS>
