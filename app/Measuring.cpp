@@ -140,6 +140,8 @@ void TFkorvane::Timer1Timer() {
                 throw;
             }
         }
+        if (r.measured && !held)
+            emit speedPublished(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
         measureFaultShown_ = false;
         if (held) {
             // Nothing was shown, so nothing is held on screen either.

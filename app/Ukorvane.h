@@ -39,6 +39,7 @@ class RankingModel;
 class PassingBacklog;
 struct BacklogResult;
 class RegistrationModel;
+class LiveWeb;
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -264,6 +265,11 @@ public slots:
     void CuteButton7Click();
     void CuteButton6Click();
 
+signals:
+    // A speed reached the screen and the board and its row is stored: the
+    // live web page hears of it here (WebLive.cpp) and measuring never waits.
+    void speedPublished(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
+
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -314,6 +320,7 @@ private:
     void watchClockSet();
     void watchEvents();
     void measureSoon();
+    void buildWebLive(); // section "Web": the live results page, when enabled
 
     QString dataDir_;
     Settings S;
@@ -345,4 +352,6 @@ private:
     std::shared_ptr<StatusPage> statusPage_;
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
+    LiveWeb* web_ = nullptr;
+    QString webStatus_; // the live page's line on the status page; empty when not enabled
 };
