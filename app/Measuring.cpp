@@ -89,6 +89,8 @@ void TFkorvane::Timer1Timer() {
             sendToBoardInTurn(BoardLine);
         }
         ingest::record(run);
+        if (r.measured && !held)
+            emit speedPublished(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
         measureFaultShown_ = false;
         if (held) {
             // Nothing was shown, so nothing is held on screen either.

@@ -229,5 +229,7 @@ void TFkorvane::showStatus() {
                     .arg(kTypicalKmh, 0, 'f', 0)
                     .arg(err, 0, 'f', err < 10 ? 2 : 0);
     }
+    if (!webStatus_.isEmpty())
+        text += QLatin1Char('\n') + webStatus_;
     statusPage_->inter->setText(text);
 }

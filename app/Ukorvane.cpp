@@ -319,6 +319,7 @@ void TFkorvane::FormShow() {
     Panel1->setPalette(pal);
     Panel1->setGeometry(TabSheet6->rect());
     panel1Fills_ = true;
+    buildWebLive();
 }
 
 void TFkorvane::closeEvent(QCloseEvent* e) {

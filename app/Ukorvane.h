@@ -42,6 +42,7 @@ class RegistrationModel;
 namespace capture {
 class Writer;
 }
+class LiveWeb;
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -276,6 +277,11 @@ public slots:
     void CuteButton7Click();
     void CuteButton6Click();
 
+signals:
+    // A speed reached the screen and the board and its row is stored: the
+    // live web page hears of it here (WebLive.cpp) and measuring never waits.
+    void speedPublished(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
+
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -333,6 +339,7 @@ private:
     void exportHistory();
     void captureSettings();
     void stopCapture();
+    void buildWebLive(); // section "Web": the live results page, when enabled
 
     QString dataDir_;
     Settings S;
@@ -367,4 +374,6 @@ private:
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
+    LiveWeb* web_ = nullptr;
+    QString webStatus_; // the live page's line on the status page; empty when not enabled
 };

@@ -1,0 +1,73 @@
+// The live results page for spectators (web/): started here when section
+// "Web" of "Korvane.ini" enables it. It is told of every published speed and
+// of the decoders' state; it runs in a thread of its own, so a slow browser
+// never holds up measuring or decoder input. A port that cannot be opened
+// leaves the window working and is said on the status page and in Memo3.
+#include "Ukorvane.h"
+
+#include "Framework.h"
+#include "WebSettings.h"
+
+#include "Database.h"
+#include "DecoderHealth.h"
+#include "LiveWeb.h"
+#include "WebText.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+void TFkorvane::buildWebLive() {
+    const WebSettings w = LoadWebSettings(iniPath());
+    if (!w.Enabled || web_)
+        return;
+    const auto tell = [this](const QString& line) {
+        webStatus_ = line;
+        memoAdd(Memo3, line);
+        const QByteArray bytes = "korvane: " + line.toUtf8() + '\n';
+        std::fputs(bytes.constData(), stderr);
+        std::fflush(stderr);
+        if (activePage() == TabSheet7)
+            showStatus();
+    };
+    const std::optional<webtext::ListenAddress> at = webtext::parseListen(w.Listen);
+    if (!at) {
+        tell(tr("ウェブページを開始できません: Listen=%1 は「アドレス:ポート」ではありません")
+                 .arg(w.Listen));
+        return;
+    }
+    LiveServer::Options o;
+    o.dbPath = SpeedDb::database().databaseName();
+    o.address = at->address;
+    o.port = at->port;
+    o.suspectShown = Checks.HoldSuspect == 0;
+    web_ = new LiveWeb(o, this);
+    connect(web_, &LiveWeb::started, this, [this, tell](bool ok, const QString& message) {
+        if (ok)
+            tell(tr("ウェブページ: %1").arg(message));
+        else
+            tell(tr("ウェブページを開始できません: %1").arg(message));
+    });
+    connect(this, &TFkorvane::speedPublished, web_, &LiveWeb::publish);
+    // The decoders' state as the status page tells it, every watch tick;
+    // the server passes on only changes.
+    connect(watchTimer, &QTimer::timeout, web_, [this] {
+        const qint64 now = watchNow();
+        QJsonArray loops;
+        for (int loop = 1; loop <= 2; ++loop) {
+            const LoopFigures f = health_->figures(loop, now);
+            const QString state = f.failed   ? QStringLiteral("failed")
+                                  : f.silent ? QStringLiteral("silent")
+                                  : f.open   ? QStringLiteral("open")
+                                             : QStringLiteral("closed");
+            loops.append(
+                QJsonObject{{QStringLiteral("loop"), loop}, {QStringLiteral("state"), state}});
+        }
+        web_->setDecoders(loops);
+    });
+    web_->start();
+}

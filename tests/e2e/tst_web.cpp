@@ -1,0 +1,233 @@
+// The live results page of the real program in a real browser: headless
+// Chromium driven over its DevTools socket opens the kiosk page, a passing
+// sent after the page loaded shows on it, and a name with markup shows as
+// text. A port in use leaves the window working and says why.
+#include "KorvaneRun.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+namespace {
+
+const int kStartMs = 15000;
+const char* const kName = "<b>Bold</b>";
+
+quint16 freePort() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+// One page of headless Chromium, asked through the DevTools protocol.
+class Browser {
+public:
+    bool open(const QString& url, const QString& profile) {
+        profile_ = profile;
+        proc_.setProgram(QStringLiteral("chromium"));
+        proc_.setArguments({QStringLiteral("--headless"), QStringLiteral("--no-sandbox"),
+                            QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                            QStringLiteral("--remote-debugging-port=0"),
+                            QStringLiteral("--user-data-dir=") + profile, url});
+        proc_.start();
+        if (!proc_.waitForStarted(10000))
+            return false;
+        // "DevTools listening on ws://127.0.0.1:PORT/devtools/browser/..."
+        QByteArray err;
+        QElapsedTimer t;
+        t.start();
+        const QRegularExpression re(QStringLiteral("ws://127.0.0.1:(\\d+)/"));
+        QRegularExpressionMatch m;
+        while (!(m = re.match(QString::fromUtf8(err))).hasMatch() && t.elapsed() < 30000) {
+            proc_.waitForReadyRead(200);
+            err += proc_.readAllStandardError();
+        }
+        if (!m.hasMatch())
+            return false;
+        // The page's own socket, from the list of targets.
+        QNetworkAccessManager net;
+        QString pageSocket;
+        while (pageSocket.isEmpty() && t.elapsed() < 30000) {
+            QNetworkReply* reply = net.get(QNetworkRequest(
+                QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(m.captured(1)))));
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            done.wait(5000);
+            for (const QJsonValue& v : QJsonDocument::fromJson(reply->readAll()).array())
+                if (v[QStringLiteral("type")] == QStringLiteral("page"))
+                    pageSocket = v[QStringLiteral("webSocketDebuggerUrl")].toString();
+            delete reply;
+        }
+        if (pageSocket.isEmpty())
+            return false;
+        QSignalSpy connected(&ws_, &QWebSocket::connected);
+        ws_.open(QUrl(pageSocket));
+        QObject::connect(&ws_, &QWebSocket::textMessageReceived, &ws_,
+                         [this](const QString& m) { replies_ << m; });
+        return connected.wait(10000);
+    }
+    ~Browser() {
+        ws_.abort();
+        proc_.kill();
+        proc_.waitForFinished(5000);
+        // The profile holds read-only files its folder could not remove.
+        if (!profile_.isEmpty())
+            QProcess::execute(QStringLiteral("chmod"),
+                              {QStringLiteral("-R"), QStringLiteral("u+w"), profile_});
+    }
+
+    // The value of a JavaScript expression in the page (as JSON text).
+    QString eval(const QString& expression) {
+        const int id = ++id_;
+        ws_.sendTextMessage(QString::fromUtf8(
+            QJsonDocument(
+                QJsonObject{{QStringLiteral("id"), id},
+                            {QStringLiteral("method"), QStringLiteral("Runtime.evaluate")},
+                            {QStringLiteral("params"),
+                             QJsonObject{{QStringLiteral("expression"), expression},
+                                         {QStringLiteral("returnByValue"), true}}}})
+                .toJson(QJsonDocument::Compact)));
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000) {
+            for (qsizetype i = 0; i < replies_.size(); ++i) {
+                const QJsonObject o = QJsonDocument::fromJson(replies_[i].toUtf8()).object();
+                if (o[QStringLiteral("id")].toInt() != id)
+                    continue;
+                replies_.removeAt(i);
+                const QJsonValue v =
+                    o[QStringLiteral("result")][QStringLiteral("result")][QStringLiteral("value")];
+                return QString::fromUtf8(
+                    QJsonDocument(QJsonArray{v}).toJson(QJsonDocument::Compact));
+            }
+            QSignalSpy more(&ws_, &QWebSocket::textMessageReceived);
+            more.wait(200);
+        }
+        return QStringLiteral("(no answer)");
+    }
+
+private:
+    QProcess proc_;
+    QString profile_;
+    QWebSocket ws_;
+    QStringList replies_;
+    int id_ = 0;
+};
+
+} // namespace
+
+class TestWebPage : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<Track> track;
+    std::unique_ptr<KorvaneRun> run;
+
+    void start(quint16 port) {
+        QVERIFY(run->writeIni("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1",
+                              track->devices(dir->path())));
+        QFile ini(run->iniPath());
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("[Web]\nEnabled=1\nListen=127.0.0.1:" + QByteArray::number(port) + "\n");
+        ini.close();
+        run->start();
+        QVERIFY2(run->waitStarted(), qPrintable(run->process().errorString()));
+        QTRY_VERIFY2_WITH_TIMEOUT(boardOpenedAt(track->board, B2400), run->errors().constData(),
+                                  kStartMs);
+    }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        track = std::make_unique<Track>();
+        QVERIFY2(track->ok(), qPrintable(track->why()));
+        run = std::make_unique<KorvaneRun>(QStringLiteral(KORVANE_BIN), dir->path());
+    }
+    void cleanup() {
+        if (run && run->running()) {
+            run->terminate();
+            if (!run->waitFinished(10000))
+                run->kill();
+        }
+        run.reset();
+        track.reset();
+        dir.reset();
+    }
+
+    void kioskShowsASpeedSentAfterLoadingAndNamesAsText() {
+        // A registered driver whose name is markup.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "seed");
+            db.setDatabaseName(run->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("create table speed (tpid text, time1 real, time2 real, speed real, "
+                           "sumi text, pname varchar(30))"));
+            QVERIFY(q.prepare("insert into speed values ('77', null, null, 0, '1', ?)"));
+            q.addBindValue(QString::fromLatin1(kName));
+            QVERIFY(q.exec());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        const quint16 port = freePort();
+        start(port);
+        const QByteArray address = "http://127.0.0.1:" + QByteArray::number(port) + "/";
+        QTRY_VERIFY_WITH_TIMEOUT(run->errors().contains(address), kStartMs);
+
+        QTemporaryDir profile;
+        Browser browser;
+        QVERIFY(browser.open(QString::fromLatin1(address), profile.path()));
+        // The push socket is up (the status shows no reconnecting).
+        QTRY_COMPARE_WITH_TIMEOUT(
+            browser.eval(
+                QStringLiteral("!!document.getElementById('conn') && "
+                               "document.getElementById('conn').textContent !== '' && "
+                               "!document.getElementById('conn').classList.contains('off')")),
+            QStringLiteral("[true]"), 20000);
+        // The top ten came with the page: the name is there as text.
+        QCOMPARE(
+            browser.eval(QStringLiteral("[document.querySelectorAll('#top b').length, "
+                                        "document.querySelector('#top td.name').textContent]")),
+            QStringLiteral("[[0,\"<b>Bold</b>\"]]"));
+
+        QVERIFY(track->dec1.send(passingLine("77", "100.000")));
+        QVERIFY(track->dec2.send(passingLine("77", "100.500")));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            browser.eval(QStringLiteral("[document.getElementById('speed').textContent, "
+                                        "document.getElementById('tpid').textContent, "
+                                        "document.getElementById('name').textContent, "
+                                        "document.querySelectorAll('#latest b, #top b').length]")),
+            QStringLiteral("[[\"36\",\"77\",\"<b>Bold</b>\",0]]"), 20000);
+    }
+
+    void portInUseLeavesTheWindowWorking() {
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+        start(taken.serverPort());
+        const QByteArray why =
+            QStringLiteral("ウェブページを開始できません: 127.0.0.1:%1 は使用中です")
+                .arg(taken.serverPort())
+                .toUtf8();
+        QTRY_VERIFY2_WITH_TIMEOUT(run->errors().contains(why), run->errors().constData(), kStartMs);
+        // Measuring goes on.
+        QVERIFY(track->dec1.send(passingLine("5", "10.000")));
+        QVERIFY(track->dec2.send(passingLine("5", "10.500")));
+        QTRY_COMPARE(track->board.received(), QByteArray("         3 60 00       .\r"));
+        QVERIFY(run->running());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebPage)
+#include "tst_web.moc"

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "WebText.h"
+
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class QHttpServer;
+class QHttpServerRequest;
+class QHttpServerResponse;
+class QTimer;
+class QWebSocket;
+class GuardedTcpServer;
+class WebReader;
+
+// The live results page: HTTP for the pages and the JSON, a WebSocket
+// (/live) that pushes each published speed, ranking change and decoder
+// state. It only reads: no request changes anything in the program.
+//
+// Lives in a thread of its own (LiveWeb): a slow page, a database read or a
+// client that stops reading costs that thread only, never the window's.
+// Each client's unsent bytes are bounded; past the bound the client is
+// dropped (a page reconnects by itself and catches up from the snapshot it
+// is sent on connecting).
+class LiveServer : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QString dbPath;
+        QHostAddress address = QHostAddress::LocalHost;
+        quint16 port = 8080;
+        bool suspectShown = true; // a suspect attempt reaches the screen
+    };
+    // Connections open at once (pages and their sockets together).
+    static constexpr int kMaxConnections = 300;
+    // What a client may send on one connection before it is answered.
+    static constexpr qint64 kMaxRequestBytes = 16 * 1024;
+    // Bytes waiting to go to one WebSocket client; past them it is dropped.
+    static constexpr qint64 kMaxQueuedBytes = 64 * 1024;
+    static constexpr int kRecentEvents = 20;
+    static constexpr int kTopRows = 10;
+
+    explicit LiveServer(Options options, QObject* parent = nullptr);
+    ~LiveServer() override;
+
+    int clientCount() const { return int(clients_.size()); }
+
+public slots:
+    // Opens the port (in the server's thread) and says how that went.
+    void start();
+    void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
+    // One object per loop: {"loop": n, "state": text, "ok": bool}.
+    void setDecoders(const QJsonArray& loops);
+
+signals:
+    // ok: listening, message is the page's address; otherwise why not.
+    void started(bool ok, const QString& message);
+    void clientsChanged(int count);
+
+private:
+    void route();
+    QHttpServerResponse page(const QString& resource);
+    QHttpServerResponse kiosk();
+    QHttpServerResponse share();
+    QHttpServerResponse apiLatest();
+    QHttpServerResponse apiRanking(const QHttpServerRequest& request);
+    QHttpServerResponse apiDriver(const QHttpServerRequest& request);
+    void takeWebSockets();
+    void broadcast(const QByteArray& message);
+    void drop(QWebSocket* client);
+    void refreshRanking(bool pushWhenChanged);
+    QByteArray snapshot();
+    QString pageAddress() const;
+
+    Options options_;
+    std::unique_ptr<WebReader> reader_;
+    QHttpServer* http_ = nullptr;
+    QTimer* rankingPoll_ = nullptr;
+    QList<QWebSocket*> clients_;
+    QVector<webtext::SpeedEvent> recent_; // oldest first
+    qint64 seq_ = 0;
+    QVector<webtext::RankRow> top_;
+    QJsonArray decoders_;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "WebText.h"
+
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// The live web page's reads of the speed database, on a connection of its
+// own in the thread that creates the reader. The file is in write-ahead
+// logging mode, so these reads never wait for the measuring thread's writes
+// nor hold them up; every statement ends before the call returns, so no
+// read snapshot is kept between requests (it would stall checkpoints).
+// The connection only reads (query_only). Failures raise DbError.
+class WebReader {
+public:
+    explicit WebReader(QString dbPath);
+    ~WebReader();
+    WebReader(const WebReader&) = delete;
+    WebReader& operator=(const WebReader&) = delete;
+
+    // The fastest n rows of the ranking (the order of the reference page).
+    QVector<webtext::RankRow> top(int n);
+
+    // A page of the ranking after `cursor` (empty: from the top), filtered
+    // by a part of the ID or name when `search` is not empty, read through
+    // index speed_rank by speed and row as the reference page does. `next`
+    // is empty after the last page.
+    struct Page {
+        QVector<webtext::RankRow> rows;
+        QString next;
+    };
+    Page ranking(const QString& cursor, int limit, const QString& search);
+
+    QString name(const QString& tpid);
+
+    // The newest attempt that was shown (suspect ones only when they are
+    // shown), for a server started after it.
+    std::optional<webtext::SpeedEvent> latestShown(bool suspectShown);
+
+    // The transponder's name, best speed and newest attempts (oldest first);
+    // nothing when the ID has neither a row nor an attempt.
+    std::optional<QJsonObject> driver(const QString& tpid, int maxAttempts);
+
+private:
+    QSqlDatabase db();
+    int rankOf(const QVariant& speed);
+
+    QString path_;
+    QString connection_;
+};

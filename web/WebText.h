@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+#include <QVector>
+
+#include <optional>
+
+// What the live web page sends: texts from decoders and operators (IDs,
+// names) travel inside JSON and HTML made here, escaped so that a name such
+// as "<script>" is shown as text wherever it lands.
+namespace webtext {
+
+// Text for HTML element content and quoted attribute values.
+QString htmlEscape(const QString& text);
+
+// Compact JSON in which "<", ">" and "&" and the two line separators that
+// end a JavaScript string are written as \u escapes: the same bytes are
+// safe inside a <script> element or sniffed as HTML by an old browser.
+QByteArray json(const QJsonObject& object);
+
+// One published speed.
+struct SpeedEvent {
+    qint64 seq = 0; // grows by one per published speed since the server started
+    QString tpid;
+    QString name;
+    QString speedText;
+    qint64 atMs = 0; // PC time, UTC milliseconds
+    bool newBest = false;
+};
+QJsonObject speedJson(const SpeedEvent& e);
+
+struct RankRow {
+    int rank = 0; // equal speeds share a rank
+    QString tpid;
+    QString name;
+    QString speedText;
+};
+QJsonArray rankingJson(const QVector<RankRow>& rows);
+
+// "host:port" of key Listen; "[::1]:8080" for IPv6. Nothing for a text that
+// is no address, or a port outside 1..65535.
+struct ListenAddress {
+    QHostAddress address;
+    quint16 port = 0;
+};
+std::optional<ListenAddress> parseListen(const QString& text);
+
+} // namespace webtext

@@ -1,0 +1,269 @@
+// Korvane live results: the pages' one script. Every text that came from a
+// decoder or the operator goes into the page as text (textContent), never as
+// markup.
+"use strict";
+(function () {
+  const labels = {
+    ja: {
+      live: "ライブ", ranking: "ランキング", share: "共有", speak: "読み上げ",
+      newbest: "自己ベスト更新！", id: "ID", name: "名前", speed: "スピード",
+      search: "IDまたは名前で検索", none: "該当なし", more: "さらに表示", best: "ベスト",
+      time: "時刻", status: "判定", noattempts: "記録がありません",
+      scan: "スマートフォンで読み取ってください", online: "接続中", offline: "再接続中…",
+      loop: "ループ", open: "受信中", silent: "無信号", failed: "ポート異常", closed: "閉",
+      ok: "正常", suspect: "要確認", accepted: "承認", rejected: "却下",
+    },
+    en: {
+      live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
+      newbest: "New personal best!", id: "ID", name: "Name", speed: "Speed",
+      search: "Search by ID or name", none: "No match", more: "Show more", best: "Best",
+      time: "Time", status: "Check", noattempts: "No attempts yet",
+      scan: "Scan with your phone", online: "Connected", offline: "Reconnecting…",
+      loop: "Loop ", open: "receiving", silent: "silent", failed: "port fault", closed: "closed",
+      ok: "ok", suspect: "suspect", accepted: "accepted", rejected: "rejected",
+    },
+  };
+  const lang = (navigator.languages && navigator.languages[0] || navigator.language || "ja")
+    .toLowerCase().startsWith("en") ? "en" : "ja";
+  const L = (key) => labels[lang][key] || key;
+  document.documentElement.lang = lang;
+  document.querySelectorAll("[data-l10n]").forEach((el) => { el.textContent = L(el.dataset.l10n); });
+  document.querySelectorAll("[data-l10n-placeholder]").forEach((el) => {
+    el.placeholder = L(el.dataset.l10nPlaceholder);
+  });
+
+  const $ = (id) => document.getElementById(id);
+  const page = document.body.dataset.page;
+  const setText = (id, text) => { const el = $(id); if (el) el.textContent = text == null ? "" : text; };
+  const cell = (tr, text, cls) => {
+    const td = document.createElement("td");
+    td.textContent = text;
+    if (cls) td.className = cls;
+    tr.appendChild(td);
+    return td;
+  };
+  const driverLink = (td, tpid) => {
+    const a = document.createElement("a");
+    a.href = "/driver/" + encodeURIComponent(tpid);
+    a.textContent = td.textContent;
+    td.textContent = "";
+    td.appendChild(a);
+  };
+  const rankRow = (r, highlight) => {
+    const tr = document.createElement("tr");
+    cell(tr, r.rank, "rank");
+    driverLink(cell(tr, r.tpid, "id"), r.tpid);
+    driverLink(cell(tr, r.name, "name"), r.tpid);
+    cell(tr, r.speed, "speed");
+    if (highlight && r.tpid === highlight) tr.className = "hit";
+    return tr;
+  };
+  const fmtTime = (ms) => new Date(ms).toLocaleTimeString(lang === "en" ? "en-GB" : "ja-JP");
+
+  // --- spoken speeds, switched per browser -------------------------------
+  const speakBox = $("speak");
+  const speakKey = "korvane.speak";
+  if (speakBox) {
+    speakBox.checked = localStorage.getItem(speakKey) === "1";
+    speakBox.addEventListener("change", () => {
+      localStorage.setItem(speakKey, speakBox.checked ? "1" : "0");
+    });
+  }
+  const say = (e) => {
+    if (!speakBox || !speakBox.checked || !("speechSynthesis" in window)) return;
+    const u = new SpeechSynthesisUtterance("時速 " + e.speed + " キロ " + (e.name || ""));
+    u.lang = "ja-JP";
+    speechSynthesis.cancel();
+    speechSynthesis.speak(u);
+  };
+
+  // --- what each page does with the pushed news --------------------------
+  let latestBest = null; // tpid of a new best still highlighted
+  let bestTimer = 0;
+  let top = [];
+  const showTop = () => {
+    const body = $("top");
+    if (!body) return;
+    body.replaceChildren(...top.map((r) => rankRow(r, latestBest)));
+  };
+  const showLatest = (e, fresh) => {
+    const box = $("latest");
+    if (!box || !e) return;
+    box.hidden = false;
+    setText("speed", e.speed);
+    setText("tpid", e.tpid);
+    setText("name", e.name);
+    clearTimeout(bestTimer);
+    box.classList.toggle("best", !!(fresh && e.best));
+    latestBest = fresh && e.best ? e.tpid : null;
+    if (latestBest) {
+      bestTimer = setTimeout(() => { box.classList.remove("best"); latestBest = null; showTop(); }, 10000);
+    }
+    showTop();
+  };
+  const showLoops = (loops) => {
+    const el = $("loops");
+    if (!el || !loops) return;
+    el.replaceChildren(...loops.map((l) => {
+      const s = document.createElement("span");
+      s.textContent = L("loop") + l.loop + ": " + L(l.state) + " ";
+      if (l.state !== "open") s.className = "bad";
+      return s;
+    }));
+  };
+
+  const handlers = {
+    kiosk: { speed: (e) => { showLatest(e, true); say(e); }, ranking: (rows) => { top = rows; showTop(); } },
+    overlay: { speed: (e) => showLatest(e, true), ranking: () => {} },
+    ranking: { speed: () => {}, ranking: () => rankingPage.refreshIfTop() },
+    driver: { speed: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); }, ranking: () => {} },
+  };
+
+  // --- the push socket: reconnects by itself and catches up --------------
+  let lastSeq = 0;
+  let retryMs = 500;
+  const connect = () => {
+    const h = handlers[page];
+    if (!h || !("WebSocket" in window)) return;
+    const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host + "/live");
+    ws.onopen = () => { retryMs = 500; setText("conn", L("online")); $("conn") && $("conn").classList.remove("off"); };
+    ws.onclose = () => {
+      setText("conn", L("offline"));
+      $("conn") && $("conn").classList.add("off");
+      setTimeout(connect, retryMs);
+      retryMs = Math.min(retryMs * 2, 5000);
+    };
+    ws.onmessage = (m) => {
+      let msg;
+      try { msg = JSON.parse(m.data); } catch (_) { return; }
+      if (msg.type === "hello") {
+        const recent = msg.recent || [];
+        const newest = recent.length ? recent[recent.length - 1].seq : 0;
+        if (newest < lastSeq) lastSeq = 0; // the program was started again
+        const missed = recent.filter((e) => e.seq > lastSeq);
+        // Shown, not all spoken: only the newest of what was missed.
+        if (missed.length) {
+          missed.slice(0, -1).forEach((e) => { if (page === "driver") h.speed(e); });
+          const last = missed[missed.length - 1];
+          if (page === "kiosk" || page === "overlay") showLatest(last, lastSeq > 0 && last.best);
+          else h.speed(last);
+          lastSeq = newest;
+        } else if (recent.length && lastSeq === 0) {
+          showLatest(recent[recent.length - 1], false);
+          lastSeq = newest;
+        }
+        h.ranking(msg.ranking || []);
+        showLoops(msg.decoders);
+      } else if (msg.type === "speed") {
+        if (msg.seq <= lastSeq) return;
+        lastSeq = msg.seq;
+        h.speed(msg);
+      } else if (msg.type === "ranking") {
+        h.ranking(msg.rows || []);
+      } else if (msg.type === "decoders") {
+        showLoops(msg.loops);
+      }
+    };
+  };
+
+  // --- ranking page: pages of 50 from the server, searched there ---------
+  const rankingPage = {
+    next: null, query: "", pages: 0, seq: 0,
+    load(more) {
+      const seq = ++this.seq;
+      let url = "/api/ranking?limit=50&q=" + encodeURIComponent(this.query);
+      if (more && this.next) url += "&after=" + encodeURIComponent(this.next);
+      fetch(url).then((r) => r.json()).then((p) => {
+        if (seq !== this.seq) return; // a newer search is under way
+        const body = $("rows");
+        if (!more) { body.replaceChildren(); this.pages = 0; }
+        p.rows.forEach((r) => body.appendChild(rankRow(r)));
+        this.pages++;
+        this.next = p.next;
+        $("more").hidden = !p.next;
+        $("empty").hidden = body.children.length > 0;
+      }).catch(() => {});
+    },
+    refreshIfTop() { if (this.pages <= 1) this.load(false); },
+  };
+  if (page === "ranking") {
+    let t = 0;
+    $("search").addEventListener("input", (ev) => {
+      clearTimeout(t);
+      t = setTimeout(() => { rankingPage.query = ev.target.value.trim(); rankingPage.load(false); }, 250);
+    });
+    $("more").addEventListener("click", () => rankingPage.load(true));
+    rankingPage.load(false);
+  }
+
+  // --- driver page: attempts and a small chart ---------------------------
+  const svgNs = "http://www.w3.org/2000/svg";
+  const svg = (name, attrs) => {
+    const el = document.createElementNS(svgNs, name);
+    Object.entries(attrs).forEach(([k, v]) => el.setAttribute(k, v));
+    return el;
+  };
+  const driverPage = {
+    tpid: page === "driver" ? decodeURIComponent(location.pathname.slice("/driver/".length)) : null,
+    load() {
+      fetch("/api/driver/" + encodeURIComponent(this.tpid)).then((r) => r.ok ? r.json() : null).then((d) => {
+        setText("tpid", this.tpid);
+        document.title = "Korvane " + this.tpid;
+        if (!d) { $("empty").hidden = false; return; }
+        setText("name", d.name);
+        setText("best", d.best);
+        const body = $("attempts");
+        body.replaceChildren(...d.attempts.slice().reverse().map((a) => {
+          const tr = document.createElement("tr");
+          cell(tr, fmtTime(a.at));
+          cell(tr, a.speed, "speed");
+          cell(tr, L(a.status), "status-" + a.status);
+          return tr;
+        }));
+        $("empty").hidden = d.attempts.length > 0;
+        this.chart(d.attempts);
+      }).catch(() => {});
+    },
+    chart(attempts) {
+      const box = $("chart");
+      box.replaceChildren();
+      const pts = attempts.filter((a) => isFinite(a.kmh));
+      if (!pts.length) return;
+      const W = 800, H = 220, pad = 30;
+      const max = Math.max(...pts.map((a) => a.kmh)) * 1.1 || 1;
+      const x = (i) => pad + (pts.length === 1 ? (W - 2 * pad) / 2 : i * (W - 2 * pad) / (pts.length - 1));
+      const y = (v) => H - pad - v / max * (H - 2 * pad);
+      [0, 0.5, 1].forEach((f) => {
+        box.appendChild(svg("line", { x1: pad, x2: W - pad, y1: y(max * f / 1.1), y2: y(max * f / 1.1) }));
+        const t = svg("text", { x: 2, y: y(max * f / 1.1) + 4 });
+        t.textContent = (max * f / 1.1).toFixed(0);
+        box.appendChild(t);
+      });
+      box.appendChild(svg("polyline", { points: pts.map((a, i) => x(i) + "," + y(a.kmh)).join(" ") }));
+      pts.forEach((a, i) => {
+        const c = svg("circle", { cx: x(i), cy: y(a.kmh), r: 4 });
+        if (a.status === "suspect" || a.status === "rejected") c.setAttribute("class", "suspect");
+        box.appendChild(c);
+      });
+    },
+  };
+  if (page === "driver") driverPage.load();
+
+  // --- share page: the address as a QR code (qr.js, written for Korvane) -
+  if (page === "share" && window.KorvaneQr) {
+    const url = document.body.dataset.url;
+    const m = KorvaneQr.encode(url);
+    const c = $("qr");
+    const scale = 8, quiet = 4, n = m.length + 2 * quiet;
+    c.width = c.height = n * scale;
+    const g = c.getContext("2d");
+    g.fillStyle = "#fff";
+    g.fillRect(0, 0, c.width, c.height);
+    g.fillStyle = "#000";
+    m.forEach((row, yy) => row.forEach((dark, xx) => {
+      if (dark) g.fillRect((xx + quiet) * scale, (yy + quiet) * scale, scale, scale);
+    }));
+  }
+
+  connect();
+})();
