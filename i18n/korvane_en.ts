@@ -707,5 +707,17 @@ Continue?</translation>
         <source> キャプチャファイルに書き込めないため、記録を止めました</source>
         <translation> Capture stopped: the capture file cannot be written</translation>
     </message>
+    <message>
+        <source>ウェブページを開始できません: Listen=%1 は「アドレス:ポート」ではありません</source>
+        <translation>Cannot start the web page: Listen=%1 is not "address:port"</translation>
+    </message>
+    <message>
+        <source>ウェブページ: %1</source>
+        <translation>Web page: %1</translation>
+    </message>
+    <message>
+        <source>ウェブページを開始できません: %1</source>
+        <translation>Cannot start the web page: %1</translation>
+    </message>
 </context>
 </TS>
