@@ -120,24 +120,6 @@ private slots:
                  3);
     }
 
-    void aWrongPasswordIsToldAndTheOutboxKeepsEverything() {
-        qputenv("PGPASSWORD", "not-the-password");
-        const EventSettings s = settings(pg->tcpConnection());
-        Journal::recordAttempt(attempt("7", 50));
-        Publisher publisher(s, dbPath(), fast());
-        QSignalSpy status(&publisher, &Publisher::statusChanged);
-        publisher.start();
-        QTRY_VERIFY(!status.isEmpty());
-        const PublisherStatus told = status.last().at(0).value<PublisherStatus>();
-        qunsetenv("PGPASSWORD");
-        QVERIFY(!told.connected);
-        QVERIFY2(told.lastError.contains(QStringLiteral("パスワードが違います")),
-                 qPrintable(told.lastError));
-        QCOMPARE(told.waiting, 1);
-        Journal::recordAttempt(attempt("8", 40));
-        QCOMPARE(outbox(), 2);
-    }
-
     void withoutAServerNothingIsCaptured() {
         Journal::recordAttempt(attempt("7", 50));
         Outbox::uninstall(SpeedDb::database());

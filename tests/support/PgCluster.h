@@ -26,6 +26,8 @@ public:
     // Creates the cluster on the first call; false with why() when the
     // server does not start (the tests that need it fail on that).
     bool start() {
+        if (running_)
+            return true;
         if (!dir_.isValid()) {
             why_ = QStringLiteral("no temporary folder");
             return false;
