@@ -2,6 +2,7 @@
 
 #include "Database.h"
 
+#include <QElapsedTimer>
 #include <QMap>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,6 +14,8 @@
 #include <optional>
 
 namespace {
+
+const qint64 kIdleCheckMs = 3000;
 
 QString engineMessage(const QSqlError& e) {
     const QString m = e.databaseText().trimmed();
@@ -119,8 +122,12 @@ private:
         int taken = 0;
         try {
             taken = sendBatch();
+            if (taken)
+                lastContact_.start();
+            else if (lastContact_.hasExpired(kIdleCheckMs))
+                checkServer();
         } catch (const DbError& e) {
-            failed(e.message());
+            failed(QStringLiteral("送信できません: ") + e.message());
             readWaiting();
             report();
             schedule(retryMs_);
@@ -179,10 +186,20 @@ private:
             }
         }
         serverOpen_ = true;
+        lastContact_.start();
         status_.connected = true;
         status_.lastError.clear();
         retryMs_ = options_.retryMinMs;
         return true;
+    }
+
+    // An idle station still learns soon that its server went away, so that
+    // the status page does not say connected all through an outage.
+    void checkServer() {
+        QSqlQuery q(server());
+        if (!q.exec(QStringLiteral("select 1")))
+            throw DbError(engineMessage(q.lastError()));
+        lastContact_.start();
     }
 
     void closeServer() {
@@ -201,7 +218,7 @@ private:
     // closed and opened again after a pause, whatever the cause.
     void failed(const QString& why) {
         closeServer();
-        status_.lastError = why;
+        status_.lastError = why.section(QLatin1Char('\n'), 0, 0).trimmed();
     }
 
     // The oldest outbox rows to the server; returns how many were taken.
@@ -302,6 +319,7 @@ private:
     QTimer* timer_ = nullptr;
     std::unique_ptr<QSqlQuery> batchQuery_;
     bool serverOpen_ = false;
+    QElapsedTimer lastContact_;
     int retryMs_;
     PublisherStatus status_;
     std::optional<PublisherStatus> reported_;
