@@ -261,6 +261,8 @@ void TFkorvane::FormCreate() {
     REdit1->setText(QString::number(S.Decid1));
     REdit2->setText(QString::number(S.Decid2));
     Timer2->setInterval(qint64(S.Resetint) * 1000);
+    // 7. Publishing to the event's server.
+    startEventLink();
 }
 
 void TFkorvane::showEvent(QShowEvent* e) {

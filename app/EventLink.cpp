@@ -1,0 +1,178 @@
+// Publishing to the event's server when section Event names one: the
+// outbox triggers, the publisher thread, its line on the status page and in
+// Memo3, and the combined ranking of all stations on the ranking page.
+#include "Ukorvane.h"
+
+#include "DataDir.h"
+#include "Framework.h"
+
+#include "Database.h"
+#include "EventSettings.h"
+#include "Outbox.h"
+#include "Publisher.h"
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTime>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+const int kRefreshMs = 5000;
+
+QString describe(const PublisherStatus& s) {
+    QString text = s.connected ? QCoreApplication::translate("TFkorvane", "接続済み")
+                               : QCoreApplication::translate("TFkorvane", "未接続");
+    if (s.waiting >= 0)
+        text += QCoreApplication::translate("TFkorvane", "　未送信 %1 件").arg(s.waiting);
+    if (!s.lastError.isEmpty())
+        text += QStringLiteral("　") + s.lastError;
+    return text;
+}
+
+} // namespace
+
+struct TFkorvane::EventLink {
+    EventSettings settings;
+    std::unique_ptr<Publisher> publisher;
+    QLabel* status = nullptr;
+    QCheckBox* allStations = nullptr;
+    QTableView* grid = nullptr;
+    QStandardItemModel* model = nullptr;
+    QLabel* note = nullptr;
+    QTimer* refresh = nullptr;
+    std::optional<PublisherStatus> told; // what Memo3 was last told
+};
+
+void TFkorvane::startEventLink() {
+    const EventSettings settings = LoadEventSettings(iniPath());
+    if (!settings.enabled()) {
+        Outbox::uninstall(SpeedDb::database());
+        return;
+    }
+    // Captured from now on even while the settings are wrong, so that the
+    // attempts reach the server once they are mended.
+    Outbox::install(SpeedDb::database());
+    auto link = std::make_shared<EventLink>();
+    eventLink_ = link;
+    link->settings = settings;
+
+    link->status = new QLabel(TabSheet7);
+    link->status->setObjectName(QStringLiteral("EventStatus"));
+    link->status->setGeometry(14, 326, 612, 18);
+    link->status->show();
+
+    link->allStations =
+        new QCheckBox(QCoreApplication::translate("TFkorvane", "全ステーション"), TabSheet5);
+    link->allStations->setObjectName(QStringLiteral("AllStations"));
+    link->allStations->setGeometry(520, 210, 110, 22);
+    link->allStations->show();
+
+    link->model = new QStandardItemModel(0, 4, TabSheet5);
+    link->model->setHorizontalHeaderLabels(
+        {QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"), QStringLiteral("スピード"),
+         QCoreApplication::translate("TFkorvane", "ステーション")});
+    link->grid = new QTableView(TabSheet5);
+    link->grid->setObjectName(QStringLiteral("DBGridAll"));
+    link->grid->setGeometry(DBGrid1->geometry());
+    link->grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    link->grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    link->grid->verticalHeader()->setDefaultSectionSize(18);
+    link->grid->verticalHeader()->hide();
+    link->grid->setModel(link->model);
+    link->grid->setColumnWidth(0, 84);
+    link->grid->setColumnWidth(1, 110);
+    link->grid->setColumnWidth(2, 60);
+    link->grid->hide();
+    link->note = new QLabel(link->grid);
+    link->note->setObjectName(QStringLiteral("AllStationsNote"));
+    link->note->setGeometry(8, 30, DBGrid1->width() - 16, 60);
+    link->note->setWordWrap(true);
+    link->note->hide();
+
+    const auto showing = [this] {
+        return eventLink_ && eventLink_->allStations->isChecked() && activePage() == TabSheet5;
+    };
+    connect(link->allStations, &QCheckBox::toggled, this, [this](bool all) {
+        DBGrid1->setVisible(!all);
+        eventLink_->grid->setVisible(all);
+        if (all && eventLink_->publisher)
+            eventLink_->publisher->requestRanking();
+    });
+
+    const QString problem = EventSettingsProblem(settings);
+    if (!problem.isEmpty()) {
+        PublisherStatus s;
+        s.lastError = problem;
+        eventStatusChanged(s);
+        link->note->setText(problem);
+        link->note->show();
+        return;
+    }
+
+    link->publisher = std::make_unique<Publisher>(settings, databasePathIn(dataDir_));
+    connect(link->publisher.get(), &Publisher::statusChanged, this,
+            [this](const PublisherStatus& s) { eventStatusChanged(s); });
+    connect(link->publisher.get(), &Publisher::published, this, [this, showing] {
+        if (showing())
+            eventLink_->publisher->requestRanking();
+    });
+    connect(link->publisher.get(), &Publisher::rankingReady, this,
+            [this](const QList<EventServer::RankingEntry>& rows, const QString& error) {
+                showCombinedRanking(rows, error);
+            });
+    link->refresh = new QTimer(this);
+    link->refresh->setInterval(kRefreshMs);
+    connect(link->refresh, &QTimer::timeout, this, [this, showing] {
+        if (showing())
+            eventLink_->publisher->requestRanking();
+    });
+    link->refresh->start();
+    link->publisher->start();
+}
+
+void TFkorvane::eventStatusChanged(const PublisherStatus& s) {
+    EventLink& link = *eventLink_;
+    const QString text = QCoreApplication::translate("TFkorvane", "イベント %1 / %2: %3")
+                             .arg(link.settings.Event, link.settings.Station, describe(s));
+    link.status->setText(text);
+    link.status->setToolTip(s.lastError);
+    // Memo3 and the terminal hear of a change of connection or error, not
+    // of every attempt sent.
+    if (link.told && link.told->connected == s.connected && link.told->lastError == s.lastError)
+        return;
+    link.told = s;
+    memoAdd(Memo3, QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
+    const QByteArray line = "korvane: " + text.toUtf8() + '\n';
+    std::fputs(line.constData(), stderr);
+    std::fflush(stderr);
+}
+
+void TFkorvane::showCombinedRanking(const QList<EventServer::RankingEntry>& rows,
+                                    const QString& error) {
+    EventLink& link = *eventLink_;
+    if (!error.isEmpty()) {
+        // What was read before stays, under the reason it is not fresh.
+        link.note->setText(
+            QCoreApplication::translate("TFkorvane", "全ステーションの順位を読めません: %1")
+                .arg(error));
+        link.note->show();
+        return;
+    }
+    link.note->hide();
+    link.model->setRowCount(0);
+    for (const EventServer::RankingEntry& e : rows) {
+        QList<QStandardItem*> row{new QStandardItem(e.tpid), new QStandardItem(e.name),
+                                  new QStandardItem(e.speedText), new QStandardItem(e.station)};
+        row.at(0)->setTextAlignment(Qt::AlignCenter);
+        row.at(2)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        link.model->appendRow(row);
+    }
+}

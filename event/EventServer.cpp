@@ -1,0 +1,201 @@
+#include "EventServer.h"
+
+#include "Database.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include <iterator>
+
+namespace {
+
+// Any number, the same for every station: the lock the migrations take.
+const qint64 kMigrationLock = 0x4b6f7276;
+
+[[noreturn]] void fail(const QSqlQuery& q) {
+    const QSqlError e = q.lastError();
+    throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText().trimmed());
+}
+
+QSqlQuery exec(QSqlDatabase pg, const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery q(pg);
+    q.setForwardOnly(true);
+    if (values.isEmpty()) {
+        if (!q.exec(sql))
+            fail(q);
+        return q;
+    }
+    if (!q.prepare(sql))
+        fail(q);
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values.at(i));
+    if (!q.exec())
+        fail(q);
+    return q;
+}
+
+// Migration n brings the tables from version n-1 to n, its statements
+// separated by ';'. Appended, never edited: a server keeps what the earlier
+// ones made.
+const char* const kMigrations[] = {
+    // 1
+    "create table korvane_attempt ("
+    " event text not null, station text not null, attempt_id bigint not null,"
+    " tpid text not null, name text not null default '',"
+    " speed double precision, speed_text text not null default '', dist_cm integer,"
+    " flags integer not null default 0, status text not null,"
+    " time1 double precision, time2 double precision,"
+    " measured_at timestamptz, changed_at timestamptz,"
+    " published_at timestamptz not null default now(),"
+    " primary key (event, station, attempt_id));"
+    "create index korvane_attempt_best on korvane_attempt (event, tpid, speed desc);"
+    "create view korvane_ranking as"
+    " select distinct on (event, tpid) event, tpid, name, speed, speed_text, station,"
+    "  attempt_id, measured_at"
+    " from korvane_attempt"
+    " where status in ('ok', 'accepted') and speed is not null"
+    " order by event, tpid, speed desc, measured_at, station, attempt_id",
+};
+static_assert(std::size(kMigrations) == EventServer::kSchemaVersion);
+
+QString csvField(const QString& s) {
+    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) &&
+        !s.contains(QLatin1Char('\n')) && !s.contains(QLatin1Char('\r')))
+        return s;
+    QString q = s;
+    q.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+QString csvLine(const QStringList& fields) {
+    QStringList out;
+    for (const QString& f : fields)
+        out << csvField(f);
+    return out.join(QLatin1Char(',')) + QLatin1String("\r\n");
+}
+
+QString number(const QVariant& v) {
+    return v.isNull() ? QString() : QString::number(v.toDouble(), 'g', 15);
+}
+
+} // namespace
+
+int EventServer::schemaVersion(QSqlDatabase pg) {
+    QSqlQuery has = exec(pg, QStringLiteral("select to_regclass('korvane_schema') is not null"));
+    if (!has.next() || !has.value(0).toBool())
+        return 0;
+    QSqlQuery q = exec(pg, QStringLiteral("select max(version) from korvane_schema"));
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+void EventServer::migrate(QSqlDatabase pg) {
+    if (!pg.transaction())
+        throw DbError(pg.lastError().text());
+    try {
+        exec(pg, QStringLiteral("select pg_advisory_xact_lock(?)"), {kMigrationLock});
+        int version = schemaVersion(pg);
+        if (version == 0)
+            exec(pg, QStringLiteral("create table if not exists korvane_schema ("
+                                    "version integer not null)"));
+        if (version > kSchemaVersion)
+            throw DbError(
+                QStringLiteral("サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで")
+                    .arg(version)
+                    .arg(kSchemaVersion));
+        for (; version < kSchemaVersion; ++version) {
+            // One statement per call: the driver takes no lists.
+            const QStringList steps =
+                QString::fromLatin1(kMigrations[version]).split(QLatin1Char(';'));
+            for (const QString& step : steps)
+                exec(pg, step);
+        }
+        exec(pg, QStringLiteral("delete from korvane_schema"));
+        exec(pg, QStringLiteral("insert into korvane_schema (version) values (?)"), {version});
+        if (!pg.commit())
+            throw DbError(pg.lastError().databaseText().trimmed());
+    } catch (...) {
+        pg.rollback();
+        throw;
+    }
+}
+
+void EventServer::upsert(QSqlDatabase pg, const QString& event, const QString& station,
+                         const QList<Attempt>& attempts) {
+    if (attempts.isEmpty())
+        return;
+    QString sql = QStringLiteral(
+        "insert into korvane_attempt (event, station, attempt_id, tpid, name, speed, speed_text,"
+        " dist_cm, flags, status, time1, time2, measured_at, changed_at) values ");
+    const QString row = QStringLiteral(
+        "(?, ?, ?, ?, ?, ?::double precision, ?, ?::integer, ?, ?, ?::double precision,"
+        " ?::double precision, to_timestamp(?::bigint / 1000.0), to_timestamp(?::bigint / "
+        "1000.0))");
+    QVariantList values;
+    for (int i = 0; i < attempts.size(); ++i) {
+        const Attempt& a = attempts.at(i);
+        sql += (i ? QStringLiteral(", ") : QString()) + row;
+        values << event << station << a.id << a.tpid << a.name << a.speed << a.speedText << a.distCm
+               << a.flags << a.status << a.time1 << a.time2 << a.measuredMs << a.changedMs;
+    }
+    sql += QStringLiteral(
+        " on conflict (event, station, attempt_id) do update set tpid = excluded.tpid,"
+        " name = excluded.name, speed = excluded.speed, speed_text = excluded.speed_text,"
+        " dist_cm = excluded.dist_cm, flags = excluded.flags, status = excluded.status,"
+        " time1 = excluded.time1, time2 = excluded.time2, measured_at = excluded.measured_at,"
+        " changed_at = excluded.changed_at, published_at = now()");
+    exec(pg, sql, values);
+}
+
+QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event) {
+    QSqlQuery q = exec(pg,
+                       QStringLiteral("select tpid, name, speed_text, speed, station "
+                                      "from korvane_ranking where event = ? "
+                                      "order by speed desc, tpid"),
+                       {event});
+    QList<RankingEntry> out;
+    while (q.next()) {
+        RankingEntry e;
+        e.tpid = q.value(0).toString();
+        e.name = q.value(1).toString();
+        e.speedText = q.value(2).toString();
+        e.speed = q.value(3).toDouble();
+        e.station = q.value(4).toString();
+        e.rank =
+            !out.isEmpty() && out.back().speed == e.speed ? out.back().rank : int(out.size()) + 1;
+        out << e;
+    }
+    return out;
+}
+
+QByteArray EventServer::exportCsv(QSqlDatabase pg, const QString& event) {
+    // The byte order mark makes spreadsheets on Japanese systems read UTF-8.
+    QString text = QStringLiteral("\uFEFF");
+    text += csvLine({QStringLiteral("順位"), QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"),
+                     QStringLiteral("スピード"), QStringLiteral("ステーション")});
+    for (const RankingEntry& e : ranking(pg, event))
+        text += csvLine({QString::number(e.rank), e.tpid, e.name, e.speedText, e.station});
+    text += QLatin1String("\r\n");
+    text += csvLine({QStringLiteral("ステーション"), QStringLiteral("番号"),
+                     QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"),
+                     QStringLiteral("スピード"), QStringLiteral("区間 cm"), QStringLiteral("状態"),
+                     QStringLiteral("フラグ"), QStringLiteral("計測時刻")});
+    QSqlQuery q = exec(
+        pg,
+        QStringLiteral("select station, attempt_id, tpid, name, speed_text, dist_cm, status, flags,"
+                       " (extract(epoch from measured_at) * 1000)::bigint"
+                       " from korvane_attempt where event = ? order by measured_at, station,"
+                       " attempt_id"),
+        {event});
+    while (q.next()) {
+        const QVariant ms = q.value(8);
+        text += csvLine({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                         q.value(3).toString(), q.value(4).toString(), number(q.value(5)),
+                         q.value(6).toString(), q.value(7).toString(),
+                         ms.isNull() ? QString()
+                                     : QDateTime::fromMSecsSinceEpoch(ms.toLongLong())
+                                           .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))});
+    }
+    return text.toUtf8();
+}

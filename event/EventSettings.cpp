@@ -1,0 +1,91 @@
+#include "EventSettings.h"
+
+#include "IniFile.h"
+
+#include <QStringList>
+
+namespace {
+
+const int kConnectTimeoutS = 5;
+
+// The keys of a key=value connection string, in order; values may be in
+// single quotes with backslash escapes. Empty when the text does not parse.
+QStringList connectionKeys(const QString& text, bool* ok) {
+    QStringList keys;
+    *ok = true;
+    int i = 0;
+    const int n = int(text.size());
+    const auto skipSpace = [&] {
+        while (i < n && text.at(i).isSpace())
+            ++i;
+    };
+    skipSpace();
+    while (i < n) {
+        const int keyStart = i;
+        while (i < n && text.at(i) != QLatin1Char('=') && !text.at(i).isSpace())
+            ++i;
+        const QString key = text.mid(keyStart, i - keyStart);
+        skipSpace();
+        if (key.isEmpty() || i >= n || text.at(i) != QLatin1Char('=')) {
+            *ok = false;
+            return {};
+        }
+        ++i;
+        skipSpace();
+        if (i < n && text.at(i) == QLatin1Char('\'')) {
+            ++i;
+            while (i < n && text.at(i) != QLatin1Char('\''))
+                i += text.at(i) == QLatin1Char('\\') ? 2 : 1;
+            if (i >= n) {
+                *ok = false;
+                return {};
+            }
+            ++i;
+        } else {
+            while (i < n && !text.at(i).isSpace())
+                ++i;
+        }
+        keys << key.toLower();
+        skipSpace();
+    }
+    return keys;
+}
+
+} // namespace
+
+EventSettings LoadEventSettings(const QString& iniPath) {
+    IniFile ini(iniPath);
+    ini.load();
+    const QString section = QStringLiteral("Event");
+    EventSettings s;
+    s.Database = ini.value(section, QStringLiteral("Database"));
+    s.Station = ini.value(section, QStringLiteral("Station"));
+    s.Event = ini.value(section, QStringLiteral("Event"));
+    return s;
+}
+
+QString EventSettingsProblem(const EventSettings& s) {
+    if (!s.enabled())
+        return {};
+    bool ok = false;
+    const QStringList keys = connectionKeys(s.Database, &ok);
+    if (!ok)
+        return QStringLiteral("Database は host=… dbname=… user=… の形で書いてください");
+    if (keys.contains(QLatin1String("password")))
+        return QStringLiteral("Database にパスワードは書けません（~/.pgpass か PGPASSWORD に）");
+    // The driver separates its options by ';' too: one in a value would
+    // cut it in two.
+    if (s.Database.contains(QLatin1Char(';')))
+        return QStringLiteral("Database に ; は使えません");
+    if (s.Station.isEmpty() || s.Event.isEmpty())
+        return QStringLiteral("[Event] の Station と Event を設定してください");
+    return {};
+}
+
+QString ConnectOptions(const QString& database) {
+    bool ok = false;
+    const QStringList keys = connectionKeys(database, &ok);
+    if (ok && !keys.contains(QLatin1String("connect_timeout")))
+        return database + QStringLiteral(" connect_timeout=%1").arg(kConnectTimeoutS);
+    return database;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "EventServer.h"
+#include "EventSettings.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+// How publishing stands, as the status page and Memo3 show it.
+struct PublisherStatus {
+    bool connected = false;
+    qint64 waiting = -1; // outbox rows not yet on the server; -1 not read yet
+    QString lastError;   // empty while all is well
+    qint64 sent = 0;     // attempts sent since start
+
+    bool operator==(const PublisherStatus& o) const {
+        return connected == o.connected && waiting == o.waiting && lastError == o.lastError &&
+               sent == o.sent;
+    }
+    bool operator!=(const PublisherStatus& o) const { return !(*this == o); }
+};
+Q_DECLARE_METATYPE(PublisherStatus)
+Q_DECLARE_METATYPE(QList<EventServer::RankingEntry>)
+
+// Sends the outbox of the station's SQLite file to the event's server, on a
+// thread of its own with connections of its own (SQLite and PostgreSQL), so
+// that a server that is slow or away never holds up measuring. Rows go in
+// batches, each one upsert committed on the server before its outbox rows
+// are deleted: a crash in between sends them again, which changes nothing.
+// A failure closes the server connection; it is opened again after a pause
+// that doubles up to retryMaxMs.
+class Publisher : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        int batch = 500;
+        int pollMs = 250; // how often an idle publisher looks at the outbox
+        int retryMinMs = 1000;
+        int retryMaxMs = 30000;
+    };
+
+    Publisher(EventSettings settings, QString sqlitePath, QObject* parent = nullptr);
+    Publisher(EventSettings settings, QString sqlitePath, Options options,
+              QObject* parent = nullptr);
+    // Stops the thread; a connection attempt under way is waited for (its
+    // timeout is short).
+    ~Publisher() override;
+
+    void start();
+    // Asks for the event's combined ranking; answered by rankingReady.
+    void requestRanking();
+
+signals:
+    void statusChanged(const PublisherStatus& status);
+    void published(int attempts);
+    // `error` is empty when the rows came from the server.
+    void rankingReady(const QList<EventServer::RankingEntry>& rows, const QString& error);
+
+private:
+    class Worker;
+    Worker* worker_;
+    QThread thread_;
+};

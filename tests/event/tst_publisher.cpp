@@ -1,0 +1,134 @@
+// The publisher in this process against a real PostgreSQL server: what the
+// journal holds, and every later change of it, reaches the event's tables.
+#include "PgCluster.h"
+
+#include "Database.h"
+#include "Journal.h"
+#include "Outbox.h"
+#include "Publisher.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace e2e;
+
+namespace {
+
+Journal::Attempt attempt(const char* tpid, double kmh, const QString& status = Journal::kOk) {
+    Journal::Attempt a;
+    a.tpid = QString::fromLatin1(tpid);
+    a.time1 = 10;
+    a.time2 = 10.5;
+    a.distCm = 500;
+    a.speed = kmh;
+    a.speedText = QString::number(kmh, 'f', 2);
+    a.status = status;
+    a.measuredMs = 1700000000000;
+    return a;
+}
+
+Publisher::Options fast() {
+    Publisher::Options o;
+    o.pollMs = 20;
+    o.retryMinMs = 100;
+    o.retryMaxMs = 400;
+    return o;
+}
+
+} // namespace
+
+class TestPublisher : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<PgCluster> pg;
+    std::unique_ptr<QTemporaryDir> dir;
+    int events = 0;
+
+    QString dbPath() const { return dir->filePath(QStringLiteral("Korvane.db")); }
+    EventSettings settings(const QString& database) {
+        return {database, QStringLiteral("A"), QStringLiteral("event%1").arg(++events)};
+    }
+    QList<QVariantList> ranking(const QString& event) const {
+        return pg->rows(QStringLiteral("select tpid, speed_text, station from korvane_ranking "
+                                       "where event = ? order by tpid"),
+                        {event});
+    }
+    int outbox() const {
+        QSqlQuery q(SpeedDb::database());
+        return q.exec(QStringLiteral("select count(*) from outbox")) && q.next()
+                   ? q.value(0).toInt()
+                   : -1;
+    }
+
+private slots:
+    void initTestCase() {
+        pg = std::make_unique<PgCluster>(
+            QStringLiteral(KORVANE_SOURCE_DIR "/scripts/local-postgres"));
+        QVERIFY2(pg->start(), qPrintable(pg->why()));
+    }
+    void cleanupTestCase() { pg.reset(); }
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        SpeedDb::open(dbPath());
+        SpeedDb::checkNameColumn();
+        Outbox::install(SpeedDb::database());
+        execSql({QStringLiteral("insert into speed (tpid, pname) values ('7', 'Seven')")});
+    }
+    void cleanup() {
+        SpeedDb::close();
+        dir.reset();
+    }
+
+    void reviewChangesReachTheServerAndTheRankingFollowsThem() {
+        const EventSettings s = settings(pg->socketConnection());
+        Journal::recordAttempt(attempt("7", 50));
+        const qint64 suspect = Journal::recordAttempt(attempt("7", 60, Journal::kSuspect));
+        Journal::recordAttempt(attempt("8", 40));
+        Publisher publisher(s, dbPath(), fast());
+        QSignalSpy status(&publisher, &Publisher::statusChanged);
+        publisher.start();
+
+        // A suspect attempt is on the server but not in the ranking.
+        QTRY_COMPARE(ranking(s.Event),
+                     (QList<QVariantList>{{"7", "50.00", "A"}, {"8", "40.00", "A"}}));
+        QTRY_COMPARE(pg->value(QStringLiteral("select count(*) from korvane_attempt where event=?"),
+                               {s.Event})
+                         .toInt(),
+                     3);
+        QCOMPARE(pg->value(QStringLiteral("select name from korvane_attempt where event=? and "
+                                          "attempt_id=?"),
+                           {s.Event, suspect})
+                     .toString(),
+                 QStringLiteral("Seven"));
+        QTRY_COMPARE(outbox(), 0);
+        QTRY_VERIFY(!status.isEmpty() && status.last().at(0).value<PublisherStatus>().connected &&
+                    status.last().at(0).value<PublisherStatus>().waiting == 0);
+
+        // Accepted by a review, then corrected to a lower speed: each change
+        // is an update of the attempt row, written as another program does.
+        execSql({QStringLiteral("update attempt set status='accepted' where id=?")}, {suspect});
+        QTRY_COMPARE(ranking(s.Event).value(0), (QVariantList{"7", "60.00", "A"}));
+        execSql({QStringLiteral("update attempt set speed=45, speed_text='45.00' where id=?")},
+                {suspect});
+        QTRY_COMPARE(ranking(s.Event).value(0), (QVariantList{"7", "50.00", "A"}));
+        QCOMPARE(pg->value(QStringLiteral("select count(*) from korvane_attempt where event=?"),
+                           {s.Event})
+                     .toInt(),
+                 3);
+    }
+
+    void withoutAServerNothingIsCaptured() {
+        Journal::recordAttempt(attempt("7", 50));
+        Outbox::uninstall(SpeedDb::database());
+        const qint64 id = Journal::recordAttempt(attempt("8", 40));
+        execSql({QStringLiteral("update attempt set status='rejected' where id=?")}, {id});
+        // The row waiting from before stays for a server named again.
+        QCOMPARE(outbox(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPublisher)
+#include "tst_publisher.moc"

@@ -1,0 +1,107 @@
+#pragma once
+
+// A throw-away PostgreSQL server for the tests and benchmarks that need a
+// real one: scripts/local-postgres in a temporary folder, stopped and
+// removed at the end. Qt Core and Sql only (no QtTest).
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariantList>
+
+#include <atomic>
+
+namespace e2e {
+
+class PgCluster {
+public:
+    explicit PgCluster(QString script) : script_(std::move(script)) {}
+    ~PgCluster() { stop(); }
+    PgCluster(const PgCluster&) = delete;
+    PgCluster& operator=(const PgCluster&) = delete;
+
+    // Creates the cluster on the first call; false with why() when the
+    // server does not start (the tests that need it fail on that).
+    bool start() {
+        if (running_)
+            return true;
+        if (!dir_.isValid()) {
+            why_ = QStringLiteral("no temporary folder");
+            return false;
+        }
+        QProcess p;
+        p.start(script_, {QStringLiteral("start"), dir_.path()});
+        if (!p.waitForFinished(120000) || p.exitCode() != 0) {
+            why_ = QString::fromLocal8Bit(p.readAllStandardError() + p.readAllStandardOutput());
+            return false;
+        }
+        const QByteArray out = p.readAllStandardOutput().trimmed();
+        port_ = out.mid(out.indexOf("port=") + 5).split(' ').value(0).toInt();
+        running_ = port_ > 0;
+        return running_;
+    }
+    void stop() {
+        if (!running_)
+            return;
+        QProcess::execute(script_, {QStringLiteral("stop"), dir_.path()});
+        running_ = false;
+    }
+
+    QString why() const { return why_; }
+    int port() const { return port_; }
+    // Through the socket in the folder, no password.
+    QString socketConnection() const {
+        return QStringLiteral("host=%1 port=%2 dbname=postgres user=korvane")
+            .arg(dir_.path())
+            .arg(port_);
+    }
+    // Over TCP on 127.0.0.1: a password is asked (it is "korvane").
+    QString tcpConnection() const {
+        return QStringLiteral("host=127.0.0.1 port=%1 dbname=postgres user=korvane").arg(port_);
+    }
+
+    // Rows of one query on a connection of its own; empty when the server
+    // cannot be reached or the query fails.
+    QList<QVariantList> rows(const QString& sql, const QVariantList& values = {}) const {
+        static std::atomic<int> serial{0};
+        const QString name = QStringLiteral("pglook%1").arg(serial++);
+        QList<QVariantList> out;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setConnectOptions(socketConnection());
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.prepare(sql);
+                for (int i = 0; i < values.size(); ++i)
+                    q.bindValue(i, values.at(i));
+                if (q.exec()) {
+                    while (q.next()) {
+                        QVariantList row;
+                        for (int i = 0; i < q.record().count(); ++i)
+                            row << q.value(i);
+                        out << row;
+                    }
+                }
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return out;
+    }
+    QVariant value(const QString& sql, const QVariantList& values = {}) const {
+        const QList<QVariantList> r = rows(sql, values);
+        return r.isEmpty() || r.first().isEmpty() ? QVariant() : r.first().first();
+    }
+
+private:
+    QString script_;
+    QTemporaryDir dir_;
+    QString why_;
+    int port_ = 0;
+    bool running_ = false;
+};
+
+} // namespace e2e

@@ -1,0 +1,79 @@
+// korvane-event: the event's results from its PostgreSQL server, for the
+// results sheet.
+#include "Database.h"
+#include "EventServer.h"
+#include "EventSettings.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+
+#include <cstdio>
+
+namespace {
+
+const char* const kUsage =
+    "usage: korvane-event --database CONNECTION --event NAME export FILE.csv\n"
+    "Writes the event's combined ranking and every station's attempts.\n"
+    "  CONNECTION  as Database in section Event, e.g. \"host=… dbname=… user=…\";\n"
+    "              the password from ~/.pgpass or PGPASSWORD\n";
+
+int fail(const QString& why) {
+    std::fprintf(stderr, "korvane-event: %s\n", why.toLocal8Bit().constData());
+    return 1;
+}
+
+int exportTo(const EventSettings& s, const QString& path) {
+    QSqlDatabase pg = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"));
+    if (!pg.isValid())
+        return fail(QStringLiteral("PostgreSQL のドライバ (QPSQL) がありません"));
+    pg.setConnectOptions(ConnectOptions(s.Database));
+    if (!pg.open())
+        return fail(QStringLiteral("サーバーに接続できません: ") +
+                    pg.lastError().databaseText().trimmed());
+    QByteArray csv;
+    try {
+        if (EventServer::schemaVersion(pg) == 0)
+            return fail(QStringLiteral("サーバーにイベントの表がありません"));
+        csv = EventServer::exportCsv(pg, s.Event);
+    } catch (const DbError& e) {
+        return fail(e.message());
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
+        return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    EventSettings s;
+    QStringList rest;
+    while (!args.isEmpty()) {
+        const QString a = args.takeFirst();
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == QLatin1String("--database") || a == QLatin1String("--event")) {
+            if (args.isEmpty())
+                break;
+            (a == QLatin1String("--database") ? s.Database : s.Event) = args.takeFirst();
+        } else {
+            rest << a;
+        }
+    }
+    if (s.Database.isEmpty() || s.Event.isEmpty() || rest.size() != 2 ||
+        rest.first() != QLatin1String("export")) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    s.Station = QStringLiteral("-"); // not a station: only read
+    if (const QString problem = EventSettingsProblem(s); !problem.isEmpty())
+        return fail(problem);
+    return exportTo(s, rest.at(1));
+}
