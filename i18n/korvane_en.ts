@@ -709,7 +709,7 @@ Continue?</translation>
     </message>
     <message>
         <source>ウェブページを開始できません: Listen=%1 は「アドレス:ポート」ではありません</source>
-        <translation>Cannot start the web page: Listen=%1 is not "address:port"</translation>
+        <translation>Cannot start the web page: Listen=%1 is not &quot;address:port&quot;</translation>
     </message>
     <message>
         <source>ウェブページ: %1</source>
@@ -718,6 +718,34 @@ Continue?</translation>
     <message>
         <source>ウェブページを開始できません: %1</source>
         <translation>Cannot start the web page: %1</translation>
+    </message>
+    <message>
+        <source>接続済み</source>
+        <translation>connected</translation>
+    </message>
+    <message>
+        <source>未接続</source>
+        <translation>not connected</translation>
+    </message>
+    <message>
+        <source>&#x3000;未送信 %1 件</source>
+        <translation>  %1 waiting to be sent</translation>
+    </message>
+    <message>
+        <source>全ステーション</source>
+        <translation>All stations</translation>
+    </message>
+    <message>
+        <source>ステーション</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>イベント %1 / %2: %3</source>
+        <translation>Event %1 / %2: %3</translation>
+    </message>
+    <message>
+        <source>全ステーションの順位を読めません: %1</source>
+        <translation>Cannot read the ranking of all stations: %1</translation>
     </message>
 </context>
 </TS>
