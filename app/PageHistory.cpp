@@ -134,9 +134,13 @@ void TFkorvane::buildHistoryPage() {
     connect(N8, &QAction::triggered, this, [this] { runHandler([this] { N8Click(); }); });
 }
 
+// Turning to the page reads it afresh (onPageChanged); asking for it again
+// while it shows does the same.
 void TFkorvane::N8Click() {
-    setActivePage(TabSheet8);
-    showHistory();
+    if (activePage() == TabSheet8)
+        showHistory();
+    else
+        setActivePage(TabSheet8);
 }
 
 void TFkorvane::showHistory() {

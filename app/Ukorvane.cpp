@@ -204,6 +204,8 @@ void TFkorvane::onPageChanged(int) {
             TabSheet5Show();
         else if (page == TabSheet6)
             TabSheet6Show();
+        else if (page == TabSheet8)
+            showHistory();
     });
 }
 
