@@ -81,7 +81,8 @@ void TFkorvane::buildHistoryPage() {
     h.grid->setWordWrap(false);
     h.model = new HistoryModel(this);
     h.grid->setModel(h.model);
-    const int widths[HistoryModel::ColumnCount] = {60, 60, 68, 56, 36, 84, 60};
+    // Room for an eight-digit transponder ID.
+    const int widths[HistoryModel::ColumnCount] = {60, 72, 60, 56, 36, 80, 60};
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)
         h.grid->setColumnWidth(c, widths[c]);
     connect(
