@@ -8,6 +8,9 @@
 #include <QStringDecoder>
 #include <QTime>
 
+#include <algorithm>
+#include <array>
+
 QString FromDecoderText(const QByteArray& bytes) {
     // Opening the converter costs more than the work of a whole line: one
     // per thread, reset so that no text inherits what another left.
@@ -18,7 +21,36 @@ QString FromDecoderText(const QByteArray& bytes) {
     return sjis.decode(bytes);
 }
 
+namespace {
+
+// The ASCII bytes that the converter turns into the same code and back
+// (the converter decides: not every Shift-JIS table keeps the backslash and
+// the tilde). A text of only these reads as it is.
+const std::array<bool, 128>& sameInAscii() {
+    thread_local const std::array<bool, 128> same = [] {
+        std::array<bool, 128> t{};
+        for (int b = 0; b < 128; ++b) {
+            QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
+            QStringEncoder back("Shift_JIS", QStringEncoder::Flag::Stateless);
+            const QByteArray one(1, char(b));
+            const QString text = sjis.decode(one);
+            const QByteArray again = back.encode(text);
+            t[b] = sjis.isValid() && back.isValid() && !sjis.hasError() && !back.hasError() &&
+                   text == QString(QChar(b)) && again == one;
+        }
+        return t;
+    }();
+    return same;
+}
+
+} // namespace
+
 std::optional<QString> DecoderTextExactly(const QByteArray& bytes) {
+    // IDs and times are nearly always plain ASCII: no converter to open.
+    if (std::all_of(bytes.begin(), bytes.end(),
+                    [](char c) { return uchar(c) < 0x80 && sameInAscii()[uchar(c)]; }))
+        return QString::fromLatin1(bytes);
+    // Fresh converters: an error once seen stays with a converter, reset or not.
     QStringDecoder sjis("Shift_JIS", QStringDecoder::Flag::Stateless);
     QStringEncoder back("Shift_JIS", QStringEncoder::Flag::Stateless);
     if (!sjis.isValid() || !back.isValid())

@@ -8,9 +8,12 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+
+#include <sqlite3.h>
 
 #include <unordered_map>
 
@@ -50,6 +53,37 @@ std::unordered_map<QString, std::unique_ptr<QSqlQuery>>& keptStatements() {
     return kept;
 }
 
+// Those of KeptStatement, by the address of their text, with the handle
+// they were prepared on. Never destroyed at exit: a statement must not
+// outlive its connection, and a program that ends without closing it would
+// otherwise tear them down in the wrong order.
+struct Literal {
+    sqlite3* handle = nullptr;
+    std::unordered_map<const char*, std::unique_ptr<KeptStatement>> statements;
+};
+Literal& literalStatements() {
+    static auto* kept = new Literal;
+    return *kept;
+}
+
+sqlite3* connectionHandle() {
+    Literal& l = literalStatements();
+    if (!l.handle) {
+        const QVariant h = SpeedDb::database().driver()->handle();
+        if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0 ||
+            !*static_cast<sqlite3* const*>(h.constData()))
+            throw DbError(QStringLiteral("the database connection is not open"));
+        l.handle = *static_cast<sqlite3* const*>(h.constData());
+    }
+    return l.handle;
+}
+
+void releaseKept() {
+    keptStatements().clear();
+    literalStatements().statements.clear();
+    literalStatements().handle = nullptr;
+}
+
 QString pragmaValue(QSqlDatabase db, const QString& sql) {
     QSqlQuery q = runOn(db, sql);
     return q.next() ? q.value(0).toString() : QString();
@@ -68,7 +102,7 @@ void open(const QString& path) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnection);
     db.setDatabaseName(path);
     const auto fail = [&](const QString& why) {
-        Journal::releaseStatements();
+        releaseKept();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(kConnection);
         throw DbError(QCoreApplication::translate("SpeedDb", "データベース %1 を開けません: %2")
@@ -92,6 +126,11 @@ void open(const QString& path) {
         if (pragmaValue(db, QStringLiteral("pragma journal_mode"))
                 .compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not in force"));
+        // The statements of every passing run on the driver's handle with
+        // this program's engine: both must be one library.
+        if (pragmaValue(db, QStringLiteral("select sqlite_version()")) !=
+            QLatin1String(sqlite3_libversion()))
+            fail(QStringLiteral("the SQLite driver does not use the system's SQLite library"));
         SpeedTable::createSchema(db);
         // The journal tables: on a fresh file and on one of an older version.
         Journal::createSchema(db);
@@ -105,8 +144,7 @@ void open(const QString& path) {
 }
 
 void close() {
-    keptStatements().clear();
-    Journal::releaseStatements();
+    releaseKept();
     if (!QSqlDatabase::contains(kConnection))
         return;
     {
@@ -235,7 +273,14 @@ QVariant Query::value(const QString& column) const {
 }
 
 QString Query::asText(const QString& column) const {
-    const QVariant v = value(column);
+    return textOf(value(column));
+}
+
+double Query::asFloat(const QString& column) const {
+    return floatOf(value(column));
+}
+
+QString textOf(const QVariant& v) {
     if (v.isNull())
         return {};
     switch (v.metaType().id()) {
@@ -251,8 +296,7 @@ QString Query::asText(const QString& column) const {
     }
 }
 
-double Query::asFloat(const QString& column) const {
-    const QVariant v = value(column);
+double floatOf(const QVariant& v) {
     if (v.isNull())
         return 0;
     if (v.metaType().id() == QMetaType::QString) {
@@ -271,6 +315,111 @@ double Query::asFloat(const QString& column) const {
     throw DbError(
         QCoreApplication::translate("SpeedDb", "'%1' は正しい浮動小数点数値ではありません")
             .arg(v.toString()));
+}
+
+KeptStatement& KeptStatement::of(const char* sql) {
+    std::unique_ptr<KeptStatement>& kept = literalStatements().statements[sql];
+    if (!kept) {
+        sqlite3* h = connectionHandle();
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v3(h, sql, -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+            const QString why = QString::fromUtf8(sqlite3_errmsg(h));
+            sqlite3_finalize(s);
+            literalStatements().statements.erase(sql);
+            throw DbError(why);
+        }
+        kept.reset(new KeptStatement(s));
+    }
+    return *kept;
+}
+
+KeptStatement::~KeptStatement() {
+    sqlite3_finalize(s_);
+}
+
+void KeptStatement::fail() {
+    const QString why = QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(s_)));
+    reset();
+    throw DbError(why);
+}
+
+void KeptStatement::bind(int place, const QString& text) {
+    // SQLITE_TRANSIENT: the engine keeps its own copy, as the Qt driver does.
+    const void* chars = text.isNull() ? static_cast<const void*>(u"") : text.utf16();
+    if (sqlite3_bind_text16(s_, place, chars, int(text.size() * sizeof(char16_t)),
+                            SQLITE_TRANSIENT) != SQLITE_OK)
+        fail();
+}
+
+void KeptStatement::bind(int place, const QByteArray& bytes) {
+    if (sqlite3_bind_blob(s_, place, bytes.isNull() ? "" : bytes.constData(), int(bytes.size()),
+                          SQLITE_TRANSIENT) != SQLITE_OK)
+        fail();
+}
+
+void KeptStatement::bind(int place, qint64 value) {
+    if (sqlite3_bind_int64(s_, place, value) != SQLITE_OK)
+        fail();
+}
+
+void KeptStatement::bind(int place, double value) {
+    if (sqlite3_bind_double(s_, place, value) != SQLITE_OK)
+        fail();
+}
+
+void KeptStatement::bindNull(int place) {
+    if (sqlite3_bind_null(s_, place) != SQLITE_OK)
+        fail();
+}
+
+bool KeptStatement::step() {
+    const int rc = sqlite3_step(s_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc != SQLITE_DONE)
+        fail();
+    reset();
+    return false;
+}
+
+void KeptStatement::run() {
+    while (step()) {
+    }
+}
+
+void KeptStatement::reset() {
+    sqlite3_reset(s_);
+    sqlite3_clear_bindings(s_);
+}
+
+int KeptStatement::changes() const {
+    return sqlite3_changes(sqlite3_db_handle(s_));
+}
+
+qint64 KeptStatement::insertedId() const {
+    return sqlite3_last_insert_rowid(sqlite3_db_handle(s_));
+}
+
+qint64 KeptStatement::integer(int column) const {
+    return sqlite3_column_int64(s_, column);
+}
+
+QVariant KeptStatement::value(int column) const {
+    switch (sqlite3_column_type(s_, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(s_, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s_, column));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(s_, column)),
+                                   sqlite3_column_bytes(s_, column)));
+    case SQLITE_NULL:
+        return QVariant();
+    default: {
+        const auto* chars = static_cast<const QChar*>(sqlite3_column_text16(s_, column));
+        return QVariant(QString(chars, sqlite3_column_bytes16(s_, column) / int(sizeof(QChar))));
+    }
+    }
 }
 
 void execSql(const QStringList& lines, const QVariantList& values) {

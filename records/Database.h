@@ -92,6 +92,51 @@ private:
 // Runs one statement that returns no rows.
 void execSql(const QStringList& lines, const QVariantList& values = {});
 
+struct sqlite3_stmt;
+
+// The statements of every passing and every measuring run. They go to the
+// engine on the connection's own handle, bound and read by position: Qt's
+// binding and result layer costs more than the engine's work on these small
+// statements. Same connection, so the same transactions as every Query.
+//
+// A statement is given as a string literal, found again by its address,
+// prepared once for the connection and kept until it closes. Places count
+// from 1, columns from 0, as in the engine. Every failure raises DbError with
+// the engine's message and resets the statement.
+class KeptStatement {
+public:
+    static KeptStatement& of(const char* sql);
+    ~KeptStatement();
+    KeptStatement(const KeptStatement&) = delete;
+    KeptStatement& operator=(const KeptStatement&) = delete;
+
+    void bind(int place, const QString& text); // an empty text, never NULL
+    void bind(int place, const QByteArray& bytes);
+    void bind(int place, qint64 value);
+    void bind(int place, int value) { bind(place, qint64(value)); }
+    void bind(int place, double value);
+    void bindNull(int place);
+
+    bool step();  // true on a row; reset when done
+    void run();   // to the end, then reset
+    void reset(); // releases the rows and the bound values
+
+    int changes() const;       // rows changed by the last run
+    qint64 insertedId() const; // the rowid of the last insert on the connection
+    qint64 integer(int column) const;
+    // A column as Query::value reads it: null, integer, real, text or bytes.
+    QVariant value(int column) const;
+
+private:
+    explicit KeptStatement(sqlite3_stmt* s) : s_(s) {}
+    [[noreturn]] void fail();
+    sqlite3_stmt* s_;
+};
+
+// A column's value read as Query::asText and Query::asFloat read it.
+QString textOf(const QVariant& v);
+double floatOf(const QVariant& v); // raises DbError
+
 // Groups the statements of one piece of work into one durable commit. Every
 // path out of the work calls commit(), also the error path (the statements
 // that succeeded stand on their own, as without the batch); a failed commit

@@ -6,8 +6,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <map>
-#include <memory>
+#include <utility>
 
 namespace {
 
@@ -19,46 +18,6 @@ void run(QSqlDatabase db, const QString& sql) {
     QSqlQuery q(db);
     if (!q.exec(sql))
         throw DbError(engineMessage(q.lastError()));
-}
-
-// The journal's statements run once per passing or attempt: each is compiled
-// once for the connection and then only bound and run.
-// Never destroyed at exit: a statement must not outlive its driver, and a
-// program that ends without closing the connection would otherwise tear
-// them down in the wrong order.
-std::map<int, std::unique_ptr<QSqlQuery>>& cache() {
-    static auto* statements = new std::map<int, std::unique_ptr<QSqlQuery>>;
-    return *statements;
-}
-
-enum Statement { InsertPassing, LatestOnLoop, PreviousAttempt, InsertAttempt };
-
-QSqlQuery& prepared(Statement which, const char* sql) {
-    std::unique_ptr<QSqlQuery>& q = cache()[which];
-    if (!q) {
-        auto fresh = std::make_unique<QSqlQuery>(SpeedDb::database());
-        fresh->setForwardOnly(true);
-        if (!fresh->prepare(QString::fromLatin1(sql)))
-            throw DbError(engineMessage(fresh->lastError()));
-        q = std::move(fresh);
-    }
-    return *q;
-}
-
-// An empty text is an empty text, never NULL, as in every other statement.
-QVariant text(const QString& s) {
-    return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s);
-}
-QVariant idOrEmpty(qint64 id) {
-    return id > 0 ? QVariant(id) : QVariant(QMetaType(QMetaType::LongLong));
-}
-
-void execute(QSqlQuery& q) {
-    if (!q.exec()) {
-        const QString why = engineMessage(q.lastError());
-        q.finish();
-        throw DbError(why);
-    }
 }
 
 } // namespace
@@ -82,74 +41,80 @@ void Journal::createSchema(QSqlDatabase db) {
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
 }
 
-void Journal::releaseStatements() {
-    cache().clear();
-}
-
 void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
                             const QByteArray& raw) {
-    QSqlQuery& q =
-        prepared(InsertPassing,
-                 "insert into passing (received_ms, loop, tpid, time, raw) values (?,?,?,?,?)");
-    q.bindValue(0, receivedMs);
-    q.bindValue(1, loop);
-    q.bindValue(2, text(tpid));
-    q.bindValue(3, text(time));
-    q.bindValue(4, raw.isNull() ? QByteArray("") : raw);
-    execute(q);
-    q.finish();
+    KeptStatement& q = KeptStatement::of(
+        "insert into passing (received_ms, loop, tpid, time, raw) values (?,?,?,?,?)");
+    q.bind(1, receivedMs);
+    q.bind(2, loop);
+    q.bind(3, tpid);
+    q.bind(4, time);
+    q.bind(5, raw);
+    q.run();
 }
 
 Journal::PairFacts Journal::pairFacts(const QString& tpid) {
-    PairFacts f;
-    qint64 latest[3] = {0, 0, 0};
-    for (int loop = 1; loop <= 2; ++loop) {
-        QSqlQuery& q = prepared(LatestOnLoop, "select id, received_ms from passing "
-                                              "where tpid=? and loop=? order by id desc limit 2");
-        q.bindValue(0, text(tpid));
-        q.bindValue(1, loop);
-        execute(q);
-        qint64 repeat = -1;
-        if (q.next()) {
-            latest[loop] = q.value(0).toLongLong();
-            const qint64 at = q.value(1).toLongLong();
-            if (q.next())
-                repeat = at - q.value(1).toLongLong();
+    // One statement for what the measuring run asks of the journal: the two
+    // latest passings on each loop (by index passing_tpid) and the loop-2
+    // passing of the latest attempt (by index attempt_tpid), each row tagged
+    // with its loop (0 for the attempt). The rows come in no set order: an
+    // order over the whole would cost a sort per run.
+    KeptStatement& q = KeptStatement::of(
+        "select * from (select 1, id, received_ms from passing where tpid=? and loop=1 "
+        "order by id desc limit 2) "
+        "union all select * from (select 2, id, received_ms from passing where tpid=? and loop=2 "
+        "order by id desc limit 2) "
+        "union all select * from (select 0, passing2, 0 from attempt where tpid=? "
+        "order by id desc limit 1)");
+    for (int place = 1; place <= 3; ++place)
+        q.bind(place, tpid);
+    struct Seen {
+        qint64 id = 0;
+        qint64 ms = 0;
+    };
+    // Per loop the latest and the one before it (id 0: none).
+    Seen latest[3], before[3];
+    while (q.step()) {
+        const qint64 loop = q.integer(0);
+        if (loop < 0 || loop > 2)
+            continue;
+        const Seen row{q.integer(1), q.integer(2)};
+        if (row.id > latest[loop].id) {
+            before[loop] = latest[loop];
+            latest[loop] = row;
+        } else if (row.id > before[loop].id) {
+            before[loop] = row;
         }
-        q.finish();
-        (loop == 1 ? f.loop1RepeatMs : f.loop2RepeatMs) = repeat;
     }
-    f.passing1 = latest[1];
-    f.passing2 = latest[2];
-
-    QSqlQuery& prev = prepared(
-        PreviousAttempt, "select passing2 from attempt where tpid=? order by id desc limit 1");
-    prev.bindValue(0, text(tpid));
-    execute(prev);
-    const qint64 previousPassing2 = prev.next() ? prev.value(0).toLongLong() : 0;
-    prev.finish();
-    f.loop1SincePrevious = f.passing1 > 0 && f.passing1 > previousPassing2;
+    PairFacts f;
+    f.passing1 = latest[1].id;
+    f.passing2 = latest[2].id;
+    f.loop1RepeatMs = before[1].id > 0 ? latest[1].ms - before[1].ms : -1;
+    f.loop2RepeatMs = before[2].id > 0 ? latest[2].ms - before[2].ms : -1;
+    f.loop1SincePrevious = f.passing1 > 0 && f.passing1 > latest[0].id;
     return f;
 }
 
 qint64 Journal::recordAttempt(const Attempt& a) {
-    QSqlQuery& q =
-        prepared(InsertAttempt,
-                 "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
-                 "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?)");
-    q.bindValue(0, text(a.tpid));
-    q.bindValue(1, idOrEmpty(a.passing1));
-    q.bindValue(2, idOrEmpty(a.passing2));
-    q.bindValue(3, a.time1);
-    q.bindValue(4, a.time2);
-    q.bindValue(5, a.distCm);
-    q.bindValue(6, a.speed);
-    q.bindValue(7, text(a.speedText));
-    q.bindValue(8, qint64(a.flags));
-    q.bindValue(9, a.status);
-    q.bindValue(10, a.measuredMs);
-    execute(q);
-    const qint64 id = q.lastInsertId().toLongLong();
-    q.finish();
-    return id;
+    KeptStatement& q = KeptStatement::of(
+        "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
+        "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?)");
+    q.bind(1, a.tpid);
+    // A missing passing is stored as empty.
+    for (const auto& [place, id] : {std::pair{2, a.passing1}, std::pair{3, a.passing2}}) {
+        if (id > 0)
+            q.bind(place, id);
+        else
+            q.bindNull(place);
+    }
+    q.bind(4, a.time1);
+    q.bind(5, a.time2);
+    q.bind(6, a.distCm);
+    q.bind(7, a.speed);
+    q.bind(8, a.speedText);
+    q.bind(9, qint64(a.flags));
+    q.bind(10, a.status);
+    q.bind(11, a.measuredMs);
+    q.run();
+    return q.insertedId();
 }

@@ -18,16 +18,13 @@
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in
 // the same commit, so that a killed process leaves the tables agreeing.
-// Statements are prepared once per connection and bind their values; a
-// database failure raises DbError.
+// Statements are prepared once per connection (KeptStatement) and bind their
+// values; a database failure raises DbError.
 namespace Journal {
 
 // Creates the tables and their indexes where they are missing: a fresh file
 // and a file of an older version alike.
 void createSchema(QSqlDatabase db);
-
-// Forgets the prepared statements; called before the connection closes.
-void releaseStatements();
 
 void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
                    const QByteArray& raw);

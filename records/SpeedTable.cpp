@@ -16,13 +16,6 @@ void run(QSqlDatabase db, const QString& sql) {
     }
 }
 
-// The statements of every passing and every measuring run stay prepared.
-void execKept(const QStringList& lines, const QVariantList& values) {
-    Query q(Query::Kept);
-    q.setSql(lines, values);
-    q.exec();
-}
-
 } // namespace
 
 void SpeedTable::createSchema(QSqlDatabase db) {
@@ -60,53 +53,58 @@ bool SpeedTable::contains(const QString& tpid) {
 }
 
 bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time) {
-    Query locate(Query::Kept);
-    locate.setSql(
-        {QStringLiteral("select time1 is not null and time1<>'' as has1 from speed where tpid=?")},
-        {tpid});
-    locate.open();
-    const bool known = !locate.isEmpty();
-    const bool hasTime1 = known && locate.value(QStringLiteral("has1")).toInt() == 1;
-    locate.close();
+    // The update finds the transponder's row by index speed_tpid; only a
+    // transponder without one needs the insert. A loop-2 update hands back
+    // whether the row has a loop-1 time, so no lookup goes before it.
     if (loop == 1) {
-        if (known)
-            execKept({QStringLiteral("update speed set time1=?"), QStringLiteral("where tpid=?")},
-                     {time, tpid});
-        else
-            execKept({QStringLiteral("insert into speed (tpid,time1,sumi)values("),
-                      QStringLiteral("?,?,'0')")},
-                     {tpid, time});
+        KeptStatement& update = KeptStatement::of("update speed set time1=? where tpid=?");
+        update.bind(1, time);
+        update.bind(2, tpid);
+        update.run();
+        if (update.changes() == 0) {
+            KeptStatement& insert =
+                KeptStatement::of("insert into speed (tpid,time1,sumi)values(?,?,'0')");
+            insert.bind(1, tpid);
+            insert.bind(2, time);
+            insert.run();
+        }
         return false;
     }
+    KeptStatement& update = KeptStatement::of("update speed set time2=?,sumi='0' where tpid=? "
+                                              "returning time1 is not null and time1<>''");
+    update.bind(1, time);
+    update.bind(2, tpid);
+    const bool known = update.step();
+    const bool hasTime1 = known && update.integer(0) == 1;
     if (known)
-        execKept(
-            {QStringLiteral("update speed set time2=?,sumi='0'"), QStringLiteral("where tpid=?")},
-            {time, tpid});
-    else
-        execKept({QStringLiteral("insert into speed (tpid,time2,speed,sumi)values("),
-                  QStringLiteral("?,?,'0','0')")},
-                 {tpid, time});
+        update.run(); // the rows of any duplicate IDs: all updated already
+    else {
+        KeptStatement& insert =
+            KeptStatement::of("insert into speed (tpid,time2,speed,sumi)values(?,?,'0','0')");
+        insert.bind(1, tpid);
+        insert.bind(2, time);
+        insert.run();
+    }
     return hasTime1;
 }
 
 std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
-    Query q(Query::Kept);
-    q.setSql(
-        {QStringLiteral("select tpid,time1,time2,speed from speed where sumi='0' and tpid<>''"),
-         QStringLiteral("order by time2 limit 1")});
-    q.open();
-    if (q.isEmpty())
+    KeptStatement& q = KeptStatement::of("select tpid,time1,time2,speed from speed "
+                                         "where sumi='0' and tpid<>'' order by time2 limit 1");
+    if (!q.step())
         return std::nullopt;
+    const QVariant time1 = q.value(1);
+    const QVariant time2 = q.value(2);
     PendingRow p;
-    p.tpid = q.asText(QStringLiteral("tpid"));
-    const QVariant time1 = q.value(QStringLiteral("time1"));
+    p.tpid = textOf(q.value(0));
+    p.bestSpeed = textOf(q.value(3));
+    q.reset();
     p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
-    p.bestSpeed = q.asText(QStringLiteral("speed"));
     if (p.bestSpeed.isEmpty())
         p.bestSpeed = QStringLiteral("0");
     try {
-        p.time1 = q.asFloat(QStringLiteral("time1"));
-        p.time2 = q.asFloat(QStringLiteral("time2"));
+        p.time1 = floatOf(time1);
+        p.time2 = floatOf(time2);
     } catch (const DbError&) {
         p.convertible = false;
     }
@@ -114,12 +112,16 @@ std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
 }
 
 void SpeedTable::markProcessed(const QString& tpid) {
-    execKept({QStringLiteral("update speed set sumi='1' where tpid=?")}, {tpid});
+    KeptStatement& q = KeptStatement::of("update speed set sumi='1' where tpid=?");
+    q.bind(1, tpid);
+    q.run();
 }
 
 void SpeedTable::markProcessed(const QString& tpid, const QString& newBestText) {
-    execKept({QStringLiteral("update speed set sumi='1',speed=? where tpid=?")},
-             {newBestText, tpid});
+    KeptStatement& q = KeptStatement::of("update speed set sumi='1',speed=? where tpid=?");
+    q.bind(1, newBestText);
+    q.bind(2, tpid);
+    q.run();
 }
 
 QString SpeedTable::rankingStatement() {

@@ -88,6 +88,28 @@ private slots:
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toInt(), 1);
     }
+
+    void aTableWithDuplicateIdsTakesPassingsOnEveryRow() {
+        SpeedTable::storePassing(1, "D", "1");
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("drop index speed_tpid"));
+        QVERIFY(q.exec("create index speed_tpid_any on speed(tpid)"));
+        QVERIFY(q.exec("insert into speed (tpid,speed,sumi) values ('D','0','1')"));
+        // The first row has a loop-1 time: measurable at once.
+        QVERIFY(SpeedTable::storePassing(2, "D", "5"));
+        QVERIFY(q.exec("select count(*), sum(time2=5 and sumi='0') from speed where tpid='D'"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 2);
+        QCOMPARE(q.value(1).toInt(), 2);
+        // A new transponder first seen on loop 2: one row, pending, best 0.
+        QVERIFY(!SpeedTable::storePassing(2, "E", "7"));
+        QVERIFY(!SpeedTable::storePassing(2, "E", "8"));
+        QVERIFY(q.exec("select count(*), max(time2), max(speed) from speed where tpid='E'"));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(q.value(1).toDouble(), 8.0);
+        QCOMPARE(q.value(2).toString(), QStringLiteral("0"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSpeedTable)

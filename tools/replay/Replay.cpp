@@ -31,6 +31,7 @@ void Replayer::apply(const QString& key, int value) {
 }
 
 void Replayer::storeOne(const QueuedPassing& p) {
+    maybePending_ = true;
     if (ingest::storePassing(p))
         measurable_ = true;
 }
@@ -82,10 +83,12 @@ void Replayer::ticksUntil(qint64 ms) {
 }
 
 bool Replayer::measure(qint64 ms, std::optional<SpeedTable::PendingRow> row) {
-    if (!row)
+    if (!row && maybePending_)
         row = SpeedTable::nextPending();
-    if (!row)
+    if (!row) {
+        maybePending_ = false;
         return false;
+    }
     const ingest::MeasureRun run = ingest::evaluate(*row, dist_, checks_, ms);
     ingest::record(run);
     ++stats_.rows;

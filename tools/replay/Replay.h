@@ -58,6 +58,9 @@ private:
     bool measurable_ = false;
     PassingBacklog backlog_{[this](const QueuedPassing& p) { storeOne(p); }};
     void storeOne(const QueuedPassing& p);
+    // False only when the queue was found empty and no passing came since:
+    // a measuring tick then has nothing to ask the database.
+    bool maybePending_ = true;
     qint64 now_ = 0;       // the capture's clock, never going back
     qint64 nextTick_ = -1; // -1: the clock has not started
     qint64 lastRun_ = -1;  // the last run that took a row and held its speed
