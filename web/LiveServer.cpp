@@ -176,6 +176,11 @@ void LiveServer::start() {
     // cleared best): the top is read again every little while.
     connect(rankingPoll_, &QTimer::timeout, this, [this] { refreshRanking(true); });
     rankingPoll_->start();
+
+    auto* ping = new QTimer(this);
+    ping->setInterval(options_.pingMs);
+    connect(ping, &QTimer::timeout, this, &LiveServer::pingAll);
+    ping->start();
     emit started(true, pageAddress());
 }
 
@@ -336,7 +341,12 @@ void LiveServer::takeWebSockets() {
         client->setMaxAllowedIncomingMessageSize(1024);
         client->setReadBufferSize(4096);
         connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
+        connect(client, &QWebSocket::pong, this, [this, client] {
+            if (auto at = unanswered_.find(client); at != unanswered_.end())
+                *at = 0;
+        });
         clients_.append(client);
+        unanswered_.insert(client, 0);
         client->sendTextMessage(QString::fromUtf8(snapshot()));
         emit clientsChanged(clientCount());
     }
@@ -345,9 +355,20 @@ void LiveServer::takeWebSockets() {
 void LiveServer::drop(QWebSocket* client) {
     if (!clients_.removeOne(client))
         return;
+    unanswered_.remove(client);
     client->abort();
     client->deleteLater();
     emit clientsChanged(clientCount());
+}
+
+void LiveServer::pingAll() {
+    const QList<QWebSocket*> all = clients_;
+    for (QWebSocket* c : all) {
+        if (++unanswered_[c] > kMissedPings)
+            drop(c);
+        else
+            c->ping();
+    }
 }
 
 void LiveServer::broadcast(const QByteArray& message) {
