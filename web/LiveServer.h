@@ -91,7 +91,7 @@ private:
     QHttpServer* http_ = nullptr;
     QTimer* rankingPoll_ = nullptr;
     QList<QWebSocket*> clients_;
-    QHash<QWebSocket*, int> unanswered_; // pings since the client's last pong
+    QHash<QWebSocket*, int> unanswered_;  // pings since the client's last pong
     QVector<webtext::SpeedEvent> recent_; // oldest first
     qint64 seq_ = 0;
     QVector<webtext::RankRow> top_;

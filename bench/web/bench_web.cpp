@@ -115,7 +115,8 @@ public:
             connect(ws, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
                     [this, ws] {
                         if (!ending)
-                            std::fprintf(stderr, "client: %s\n", qPrintable(ws->errorString())); });
+                            std::fprintf(stderr, "client: %s\n", qPrintable(ws->errorString()));
+                    });
             connect(ws, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
                 const auto now = Clock::now();
                 if (qEnvironmentVariableIsSet("BENCH_WEB_TRACE"))
