@@ -12,6 +12,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 class QHttpServer;
 class QHttpServerRequest;
@@ -64,6 +65,10 @@ public slots:
     void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
     // One object per loop: {"loop": n, "state": text, "ok": bool}.
     void setDecoders(const QJsonArray& loops);
+    // The event's combined ranking as the station last read it; pages are
+    // told of a change with its top rows and read the rest from
+    // /api/event-ranking. Never called: the station is in no event.
+    void setEventRanking(const webtext::EventRanking& ranking);
 
 signals:
     // ok: listening, message is the page's address; otherwise why not.
@@ -78,6 +83,7 @@ private:
     QHttpServerResponse apiLatest();
     QHttpServerResponse apiRanking(const QHttpServerRequest& request);
     QHttpServerResponse apiDriver(const QHttpServerRequest& request);
+    QHttpServerResponse apiEventRanking();
     void takeWebSockets();
     void broadcast(const QByteArray& message);
     void drop(QWebSocket* client);
@@ -96,4 +102,5 @@ private:
     qint64 seq_ = 0;
     QVector<webtext::RankRow> top_;
     QJsonArray decoders_;
+    std::optional<webtext::EventRanking> event_;
 };
