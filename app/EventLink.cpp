@@ -8,10 +8,12 @@
 
 #include "Database.h"
 #include "EventSettings.h"
+#include "LiveWeb.h"
 #include "Outbox.h"
 #include "Publisher.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -49,6 +51,10 @@ struct TFkorvane::EventLink {
     QLabel* note = nullptr;
     QTimer* refresh = nullptr;
     std::optional<PublisherStatus> told; // what Memo3 was last told
+    // The combined ranking last read, kept for the live page.
+    QList<EventServer::RankingEntry> rows;
+    QString error;
+    qint64 readAtMs = 0;
 };
 
 void TFkorvane::startEventLink() {
@@ -97,8 +103,11 @@ void TFkorvane::startEventLink() {
     link->note->setWordWrap(true);
     link->note->hide();
 
+    // Read while someone looks at it: the ranking page's toggle, or the
+    // live page (its clients come and go without the window knowing).
     const auto showing = [this] {
-        return eventLink_ && eventLink_->allStations->isChecked() && activePage() == TabSheet5;
+        return eventLink_ &&
+               ((eventLink_->allStations->isChecked() && activePage() == TabSheet5) || web_);
     };
     connect(link->allStations, &QCheckBox::toggled, this, [this](bool all) {
         DBGrid1->setVisible(!all);
@@ -114,6 +123,7 @@ void TFkorvane::startEventLink() {
         eventStatusChanged(s);
         link->note->setText(problem);
         link->note->show();
+        link->error = problem;
         return;
     }
 
@@ -158,6 +168,12 @@ void TFkorvane::eventStatusChanged(const PublisherStatus& s) {
 void TFkorvane::showCombinedRanking(const QList<EventServer::RankingEntry>& rows,
                                     const QString& error) {
     EventLink& link = *eventLink_;
+    link.error = error;
+    if (error.isEmpty()) {
+        link.rows = rows;
+        link.readAtMs = QDateTime::currentMSecsSinceEpoch();
+    }
+    eventRankingToWeb();
     if (!error.isEmpty()) {
         // What was read before stays, under the reason it is not fresh.
         link.note->setText(
@@ -175,4 +191,20 @@ void TFkorvane::showCombinedRanking(const QList<EventServer::RankingEntry>& rows
         row.at(2)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         link.model->appendRow(row);
     }
+}
+
+void TFkorvane::eventRankingToWeb(bool readNow) {
+    if (!eventLink_ || !web_)
+        return;
+    const EventLink& link = *eventLink_;
+    if (readNow && link.publisher)
+        link.publisher->requestRanking();
+    webtext::EventRanking r;
+    r.event = link.settings.Event;
+    r.error = link.error;
+    r.readAtMs = link.readAtMs;
+    r.rows.reserve(link.rows.size());
+    for (const EventServer::RankingEntry& e : link.rows)
+        r.rows.append(webtext::RankRow{e.rank, e.tpid, e.name, e.speedText, e.station});
+    web_->setEventRanking(r);
 }

@@ -382,6 +382,8 @@ private:
     void startEventLink();
     void eventStatusChanged(const PublisherStatus& s);
     void showCombinedRanking(const QList<EventServer::RankingEntry>& rows, const QString& error);
+    // The combined ranking last read, to the live page; readNow: and read it again.
+    void eventRankingToWeb(bool readNow = false);
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture

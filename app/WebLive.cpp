@@ -70,4 +70,7 @@ void TFkorvane::buildWebLive() {
         web_->setDecoders(loops);
     });
     web_->start();
+    // The event's combined ranking, when this station is in one: what was
+    // read so far, and a fresh read (it is read while the page is on).
+    eventRankingToWeb(true);
 }

@@ -176,6 +176,11 @@ void LiveServer::start() {
     // cleared best): the top is read again every little while.
     connect(rankingPoll_, &QTimer::timeout, this, [this] { refreshRanking(true); });
     rankingPoll_->start();
+
+    auto* ping = new QTimer(this);
+    ping->setInterval(options_.pingMs);
+    connect(ping, &QTimer::timeout, this, &LiveServer::pingAll);
+    ping->start();
     emit started(true, pageAddress());
 }
 
@@ -223,6 +228,8 @@ void LiveServer::route() {
                  [this](const QHttpServerRequest& r) { return apiRanking(r); });
     http_->route(QStringLiteral("/api/driver/<arg>"), Method::Get,
                  [this](const QString&, const QHttpServerRequest& r) { return apiDriver(r); });
+    http_->route(QStringLiteral("/api/event-ranking"), Method::Get,
+                 [this] { return apiEventRanking(); });
     // The push socket: the server upgrades a request only when a route
     // takes it; the route itself answers only a request that is no upgrade.
     http_->route(QStringLiteral("/live"), Method::Get,
@@ -312,14 +319,22 @@ QHttpServerResponse LiveServer::apiDriver(const QHttpServerRequest& request) {
     }
 }
 
+QHttpServerResponse LiveServer::apiEventRanking() {
+    if (!event_)
+        return notFound();
+    return jsonResponse(eventRankingJson(*event_));
+}
+
 QByteArray LiveServer::snapshot() {
     QJsonArray recent;
     for (const SpeedEvent& e : std::as_const(recent_))
         recent.append(speedJson(e));
-    return json(QJsonObject{{QStringLiteral("type"), QStringLiteral("hello")},
-                            {QStringLiteral("recent"), recent},
-                            {QStringLiteral("ranking"), rankingJson(top_)},
-                            {QStringLiteral("decoders"), decoders_}});
+    return json(QJsonObject{
+        {QStringLiteral("type"), QStringLiteral("hello")},
+        {QStringLiteral("recent"), recent},
+        {QStringLiteral("ranking"), rankingJson(top_)},
+        {QStringLiteral("decoders"), decoders_},
+        {QStringLiteral("event"), event_ ? eventRankingJson(*event_, kTopRows) : QJsonValue()}});
 }
 
 void LiveServer::takeWebSockets() {
@@ -336,7 +351,12 @@ void LiveServer::takeWebSockets() {
         client->setMaxAllowedIncomingMessageSize(1024);
         client->setReadBufferSize(4096);
         connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
+        connect(client, &QWebSocket::pong, this, [this, client] {
+            if (auto at = unanswered_.find(client); at != unanswered_.end())
+                *at = 0;
+        });
         clients_.append(client);
+        unanswered_.insert(client, 0);
         client->sendTextMessage(QString::fromUtf8(snapshot()));
         emit clientsChanged(clientCount());
     }
@@ -345,9 +365,20 @@ void LiveServer::takeWebSockets() {
 void LiveServer::drop(QWebSocket* client) {
     if (!clients_.removeOne(client))
         return;
+    unanswered_.remove(client);
     client->abort();
     client->deleteLater();
     emit clientsChanged(clientCount());
+}
+
+void LiveServer::pingAll() {
+    const QList<QWebSocket*> all = clients_;
+    for (QWebSocket* c : all) {
+        if (++unanswered_[c] > kMissedPings)
+            drop(c);
+        else
+            c->ping();
+    }
 }
 
 void LiveServer::broadcast(const QByteArray& message) {
@@ -392,6 +423,24 @@ void LiveServer::setDecoders(const QJsonArray& loops) {
     decoders_ = loops;
     broadcast(json(QJsonObject{{QStringLiteral("type"), QStringLiteral("decoders")},
                                {QStringLiteral("loops"), decoders_}}));
+}
+
+void LiveServer::setEventRanking(const EventRanking& ranking) {
+    // A read that found what the last one did is no news.
+    const auto news = [](const EventRanking& r) {
+        QJsonObject o = eventRankingJson(r);
+        o.remove(QStringLiteral("at"));
+        return o;
+    };
+    const bool same = event_ && news(*event_) == news(ranking);
+    event_ = ranking;
+    if (same)
+        return;
+    // Only the top rows travel on the socket (a whole event would exceed a
+    // client's bound); the ranking page reads the rest when told.
+    QJsonObject message = eventRankingJson(ranking, kTopRows);
+    message.insert(QStringLiteral("type"), QStringLiteral("event"));
+    broadcast(json(message));
 }
 
 void LiveServer::refreshRanking(bool pushWhenChanged) {

@@ -2,6 +2,7 @@
 
 #include "WebText.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QVector>
 
 #include <memory>
+#include <optional>
 
 class QHttpServer;
 class QHttpServerRequest;
@@ -26,9 +28,10 @@ class WebReader;
 //
 // Lives in a thread of its own (LiveWeb): a slow page, a database read or a
 // client that stops reading costs that thread only, never the window's.
-// Each client's unsent bytes are bounded; past the bound the client is
-// dropped (a page reconnects by itself and catches up from the snapshot it
-// is sent on connecting).
+// Each client's unsent bytes are bounded, and a client that no longer
+// answers pings is dropped even when little is sent: the kernel's buffers
+// would otherwise hide a stalled client for long. A dropped page reconnects
+// by itself and catches up from the snapshot it is sent on connecting.
 class LiveServer : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +40,9 @@ public:
         QHostAddress address = QHostAddress::LocalHost;
         quint16 port = 8080;
         bool suspectShown = true; // a suspect attempt reaches the screen
+        // Every client is pinged this often; one that leaves kMissedPings
+        // pings in a row unanswered has stopped reading and is dropped.
+        int pingMs = 5000;
     };
     // Connections open at once (pages and their sockets together).
     static constexpr int kMaxConnections = 300;
@@ -44,6 +50,7 @@ public:
     static constexpr qint64 kMaxRequestBytes = 16 * 1024;
     // Bytes waiting to go to one WebSocket client; past them it is dropped.
     static constexpr qint64 kMaxQueuedBytes = 64 * 1024;
+    static constexpr int kMissedPings = 2;
     static constexpr int kRecentEvents = 20;
     static constexpr int kTopRows = 10;
 
@@ -58,6 +65,10 @@ public slots:
     void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
     // One object per loop: {"loop": n, "state": text, "ok": bool}.
     void setDecoders(const QJsonArray& loops);
+    // The event's combined ranking as the station last read it; pages are
+    // told of a change with its top rows and read the rest from
+    // /api/event-ranking. Never called: the station is in no event.
+    void setEventRanking(const webtext::EventRanking& ranking);
 
 signals:
     // ok: listening, message is the page's address; otherwise why not.
@@ -72,9 +83,11 @@ private:
     QHttpServerResponse apiLatest();
     QHttpServerResponse apiRanking(const QHttpServerRequest& request);
     QHttpServerResponse apiDriver(const QHttpServerRequest& request);
+    QHttpServerResponse apiEventRanking();
     void takeWebSockets();
     void broadcast(const QByteArray& message);
     void drop(QWebSocket* client);
+    void pingAll();
     void refreshRanking(bool pushWhenChanged);
     QByteArray snapshot();
     QString pageAddress() const;
@@ -84,8 +97,10 @@ private:
     QHttpServer* http_ = nullptr;
     QTimer* rankingPoll_ = nullptr;
     QList<QWebSocket*> clients_;
+    QHash<QWebSocket*, int> unanswered_;  // pings since the client's last pong
     QVector<webtext::SpeedEvent> recent_; // oldest first
     qint64 seq_ = 0;
     QVector<webtext::RankRow> top_;
     QJsonArray decoders_;
+    std::optional<webtext::EventRanking> event_;
 };

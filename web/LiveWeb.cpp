@@ -43,3 +43,13 @@ void LiveWeb::setDecoders(const QJsonArray& loops) {
         },
         Qt::QueuedConnection);
 }
+
+void LiveWeb::setEventRanking(const webtext::EventRanking& ranking) {
+    QMetaObject::invokeMethod(
+        server_,
+        [s = server_, ranking] {
+            if (s)
+                s->setEventRanking(ranking);
+        },
+        Qt::QueuedConnection);
+}

@@ -19,6 +19,7 @@ public:
     void start();
     void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
     void setDecoders(const QJsonArray& loops);
+    void setEventRanking(const webtext::EventRanking& ranking);
 
 signals:
     void started(bool ok, const QString& message);

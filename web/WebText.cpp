@@ -72,6 +72,26 @@ QJsonArray rankingJson(const QVector<RankRow>& rows) {
     return out;
 }
 
+QJsonObject eventRankingJson(const EventRanking& r, int maxRows) {
+    QJsonArray rows;
+    for (const RankRow& row : r.rows) {
+        if (maxRows >= 0 && rows.size() >= maxRows)
+            break;
+        rows.append(QJsonObject{{QStringLiteral("rank"), row.rank},
+                                {QStringLiteral("tpid"), row.tpid},
+                                {QStringLiteral("name"), row.name},
+                                {QStringLiteral("speed"), row.speedText},
+                                {QStringLiteral("station"), row.station}});
+    }
+    return QJsonObject{
+        {QStringLiteral("event"), r.event},
+        {QStringLiteral("available"), r.error.isEmpty() && r.readAtMs > 0},
+        {QStringLiteral("error"), r.error.isEmpty() ? QJsonValue() : QJsonValue(r.error)},
+        {QStringLiteral("at"), r.readAtMs > 0 ? QJsonValue(double(r.readAtMs)) : QJsonValue()},
+        {QStringLiteral("count"), int(r.rows.size())},
+        {QStringLiteral("rows"), rows}};
+}
+
 std::optional<ListenAddress> parseListen(const QString& text) {
     const QString t = text.trimmed();
     const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));

@@ -38,8 +38,21 @@ struct RankRow {
     QString tpid;
     QString name;
     QString speedText;
+    QString station; // in the event's combined ranking: the station that measured it
 };
 QJsonArray rankingJson(const QVector<RankRow>& rows);
+
+// The event's combined ranking of all stations, as this station last read
+// it from the event's server.
+struct EventRanking {
+    QString event;
+    QVector<RankRow> rows; // best first; from the last read that worked
+    QString error;         // why the last read failed; empty when it worked
+    qint64 readAtMs = 0;   // UTC milliseconds of the last read that worked; 0: none yet
+};
+// {"event", "available", "error", "at", "count", "rows"}: at most maxRows
+// rows (all when negative), each with its station.
+QJsonObject eventRankingJson(const EventRanking& r, int maxRows = -1);
 
 // "host:port" of key Listen; "[::1]:8080" for IPv6. Nothing for a text that
 // is no address, or a port outside 1..65535.

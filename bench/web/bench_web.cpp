@@ -103,6 +103,7 @@ private:
 class Clients : public QObject {
 public:
     std::atomic<int> connected{0};
+    std::atomic<bool> ending{false}; // the program goes: its closing is no error
     std::mutex m;
     std::vector<std::pair<QString, Clock::time_point>> speeds; // tpid of each speed received
     std::map<QString, int> perTpid;
@@ -112,7 +113,10 @@ public:
             auto* ws = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, this);
             connect(ws, &QWebSocket::connected, this, [this] { ++connected; });
             connect(ws, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
-                    [ws] { std::fprintf(stderr, "client: %s\n", qPrintable(ws->errorString())); });
+                    [this, ws] {
+                        if (!ending)
+                            std::fprintf(stderr, "client: %s\n", qPrintable(ws->errorString()));
+                    });
             connect(ws, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
                 const auto now = Clock::now();
                 if (qEnvironmentVariableIsSet("BENCH_WEB_TRACE"))
@@ -148,6 +152,19 @@ int stuckClient(quint16 port) {
     if (::write(fd, hello.constData(), size_t(hello.size())) != hello.size())
         die("stuck client cannot write");
     return fd;
+}
+
+// The page's port takes connections: the program opens it in its web
+// thread after the window is up, a while after the serial ports.
+bool listening(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
 }
 
 // Reads what is left: dropped when the server closed or reset it.
@@ -223,8 +240,12 @@ int main(int argc, char** argv) {
         "Dist=500\nWait=0\n[Web]\nEnabled=1\nListen=127.0.0.1:" + QByteArray::number(port);
 
     RunResult alone, loaded;
+    if (listening(port))
+        die("the port is taken by another program (--port P chooses another)");
     {
         Rig rig(kBackgroundCars, sp);
+        if (!waitUntil([&] { return listening(port); }, 30000, 20))
+            die("the web page does not listen");
         alone = measure(rig.dec1, rig.dec2, rig.board, e2e::DbLook(rig.run->dbPath()), rounds,
                         rig.run->pid());
     }
@@ -234,6 +255,8 @@ int main(int argc, char** argv) {
     bool dropped = false;
     {
         Rig rig(kBackgroundCars, sp);
+        if (!waitUntil([&] { return listening(port); }, 30000, 20))
+            die("the web page does not listen");
         clientThread.start();
         pool = new Clients;
         pool->moveToThread(&clientThread);
@@ -255,6 +278,7 @@ int main(int argc, char** argv) {
             },
             5000);
         dropped = wasDropped(stuck);
+        pool->ending = true;
     }
     std::vector<double> pushMs;
     size_t received = 0;

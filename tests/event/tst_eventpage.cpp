@@ -1,5 +1,7 @@
 // The window's side of publishing, against a real server: the combined
-// ranking of all stations and the server's state on the status page.
+// ranking of all stations (ranking page and live page) and the server's
+// state on the status page.
+#include "../app/RecordingDialogs.h"
 #include "PgCluster.h"
 
 #include "Ukorvane.h"
@@ -8,16 +10,37 @@
 #include "Journal.h"
 
 #include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 using namespace e2e;
+
+namespace {
+
+// Body of a GET on the live page, empty when it did not answer 200.
+QByteArray get(const QString& url) {
+    QNetworkAccessManager net;
+    std::unique_ptr<QNetworkReply> reply(net.get(QNetworkRequest(QUrl(url))));
+    QSignalSpy done(reply.get(), &QNetworkReply::finished);
+    if (!done.wait(10000) ||
+        reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return {};
+    return reply->readAll();
+}
+
+} // namespace
 
 class TestEventPage : public QObject {
     Q_OBJECT
@@ -41,16 +64,27 @@ private slots:
         dir.reset();
     }
 
-    void theRankingTabShowsAllStationsAndSaysWhenTheServerIsAway() {
+    void allStationsOnTheRankingTabAndLivePageSayWhenTheServerIsAway() {
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        const QString api = QStringLiteral("http://127.0.0.1:%1/api/event-ranking").arg(port);
         QFile ini(dir->filePath(QStringLiteral("Korvane.ini")));
         QVERIFY(ini.open(QIODevice::WriteOnly));
         ini.write(QStringLiteral("[SP]\nPort1=0\nPort2=0\nPort3=0\n[Event]\nDatabase=%1\n"
-                                 "Station=Home\nEvent=club\n")
+                                 "Station=Home\nEvent=club\n[Web]\nEnabled=1\n"
+                                 "Listen=127.0.0.1:%2\n")
                       .arg(pg->socketConnection())
+                      .arg(port)
                       .toUtf8());
         ini.close();
+        RecordingDialogs boxes; // no ports set: the window says so on showing
         TFkorvane w(dir->path());
         QVERIFY(w.created());
+        w.show(); // the live page starts with the window shown
         auto* status = w.findChild<QLabel*>(QStringLiteral("EventStatus"));
         auto* all = w.findChild<QCheckBox*>(QStringLiteral("AllStations"));
         auto* grid = w.findChild<QTableView*>(QStringLiteral("DBGridAll"));
@@ -70,7 +104,8 @@ private slots:
         Journal::recordAttempt(a);
         pg->rows(QStringLiteral(
             "insert into korvane_attempt (event, station, attempt_id, tpid, name, speed, "
-            "speed_text, status) values ('club', 'Away', 1, '6', 'Six', 40, '40.00', 'ok')"));
+            "speed_text, status) values ('club', 'Away', 1, '6', '<i>Six</i>', 40, '40.00', "
+            "'ok')"));
 
         w.setActivePage(w.TabSheet5);
         all->setChecked(true);
@@ -82,6 +117,19 @@ private slots:
         QCOMPARE(QStringList({cell(0, 0), cell(0, 3), cell(1, 0), cell(1, 1), cell(1, 3)}),
                  QStringList({"6", "Away", "5", "Five", "Home"}));
 
+        // The live page has the same rows from what the window read, with
+        // the stations, and markup in a name only as escaped text.
+        QByteArray body;
+        QTRY_VERIFY_WITH_TIMEOUT((body = get(api)).contains("\"count\":2"), 15000);
+        QVERIFY2(!body.contains('<') && body.contains("\\u003ci\\u003eSix"), body.constData());
+        QJsonObject live = QJsonDocument::fromJson(body).object();
+        QCOMPARE(live.value("event").toString(), QStringLiteral("club"));
+        QVERIFY(live.value("available").toBool());
+        const QJsonArray rows = live.value("rows").toArray();
+        QCOMPARE(QStringList({rows[0]["tpid"].toString(), rows[0]["name"].toString(),
+                              rows[0]["station"].toString(), rows[1]["station"].toString()}),
+                 QStringList({"6", "<i>Six</i>", "Away", "Home"}));
+
         // The server goes away: the status page, Memo3 and the tab say so,
         // the local ranking is still there.
         pg->stop();
@@ -89,6 +137,11 @@ private slots:
         QVERIFY(w.Memo3->toPlainText().contains(QStringLiteral("未接続")));
         QTRY_VERIFY_WITH_TIMEOUT(
             !note->isHidden() && note->text().contains(QStringLiteral("読めません")), 15000);
+        // The live page says so too, and keeps the rows read before.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (live = QJsonDocument::fromJson(get(api)).object()).value("error").isString(), 15000);
+        QVERIFY(!live.value("available").toBool());
+        QCOMPARE(live.value("rows").toArray().size(), 2);
         all->setChecked(false);
         QVERIFY(!w.DBGrid1->isHidden());
         QCOMPARE(w.DBGrid1->model()->rowCount(), 1);

@@ -12,6 +12,8 @@
       scan: "スマートフォンで読み取ってください", online: "接続中", offline: "再接続中…",
       loop: "ループ", open: "受信中", silent: "無信号", failed: "ポート異常", closed: "閉",
       ok: "正常", suspect: "要確認", accepted: "承認", rejected: "却下",
+      thisstation: "このステーション", allstations: "全ステーション", station: "ステーション",
+      eventoff: "全ステーションの順位を読めません", eventwait: "全ステーションの順位を読み込み中…",
     },
     en: {
       live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
@@ -21,6 +23,8 @@
       scan: "Scan with your phone", online: "Connected", offline: "Reconnecting…",
       loop: "Loop ", open: "receiving", silent: "silent", failed: "port fault", closed: "closed",
       ok: "ok", suspect: "suspect", accepted: "accepted", rejected: "rejected",
+      thisstation: "This station", allstations: "All stations", station: "Station",
+      eventoff: "All-stations ranking unavailable", eventwait: "Reading the all-stations ranking…",
     },
   };
   const lang = (navigator.languages && navigator.languages[0] || navigator.language || "ja")
@@ -57,6 +61,29 @@
     cell(tr, r.speed, "speed");
     if (highlight && r.tpid === highlight) tr.className = "hit";
     return tr;
+  };
+  // The event's combined ranking: every row says which station measured it.
+  const eventRow = (r) => {
+    const tr = rankRow(r);
+    cell(tr, r.station, "station");
+    return tr;
+  };
+  // Rows from an earlier read stay under the reason they are not fresh.
+  const showEventNote = (ev) => {
+    const note = $("eventnote");
+    if (!note) return;
+    note.textContent = !ev || ev.available ? ""
+      : ev.error == null ? L("eventwait") : L("eventoff") + (ev.error ? ": " + ev.error : "");
+    note.hidden = !note.textContent;
+  };
+  const showEventTop = (ev) => {
+    const box = $("eventtop");
+    if (!box) return;
+    box.hidden = !ev;
+    if (!ev) return;
+    setText("eventname", ev.event);
+    showEventNote(ev);
+    $("eventrows").replaceChildren(...(ev.rows || []).map(eventRow));
   };
   const fmtTime = (ms) => new Date(ms).toLocaleTimeString(lang === "en" ? "en-GB" : "ja-JP");
 
@@ -112,11 +139,15 @@
     }));
   };
 
+  const none = () => {};
   const handlers = {
-    kiosk: { speed: (e) => { showLatest(e, true); say(e); }, ranking: (rows) => { top = rows; showTop(); } },
-    overlay: { speed: (e) => showLatest(e, true), ranking: () => {} },
-    ranking: { speed: () => {}, ranking: () => rankingPage.refreshIfTop() },
-    driver: { speed: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); }, ranking: () => {} },
+    kiosk: {
+      speed: (e) => { showLatest(e, true); say(e); }, ranking: (rows) => { top = rows; showTop(); },
+      event: showEventTop,
+    },
+    overlay: { speed: (e) => showLatest(e, true), ranking: none, event: none },
+    ranking: { speed: none, ranking: () => rankingPage.refreshIfTop(), event: (ev) => rankingPage.event(ev) },
+    driver: { speed: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); }, ranking: none, event: none },
   };
 
   // --- the push socket: reconnects by itself and catches up --------------
@@ -153,6 +184,7 @@
           lastSeq = newest;
         }
         h.ranking(msg.ranking || []);
+        h.event(msg.event || null);
         showLoops(msg.decoders);
       } else if (msg.type === "speed") {
         if (msg.seq <= lastSeq) return;
@@ -160,6 +192,8 @@
         h.speed(msg);
       } else if (msg.type === "ranking") {
         h.ranking(msg.rows || []);
+      } else if (msg.type === "event") {
+        h.event(msg);
       } else if (msg.type === "decoders") {
         showLoops(msg.loops);
       }
@@ -184,14 +218,54 @@
         $("empty").hidden = body.children.length > 0;
       }).catch(() => {});
     },
-    refreshIfTop() { if (this.pages <= 1) this.load(false); },
+    refreshIfTop() { if (this.tab === "local" && this.pages <= 1) this.load(false); },
+    // The all-stations tab, there while this station is in an event.
+    tab: "local", eseq: 0,
+    event(ev) {
+      $("tabs").hidden = !ev;
+      if (!ev && this.tab === "event") this.show("local");
+      else if (ev && this.tab === "event") this.loadEvent();
+      // /ranking#all opens on the all-stations tab (a projector's bookmark).
+      else if (ev && location.hash === "#all" && !this.linked) { this.linked = true; this.show("event"); }
+    },
+    show(tab) {
+      this.tab = tab;
+      ++this.seq; // what the other tab was reading is not shown
+      const onEvent = tab === "event";
+      $("tablocal").classList.toggle("on", !onEvent);
+      $("tabevent").classList.toggle("on", onEvent);
+      $("localtable").hidden = onEvent;
+      $("eventtable").hidden = !onEvent;
+      $("more").hidden = true;
+      $("empty").hidden = true;
+      showEventNote(null);
+      if (onEvent) this.loadEvent(); else this.load(false);
+    },
+    loadEvent() {
+      const seq = ++this.eseq;
+      fetch("/api/event-ranking").then((r) => r.ok ? r.json() : null).then((ev) => {
+        if (seq !== this.eseq || this.tab !== "event") return;
+        if (!ev) { this.event(null); return; }
+        const q = this.query.toLowerCase();
+        const rows = ev.rows.filter((r) => !q || r.tpid.toLowerCase().includes(q) ||
+          (r.name || "").toLowerCase().includes(q));
+        $("eventrows").replaceChildren(...rows.map(eventRow));
+        showEventNote(ev);
+        $("empty").hidden = rows.length > 0 || !ev.available;
+      }).catch(() => { if (seq === this.eseq) showEventNote({ available: false, error: "" }); });
+    },
   };
   if (page === "ranking") {
     let t = 0;
     $("search").addEventListener("input", (ev) => {
       clearTimeout(t);
-      t = setTimeout(() => { rankingPage.query = ev.target.value.trim(); rankingPage.load(false); }, 250);
+      t = setTimeout(() => {
+        rankingPage.query = ev.target.value.trim();
+        if (rankingPage.tab === "event") rankingPage.loadEvent(); else rankingPage.load(false);
+      }, 250);
     });
+    $("tablocal").addEventListener("click", () => rankingPage.show("local"));
+    $("tabevent").addEventListener("click", () => rankingPage.show("event"));
     $("more").addEventListener("click", () => rankingPage.load(true));
     rankingPage.load(false);
   }
