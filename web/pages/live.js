@@ -133,7 +133,7 @@
     if (!el || !loops) return;
     el.replaceChildren(...loops.map((l) => {
       const s = document.createElement("span");
-      s.textContent = L("loop") + l.loop + ": " + L(l.state) + " ";
+      s.textContent = L("loop") + l.loop + ": " + L(l.state);
       if (l.state !== "open") s.className = "bad";
       return s;
     }));
