@@ -57,6 +57,11 @@ const char* const kMigrations[] = {
     " from korvane_attempt"
     " where status in ('ok', 'accepted') and speed is not null"
     " order by event, tpid, speed desc, measured_at, station, attempt_id",
+    // 2
+    "create table korvane_station ("
+    " event text not null, station text not null, instance text not null,"
+    " first_seen timestamptz not null default now(),"
+    " primary key (event, station))",
 };
 static_assert(std::size(kMigrations) == EventServer::kSchemaVersion);
 
@@ -115,6 +120,35 @@ void EventServer::migrate(QSqlDatabase pg) {
         exec(pg, QStringLiteral("insert into korvane_schema (version) values (?)"), {version});
         if (!pg.commit())
             throw DbError(pg.lastError().databaseText().trimmed());
+    } catch (...) {
+        pg.rollback();
+        throw;
+    }
+}
+
+QString EventServer::claimStation(QSqlDatabase pg, const QString& event, const QString& station,
+                                  const QString& instance) {
+    if (!pg.transaction())
+        throw DbError(pg.lastError().text());
+    try {
+        // A station connecting at the same moment with the same name waits
+        // here for the other's commit and then inserts nothing; the select,
+        // a statement of its own, sees the row that won (whatever isolation
+        // the server defaults to).
+        exec(pg, QStringLiteral("set transaction isolation level read committed"));
+        exec(pg,
+             QStringLiteral("insert into korvane_station (event, station, instance)"
+                            " values (?, ?, ?) on conflict (event, station) do nothing"),
+             {event, station, instance});
+        QSqlQuery q = exec(pg,
+                           QStringLiteral("select instance from korvane_station"
+                                          " where event = ? and station = ?"),
+                           {event, station});
+        const QString holder = q.next() ? q.value(0).toString() : QString();
+        q.finish();
+        if (!pg.commit())
+            throw DbError(pg.lastError().databaseText().trimmed());
+        return holder;
     } catch (...) {
         pg.rollback();
         throw;

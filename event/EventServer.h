@@ -13,13 +13,16 @@
 //                    id) as key; tpid, name, speed, speed_text, dist_cm,
 //                    flags, status, time1, time2, measured_at, changed_at,
 //                    published_at
+//   korvane_station  event, station as key; instance (the instance id of
+//                    the station's SQLite file that first published under
+//                    the name), first_seen
 //   korvane_ranking  view: the best ok or accepted attempt per transponder
 //                    per event, with the station that measured it
 //
 // Every function raises DbError with the server's message.
 namespace EventServer {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // Brings the tables up to this program's version, each migration once,
 // under a lock so that stations connecting together do not race. A server
@@ -29,6 +32,14 @@ void migrate(QSqlDatabase pg);
 
 // The version on the server, 0 when it holds no tables of ours.
 int schemaVersion(QSqlDatabase pg);
+
+// Claims the station's name in the event for `instance` when no one holds
+// it yet, and returns the instance that holds it now. Attempt ids are the
+// station's own, so a second file publishing under the same name would
+// overwrite the first one's attempts: the caller publishes only when the
+// answer is its own instance. Commits by itself.
+QString claimStation(QSqlDatabase pg, const QString& event, const QString& station,
+                     const QString& instance);
 
 // One attempt as the station's journal holds it now.
 struct Attempt {

@@ -4,15 +4,19 @@
 
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUuid>
 
 namespace {
 
+[[noreturn]] void fail(const QSqlQuery& q) {
+    const QSqlError e = q.lastError();
+    throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText());
+}
+
 void run(QSqlDatabase db, const char* sql) {
     QSqlQuery q(db);
-    if (!q.exec(QString::fromLatin1(sql))) {
-        const QSqlError e = q.lastError();
-        throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText());
-    }
+    if (!q.exec(QString::fromLatin1(sql)))
+        fail(q);
 }
 
 } // namespace
@@ -24,6 +28,25 @@ void Outbox::install(QSqlDatabase db) {
             "begin insert into outbox (attempt_id) values (new.id); end");
     run(db, "create trigger if not exists outbox_attempt_update after update on attempt "
             "begin insert into outbox (attempt_id) values (new.id); end");
+    instanceId(db);
+}
+
+QString Outbox::instanceId(QSqlDatabase db) {
+    // A file from before the id gains one at the first start that names a
+    // server. Random, so that two stations given the same name never share
+    // it.
+    run(db, "create table if not exists instance (id text not null)");
+    QSqlQuery add(db);
+    if (!add.prepare(QStringLiteral(
+            "insert into instance (id) select ? where not exists (select 1 from instance)")))
+        fail(add);
+    add.bindValue(0, QUuid::createUuid().toString(QUuid::WithoutBraces));
+    if (!add.exec())
+        fail(add);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select id from instance limit 1")) || !q.next())
+        fail(q);
+    return q.value(0).toString();
 }
 
 void Outbox::uninstall(QSqlDatabase db) {

@@ -1,7 +1,9 @@
 #include "Publisher.h"
 
 #include "Database.h"
+#include "Outbox.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMap>
 #include <QSqlError>
@@ -172,6 +174,11 @@ private:
             } else {
                 try {
                     EventServer::migrate(pg);
+                    if (!claimed(pg))
+                        why = QCoreApplication::translate(
+                                  "Publisher",
+                                  "ステーション名 %1 はイベント %2 で別の PC が使っています")
+                                  .arg(settings_.Station, settings_.Event);
                 } catch (const DbError& e) {
                     why = QStringLiteral("サーバーの表を用意できません: ") + e.message();
                 }
@@ -191,6 +198,18 @@ private:
         status_.lastError.clear();
         retryMs_ = options_.retryMinMs;
         return true;
+    }
+
+    // Whether the station's name in the event belongs to this file. Another
+    // file under the same name has attempts with the same ids: publishing
+    // would overwrite them on the server, so this one keeps its outbox until
+    // it is given a name of its own (or the server frees this one). The
+    // pause between tries grows as after any failure.
+    bool claimed(QSqlDatabase pg) {
+        if (instance_.isEmpty())
+            instance_ = Outbox::instanceId(local());
+        return EventServer::claimStation(pg, settings_.Event, settings_.Station, instance_) ==
+               instance_;
     }
 
     // An idle station still learns soon that its server went away, so that
@@ -316,6 +335,7 @@ private:
     QString path_;
     Options options_;
     QString localName_, serverName_;
+    QString instance_; // the SQLite file's instance id, once read
     QTimer* timer_ = nullptr;
     std::unique_ptr<QSqlQuery> batchQuery_;
     bool serverOpen_ = false;

@@ -31,7 +31,9 @@ Q_DECLARE_METATYPE(QList<EventServer::RankingEntry>)
 // batches, each one upsert committed on the server before its outbox rows
 // are deleted: a crash in between sends them again, which changes nothing.
 // A failure closes the server connection; it is opened again after a pause
-// that doubles up to retryMaxMs.
+// that doubles up to retryMaxMs. At every connect the station's name in the
+// event is claimed for the SQLite file's instance id; while another file
+// holds the name nothing is sent and the outbox keeps everything.
 class Publisher : public QObject {
     Q_OBJECT
 public:

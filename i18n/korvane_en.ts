@@ -148,6 +148,13 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>Publisher</name>
+    <message>
+        <source>ステーション名 %1 はイベント %2 で別の PC が使っています</source>
+        <translation>Station name %1 is used by another PC in event %2</translation>
+    </message>
+</context>
+<context>
     <name>RankingModel</name>
     <message>
         <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>

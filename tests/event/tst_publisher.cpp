@@ -120,6 +120,57 @@ private slots:
                  3);
     }
 
+    // Attempt ids are each file's own: a second PC under a taken name would
+    // overwrite the first one's attempts on the server.
+    void aSecondFileUnderATakenNameIsRefusedUntilRenamed() {
+        const EventSettings s = settings(pg->socketConnection());
+        const auto onServer = [&] {
+            return pg->rows(QStringLiteral("select station, attempt_id::text, speed_text from "
+                                           "korvane_attempt where event = ? order by 1, 2"),
+                            {s.Event});
+        };
+        // The server as the version before left it: upgraded at connect.
+        pg->execute(QStringLiteral("drop table if exists korvane_station"));
+        pg->execute(QStringLiteral("update korvane_schema set version = 1"));
+        Journal::recordAttempt(attempt("7", 50));
+        Journal::recordAttempt(attempt("8", 40));
+        const QList<QVariantList> first{{"A", "1", "50.00"}, {"A", "2", "40.00"}};
+        {
+            Publisher a(s, dbPath(), fast());
+            a.start();
+            QTRY_COMPARE(onServer(), first);
+        }
+
+        SpeedDb::close();
+        const QString other = dir->filePath(QStringLiteral("Other.db"));
+        SpeedDb::open(other);
+        SpeedDb::checkNameColumn();
+        Outbox::install(SpeedDb::database());
+        Journal::recordAttempt(attempt("7", 70));
+        Journal::recordAttempt(attempt("9", 30));
+        {
+            Publisher b(s, other, fast());
+            QSignalSpy status(&b, &Publisher::statusChanged);
+            b.start();
+            QTRY_VERIFY(!status.isEmpty());
+            const auto told = status.last().at(0).value<PublisherStatus>();
+            QCOMPARE(told.lastError,
+                     QStringLiteral("ステーション名 A はイベント %1 で別の PC が使っています")
+                         .arg(s.Event));
+            QVERIFY(!told.connected);
+            QCOMPARE(told.waiting, 2);
+            QCOMPARE(onServer(), first);
+        }
+        QCOMPARE(outbox(), 2);
+
+        Publisher renamed({s.Database, QStringLiteral("B"), s.Event}, other, fast());
+        renamed.start();
+        const QList<QVariantList> both =
+            first + QList<QVariantList>{{"B", "1", "70.00"}, {"B", "2", "30.00"}};
+        QTRY_COMPARE(onServer(), both);
+        QTRY_COMPARE(outbox(), 0);
+    }
+
     void withoutAServerNothingIsCaptured() {
         Journal::recordAttempt(attempt("7", 50));
         Outbox::uninstall(SpeedDb::database());

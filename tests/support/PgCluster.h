@@ -91,6 +91,21 @@ public:
         QSqlDatabase::removeDatabase(name);
         return out;
     }
+    // One statement run as it is (the server prepares no DDL); false when
+    // it fails.
+    bool execute(const QString& sql) const {
+        static std::atomic<int> serial{0};
+        const QString name = QStringLiteral("pgexec%1").arg(serial++);
+        bool ok = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setConnectOptions(socketConnection());
+            ok = db.open() && QSqlQuery(db).exec(sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return ok;
+    }
     QVariant value(const QString& sql, const QVariantList& values = {}) const {
         const QList<QVariantList> r = rows(sql, values);
         return r.isEmpty() || r.first().isEmpty() ? QVariant() : r.first().first();
