@@ -13,6 +13,7 @@
 #include "Publisher.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLabel>
@@ -83,7 +84,9 @@ void TFkorvane::startEventLink() {
 
     link->model = new QStandardItemModel(0, 4, TabSheet5);
     link->model->setHorizontalHeaderLabels(
-        {QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"), QStringLiteral("スピード"),
+        {QCoreApplication::translate("TFkorvane", "ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"),
+         QCoreApplication::translate("TFkorvane", "名前"),
+         QCoreApplication::translate("TFkorvane", "スピード"),
          QCoreApplication::translate("TFkorvane", "ステーション")});
     link->grid = new QTableView(TabSheet5);
     link->grid->setObjectName(QStringLiteral("DBGridAll"));

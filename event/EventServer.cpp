@@ -2,6 +2,7 @@
 
 #include "Database.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -106,7 +107,8 @@ void EventServer::migrate(QSqlDatabase pg) {
                                     "version integer not null)"));
         if (version > kSchemaVersion)
             throw DbError(
-                QStringLiteral("サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで")
+                QCoreApplication::translate(
+                    "EventServer", "サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで")
                     .arg(version)
                     .arg(kSchemaVersion));
         for (; version < kSchemaVersion; ++version) {

@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace {
@@ -70,15 +71,18 @@ QString EventSettingsProblem(const EventSettings& s) {
     bool ok = false;
     const QStringList keys = connectionKeys(s.Database, &ok);
     if (!ok)
-        return QStringLiteral("Database は host=… dbname=… user=… の形で書いてください");
+        return QCoreApplication::translate(
+            "EventSettings", "Database は host=… dbname=… user=… の形で書いてください");
     if (keys.contains(QLatin1String("password")))
-        return QStringLiteral("Database にパスワードは書けません（~/.pgpass か PGPASSWORD に）");
+        return QCoreApplication::translate(
+            "EventSettings", "Database にパスワードは書けません（~/.pgpass か PGPASSWORD に）");
     // The driver separates its options by ';' too: one in a value would
     // cut it in two.
     if (s.Database.contains(QLatin1Char(';')))
-        return QStringLiteral("Database に ; は使えません");
+        return QCoreApplication::translate("EventSettings", "Database に ; は使えません");
     if (s.Station.isEmpty() || s.Event.isEmpty())
-        return QStringLiteral("[Event] の Station と Event を設定してください");
+        return QCoreApplication::translate("EventSettings",
+                                           "[Event] の Station と Event を設定してください");
     return {};
 }
 

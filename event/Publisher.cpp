@@ -30,13 +30,14 @@ QString connectFailure(const QString& why) {
     QString hint;
     if (why.contains(QLatin1String("password authentication failed")) ||
         why.contains(QLatin1String("no password supplied")))
-        hint = QStringLiteral("パスワードが違います（~/.pgpass か PGPASSWORD）: ");
+        hint = QCoreApplication::translate("Publisher",
+                                           "パスワードが違います（~/.pgpass か PGPASSWORD）: ");
     else if (why.contains(QLatin1String("No such file or directory")) ||
              why.contains(QLatin1String("Connection refused")) ||
              why.contains(QLatin1String("could not translate host name")) ||
              why.contains(QLatin1String("timeout expired")))
-        hint = QStringLiteral("サーバーが見つかりません: ");
-    return QStringLiteral("サーバーに接続できません: ") + hint +
+        hint = QCoreApplication::translate("Publisher", "サーバーが見つかりません: ");
+    return QCoreApplication::translate("Publisher", "サーバーに接続できません: ") + hint +
            why.section(QLatin1Char('\n'), 0, 0).trimmed();
 }
 
@@ -84,9 +85,10 @@ public:
 
     void fetchRanking() {
         if (!serverOpen_) {
-            emit owner_->rankingReady({}, status_.lastError.isEmpty()
-                                              ? QStringLiteral("サーバーに接続中です")
-                                              : status_.lastError);
+            emit owner_->rankingReady(
+                {}, status_.lastError.isEmpty()
+                        ? QCoreApplication::translate("Publisher", "サーバーに接続中です")
+                        : status_.lastError);
             return;
         }
         try {
@@ -129,7 +131,7 @@ private:
             else if (lastContact_.hasExpired(kIdleCheckMs))
                 checkServer();
         } catch (const DbError& e) {
-            failed(QStringLiteral("送信できません: ") + e.message());
+            failed(QCoreApplication::translate("Publisher", "送信できません: ") + e.message());
             readWaiting();
             report();
             schedule(retryMs_);
@@ -161,7 +163,8 @@ private:
 
     bool openServer() {
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
-            status_.lastError = QStringLiteral(
+            status_.lastError = QCoreApplication::translate(
+                "Publisher",
                 "PostgreSQL のドライバ (QPSQL) がありません（パッケージ libqt6sql6-psql）");
             return false;
         }
@@ -180,7 +183,9 @@ private:
                                   "ステーション名 %1 はイベント %2 で別の PC が使っています")
                                   .arg(settings_.Station, settings_.Event);
                 } catch (const DbError& e) {
-                    why = QStringLiteral("サーバーの表を用意できません: ") + e.message();
+                    why =
+                        QCoreApplication::translate("Publisher", "サーバーの表を用意できません: ") +
+                        e.message();
                 }
             }
             if (!why.isEmpty()) {

@@ -15,6 +15,32 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>EventServer</name>
+    <message>
+        <source>サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで</source>
+        <translation>The server's tables are of a newer version (%1); this program knows up to version %2</translation>
+    </message>
+</context>
+<context>
+    <name>EventSettings</name>
+    <message>
+        <source>Database は host=… dbname=… user=… の形で書いてください</source>
+        <translation>Write Database as host=… dbname=… user=…</translation>
+    </message>
+    <message>
+        <source>Database にパスワードは書けません（~/.pgpass か PGPASSWORD に）</source>
+        <translation>Database cannot hold a password (put it in ~/.pgpass or PGPASSWORD)</translation>
+    </message>
+    <message>
+        <source>Database に ; は使えません</source>
+        <translation>Database cannot contain ;</translation>
+    </message>
+    <message>
+        <source>[Event] の Station と Event を設定してください</source>
+        <translation>Set Station and Event in [Event]</translation>
+    </message>
+</context>
+<context>
     <name>HistoryModel</name>
     <message>
         <source>正常</source>
@@ -152,6 +178,34 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>ステーション名 %1 はイベント %2 で別の PC が使っています</source>
         <translation>Station name %1 is used by another PC in event %2</translation>
+    </message>
+    <message>
+        <source>パスワードが違います（~/.pgpass か PGPASSWORD）: </source>
+        <translation>wrong password (~/.pgpass or PGPASSWORD): </translation>
+    </message>
+    <message>
+        <source>サーバーが見つかりません: </source>
+        <translation>server not found: </translation>
+    </message>
+    <message>
+        <source>サーバーに接続できません: </source>
+        <translation>Cannot connect to the server: </translation>
+    </message>
+    <message>
+        <source>サーバーに接続中です</source>
+        <translation>Connecting to the server</translation>
+    </message>
+    <message>
+        <source>送信できません: </source>
+        <translation>Cannot send: </translation>
+    </message>
+    <message>
+        <source>PostgreSQL のドライバ (QPSQL) がありません（パッケージ libqt6sql6-psql）</source>
+        <translation>The PostgreSQL driver (QPSQL) is missing (package libqt6sql6-psql)</translation>
+    </message>
+    <message>
+        <source>サーバーの表を用意できません: </source>
+        <translation>Cannot set up the server's tables: </translation>
     </message>
 </context>
 <context>
@@ -753,6 +807,14 @@ Continue?</translation>
     <message>
         <source>全ステーションの順位を読めません: %1</source>
         <translation>Cannot read the ranking of all stations: %1</translation>
+    </message>
+    <message>
+        <source>ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID</source>
+        <translation>Transp. ID</translation>
+    </message>
+    <message>
+        <source>スピード</source>
+        <translation>Speed</translation>
     </message>
 </context>
 </TS>
