@@ -4,6 +4,7 @@
 // two decoders and the board. Shared by the end-to-end test and the ingest
 // benchmarks, so it uses Qt Core and Sql only (no QtTest).
 #include "Peer.h"
+#include "QueryRows.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -47,20 +48,8 @@ public:
             if (readOnly_)
                 db.setConnectOptions(
                     QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
-            if (QFile::exists(path_) && db.open()) {
-                QSqlQuery q(db);
-                q.prepare(sql);
-                for (const QVariant& v : values)
-                    q.addBindValue(v);
-                if (q.exec()) {
-                    while (q.next()) {
-                        QVariantList row;
-                        for (int i = 0; i < q.record().count(); ++i)
-                            row << q.value(i);
-                        out << row;
-                    }
-                }
-            }
+            if (QFile::exists(path_) && db.open())
+                out = queryRows(db, sql, values);
             db.close();
         }
         QSqlDatabase::removeDatabase(name);

@@ -3,6 +3,8 @@
 // A throw-away PostgreSQL server for the tests and benchmarks that need a
 // real one: scripts/local-postgres in a temporary folder, stopped and
 // removed at the end. Qt Core and Sql only (no QtTest).
+#include "QueryRows.h"
+
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -72,20 +74,8 @@ public:
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
             db.setConnectOptions(socketConnection());
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.prepare(sql);
-                for (int i = 0; i < values.size(); ++i)
-                    q.bindValue(i, values.at(i));
-                if (q.exec()) {
-                    while (q.next()) {
-                        QVariantList row;
-                        for (int i = 0; i < q.record().count(); ++i)
-                            row << q.value(i);
-                        out << row;
-                    }
-                }
-            }
+            if (db.open())
+                out = queryRows(db, sql, values);
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
