@@ -60,7 +60,7 @@ QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit)
     return rows;
 }
 
-HistoryModel::HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+HistoryModel::HistoryModel(QObject* parent) : PagedModel(parent) {}
 
 void HistoryModel::refresh() {
     QVector<HistoryRow> first = historyPage(filter_, 0, kPageRows);
@@ -88,30 +88,12 @@ void HistoryModel::reread(const QVector<qint64>& ids) {
     }
 }
 
-bool HistoryModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && more_;
-}
-
 void HistoryModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || !more_)
+    if (parent.isValid())
         return;
-    QVector<HistoryRow> page;
-    try {
-        page = historyPage(filter_, rows_.isEmpty() ? 0 : rows_.back().id, kPageRows);
-    } catch (const std::exception& e) {
-        // Called from inside the grid's own scrolling and painting, which
-        // must not be left by an exception.
-        more_ = false;
-        emit fetchFailed(QString::fromUtf8(e.what()));
-        return;
-    }
-    more_ = page.size() == kPageRows;
-    if (page.isEmpty())
-        return;
-    const int first = int(rows_.size());
-    beginInsertRows(QModelIndex(), first, first + int(page.size()) - 1);
-    rows_ += page;
-    endInsertRows();
+    appendPage(rows_, kPageRows, [this] {
+        return historyPage(filter_, rows_.isEmpty() ? 0 : rows_.back().id, kPageRows);
+    });
 }
 
 int HistoryModel::rowCount(const QModelIndex& parent) const {

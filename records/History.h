@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QAbstractTableModel>
+#include "PagedModel.h"
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -29,7 +29,7 @@ QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit)
 // The attempts a page at a time as the grid scrolls to them (each page by a
 // short statement starting after the last row held), so that a journal of a
 // million attempts shows at once and holds no more rows than were seen.
-class HistoryModel : public QAbstractTableModel {
+class HistoryModel : public PagedModel {
     Q_OBJECT
 public:
     enum Column { ColTime, ColTpid, ColName, ColSpeed, ColDist, ColFlags, ColStatus, ColumnCount };
@@ -55,21 +55,14 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-signals:
-    // A page could not be read while the grid scrolled (the grid keeps the
-    // rows it has); the message names the engine's error.
-    void fetchFailed(const QString& message);
-
 private:
     QString filter_;
     QVector<HistoryRow> rows_;
-    bool more_ = false;
 };
 
 // Attempts as CSV, by the rules of the ranking export: UTF-8 with a byte

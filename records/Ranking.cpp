@@ -11,7 +11,7 @@
 #include <QSaveFile>
 #include <QSqlRecord>
 
-RankingModel::RankingModel(QObject* parent) : QAbstractTableModel(parent) {}
+RankingModel::RankingModel(QObject* parent) : PagedModel(parent) {}
 
 QString RankingModel::statement() {
     return SpeedTable::rankingStatement();
@@ -25,30 +25,12 @@ void RankingModel::refresh() {
     endResetModel();
 }
 
-bool RankingModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && more_;
-}
-
 void RankingModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || !more_)
+    if (parent.isValid())
         return;
-    QVector<SpeedTable::RankedRow> page;
-    try {
-        page = SpeedTable::rankingPage(rows_.isEmpty() ? nullptr : &rows_.back(), kPageRows);
-    } catch (const std::exception& e) {
-        // Called from inside the grid's own scrolling and painting, which
-        // must not be left by an exception.
-        more_ = false;
-        emit fetchFailed(QString::fromUtf8(e.what()));
-        return;
-    }
-    more_ = page.size() == kPageRows;
-    if (page.isEmpty())
-        return;
-    const int first = int(rows_.size());
-    beginInsertRows(QModelIndex(), first, first + int(page.size()) - 1);
-    rows_ += page;
-    endInsertRows();
+    appendPage(rows_, kPageRows, [this] {
+        return SpeedTable::rankingPage(rows_.isEmpty() ? nullptr : &rows_.back(), kPageRows);
+    });
 }
 
 int RankingModel::rowCount(const QModelIndex& parent) const {

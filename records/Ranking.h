@@ -1,8 +1,8 @@
 #pragma once
 
+#include "PagedModel.h"
 #include "SpeedTable.h"
 
-#include <QAbstractTableModel>
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -16,7 +16,7 @@
 // row, not by counting rows), so that a table of a million cars shows at
 // once, holds no more rows in memory than were seen, and keeps no statement
 // open while the page is shown.
-class RankingModel : public QAbstractTableModel {
+class RankingModel : public PagedModel {
     Q_OBJECT
 public:
     enum Column { ColTpid, ColName, ColSpeed, ColumnCount };
@@ -36,20 +36,13 @@ public:
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-    bool canFetchMore(const QModelIndex& parent) const override;
     void fetchMore(const QModelIndex& parent) override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-signals:
-    // A page could not be read while the grid scrolled (the grid keeps the
-    // rows it has); the message names the engine's error.
-    void fetchFailed(const QString& message);
-
 private:
     QVector<SpeedTable::RankedRow> rows_;
-    bool more_ = false;
 };
 
 // Lookup and clearing of one transponder: SpeedTable::lookup, clearBest.
