@@ -9,6 +9,7 @@
 //
 //   bench_web [--clients N] [--rounds N] [--port P]     (200, 60, 18480)
 #include "../ingest/BenchSupport.h"
+#include "StuckClient.h"
 
 #include <QThread>
 #include <QTimer>
@@ -134,26 +135,6 @@ public:
     }
 };
 
-// A client that does the WebSocket handshake with a tiny receive buffer and
-// then never reads.
-int stuckClient(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    int small = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        die("stuck client cannot connect");
-    const QByteArray hello = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                             "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-    if (::write(fd, hello.constData(), size_t(hello.size())) != hello.size())
-        die("stuck client cannot write");
-    return fd;
-}
-
 // The page's port takes connections: the program opens it in its web
 // thread after the window is up, a while after the serial ports.
 bool listening(quint16 port) {
@@ -165,18 +146,6 @@ bool listening(quint16 port) {
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
-}
-
-// Reads what is left: dropped when the server closed or reset it.
-bool wasDropped(int fd) {
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return errno == ECONNRESET;
-    }
 }
 
 struct RunResult {
@@ -267,7 +236,9 @@ int main(int argc, char** argv) {
             die(qPrintable(
                 QStringLiteral("only %1 clients connected").arg(pool->connected.load())));
         }
-        stuck = stuckClient(port);
+        stuck = stuckClient(port, 4096);
+        if (stuck < 0)
+            die("stuck client cannot connect");
         loaded = measure(rig.dec1, rig.dec2, rig.board, e2e::DbLook(rig.run->dbPath()), rounds,
                          rig.run->pid());
         // The last pushes reach the clients.
@@ -277,7 +248,7 @@ int main(int argc, char** argv) {
                 return pool->speeds.size() >= size_t(clients) * size_t(rounds);
             },
             5000);
-        dropped = wasDropped(stuck);
+        dropped = closedByServer(stuck);
         pool->ending = true;
     }
     std::vector<double> pushMs;

@@ -3,16 +3,12 @@
 #include "LiveServer.h"
 
 #include "SpeedRow.h"
+#include "StuckClient.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QWebSocket>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -20,35 +16,6 @@ quint16 freePort() {
     QTcpServer s;
     s.listen(QHostAddress::LocalHost, 0);
     return s.serverPort();
-}
-
-// A WebSocket client that does the handshake and then never reads a byte.
-int stuckClient(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-        return -1;
-    const QByteArray hello = "GET /live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                             "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
-    if (::write(fd, hello.constData(), size_t(hello.size())) != hello.size())
-        return -1;
-    return fd;
-}
-
-// The server closed or reset it (what it had sent is read away first).
-bool closedByServer(int fd) {
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return errno == ECONNRESET;
-    }
 }
 
 } // namespace
