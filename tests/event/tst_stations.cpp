@@ -134,6 +134,12 @@ private slots:
                      {event}),
             (QList<QVariantList>{{"12", 45, "South"}, {"11", 36, "North"}}), kStartMs);
 
+        // The ranking is complete once each station's best is on the server, but
+        // the slower attempts may still be on their way in a later batch.
+        QTRY_VERIFY_WITH_TIMEOUT(onServer(QStringLiteral("North")).size() == 2 &&
+                                     onServer(QStringLiteral("South")).size() == 2,
+                                 kStartMs);
+
         // The results sheet: the same ranking, then all four attempts.
         const QString csv = a.dir.filePath(QStringLiteral("results.csv"));
         QCOMPARE(
