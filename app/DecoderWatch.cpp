@@ -169,7 +169,7 @@ void TFkorvane::showAlarm() {
     // The board has no health of its own: a port it should have and has not.
     if (const QString failure = portKeeper_ ? portKeeper_->failure(CommX3) : QString();
         !failure.isEmpty()) {
-        alarms << portName(3) + tr(" ポート異常（%1）").arg(shortReason(failure));
+        alarms << portName(3) + tr(" 異常（%1）").arg(shortReason(failure));
         details << failure;
     }
     if (health_->offsetOver()) {

@@ -67,8 +67,9 @@ void TFkorvane::portLost(int port) {
         return;
     }
     portKeeper_->setFailure(comm, reason);
-    note(QStringLiteral(" ") + portName(port) + tr(" ポート異常: %1").arg(shortReason(reason)));
-    tellTerminal(portName(port) + tr(" ポート異常: ") + shortReason(reason));
+    const QString told = portName(port) + tr(" 異常: %1").arg(shortReason(reason));
+    note(QStringLiteral(" ") + told);
+    tellTerminal(told);
     showAlarm();
 }
 

@@ -470,7 +470,7 @@ private slots:
         w->RGport3->setItemIndex(2);
         QCOMPARE(dialogs->messages.last(), QStringLiteral("出力ポートは開けませんでした。"));
         QCOMPARE(w->settings().Port3, 2);
-        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("出力ポート ポート異常（")));
+        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("出力ポート 異常（")));
         // The retries that follow raise no box.
         QTest::qWait(2500);
         QCOMPARE(dialogs->messages.size(), 2);
@@ -541,10 +541,13 @@ private slots:
         };
 
         replug(loop1, link1);
-        QTRY_VERIFY_WITH_TIMEOUT(w->CommX1->isOpen() && !w->CommX1->deviceLost(), 3000);
+        const auto told = [&](const char* what) {
+            return !memoLines(w->Memo3).filter(QString::fromUtf8(what)).isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(told("ループ1 再接続"), 3000);
+        QVERIFY(w->CommX1->isOpen() && !w->CommX1->deviceLost());
         QTRY_COMPARE(loop1->received(), protocol);
         QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
-        QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 再接続")).isEmpty());
         display->clear();
         QVERIFY(loop1->send(passingLine("31", "100.000")));
         QVERIFY(dec2->send(passingLine("31", "101.234")));
@@ -552,9 +555,10 @@ private slots:
         QTRY_VERIFY(!display->received().isEmpty()); // the board kept its port
 
         replug(display, link3);
-        QTRY_VERIFY_WITH_TIMEOUT(w->CommX3->isOpen() && !w->CommX3->deviceLost(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(told("出力ポート 再接続"), 3000);
+        QVERIFY(w->CommX3->isOpen() && !w->CommX3->deviceLost());
+        QVERIFY(told("出力ポート 異常"));
         QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("出力ポート")));
-        QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("出力ポート 再接続")).isEmpty());
         QVERIFY(loop1->send(passingLine("32", "200.000")));
         QVERIFY(dec2->send(passingLine("32", "201.234")));
         QTRY_COMPARE(display->received(), QByteArray("         1 45 86       .\r"));
