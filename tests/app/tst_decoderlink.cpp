@@ -8,6 +8,8 @@
 #include "CommX.h"
 #include "CuteBtn.h"
 #include "Database.h"
+#include "DeviceList.h"
+#include "IniFile.h"
 #include "SpeedTable.h"
 #include "Spin.h"
 
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -563,6 +566,53 @@ private slots:
         QVERIFY(dec2->send(passingLine("32", "201.234")));
         QTRY_COMPARE(display->received(), QByteArray("         1 45 86       .\r"));
         QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+    }
+
+    // The settings page's device picker: what it offers (stable names first,
+    // readable, nothing twice, only the ttyS devices that open), and the
+    // choice written for the group's port number and opened at once.
+    void theDevicePickerOffersTheDevicesAndOpensTheChoice() {
+        const QString dev = dir->filePath("dev");
+        QVERIFY(QDir().mkpath(dev + "/serial/by-id"));
+        for (const char* name : {"ttyUSB0", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1"}) {
+            QFile f(dev + '/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(dev + "/ttyUSB2",
+                            dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0"));
+        QVERIFY(QFile::link(dev + "/ttyUSB9", dev + "/serial/by-id/usb-Gone_Adapter-if00-port0"));
+        const QList<SerialDeviceEntry> list =
+            listSerialDevices(dev, [](const QString& path) { return path.endsWith("ttyS1"); });
+        QStringList paths, labels;
+        for (const SerialDeviceEntry& e : list) {
+            paths << e.path;
+            labels << e.label;
+        }
+        QCOMPARE(
+            paths,
+            QStringList({dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0",
+                         dev + "/ttyUSB0", dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS1"}));
+        QCOMPARE(labels.first(), QStringLiteral("FTDI FT232R USB UART A600ABCD (ttyUSB2)"));
+
+        start("Wait=0\nDecid1=3");
+        const QByteArray protocol("\x01?,3,0,37,0,7360452,\r\n");
+        QTRY_COMPARE(dec1->received(), protocol);
+        PtyPeer other;
+        QVERIFY(other.ok());
+        QString current;
+        w->findChild<DevicePicker*>()->choose = [&](QWidget*, const QList<SerialDeviceEntry>&,
+                                                    const QString& now) {
+            current = now;
+            return other.path();
+        };
+        w->TabSheet3->findChild<QPushButton*>(QStringLiteral("DevicePick1"))->click();
+        QCOMPARE(current, dec1->path());
+        QTRY_COMPARE(other.received(), protocol);
+        QVERIFY(w->CommX1->isOpen());
+        IniFile ini(dir->filePath("Korvane.ini"));
+        ini.load();
+        QCOMPARE(ini.value(QStringLiteral("Devices"), QStringLiteral("COM1")), other.path());
+        QCOMPARE(ini.value(QStringLiteral("Devices"), QStringLiteral("COM4")), dec2->path());
     }
 };
 
