@@ -82,7 +82,7 @@ void TFkorvane::portOpenFailed(int port, const QString& detail) {
     if (port != 3)
         watchPortFailed(port, detail);
     showAlarm();
-    const QString line = portName(port) + QStringLiteral("　") + detail;
+    const QString line = portName(port) + QStringLiteral("  ") + detail;
     if (portKeeper_->gather(portName(port), line))
         return;
     ShowMessage(port == 1   ? tr("取り込みポート１は開けませんでした。")
