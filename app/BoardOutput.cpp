@@ -7,6 +7,7 @@
 
 #include "BoardLines.h"
 #include "CommX.h"
+#include "PortKeeper.h"
 
 #include "CuteBtn.h"
 
@@ -79,8 +80,7 @@ void TFkorvane::openBoardPort() {
             return; // stopping: no port opens any more
         CommX3->Open();
     } catch (const std::exception& e) {
-        ShowMessage(tr("出力ポートは開けませんでした。"), openFailureDetail(CommX3, e));
-        RGport3->setItemIndex(0);
+        portOpenFailed(3, openFailureDetail(CommX3, e));
     }
 }
 
@@ -89,8 +89,11 @@ void TFkorvane::RGport3Click() {
     const int index = RGport3->ItemIndex();
     CommX3->setPortNo(index);
     S.Port3 = index;
-    if (index == 0)
+    portKeeper_->setWanted(CommX3, index != 0);
+    if (index == 0) {
+        showAlarm();
         return;
+    }
     openBoardPort();
 }
 

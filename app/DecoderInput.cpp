@@ -10,11 +10,13 @@
 #include "Capture.h"
 #include "CommX.h"
 #include "DecoderCommand.h"
+#include "DecoderHealth.h"
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
 #include "Ingest.h"
 #include "PassingBacklog.h"
+#include "PortKeeper.h"
 
 #include "CuteBtn.h"
 
@@ -83,9 +85,15 @@ void TFkorvane::selectDecoderPort(int loop) {
     const int index = group->ItemIndex();
     comm->Close();
     comm->setPortNo(index);
+    // The operator's choice stands even when its device does not open now:
+    // it is retried, and only a choice of "none" keeps the port closed.
     (loop == 1 ? S.Port1 : S.Port2) = index;
-    if (index == 0)
+    portKeeper_->setWanted(comm, index != 0);
+    if (index == 0) {
+        health_->portClosed(loop); // no port, no alarm for it
+        showAlarm();
         return;
+    }
     try {
         // A signal during a pause stops the start-up: no opening or command after it.
         portPause();
@@ -99,11 +107,7 @@ void TFkorvane::selectDecoderPort(int loop) {
         if (decid != 0)
             comm->SendString(ProtocolCommand(decid));
     } catch (const std::exception& e) {
-        watchPortFailed(loop, openFailureDetail(comm, e));
-        ShowMessage(loop == 1 ? tr("取り込みポート１は開けませんでした。")
-                              : tr("取り込みポート２は開けませんでした。"),
-                    openFailureDetail(comm, e));
-        group->setItemIndex(0);
+        portOpenFailed(loop, openFailureDetail(comm, e));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "CommX.h"
 #include "DecoderHealth.h"
+#include "PortKeeper.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,31 +19,12 @@
 #include <QTimer>
 
 #include <cmath>
-#include <cstdio>
+
+using namespace windowparts;
 
 namespace {
 
 const int kWatchMs = 1000;
-const int kReasonChars = 40;
-
-QString loopName(int loop) {
-    return QCoreApplication::translate("TFkorvane", "ループ%1").arg(loop);
-}
-
-// The alarm also goes to standard error, as the message boxes do, for an
-// operator who runs the program from a terminal.
-void tellTerminal(const QString& text) {
-    const QByteArray line = "korvane: " + text.toUtf8() + '\n';
-    std::fputs(line.constData(), stderr);
-    std::fflush(stderr);
-}
-
-QString shortReason(const QString& reason) {
-    QString first = reason.section(QLatin1Char('\n'), 0, 0).trimmed();
-    if (first.size() > kReasonChars)
-        first = first.left(kReasonChars - 1) + QChar(0x2026);
-    return first;
-}
 
 } // namespace
 
@@ -89,9 +71,7 @@ void TFkorvane::watchTick() {
         const TCommX* comm = loop == 1 ? CommX1 : CommX2;
         const LoopFigures f = health_->figures(loop, now);
         if (comm->isOpen() && comm->deviceLost())
-            health_->portFailed(
-                loop,
-                tr("%1: 装置が見つかりません（抜かれた可能性があります）").arg(comm->devicePath()));
+            health_->portFailed(loop, deviceGone(comm));
         else if (comm->isOpen() && !f.open)
             health_->portOpened(loop, now);
         else if (!comm->isOpen() && f.open)
@@ -123,7 +103,7 @@ void TFkorvane::watchClockSet() {
 void TFkorvane::watchEvents() {
     const QList<HealthEvent> events = health_->takeEvents();
     for (const HealthEvent& e : events) {
-        const QString name = loopName(e.loop);
+        const QString name = portName(e.loop);
         switch (e.kind) {
         case HealthEvent::Silent:
             note(tr(" ループ%1 無信号（%2 秒以上）").arg(e.loop).arg(checks_.SilenceS));
@@ -178,13 +158,19 @@ void TFkorvane::showAlarm() {
     for (int loop = 1; loop <= 2; ++loop) {
         const LoopFigures f = health_->figures(loop, now);
         if (f.failed) {
-            alarms << loopName(loop) + tr(" ポート異常（%1）").arg(shortReason(f.failure));
+            alarms << portName(loop) + tr(" ポート異常（%1）").arg(shortReason(f.failure));
             details << f.failure;
         } else if (f.silent) {
-            alarms << loopName(loop) + tr(" 無信号");
+            alarms << portName(loop) + tr(" 無信号");
         }
         if (f.clockNotSet)
-            warnings << loopName(loop) + tr(" 時計未設定");
+            warnings << portName(loop) + tr(" 時計未設定");
+    }
+    // The board has no health of its own: a port it should have and has not.
+    if (const QString failure = portKeeper_ ? portKeeper_->failure(CommX3) : QString();
+        !failure.isEmpty()) {
+        alarms << portName(3) + tr(" 異常（%1）").arg(shortReason(failure));
+        details << failure;
     }
     if (health_->offsetOver()) {
         const std::optional<double> inter = health_->interOffsetMs();

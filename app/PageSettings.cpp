@@ -8,7 +8,12 @@
 #include "REdit.h"
 #include "WindowParts.h"
 
+#include "DataDir.h"
+#include "DeviceList.h"
+#include "IniFile.h"
+
 #include <QCheckBox>
+#include <QPushButton>
 #include <QSlider>
 
 using namespace windowparts;
@@ -46,6 +51,16 @@ void TFkorvane::buildSettingsPage() {
     RGport3 = new TRadioGroup(tr("出力ポート"), portItems(), 2, p);
     RGport3->setObjectName(QStringLiteral("RGport3"));
     RGport3->setGeometry(330, 102, 156, 150);
+    // Beside each port group: which device its port number stands for.
+    new DevicePicker(this);
+    const int groupLeft[] = {6, 168, 330};
+    for (int port : {1, 2, 3}) {
+        auto* pick = new QPushButton(tr("デバイス…"), p);
+        pick->setObjectName(QStringLiteral("DevicePick%1").arg(port));
+        pick->setGeometry(groupLeft[port - 1], 256, 156, 24);
+        connect(pick, &QPushButton::clicked, this,
+                [this, port] { runHandler([this, port] { pickDevice(port); }); });
+    }
     RGrate = new TRadioGroup(QStringLiteral("BitRate"),
                              {QStringLiteral("2400"), QStringLiteral("9600")}, 1, p);
     RGrate->setObjectName(QStringLiteral("RGrate"));
@@ -89,4 +104,32 @@ void TFkorvane::REdit3Exit() {
 
 void TFkorvane::CBox1Click() {
     S.Timer2 = CBox1->isChecked() ? 0 : 1;
+}
+
+// The choice goes to section Devices for the port number the group has
+// selected; a port open on that number opens again on the new device.
+void TFkorvane::pickDevice(int port) {
+    TRadioGroup* group = port == 1 ? RGport1 : port == 2 ? RGport2 : RGport3;
+    const int portNo = group->ItemIndex();
+    if (portNo < 1) {
+        ShowMessage(tr("先にポート番号を選んでください。"));
+        return;
+    }
+    auto* anchor = TabSheet3->findChild<QWidget*>(QStringLiteral("DevicePick%1").arg(port));
+    const QString path =
+        findChild<DevicePicker*>()->pick(anchor, devicePathForPort(iniPath(), portNo));
+    if (path.isEmpty())
+        return;
+    IniFile ini(iniPath());
+    ini.load();
+    ini.setValue(QStringLiteral("Devices"), QStringLiteral("COM%1").arg(portNo), path);
+    if (!ini.save())
+        throw KorvaneError(tr("%1 に書き込めません").arg(iniPath()));
+    // Every group on that number reopens, as a click on it would.
+    if (RGport1->ItemIndex() == portNo)
+        RGport1Click();
+    if (RGport2->ItemIndex() == portNo)
+        RGport2Click();
+    if (RGport3->ItemIndex() == portNo)
+        RGport3Click();
 }

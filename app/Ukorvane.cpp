@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "PassingBacklog.h"
 #include "PasswordStore.h"
+#include "PortKeeper.h"
 #include "REdit.h"
 #include "ReceiveBuffer.h"
 #include "Spin.h"
@@ -31,6 +32,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QStackedWidget>
@@ -87,6 +89,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildRegistrationPage();
     buildHistoryPage();
     buildDecoderWatch();
+    buildPortRecovery();
     TabSheet6->installEventFilter(this);
 
     // Panel2 and Edit10 lie on the window over every page, in the client
@@ -312,10 +315,14 @@ void TFkorvane::FormShow() {
             Timer1->setEnabled(true);
         },
     };
-    for (const auto& step : steps) {
-        if (Dialogs::quitting())
-            return;
-        step();
+    {
+        portKeeper_->startGathering();
+        const auto tell = qScopeGuard([this] { tellStartFailures(); });
+        for (const auto& step : steps) {
+            if (Dialogs::quitting())
+                return;
+            step();
+        }
     }
 
     QPalette pal = Panel1->palette();

@@ -31,6 +31,7 @@ class TCustomCommX;
 class TCommX;
 class TCuteButton;
 class ReceiveBuffer;
+class PortKeeper;
 class DecoderHealth;
 class TRadioGroup;
 class TREdit;
@@ -344,6 +345,15 @@ private:
     void captureSettings();
     void stopCapture();
     void buildWebLive(); // section "Web": the live results page, when enabled
+    // Ports kept open (PortRecovery.cpp): a missing or vanished device is
+    // tried again in the background; the failures of the start-up are told
+    // in one box once the window is up.
+    void buildPortRecovery();
+    void portReopened(int port); // 1, 2: the decoders; 3: the board
+    void portLost(int port);
+    void portOpenFailed(int port, const QString& detail);
+    void tellStartFailures();
+    void pickDevice(int port); // the settings page's device picker
 
     QString dataDir_;
     Settings S;
@@ -389,4 +399,5 @@ private:
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
     LiveWeb* web_ = nullptr;
     QString webStatus_; // the live page's line on the status page; empty when not enabled
+    PortKeeper* portKeeper_ = nullptr;
 };

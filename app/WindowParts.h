@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <exception>
 
 namespace windowparts {
@@ -32,6 +33,38 @@ inline QString openFailureDetail(const TCustomCommX* comm, const std::exception&
         reason += QStringLiteral("\n\n") + hint;
     return comm->devicePath().isEmpty() ? reason
                                         : comm->devicePath() + QStringLiteral(": ") + reason;
+}
+
+inline constexpr int kReasonChars = 40;
+
+// The first line of a failure, short enough for the alarm and the event log.
+inline QString shortReason(const QString& reason) {
+    QString first = reason.section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (first.size() > kReasonChars)
+        first = first.left(kReasonChars - 1) + QChar(0x2026);
+    return first;
+}
+
+// The alarm also goes to standard error, as the message boxes do, for an
+// operator who runs the program from a terminal.
+inline void tellTerminal(const QString& text) {
+    const QByteArray line = "korvane: " + text.toUtf8() + '\n';
+    std::fputs(line.constData(), stderr);
+    std::fflush(stderr);
+}
+
+// How the alarm and the event log name a port: the loops by number, the
+// board as its settings group does.
+inline QString portName(int port) {
+    return port == 3 ? QCoreApplication::translate("TFkorvane", "出力ポート")
+                     : QCoreApplication::translate("TFkorvane", "ループ%1").arg(port);
+}
+
+// The failure of a port whose open device went away.
+inline QString deviceGone(const TCustomCommX* comm) {
+    return QCoreApplication::translate("TFkorvane",
+                                       "%1: 装置が見つかりません（抜かれた可能性があります）")
+        .arg(comm->devicePath());
 }
 
 // Colours are stored as the operator's settings give them: red in the low byte.

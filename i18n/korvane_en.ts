@@ -15,6 +15,13 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>DevicePicker</name>
+    <message>
+        <source>シリアルデバイスが見つかりません</source>
+        <translation>No serial devices found</translation>
+    </message>
+</context>
+<context>
     <name>EventServer</name>
     <message>
         <source>サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで</source>
@@ -815,6 +822,30 @@ Continue?</translation>
     <message>
         <source>スピード</source>
         <translation>Speed</translation>
+    </message>
+    <message>
+        <source>デバイス…</source>
+        <translation>Device…</translation>
+    </message>
+    <message>
+        <source>先にポート番号を選んでください。</source>
+        <translation>Choose a port number first.</translation>
+    </message>
+    <message>
+        <source> 再接続</source>
+        <translation> reconnected</translation>
+    </message>
+    <message>
+        <source>ポートを開けません</source>
+        <translation>Cannot open ports</translation>
+    </message>
+    <message>
+        <source> 異常（%1）</source>
+        <translation> fault (%1)</translation>
+    </message>
+    <message>
+        <source> 異常: %1</source>
+        <translation> fault: %1</translation>
     </message>
 </context>
 </TS>

@@ -8,6 +8,8 @@
 #include "CommX.h"
 #include "CuteBtn.h"
 #include "Database.h"
+#include "DeviceList.h"
+#include "IniFile.h"
 #include "SpeedTable.h"
 #include "Spin.h"
 
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -448,18 +451,20 @@ private slots:
         QCOMPARE(dec1->received() + dec2->received(), QByteArray());
     }
 
-    void aPortThatCannotBeOpenedFallsBackToNone() {
+    // A port that does not open keeps the operator's choice (it is retried
+    // in the background); only a choice of "none" clears the number.
+    void aPortThatCannotBeOpenedKeepsTheOperatorsChoice() {
         start("Wait=0");
         w->RGport1->setItemIndex(2); // COM2 points at a device that does not exist
         QCOMPARE(dialogs->messages,
                  QStringList({QStringLiteral("取り込みポート１は開けませんでした。")}));
         QVERIFY2(dialogs->details.last().contains(dir->filePath("missing-device")),
                  qPrintable(dialogs->details.last()));
-        QCOMPARE(w->RGport1->ItemIndex(), 0);
-        QCOMPARE(w->settings().Port1, 0);
+        QCOMPARE(w->RGport1->ItemIndex(), 2);
+        QCOMPARE(w->settings().Port1, 2);
         QVERIFY(!w->CommX1->isOpen());
-        // The alarm names the loop and the reason, and stays after the
-        // fallback to no port.
+        // The alarm names the loop and the reason, and stays while the port
+        // does not open.
         QTest::qWait(1100);
         QVERIFY2(w->AlarmLabel->text().contains(QStringLiteral("ループ1 ポート異常（")) &&
                      w->AlarmLabel->text().contains(QStringLiteral("missing-dev")),
@@ -467,10 +472,147 @@ private slots:
 
         w->RGport3->setItemIndex(2);
         QCOMPARE(dialogs->messages.last(), QStringLiteral("出力ポートは開けませんでした。"));
-        QCOMPARE(w->settings().Port3, 0);
+        QCOMPARE(w->settings().Port3, 2);
+        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("出力ポート 異常（")));
+        // The retries that follow raise no box.
+        QTest::qWait(2500);
+        QCOMPARE(dialogs->messages.size(), 2);
+
+        w->RGport3->setItemIndex(0);
+        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("出力ポート")));
         w->close();
-        QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port1, 0);
+        QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port1, 2);
         QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port3, 0);
+    }
+
+    // Three ports that do not open at start: one box, once the window is
+    // up, a line for each (device and reason); the retries add none.
+    void portFailuresAtStartAreToldInOneBoxAfterTheWindowIsShown() {
+        QVERIFY(e2e::writeIni(dir->filePath("Korvane.ini"), "Port1=2\nPort2=2\nPort3=2\nWait=0",
+                              track->devices(dir->path())));
+        w = new TFkorvane(dir->path());
+        w->show();
+        QCOMPARE(dialogs->messages, QStringList()); // none while the window is being shown
+        QTRY_COMPARE(dialogs->messages, QStringList({QStringLiteral("ポートを開けません")}));
+        const QStringList lines = dialogs->details.first().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        const QString missing = dir->filePath("missing-device");
+        QVERIFY2(lines[0].startsWith(QStringLiteral("ループ1")) && lines[0].contains(missing),
+                 qPrintable(lines[0]));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("ループ2")) && lines[1].contains(missing),
+                 qPrintable(lines[1]));
+        QVERIFY2(lines[2].startsWith(QStringLiteral("出力ポート")) && lines[2].contains(missing),
+                 qPrintable(lines[2]));
+        QTest::qWait(2500);
+        QCOMPARE(dialogs->messages.size(), 1);
+        QCOMPARE(w->settings().Port1, 2);
+        QCOMPARE(w->settings().Port3, 2);
+    }
+
+    // An adapter pulled and put back, as a pseudo-terminal hung up and a new
+    // one behind the same device path: the port opens again by itself with
+    // the steps that follow an opening, the alarm clears, and what arrives
+    // then is taken as usual. The window keeps running meanwhile.
+    void aPulledAdapterIsOpenedAgainWhenItIsBack() {
+        auto loop1 = std::make_unique<PtyPeer>();
+        auto display = std::make_unique<PtyPeer>();
+        QVERIFY(loop1->ok() && display->ok());
+        const QString link1 = dir->filePath("by-id-loop1");
+        const QString link3 = dir->filePath("by-id-board");
+        QVERIFY(QFile::link(loop1->path(), link1));
+        QVERIFY(QFile::link(display->path(), link3));
+        QVERIFY(e2e::writeIni(dir->filePath("Korvane.ini"), "Dist=500\nWait=0\nDecid1=3",
+                              {{1, link1}, {4, dec2->path()}, {5, link3}}));
+        w = new TFkorvane(dir->path());
+        w->show();
+        const QByteArray protocol("\x01?,3,0,37,0,7360452,\r\n");
+        QTRY_COMPARE(loop1->received(), protocol);
+
+        qint64 longestGap = 0;
+        QElapsedTimer sinceTick;
+        sinceTick.start();
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout,
+                [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+        ticker.start(20);
+        const auto replug = [&](std::unique_ptr<PtyPeer>& peer, const QString& link) {
+            peer.reset(); // hang-up
+            peer = std::make_unique<PtyPeer>();
+            QVERIFY(peer->ok());
+            QVERIFY(QFile::remove(link));
+            QVERIFY(QFile::link(peer->path(), link));
+        };
+
+        replug(loop1, link1);
+        const auto told = [&](const char* what) {
+            return !memoLines(w->Memo3).filter(QString::fromUtf8(what)).isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(told("ループ1 再接続"), 3000);
+        QVERIFY(w->CommX1->isOpen() && !w->CommX1->deviceLost());
+        QTRY_COMPARE(loop1->received(), protocol);
+        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
+        display->clear();
+        QVERIFY(loop1->send(passingLine("31", "100.000")));
+        QVERIFY(dec2->send(passingLine("31", "101.234")));
+        QTRY_COMPARE(speedOf(QStringLiteral("31")), QStringLiteral("14.586"));
+        QTRY_VERIFY(!display->received().isEmpty()); // the board kept its port
+
+        replug(display, link3);
+        QTRY_VERIFY_WITH_TIMEOUT(told("出力ポート 再接続"), 3000);
+        QVERIFY(w->CommX3->isOpen() && !w->CommX3->deviceLost());
+        QVERIFY(told("出力ポート 異常"));
+        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("出力ポート")));
+        QVERIFY(loop1->send(passingLine("32", "200.000")));
+        QVERIFY(dec2->send(passingLine("32", "201.234")));
+        QTRY_COMPARE(display->received(), QByteArray("         1 45 86       .\r"));
+        QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
+    }
+
+    // The settings page's device picker: what it offers (stable names first,
+    // readable, nothing twice, only the ttyS devices that open), and the
+    // choice written for the group's port number and opened at once.
+    void theDevicePickerOffersTheDevicesAndOpensTheChoice() {
+        const QString dev = dir->filePath("dev");
+        QVERIFY(QDir().mkpath(dev + "/serial/by-id"));
+        for (const char* name : {"ttyUSB0", "ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1"}) {
+            QFile f(dev + '/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(dev + "/ttyUSB2",
+                            dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0"));
+        QVERIFY(QFile::link(dev + "/ttyUSB9", dev + "/serial/by-id/usb-Gone_Adapter-if00-port0"));
+        const QList<SerialDeviceEntry> list =
+            listSerialDevices(dev, [](const QString& path) { return path.endsWith("ttyS1"); });
+        QStringList paths, labels;
+        for (const SerialDeviceEntry& e : list) {
+            paths << e.path;
+            labels << e.label;
+        }
+        QCOMPARE(
+            paths,
+            QStringList({dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A600ABCD-if00-port0",
+                         dev + "/ttyUSB0", dev + "/ttyUSB10", dev + "/ttyACM0", dev + "/ttyS1"}));
+        QCOMPARE(labels.first(), QStringLiteral("FTDI FT232R USB UART A600ABCD (ttyUSB2)"));
+
+        start("Wait=0\nDecid1=3");
+        const QByteArray protocol("\x01?,3,0,37,0,7360452,\r\n");
+        QTRY_COMPARE(dec1->received(), protocol);
+        PtyPeer other;
+        QVERIFY(other.ok());
+        QString current;
+        w->findChild<DevicePicker*>()->choose = [&](QWidget*, const QList<SerialDeviceEntry>&,
+                                                    const QString& now) {
+            current = now;
+            return other.path();
+        };
+        w->TabSheet3->findChild<QPushButton*>(QStringLiteral("DevicePick1"))->click();
+        QCOMPARE(current, dec1->path());
+        QTRY_COMPARE(other.received(), protocol);
+        QVERIFY(w->CommX1->isOpen());
+        IniFile ini(dir->filePath("Korvane.ini"));
+        ini.load();
+        QCOMPARE(ini.value(QStringLiteral("Devices"), QStringLiteral("COM1")), other.path());
+        QCOMPARE(ini.value(QStringLiteral("Devices"), QStringLiteral("COM4")), dec2->path());
     }
 };
 

@@ -201,21 +201,57 @@ private slots:
         }
     }
 
-    void aPortThatCannotBeOpenedIsSavedAsNone() {
+    // A port whose device is missing at start keeps its number: the next
+    // start, or the device coming back, opens it again.
+    void aPortThatCannotBeOpenedAtStartKeepsItsNumber() {
         start("Port1=2\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
-        const QByteArray message =
-            QStringLiteral("korvane: message: 取り込みポート１は開けませんでした。").toUtf8();
+        const QByteArray message = QStringLiteral("korvane: message: ポートを開けません").toUtf8();
         QTRY_VERIFY2_WITH_TIMEOUT(run->errors().contains(message), run->errors().constData(),
                                   kStartMs);
+        QCOMPARE(run->errors().count("korvane: message:"), 1);
         // The box is modal and nobody can click it: the termination closes
         // it, then the window, which saves the settings.
         run->terminate();
         QVERIFY(run->waitFinished(10000));
         QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
         QSettings ini(run->iniPath(), QSettings::IniFormat);
-        QCOMPARE(ini.value(QStringLiteral("SP/Port1")).toString(), QStringLiteral("0"));
+        QCOMPARE(ini.value(QStringLiteral("SP/Port1")).toString(), QStringLiteral("2"));
         QCOMPARE(ini.value(QStringLiteral("SP/Port2")).toString(), QStringLiteral("4"));
         QCOMPARE(ini.value(QStringLiteral("SP/Port3")).toString(), QStringLiteral("5"));
+    }
+
+    // A decoder's adapter pulled and put back behind the same device path
+    // (a hung-up pseudo-terminal, a new one behind the link): the port opens
+    // again by itself, the decoder hears its protocol, and what it sends
+    // then is stored.
+    void aPulledDecoderAdapterIsOpenedAgainWhenItIsBack() {
+        auto loop1 = std::make_unique<Peer>();
+        QVERIFY(loop1->ok());
+        const QString link = dir->filePath(QStringLiteral("by-id-loop1"));
+        QVERIFY(QFile::link(loop1->path(), link));
+        Devices devices = track->devices(dir->path());
+        devices[0].second = link;
+        QVERIFY(run->writeIni(
+            "Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nDecid1=3\nTimer2=1", devices));
+        run->start();
+        QVERIFY(run->waitStarted());
+        waitReady();
+        QTRY_COMPARE(loop1->received(), protocolCommand(3));
+
+        loop1 = std::make_unique<Peer>(); // the old one hangs up
+        QVERIFY(loop1->ok());
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(loop1->path(), link));
+        const auto opened = [&] {
+            termios t{};
+            return loop1->lineSettings(&t) && cfgetospeed(&t) == B9600;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(opened(), 3000);
+        QTRY_COMPARE(loop1->received(), protocolCommand(3));
+        QTRY_VERIFY(run->errors().contains(QStringLiteral("korvane: ループ1 再接続\n").toUtf8()));
+        QVERIFY(loop1->send(passingLine("41", "100.000")));
+        QVERIFY(dec2->send(passingLine("41", "101.234")));
+        QTRY_VERIFY(processed("41", 101.234));
     }
 
     void startingOnTheMeasurementPageSetsTheDecoderClocks() {
