@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using namespace e2e;
 
@@ -55,6 +56,19 @@ class TestPublisher : public QObject {
         return pg->rows(QStringLiteral("select tpid, speed_text, station from korvane_ranking "
                                        "where event = ? order by tpid"),
                         {event});
+    }
+    // `work` on a connection of its own to the server.
+    template <class Work> auto serverCall(Work&& work) const {
+        const QString name = QStringLiteral("direct");
+        std::optional<decltype(work(QSqlDatabase()))> out;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setConnectOptions(pg->socketConnection());
+            if (db.open())
+                out = work(db);
+        }
+        QSqlDatabase::removeDatabase(name);
+        return out.value();
     }
     int outbox() const {
         QSqlQuery q(SpeedDb::database());
@@ -169,6 +183,26 @@ private slots:
             first + QList<QVariantList>{{"B", "1", "70.00"}, {"B", "2", "30.00"}};
         QTRY_COMPARE(onServer(), both);
         QTRY_COMPARE(outbox(), 0);
+    }
+
+    // A name is the operator's text: on the results sheet it must stay text,
+    // not become a formula the spreadsheet runs.
+    void theResultsSheetKeepsFormulaLikeNamesAsText() {
+        const EventSettings s = settings(pg->socketConnection());
+        execSql({QStringLiteral("insert into speed (tpid, pname) values ('9', ?)")},
+                {QStringLiteral("=HYPERLINK(\"http://x\",\"y\")")});
+        Journal::recordAttempt(attempt("9", 30));
+        {
+            Publisher publisher(s, dbPath(), fast());
+            publisher.start();
+            QTRY_COMPARE(outbox(), 0);
+        }
+        const QByteArray csv =
+            serverCall([&](QSqlDatabase db) { return EventServer::exportCsv(db, s.Event); });
+        const QByteArray field = "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+        // Once in the ranking, once among the attempts, never bare.
+        QCOMPARE(csv.count(field), 2);
+        QVERIFY2(!csv.contains(",=") && !csv.contains(",\"="), csv.constData());
     }
 
     void withoutAServerNothingIsCaptured() {
