@@ -7,6 +7,9 @@
 #include "Outbox.h"
 #include "Publisher.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -203,6 +206,50 @@ private slots:
         // Once in the ranking, once among the attempts, never bare.
         QCOMPARE(csv.count(field), 2);
         QVERIFY2(!csv.contains(",=") && !csv.contains(",\"="), csv.constData());
+    }
+
+    // The results sheet on a full disk: the one already there stays as it
+    // was, and the export says why it failed.
+    void anExportOnAFullDiskLeavesTheSheetAsItWas() {
+        const EventSettings s = settings(pg->socketConnection());
+        serverCall([](QSqlDatabase db) {
+            EventServer::migrate(db);
+            return true;
+        });
+        QTemporaryDir mountPoint;
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=256k"), QStringLiteral("tmpfs"), mountPoint.path()});
+        QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0,
+                 "mounting a small tmpfs was refused (the test needs root): " +
+                     mount.readAllStandardError());
+        const auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        const QString csv = mountPoint.filePath(QStringLiteral("results.csv"));
+        const QByteArray sheet = "1,11,,36.00,North\r\n";
+        QFile old(csv);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(sheet) == sheet.size());
+        old.close();
+        QFile fill(mountPoint.filePath(QStringLiteral("fill")));
+        QVERIFY(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (fill.write(QByteArray(4096, 'x')) > 0) {
+        }
+        fill.close();
+
+        QProcess exporter;
+        exporter.start(QStringLiteral(KORVANE_EVENT_BIN),
+                       {QStringLiteral("--database"), s.Database, QStringLiteral("--event"),
+                        s.Event, QStringLiteral("export"), csv});
+        QVERIFY(exporter.waitForFinished(30000));
+        const QByteArray errors = exporter.readAllStandardError();
+        QVERIFY2(exporter.exitCode() != 0, errors.constData());
+        QVERIFY2(errors.contains("に書き込めません") && errors.contains("No space left"),
+                 errors.constData());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), sheet);
+        QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("fill"), QStringLiteral("results.csv")}));
     }
 
     void withoutAServerNothingIsCaptured() {

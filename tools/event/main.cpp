@@ -40,10 +40,15 @@ int exportTo(const EventSettings& s, const QString& path) {
     } catch (const DbError& e) {
         return fail(e.message());
     }
+    // A sheet already there is replaced only by a whole new one. The flush
+    // is checked on its own: commit() does not see a buffer that the disk
+    // refused at close and would put an empty file in the old one's place.
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
-        return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
-    return 0;
+    if (f.open(QIODevice::WriteOnly) && f.write(csv) == csv.size() && f.flush() && f.commit())
+        return 0;
+    const QString why = f.errorString();
+    f.cancelWriting();
+    return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, why));
 }
 
 } // namespace
