@@ -116,6 +116,21 @@ private slots:
         // A data folder that holds a database is added to only when asked.
         QVERIFY(!replay({QStringLiteral("--data-dir"), dir.filePath("a"), path}).ok);
     }
+
+    // A time no clock gives would run the replay's clock past 64 bits: the
+    // file is refused, naming the line.
+    void aTimeOutOfRangeIsAFormatErrorWithItsLine() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cap"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(capture::kHeader) + "\nS 0 Dist=500\nD 9223372036854775508 1 3 abc\n");
+        f.close();
+        const Output o = replay({path}, 20000);
+        QVERIFY(!o.ok);
+        QVERIFY2(o.err.contains("line 3: time 9223372036854775508 is out of range"),
+                 o.err.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestReplay)
