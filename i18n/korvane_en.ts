@@ -207,6 +207,14 @@ sudo usermod -aG %1 $USER</translation>
         <source>サーバーの表を用意できません: </source>
         <translation>Cannot set up the server's tables: </translation>
     </message>
+    <message>
+        <source>サーバーが応答しません: </source>
+        <translation>server does not answer: </translation>
+    </message>
+    <message>
+        <source>サーバーが %1 秒応答しません</source>
+        <translation>The server has not answered for %1 s</translation>
+    </message>
 </context>
 <context>
     <name>RankingModel</name>
@@ -815,6 +823,10 @@ Continue?</translation>
     <message>
         <source>スピード</source>
         <translation>Speed</translation>
+    </message>
+    <message>
+        <source>応答なし</source>
+        <translation>not answering</translation>
     </message>
 </context>
 </TS>
