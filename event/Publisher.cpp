@@ -109,11 +109,11 @@ public:
         pump();
     }
 
-    // From the owner's thread: the statement under way is cut off and no
-    // new work begins; finish() follows.
-    void stopSoon() {
+    // From the owner's thread: no new work begins, and the statement under
+    // way is cut off unless answered within `grace`; finish() follows.
+    void stopSoon(int grace) {
         stopping_ = true;
-        watch_.stop();
+        watch_.stop(std::chrono::milliseconds(grace));
     }
 
     // The owner is gone (it did not wait for the thread to end): nothing is
@@ -509,7 +509,8 @@ Publisher::Publisher(EventSettings settings, QString sqlitePath, Options options
 Publisher::~Publisher() {
     if (thread_->isRunning()) {
         Worker* w = worker_;
-        w->stopSoon();
+        // The rest of the wait is for closing the connections.
+        w->stopSoon(kStopWaitMs * 2 / 3);
         QMetaObject::invokeMethod(w, [w] {
             w->finish();
             QThread::currentThread()->quit();

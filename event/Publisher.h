@@ -52,8 +52,8 @@ public:
     Publisher(EventSettings settings, QString sqlitePath, Options options,
               QObject* parent = nullptr);
     // Stops the thread, waiting for it at most kStopWaitMs: a statement
-    // under way is cut off (what it sent stays in the outbox, to be sent
-    // again). A connection attempt cannot be cut off; when it outlasts the
+    // under way is cut off when not answered in time (what it sent stays in
+    // the outbox, to be sent again). A connection attempt cannot be cut off; when it outlasts the
     // wait, the thread is left to end with the process.
     ~Publisher() override;
     static constexpr int kStopWaitMs = 1500;

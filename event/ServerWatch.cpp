@@ -1,5 +1,7 @@
 #include "ServerWatch.h"
 
+#include <algorithm>
+
 #include <sys/socket.h>
 
 ServerWatch::ServerWatch(std::function<void(int)> cut)
@@ -20,6 +22,8 @@ void ServerWatch::watch(int socket, std::chrono::milliseconds ms) {
         std::lock_guard<std::mutex> lock(mutex_);
         socket_ = socket;
         deadline_ = std::chrono::steady_clock::now() + ms;
+        if (stopping_)
+            deadline_ = std::min(deadline_, stopDeadline_);
         cutDone_ = false;
     }
     changed_.notify_all();
@@ -33,10 +37,12 @@ bool ServerWatch::done() {
     return wasCut;
 }
 
-void ServerWatch::stop() {
+void ServerWatch::stop(std::chrono::milliseconds grace) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
+        stopDeadline_ = std::chrono::steady_clock::now() + grace;
+        deadline_ = std::min(deadline_, stopDeadline_);
     }
     changed_.notify_all();
 }
@@ -45,7 +51,7 @@ void ServerWatch::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!quit_) {
         const bool watching = socket_ >= 0 && !cutDone_;
-        if (watching && (stopping_ || std::chrono::steady_clock::now() >= deadline_)) {
+        if (watching && std::chrono::steady_clock::now() >= deadline_) {
             // Under the lock: done() cannot return, and the socket cannot be
             // closed, while it is cut.
             cut_(socket_);

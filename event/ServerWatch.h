@@ -27,9 +27,10 @@ public:
     void watch(int socket, std::chrono::milliseconds ms);
     // Ends the watch; true when the time ran out and the socket was cut.
     bool done();
-    // Cuts the socket watched now, and every one watched from now on, at
-    // once (the program is closing). Any thread.
-    void stop();
+    // The program is closing: the socket watched now, and every one watched
+    // from now on, is cut once `grace` has passed (an answer on its way is
+    // still taken). Any thread.
+    void stop(std::chrono::milliseconds grace);
 
 private:
     void run();
@@ -41,6 +42,7 @@ private:
     std::chrono::steady_clock::time_point deadline_;
     bool cutDone_ = false;
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point stopDeadline_;
     bool quit_ = false;
     std::thread thread_;
 };
