@@ -9,7 +9,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -40,13 +44,20 @@ int exportTo(const EventSettings& s, const QString& path) {
     } catch (const DbError& e) {
         return fail(e.message());
     }
-    // A sheet already there is replaced only by a whole new one. The flush
-    // is checked on its own: commit() does not see a buffer that the disk
-    // refused at close and would put an empty file in the old one's place.
+    // A sheet already there is replaced only by a whole new one. Flush and
+    // fsync are checked here: commit() overlooks a buffer the disk refused
+    // at close (and would put an empty file in the old one's place), and
+    // the result of its own fsync.
     QSaveFile f(path);
-    if (f.open(QIODevice::WriteOnly) && f.write(csv) == csv.size() && f.flush() && f.commit())
+    QString why;
+    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.flush())
+        why = f.errorString();
+    else if (::fsync(f.handle()) != 0)
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!f.commit())
+        why = f.errorString();
+    if (why.isEmpty())
         return 0;
-    const QString why = f.errorString();
     f.cancelWriting();
     return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, why));
 }
