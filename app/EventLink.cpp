@@ -31,8 +31,9 @@ namespace {
 const int kRefreshMs = 5000;
 
 QString describe(const PublisherStatus& s) {
-    QString text = s.connected ? QCoreApplication::translate("TFkorvane", "接続済み")
-                               : QCoreApplication::translate("TFkorvane", "未接続");
+    QString text = s.connected    ? QCoreApplication::translate("TFkorvane", "接続済み")
+                   : s.unanswered ? QCoreApplication::translate("TFkorvane", "応答なし")
+                                  : QCoreApplication::translate("TFkorvane", "未接続");
     if (s.waiting >= 0)
         text += QCoreApplication::translate("TFkorvane", "　未送信 %1 件").arg(s.waiting);
     if (!s.lastError.isEmpty())
@@ -159,7 +160,8 @@ void TFkorvane::eventStatusChanged(const PublisherStatus& s) {
     link.status->setToolTip(s.lastError);
     // Memo3 and the terminal hear of a change of connection or error, not
     // of every attempt sent.
-    if (link.told && link.told->connected == s.connected && link.told->lastError == s.lastError)
+    if (link.told && link.told->connected == s.connected && link.told->unanswered == s.unanswered &&
+        link.told->lastError == s.lastError)
         return;
     link.told = s;
     memoAdd(Memo3, QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);

@@ -1,5 +1,6 @@
 #include "Capture.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -11,6 +12,18 @@ bool parseInt(const QByteArray& s, qint64& out) {
     bool ok = false;
     out = s.toLongLong(&ok);
     return ok;
+}
+
+// A time written as a number that no clock gives (beyond kLastMs, before
+// 1970, or past 64 bits). The replay counts forward from it.
+bool outOfRange(const QByteArray& field) {
+    const QByteArray digits = field.startsWith('-') ? field.mid(1) : field;
+    if (digits.isEmpty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false; // not a number: an unreadable line
+    bool ok = false;
+    const qint64 ms = field.toLongLong(&ok);
+    return !ok || ms < 0 || ms > capture::kLastMs;
 }
 
 // One complete line (without its LF) as a record.
@@ -100,14 +113,26 @@ bool capture::parse(const QByteArray& text, Contents& out, QString* error) {
         return false;
     }
     qsizetype at = header.size();
-    while (at < text.size()) {
+    for (qsizetype lineNumber = 2; at < text.size(); ++lineNumber) {
         const qsizetype end = text.indexOf('\n', at);
         if (end < 0) {
             out.truncatedTail = text.size() - at;
             break;
         }
+        const QByteArray line = text.mid(at, end - at);
+        // Not a record cut short (that is only ever shorter): the file is
+        // not what a writer makes.
+        const QByteArray time = line.split(' ').value(1);
+        if ((line.startsWith("D ") || line.startsWith("S ")) && outOfRange(time)) {
+            if (error)
+                *error = QStringLiteral("line %1: time %2 is out of range")
+                             .arg(lineNumber)
+                             .arg(QString::fromLatin1(time.left(40)));
+            out = Contents();
+            return false;
+        }
         Record r;
-        if (parseLine(text.mid(at, end - at), r))
+        if (parseLine(line, r))
             out.records.append(std::move(r));
         else
             ++out.skippedLines;

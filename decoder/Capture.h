@@ -19,7 +19,8 @@
 //   D <ms> <loop> <n> <bytes>           a chunk of n bytes read from decoder
 //                                       1 or 2
 //
-// <ms> is the PC time of the read, UTC milliseconds since 1970. <bytes> are
+// <ms> is the PC time of the read, UTC milliseconds since 1970 (up to
+// kLastMs; a time outside makes the file unreadable). <bytes> are
 // percent-encoded: letters, digits and the printable ASCII that decoders send
 // stand as they are; space, TAB, CR, LF, '%' and every other byte are %XX.
 // An empty chunk is "-".
@@ -33,6 +34,9 @@
 namespace capture {
 
 inline constexpr char kHeader[] = "KORVANE-CAPTURE 1";
+// 9999-12-31T23:59:59.999Z: the last time a capture may hold, far enough
+// from the 64-bit end that the replay's clock can count on from it.
+inline constexpr qint64 kLastMs = 253402300799999;
 
 struct Record {
     enum Kind { Chunk, Setting };
@@ -73,8 +77,9 @@ struct Contents {
     qsizetype truncatedTail = 0; // bytes of a last line without its LF
 };
 
-// Parses a whole capture. False (with a reason) when the file cannot be read
-// or does not start with the header.
+// Parses a whole capture. False (with a reason) when the file cannot be read,
+// does not start with the header, or holds a time out of range (the reason
+// names its line).
 bool read(const QString& path, Contents& out, QString* error = nullptr);
 bool parse(const QByteArray& text, Contents& out, QString* error = nullptr);
 

@@ -1,5 +1,6 @@
 #include "EventServer.h"
 
+#include "Csv.h"
 #include "Database.h"
 
 #include <QCoreApplication>
@@ -65,15 +66,6 @@ const char* const kMigrations[] = {
     " primary key (event, station))",
 };
 static_assert(std::size(kMigrations) == EventServer::kSchemaVersion);
-
-QString csvField(const QString& s) {
-    if (!s.contains(QLatin1Char(',')) && !s.contains(QLatin1Char('"')) &&
-        !s.contains(QLatin1Char('\n')) && !s.contains(QLatin1Char('\r')))
-        return s;
-    QString q = s;
-    q.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
 
 QString csvLine(const QStringList& fields) {
     QStringList out;

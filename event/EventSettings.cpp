@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <utility>
+
 namespace {
 
 const int kConnectTimeoutS = 5;
@@ -89,7 +91,22 @@ QString EventSettingsProblem(const EventSettings& s) {
 QString ConnectOptions(const QString& database) {
     bool ok = false;
     const QStringList keys = connectionKeys(database, &ok);
-    if (ok && !keys.contains(QLatin1String("connect_timeout")))
-        return database + QStringLiteral(" connect_timeout=%1").arg(kConnectTimeoutS);
-    return database;
+    if (!ok)
+        return database;
+    // Over TCP a server whose host went away (cable, Wi-Fi, power) is noticed
+    // by the socket: keepalive probes while idle, and an upper bound for
+    // data the server does not acknowledge. libpq ignores them on a local
+    // socket.
+    const std::pair<const char*, int> defaults[] = {
+        {"connect_timeout", kConnectTimeoutS},
+        {"keepalives_idle", 10},
+        {"keepalives_interval", 5},
+        {"keepalives_count", 3},
+        {"tcp_user_timeout", 20000},
+    };
+    QString out = database;
+    for (const auto& [key, value] : defaults)
+        if (!keys.contains(QLatin1String(key)))
+            out += QStringLiteral(" %1=%2").arg(QLatin1String(key)).arg(value);
+    return out;
 }

@@ -21,6 +21,6 @@ EventSettings LoadEventSettings(const QString& iniPath);
 QString EventSettingsProblem(const EventSettings& s);
 
 // The connection string for the driver: the operator's keys, with a short
-// connect timeout added when none is given (a host that does not answer
-// would otherwise hold the publisher for minutes).
+// connect timeout and socket time-outs added where none is given (a host
+// that does not answer would otherwise hold the publisher for minutes).
 QString ConnectOptions(const QString& database);

@@ -2,26 +2,42 @@
 
 #include "Database.h"
 #include "Outbox.h"
+#include "ServerWatch.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QMap>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
 
+#include <libpq-fe.h>
+
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 namespace {
 
 const qint64 kIdleCheckMs = 3000;
+// While not connected the waiting rows are counted this often, so that the
+// status follows an outage as it grows.
+const int kCountMs = 1000;
 
 QString engineMessage(const QSqlError& e) {
     const QString m = e.databaseText().trimmed();
     return m.isEmpty() ? e.text() : m;
+}
+
+// libpq's connect_timeout ran out: the server, or a host on the way, let the
+// connection begin but did not answer.
+bool unansweredConnect(const QString& why) {
+    return why.contains(QLatin1String("timeout expired"));
 }
 
 // The server's reason in words the operator can act on; libpq's own text
@@ -34,9 +50,10 @@ QString connectFailure(const QString& why) {
                                            "パスワードが違います（~/.pgpass か PGPASSWORD）: ");
     else if (why.contains(QLatin1String("No such file or directory")) ||
              why.contains(QLatin1String("Connection refused")) ||
-             why.contains(QLatin1String("could not translate host name")) ||
-             why.contains(QLatin1String("timeout expired")))
+             why.contains(QLatin1String("could not translate host name")))
         hint = QCoreApplication::translate("Publisher", "サーバーが見つかりません: ");
+    else if (unansweredConnect(why))
+        hint = QCoreApplication::translate("Publisher", "サーバーが応答しません: ");
     return QCoreApplication::translate("Publisher", "サーバーに接続できません: ") + hint +
            why.section(QLatin1Char('\n'), 0, 0).trimmed();
 }
@@ -46,6 +63,17 @@ QString connectFailure(const QString& why) {
 QString text(const QVariant& v) {
     const QString s = v.toString();
     return s.isNull() ? QString(QLatin1String("")) : s;
+}
+
+// The socket of an open connection, or -1.
+int socketOf(const QSqlDatabase& pg) {
+    const QVariant handle = pg.driver() ? pg.driver()->handle() : QVariant();
+    // The driver names the type by libpq's struct (pg_conn*) or by its
+    // typedef (PGconn*), as its version has it.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return -1;
+    return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
 }
 
 int nextConnectionSerial() {
@@ -69,12 +97,42 @@ public:
         timer_ = new QTimer(this);
         timer_->setSingleShot(true);
         connect(timer_, &QTimer::timeout, this, [this] { pump(); });
+        countTimer_ = new QTimer(this);
+        countTimer_->setInterval(kCountMs);
+        connect(countTimer_, &QTimer::timeout, this, [this] {
+            if (!serverOpen_) {
+                readWaiting();
+                report();
+            }
+        });
+        countTimer_->start();
         pump();
     }
 
+    // From the owner's thread: no new work begins, and the statement under
+    // way is cut off unless answered within `grace`; finish() follows.
+    void stopSoon(int grace) {
+        stopping_ = true;
+        watch_.stop(std::chrono::milliseconds(grace));
+    }
+
+    // The owner is gone (it did not wait for the thread to end): nothing is
+    // told any more, and the connections are left to the process's end.
+    void disown() {
+        std::lock_guard<std::mutex> lock(ownerMutex_);
+        owner_ = nullptr;
+    }
+
     void finish() {
+        {
+            std::lock_guard<std::mutex> lock(ownerMutex_);
+            if (!owner_)
+                return;
+        }
         delete timer_;
         timer_ = nullptr;
+        delete countTimer_;
+        countTimer_ = nullptr;
         closeServer();
         if (QSqlDatabase::contains(localName_)) {
             batchQuery_.reset();
@@ -84,24 +142,58 @@ public:
     }
 
     void fetchRanking() {
+        if (stopping_)
+            return;
         if (!serverOpen_) {
-            emit owner_->rankingReady(
-                {}, status_.lastError.isEmpty()
-                        ? QCoreApplication::translate("Publisher", "サーバーに接続中です")
-                        : status_.lastError);
+            const QString why =
+                status_.lastError.isEmpty()
+                    ? QCoreApplication::translate("Publisher", "サーバーに接続中です")
+                    : status_.lastError;
+            tell([&](Publisher* p) { emit p->rankingReady({}, why); });
             return;
         }
         try {
-            const auto rows = EventServer::ranking(server(), settings_.Event);
-            emit owner_->rankingReady(rows, QString());
+            QList<EventServer::RankingEntry> rows;
+            {
+                Watching w(*this);
+                rows = EventServer::ranking(server(), settings_.Event);
+            }
+            tell([&](Publisher* p) { emit p->rankingReady(rows, QString()); });
         } catch (const DbError& e) {
             failed(e.message());
-            emit owner_->rankingReady({}, status_.lastError);
+            tell([&](Publisher* p) { emit p->rankingReady({}, status_.lastError); });
+            report();
             schedule(retryMs_);
         }
     }
 
 private:
+    // Watches the server's answer to the calls made while it lives: a
+    // late one is cut off, and failed() then tells why.
+    class Watching {
+    public:
+        explicit Watching(Worker& w) : w_(w) {
+            w_.watch_.watch(w_.socket_, std::chrono::milliseconds(w_.options_.answerMs));
+        }
+        ~Watching() {
+            if (w_.watch_.done())
+                w_.cut_ = true;
+        }
+        Watching(const Watching&) = delete;
+        Watching& operator=(const Watching&) = delete;
+
+    private:
+        Worker& w_;
+    };
+
+    // Runs `f` with the owner while it is there (the owner may go away
+    // without waiting for this thread, see ~Publisher).
+    template <class F> void tell(F&& f) {
+        std::lock_guard<std::mutex> lock(ownerMutex_);
+        if (owner_)
+            f(owner_);
+    }
+
     QSqlDatabase server() const { return QSqlDatabase::database(serverName_, false); }
     QSqlDatabase local() const { return QSqlDatabase::database(localName_, false); }
 
@@ -111,6 +203,8 @@ private:
     }
 
     void pump() {
+        if (stopping_)
+            return;
         if (!openLocal()) {
             report();
             schedule(options_.retryMaxMs);
@@ -172,10 +266,26 @@ private:
             QSqlDatabase pg = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), serverName_);
             pg.setConnectOptions(ConnectOptions(settings_.Database));
             QString why;
-            if (!pg.open()) {
-                why = connectFailure(engineMessage(pg.lastError()));
+            bool unanswered = false;
+            const bool opened = pg.open();
+            if (stopping_)
+                return false; // the owner may be gone: nothing more is touched
+            if (!opened) {
+                const QString message = engineMessage(pg.lastError());
+                why = connectFailure(message);
+                unanswered = unansweredConnect(message);
             } else {
+                socket_ = socketOf(pg);
+                if (socket_ < 0)
+                    qWarning("korvane: the event server connection's socket is unknown: a hung "
+                             "server is noticed only by its own time-outs");
+                cut_ = false;
                 try {
+                    Watching w(*this);
+                    // The server gives up first where it can still answer,
+                    // with a reason of its own.
+                    runOn(pg, QStringLiteral("select set_config('statement_timeout', ?, false)"),
+                          {QString::number(options_.answerMs * 4 / 5)});
                     EventServer::migrate(pg);
                     if (!claimed(pg))
                         why = QCoreApplication::translate(
@@ -187,19 +297,26 @@ private:
                         QCoreApplication::translate("Publisher", "サーバーの表を用意できません: ") +
                         e.message();
                 }
+                if (cut_) {
+                    why = notAnswering();
+                    unanswered = true;
+                }
             }
             if (!why.isEmpty()) {
                 pg.close();
                 pg = QSqlDatabase();
                 QSqlDatabase::removeDatabase(serverName_);
+                socket_ = -1;
                 status_.lastError = why;
                 status_.connected = false;
+                status_.unanswered = unanswered;
                 return false;
             }
         }
         serverOpen_ = true;
         lastContact_.start();
         status_.connected = true;
+        status_.unanswered = false;
         status_.lastError.clear();
         retryMs_ = options_.retryMinMs;
         return true;
@@ -220,10 +337,24 @@ private:
     // An idle station still learns soon that its server went away, so that
     // the status page does not say connected all through an outage.
     void checkServer() {
-        QSqlQuery q(server());
-        if (!q.exec(QStringLiteral("select 1")))
-            throw DbError(engineMessage(q.lastError()));
+        Watching w(*this);
+        runOn(server(), QStringLiteral("select 1"));
         lastContact_.start();
+    }
+
+    static void runOn(QSqlDatabase pg, const QString& sql, const QVariantList& values = {}) {
+        QSqlQuery q(pg);
+        if (!q.prepare(sql))
+            throw DbError(engineMessage(q.lastError()));
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, values.at(i));
+        if (!q.exec())
+            throw DbError(engineMessage(q.lastError()));
+    }
+
+    QString notAnswering() const {
+        return QCoreApplication::translate("Publisher", "サーバーが %1 秒応答しません")
+            .arg(options_.answerMs / 1000.0);
     }
 
     void closeServer() {
@@ -234,15 +365,19 @@ private:
             pg.close();
         }
         QSqlDatabase::removeDatabase(serverName_);
+        socket_ = -1;
         serverOpen_ = false;
         status_.connected = false;
     }
 
     // The server failed in the middle of the work: the connection is
-    // closed and opened again after a pause, whatever the cause.
+    // closed and opened again after a pause, whatever the cause. A cut-off
+    // statement failed for being late, whatever the driver made of it.
     void failed(const QString& why) {
+        const bool late = std::exchange(cut_, false);
         closeServer();
-        status_.lastError = why.section(QLatin1Char('\n'), 0, 0).trimmed();
+        status_.unanswered = late || why.contains(QLatin1String("statement timeout"));
+        status_.lastError = late ? notAnswering() : why.section(QLatin1Char('\n'), 0, 0).trimmed();
     }
 
     // The oldest outbox rows to the server; returns how many were taken.
@@ -298,17 +433,20 @@ private:
         if (!taken)
             return 0;
 
-        QSqlDatabase pg = server();
-        if (!pg.transaction())
-            throw DbError(engineMessage(pg.lastError()));
-        try {
-            EventServer::upsert(pg, settings_.Event, settings_.Station, attempts.values());
-        } catch (...) {
-            pg.rollback();
-            throw;
+        {
+            Watching w(*this);
+            QSqlDatabase pg = server();
+            if (!pg.transaction())
+                throw DbError(engineMessage(pg.lastError()));
+            try {
+                EventServer::upsert(pg, settings_.Event, settings_.Station, attempts.values());
+            } catch (...) {
+                pg.rollback();
+                throw;
+            }
+            if (!pg.commit())
+                throw DbError(engineMessage(pg.lastError()));
         }
-        if (!pg.commit())
-            throw DbError(engineMessage(pg.lastError()));
 
         // Committed on the server: the rows may go. Should this fail they
         // are sent again later, which changes nothing.
@@ -318,7 +456,7 @@ private:
         if (!del.exec())
             status_.lastError = engineMessage(del.lastError());
         status_.sent += attempts.size();
-        emit owner_->published(int(attempts.size()));
+        tell([&](Publisher* p) { emit p->published(int(attempts.size())); });
         return taken;
     }
 
@@ -332,16 +470,22 @@ private:
         if (reported_ && *reported_ == status_)
             return;
         reported_ = status_;
-        emit owner_->statusChanged(status_);
+        tell([&](Publisher* p) { emit p->statusChanged(status_); });
     }
 
-    Publisher* owner_;
+    std::mutex ownerMutex_;
+    Publisher* owner_; // null once the owner is gone
+    std::atomic<bool> stopping_{false};
     EventSettings settings_;
     QString path_;
     Options options_;
     QString localName_, serverName_;
     QString instance_; // the SQLite file's instance id, once read
     QTimer* timer_ = nullptr;
+    QTimer* countTimer_ = nullptr;
+    ServerWatch watch_;
+    int socket_ = -1;  // of the server connection, while open
+    bool cut_ = false; // the watch cut the connection off
     std::unique_ptr<QSqlQuery> batchQuery_;
     bool serverOpen_ = false;
     QElapsedTimer lastContact_;
@@ -355,29 +499,43 @@ Publisher::Publisher(EventSettings settings, QString sqlitePath, QObject* parent
 
 Publisher::Publisher(EventSettings settings, QString sqlitePath, Options options, QObject* parent)
     : QObject(parent),
-      worker_(new Worker(this, std::move(settings), std::move(sqlitePath), options)) {
+      worker_(new Worker(this, std::move(settings), std::move(sqlitePath), options)),
+      thread_(new QThread) {
     qRegisterMetaType<PublisherStatus>();
     qRegisterMetaType<QList<EventServer::RankingEntry>>();
-    thread_.setObjectName(QStringLiteral("event publisher"));
+    thread_->setObjectName(QStringLiteral("event publisher"));
 }
 
 Publisher::~Publisher() {
-    if (thread_.isRunning()) {
+    if (thread_->isRunning()) {
         Worker* w = worker_;
+        // The rest of the wait is for closing the connections.
+        w->stopSoon(kStopWaitMs * 2 / 3);
         QMetaObject::invokeMethod(w, [w] {
             w->finish();
             QThread::currentThread()->quit();
         });
-        thread_.wait();
+        if (!thread_->wait(QDeadlineTimer(kStopWaitMs))) {
+            // Still connecting (libpq's connect waits up to connect_timeout
+            // and cannot be cut off). Nothing is lost by not waiting: the
+            // outbox keeps every row the server did not confirm. The thread
+            // and its objects stay for the rest of the process.
+            w->disown();
+            qWarning("korvane: the event publisher did not stop within %d ms; left to end "
+                     "with the program",
+                     kStopWaitMs);
+            return;
+        }
     }
     delete worker_;
+    delete thread_;
 }
 
 void Publisher::start() {
-    if (thread_.isRunning())
+    if (thread_->isRunning())
         return;
-    worker_->moveToThread(&thread_);
-    thread_.start();
+    worker_->moveToThread(thread_);
+    thread_->start();
     Worker* w = worker_;
     QMetaObject::invokeMethod(w, [w] { w->begin(); });
 }

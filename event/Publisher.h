@@ -12,13 +12,14 @@
 // How publishing stands, as the status page and Memo3 show it.
 struct PublisherStatus {
     bool connected = false;
-    qint64 waiting = -1; // outbox rows not yet on the server; -1 not read yet
-    QString lastError;   // empty while all is well
-    qint64 sent = 0;     // attempts sent since start
+    bool unanswered = false; // not connected as the server did not answer in time
+    qint64 waiting = -1;     // outbox rows not yet on the server; -1 not read yet
+    QString lastError;       // empty while all is well
+    qint64 sent = 0;         // attempts sent since start
 
     bool operator==(const PublisherStatus& o) const {
-        return connected == o.connected && waiting == o.waiting && lastError == o.lastError &&
-               sent == o.sent;
+        return connected == o.connected && unanswered == o.unanswered && waiting == o.waiting &&
+               lastError == o.lastError && sent == o.sent;
     }
     bool operator!=(const PublisherStatus& o) const { return !(*this == o); }
 };
@@ -33,7 +34,9 @@ Q_DECLARE_METATYPE(QList<EventServer::RankingEntry>)
 // A failure closes the server connection; it is opened again after a pause
 // that doubles up to retryMaxMs. At every connect the station's name in the
 // event is claimed for the SQLite file's instance id; while another file
-// holds the name nothing is sent and the outbox keeps everything.
+// holds the name nothing is sent and the outbox keeps everything. A server
+// that does not answer a statement within answerMs counts as failed, as
+// does one that does not let a connection in within libpq's connect_timeout.
 class Publisher : public QObject {
     Q_OBJECT
 public:
@@ -42,14 +45,18 @@ public:
         int pollMs = 250; // how often an idle publisher looks at the outbox
         int retryMinMs = 1000;
         int retryMaxMs = 30000;
+        int answerMs = 10000; // the server itself gives up on a statement a little sooner
     };
 
     Publisher(EventSettings settings, QString sqlitePath, QObject* parent = nullptr);
     Publisher(EventSettings settings, QString sqlitePath, Options options,
               QObject* parent = nullptr);
-    // Stops the thread; a connection attempt under way is waited for (its
-    // timeout is short).
+    // Stops the thread, waiting for it at most kStopWaitMs: a statement
+    // under way is cut off when not answered in time (what it sent stays in
+    // the outbox, to be sent again). A connection attempt cannot be cut off; when it outlasts the
+    // wait, the thread is left to end with the process.
     ~Publisher() override;
+    static constexpr int kStopWaitMs = 1500;
 
     void start();
     // Asks for the event's combined ranking; answered by rankingReady.
@@ -64,5 +71,5 @@ signals:
 private:
     class Worker;
     Worker* worker_;
-    QThread thread_;
+    QThread* thread_;
 };

@@ -214,6 +214,14 @@ sudo usermod -aG %1 $USER</translation>
         <source>サーバーの表を用意できません: </source>
         <translation>Cannot set up the server's tables: </translation>
     </message>
+    <message>
+        <source>サーバーが応答しません: </source>
+        <translation>server does not answer: </translation>
+    </message>
+    <message>
+        <source>サーバーが %1 秒応答しません</source>
+        <translation>The server has not answered for %1 s</translation>
+    </message>
 </context>
 <context>
     <name>RankingModel</name>
@@ -846,6 +854,8 @@ Continue?</translation>
     <message>
         <source> 異常: %1</source>
         <translation> fault: %1</translation>
+        <source>応答なし</source>
+        <translation>not answering</translation>
     </message>
 </context>
 </TS>

@@ -433,8 +433,15 @@ bool groupOpen = false;
 }
 
 Batch::Batch() {
-    if (!BatchGroup::open())
-        active_ = SpeedDb::database().transaction();
+    // Inside a group the work joins the group's transaction. Anywhere else a
+    // BEGIN that fails must stop the work: run in autocommit it would keep
+    // what a rollback (a dry run, a failed step) means to undo.
+    if (BatchGroup::open())
+        return;
+    QSqlDatabase db = SpeedDb::database();
+    if (!db.transaction())
+        throw DbError(engineMessage(db.lastError()));
+    active_ = true;
 }
 
 Batch::~Batch() {

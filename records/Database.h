@@ -140,8 +140,10 @@ double floatOf(const QVariant& v); // raises DbError
 // Groups the statements of one piece of work into one durable commit. Every
 // path out of the work calls commit(), also the error path (the statements
 // that succeeded stand on their own, as without the batch); a failed commit
-// raises DbError. A batch left without commit() (a missed path) is rolled
-// back and logged: a destructor cannot report by throwing.
+// raises DbError, as does a transaction that cannot begin (one already open
+// outside a BatchGroup included: a batch joins only a group's). A batch left
+// without commit() (a missed path) is rolled back and logged: a destructor
+// cannot report by throwing.
 class Batch {
 public:
     Batch();

@@ -4,6 +4,7 @@
 //
 //   bench_publish [--attempts N] [--batch B]     catch-up of N queued attempts
 //   bench_publish --outage S [--rate R]          R attempts/s, server away S s
+//   bench_publish --hang S [--rate R]            R attempts/s, server hung S s
 #include "PgCluster.h"
 
 #include "Database.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 using namespace e2e;
 
@@ -65,7 +67,7 @@ double percentile(QList<qint64> v, double p) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int attempts = 10000, batch = 500, outage = 0, rate = 20;
+    int attempts = 10000, batch = 500, outage = 0, hang = 0, rate = 20;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         const int v = args.at(i + 1).toInt();
@@ -77,6 +79,8 @@ int main(int argc, char** argv) {
             outage = v;
         else if (args.at(i) == QLatin1String("--rate"))
             rate = v;
+        else if (args.at(i) == QLatin1String("--hang"))
+            hang = v;
     }
 
     PgCluster pg(QStringLiteral(KORVANE_SOURCE_DIR "/scripts/local-postgres"));
@@ -97,7 +101,7 @@ int main(int argc, char** argv) {
         return pg.value(QStringLiteral("select count(*) from korvane_attempt")).toLongLong();
     };
 
-    if (!outage) {
+    if (!outage && !hang) {
         {
             Batch b;
             for (int i = 0; i < attempts; ++i)
@@ -116,9 +120,19 @@ int main(int argc, char** argv) {
         return n == attempts ? 0 : 1;
     }
 
-    // Steady ingest; the server away for `outage` seconds in the middle.
-    Publisher p(s, path, o);
-    p.start();
+    // Steady ingest; the server away (or hung) for some seconds in the middle.
+    auto p = std::make_unique<Publisher>(s, path, o);
+    QElapsedTimer hung;
+    qint64 toldMs = -1, toldWaiting = -1;
+    QObject::connect(p.get(), &Publisher::statusChanged, [&](const PublisherStatus& st) {
+        if (!hung.isValid())
+            return;
+        if (st.unanswered && toldMs < 0)
+            toldMs = hung.elapsed();
+        if (st.unanswered)
+            toldWaiting = st.waiting;
+    });
+    p->start();
     QList<qint64> upUs, downUs;
     int made = 0;
     const auto ingestFor = [&](qint64 ms, QList<qint64>& commits) {
@@ -135,6 +149,43 @@ int main(int argc, char** argv) {
         }
     };
     ingestFor(5000, upUs);
+    if (hang) {
+        // Suspended, as a hung machine: connections stay open, nothing answers.
+        if (!pg.freeze()) {
+            std::fputs("bench_publish: the server's processes were not found\n", stderr);
+            return 1;
+        }
+        hung.start();
+        ingestFor(qint64(hang) * 1000, downUs);
+        const qint64 waiting = outbox();
+        QElapsedTimer closing;
+        closing.start();
+        p.reset();
+        const qint64 closeMs = closing.elapsed();
+        pg.thaw();
+        QElapsedTimer back;
+        back.start();
+        Publisher again(s, path, o);
+        again.start();
+        until([] { return outbox() == 0; }, 600000);
+        const qint64 catchUp = back.elapsed();
+        const qint64 n = onServer();
+        const qint64 distinct =
+            pg.value(QStringLiteral("select count(distinct attempt_id) from korvane_attempt"))
+                .toLongLong();
+        std::printf("hang %d s at %d attempts/s: told not answering after %.2f s (last told %lld "
+                    "waiting), %lld waiting at the end; publisher stopped in %lld ms while hung; "
+                    "all sent %.2f s after the server ran again; on server %lld of %d, %lld "
+                    "distinct%s\n"
+                    "station commit per attempt, server up: median %.2f ms, p99 %.2f ms; "
+                    "server hung: median %.2f ms, p99 %.2f ms\n",
+                    hang, rate, double(toldMs) / 1000, toldWaiting, waiting, closeMs,
+                    double(catchUp) / 1000, n, made, distinct,
+                    n == made && distinct == made ? "" : "  MISMATCH", percentile(upUs, 0.5),
+                    percentile(upUs, 0.99), percentile(downUs, 0.5), percentile(downUs, 0.99));
+        SpeedDb::close();
+        return n == made && distinct == made && toldMs >= 0 ? 0 : 1;
+    }
     pg.stop();
     ingestFor(qint64(outage) * 1000, downUs);
     const qint64 waiting = outbox();

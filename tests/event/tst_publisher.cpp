@@ -7,11 +7,15 @@
 #include "Outbox.h"
 #include "Publisher.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+#include <optional>
 
 using namespace e2e;
 
@@ -55,6 +59,19 @@ class TestPublisher : public QObject {
         return pg->rows(QStringLiteral("select tpid, speed_text, station from korvane_ranking "
                                        "where event = ? order by tpid"),
                         {event});
+    }
+    // `work` on a connection of its own to the server.
+    template <class Work> auto serverCall(Work&& work) const {
+        const QString name = QStringLiteral("direct");
+        std::optional<decltype(work(QSqlDatabase()))> out;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            db.setConnectOptions(pg->socketConnection());
+            if (db.open())
+                out = work(db);
+        }
+        QSqlDatabase::removeDatabase(name);
+        return out.value();
     }
     int outbox() const {
         QSqlQuery q(SpeedDb::database());
@@ -169,6 +186,70 @@ private slots:
             first + QList<QVariantList>{{"B", "1", "70.00"}, {"B", "2", "30.00"}};
         QTRY_COMPARE(onServer(), both);
         QTRY_COMPARE(outbox(), 0);
+    }
+
+    // A name is the operator's text: on the results sheet it must stay text,
+    // not become a formula the spreadsheet runs.
+    void theResultsSheetKeepsFormulaLikeNamesAsText() {
+        const EventSettings s = settings(pg->socketConnection());
+        execSql({QStringLiteral("insert into speed (tpid, pname) values ('9', ?)")},
+                {QStringLiteral("=HYPERLINK(\"http://x\",\"y\")")});
+        Journal::recordAttempt(attempt("9", 30));
+        {
+            Publisher publisher(s, dbPath(), fast());
+            publisher.start();
+            QTRY_COMPARE(outbox(), 0);
+        }
+        const QByteArray csv =
+            serverCall([&](QSqlDatabase db) { return EventServer::exportCsv(db, s.Event); });
+        const QByteArray field = "\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"";
+        // Once in the ranking, once among the attempts, never bare.
+        QCOMPARE(csv.count(field), 2);
+        QVERIFY2(!csv.contains(",=") && !csv.contains(",\"="), csv.constData());
+    }
+
+    // The results sheet on a full disk: the one already there stays as it
+    // was, and the export says why it failed.
+    void anExportOnAFullDiskLeavesTheSheetAsItWas() {
+        const EventSettings s = settings(pg->socketConnection());
+        serverCall([](QSqlDatabase db) {
+            EventServer::migrate(db);
+            return true;
+        });
+        QTemporaryDir mountPoint;
+        QProcess mount;
+        mount.start(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=256k"), QStringLiteral("tmpfs"), mountPoint.path()});
+        QVERIFY2(mount.waitForFinished() && mount.exitCode() == 0,
+                 "mounting a small tmpfs was refused (the test needs root): " +
+                     mount.readAllStandardError());
+        const auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        const QString csv = mountPoint.filePath(QStringLiteral("results.csv"));
+        const QByteArray sheet = "1,11,,36.00,North\r\n";
+        QFile old(csv);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(sheet) == sheet.size());
+        old.close();
+        QFile fill(mountPoint.filePath(QStringLiteral("fill")));
+        QVERIFY(fill.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (fill.write(QByteArray(4096, 'x')) > 0) {
+        }
+        fill.close();
+
+        QProcess exporter;
+        exporter.start(QStringLiteral(KORVANE_EVENT_BIN),
+                       {QStringLiteral("--database"), s.Database, QStringLiteral("--event"),
+                        s.Event, QStringLiteral("export"), csv});
+        QVERIFY(exporter.waitForFinished(30000));
+        const QByteArray errors = exporter.readAllStandardError();
+        QVERIFY2(exporter.exitCode() != 0, errors.constData());
+        QVERIFY2(errors.contains("に書き込めません") && errors.contains("No space left"),
+                 errors.constData());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), sheet);
+        QCOMPARE(QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QStringLiteral("fill"), QStringLiteral("results.csv")}));
     }
 
     void withoutAServerNothingIsCaptured() {

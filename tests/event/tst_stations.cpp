@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -218,6 +219,50 @@ private slots:
         QVERIFY2(s.start(), s.run->errors().constData());
         QTRY_VERIFY_WITH_TIMEOUT(s.count("select count(*) from outbox") == 0, kStartMs);
         QCOMPARE(onServer(QStringLiteral("West")), normal(s.attempts()));
+    }
+
+    // A server that hangs (suspended, its host still answering on the
+    // network) is told as not answering, does not hold up closing, and
+    // loses nothing: what it did not confirm is sent once it runs again.
+    void aHungServerIsToldAndNeitherHoldsUpClosingNorLosesAttempts() {
+        Station s;
+        QVERIFY(s.configure(pg->socketConnection(), QStringLiteral("Hung"), event));
+        QVERIFY2(s.start(), s.run->errors().constData());
+        int car = 0;
+        const auto lap = [&] {
+            QVERIFY(s.lap(QByteArray::number(50 + car++ % 5), 0.5));
+            QTest::qWait(150);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((lap(), onServer(QStringLiteral("Hung")).size() >= 3), kStartMs);
+        const auto thaw = qScopeGuard([&] { pg->thaw(); });
+        QVERIFY(pg->freeze());
+        QElapsedTimer hung;
+        hung.start();
+        while (!s.run->errors().contains("応答なし")) {
+            QVERIFY2(hung.elapsed() < 15000, s.run->errors().constData());
+            lap();
+        }
+        // The line tells how many attempts wait.
+        const QByteArray told = s.run->errors().mid(s.run->errors().lastIndexOf("応答なし"));
+        QVERIFY2(told.contains("未送信") && !told.contains("未送信 0 件"), told.constData());
+        QVERIFY(s.count("select count(*) from outbox") > 0);
+
+        // Closed while the publisher tries to connect again (1 s after the
+        // failure, for up to connect_timeout): the longest it can be held.
+        QElapsedTimer connecting;
+        connecting.start();
+        while (connecting.elapsed() < 2000)
+            lap();
+        QElapsedTimer closing;
+        closing.start();
+        s.run->terminate();
+        QVERIFY2(s.run->waitFinished(3000), s.run->errors().constData());
+        QVERIFY2(closing.elapsed() < 3000, QByteArray::number(closing.elapsed()).constData());
+
+        QVERIFY(pg->thaw());
+        QVERIFY2(s.start(), s.run->errors().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(s.count("select count(*) from outbox") == 0, kStartMs);
+        QCOMPARE(onServer(QStringLiteral("Hung")), normal(s.attempts()));
     }
 
     void aWrongPasswordIsToldAndTheStationMeasuresOn() {

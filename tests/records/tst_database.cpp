@@ -212,6 +212,32 @@ private slots:
         QCOMPARE(scalar("select group_concat(tpid) from speed"), QStringLiteral("kept"));
     }
 
+    // A batch whose BEGIN fails must not run its work in autocommit, where
+    // a rollback (a dry run) would keep it; inside a group it joins.
+    void aBatchThatCannotBeginRaisesAndJoinsOnlyAGroup() {
+        SpeedDb::open(dbPath());
+        QSqlQuery outside(SpeedDb::database());
+        QVERIFY(outside.exec(QStringLiteral("begin")));
+        QString why;
+        try {
+            Batch batch;
+            execSql({"insert into speed (tpid) values (?)"}, {"lost"});
+            batch.rollback();
+        } catch (const DbError& e) {
+            why = e.message();
+        }
+        QVERIFY2(why.contains(QLatin1String("within a transaction")), qPrintable(why));
+        QVERIFY(outside.exec(QStringLiteral("rollback")));
+        {
+            BatchGroup group;
+            Batch batch;
+            execSql({"insert into speed (tpid) values (?)"}, {"joined"});
+            batch.commit();
+            group.commit();
+        }
+        QCOMPARE(scalar("select group_concat(tpid) from speed"), QStringLiteral("joined"));
+    }
+
     void generalNumberText_data() {
         QTest::addColumn<double>("v");
         QTest::addColumn<QString>("text");

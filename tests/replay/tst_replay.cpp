@@ -1,9 +1,15 @@
-// Captures and korvane-replay: what a killed writer leaves is still read, and
-// a capture replayed gives the same attempts every time, flags included.
+// Captures and korvane-replay: what a killed writer leaves is still read, a
+// capture replayed gives the same attempts every time, flags included, and a
+// replay leaves no temporary folder behind.
 #include "ReplayRun.h"
 
+#include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <signal.h>
 
 using namespace replaytest;
 
@@ -115,6 +121,93 @@ private slots:
 
         // A data folder that holds a database is added to only when asked.
         QVERIFY(!replay({QStringLiteral("--data-dir"), dir.filePath("a"), path}).ok);
+    }
+
+    // A time no clock gives would run the replay's clock past 64 bits: the
+    // file is refused, naming the line.
+    void aTimeOutOfRangeIsAFormatErrorWithItsLine() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cap"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(capture::kHeader) + "\nS 0 Dist=500\nD 9223372036854775508 1 3 abc\n");
+        f.close();
+        const Output o = replay({path}, 20000);
+        QVERIFY(!o.ok);
+        QVERIFY2(o.err.contains("line 3: time 9223372036854775508 is out of range"),
+                 o.err.constData());
+    }
+
+    // The temporary data folder goes with the replay, also one stopped by a
+    // signal; one left by a killed replay goes at the next start, and one
+    // in use by another replay stays.
+    void temporaryFoldersAreRemovedButNotWhileInUse() {
+        QTemporaryDir tmp, dir;
+        const QString big = dir.filePath(QStringLiteral("big"));
+        {
+            capture::Writer w;
+            QVERIFY(w.open(big));
+            w.setting(0, QStringLiteral("Dist"), 500);
+            w.setting(0, QStringLiteral("Wait"), 0);
+            for (int lap = 0; lap < 20000; ++lap) {
+                w.chunk(lap * 2000, 1, passing(1, "7", lap * 2));
+                w.chunk(lap * 2000 + 500, 2, passing(2, "7", lap * 2 + 0.5));
+            }
+        }
+        const QString small = dir.filePath(QStringLiteral("small"));
+        {
+            capture::Writer w;
+            QVERIFY(w.open(small));
+            w.chunk(0, 1, passing(1, "7", 0));
+        }
+        const auto folders = [&] {
+            return QDir(tmp.path())
+                .entryList({QStringLiteral("korvane-replay-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+        };
+        // Every commit to the disk: slow enough to be caught running.
+        const auto start = [&](QProcess& p, const QString& capturePath) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TMPDIR"), tmp.path());
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(KORVANE_REPLAY_BIN),
+                    {QStringLiteral("--quiet"), QStringLiteral("--durable"), capturePath});
+            return p.waitForStarted();
+        };
+        const auto runningIn = [&](const QStringList& before) {
+            for (const QString& f : folders())
+                if (!before.contains(f) && QFile::exists(tmp.filePath(f + "/Korvane.db")))
+                    return f;
+            return QString();
+        };
+
+        QProcess killed;
+        QVERIFY(start(killed, big));
+        QTRY_VERIFY(!runningIn({}).isEmpty());
+        const QString left = runningIn({});
+        killed.kill();
+        QVERIFY(killed.waitForFinished());
+        QCOMPARE(folders(), QStringList{left});
+
+        QProcess running;
+        QVERIFY(start(running, big));
+        QTRY_VERIFY(!runningIn({left}).isEmpty());
+        const QString inUse = runningIn({left});
+        QVERIFY(!folders().contains(left));
+        // Held still while another replay starts and ends.
+        QCOMPARE(::kill(pid_t(running.processId()), SIGSTOP), 0);
+        QProcess quick;
+        QVERIFY(start(quick, small));
+        QVERIFY(quick.waitForFinished(30000));
+        QCOMPARE(quick.exitCode(), 0);
+        QCOMPARE(running.state(), QProcess::Running);
+        QCOMPARE(folders(), QStringList{inUse});
+
+        running.terminate();
+        QCOMPARE(::kill(pid_t(running.processId()), SIGCONT), 0);
+        QVERIFY(running.waitForFinished(30000));
+        QCOMPARE(running.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(running.exitCode(), 128 + SIGTERM);
+        QCOMPARE(folders(), QStringList());
     }
 };
 

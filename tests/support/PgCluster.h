@@ -5,6 +5,8 @@
 // removed at the end. Qt Core and Sql only (no QtTest).
 #include "QueryRows.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -15,6 +17,9 @@
 #include <QVariantList>
 
 #include <atomic>
+
+#include <signal.h>
+#include <sys/types.h>
 
 namespace e2e {
 
@@ -51,6 +56,13 @@ public:
         QProcess::execute(script_, {QStringLiteral("stop"), dir_.path()});
         running_ = false;
     }
+
+    // Suspends every process of the server (SIGSTOP), as a hung machine
+    // would be seen: connections stay open and the kernel still takes their
+    // bytes, but nothing answers. False when the server's processes are not
+    // found. Twice, for a child forked meanwhile. thaw() lets them run on.
+    bool freeze() { return signalAll(SIGSTOP) && signalAll(SIGSTOP); }
+    bool thaw() { return signalAll(SIGCONT); }
 
     QString why() const { return why_; }
     int port() const { return port_; }
@@ -102,6 +114,40 @@ public:
     }
 
 private:
+    // The postmaster (first line of postmaster.pid) and its children.
+    QList<pid_t> processes() const {
+        QFile f(dir_.filePath(QStringLiteral("data/postmaster.pid")));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const pid_t main = pid_t(f.readLine().trimmed().toLongLong());
+        if (main <= 0)
+            return {};
+        QList<pid_t> out{main};
+        const QStringList all = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString& entry : all) {
+            bool number = false;
+            const pid_t pid = pid_t(entry.toLongLong(&number));
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (!number || !stat.open(QIODevice::ReadOnly))
+                continue;
+            // pid (comm) state ppid ...: the name may hold spaces.
+            const QByteArray text = stat.readAll();
+            const QList<QByteArray> rest = text.mid(text.lastIndexOf(')') + 2).split(' ');
+            if (rest.size() > 1 && rest.at(1).toLongLong() == main)
+                out << pid;
+        }
+        return out;
+    }
+    bool signalAll(int sig) {
+        const QList<pid_t> pids = processes();
+        if (pids.isEmpty() || ::kill(pids.first(), sig) != 0)
+            return false;
+        // A child may end meanwhile (the backend of a client just gone).
+        for (const pid_t pid : pids.mid(1))
+            ::kill(pid, sig);
+        return true;
+    }
+
     QString script_;
     QTemporaryDir dir_;
     QString why_;

@@ -9,7 +9,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 
@@ -40,10 +44,22 @@ int exportTo(const EventSettings& s, const QString& path) {
     } catch (const DbError& e) {
         return fail(e.message());
     }
+    // A sheet already there is replaced only by a whole new one. Flush and
+    // fsync are checked here: commit() overlooks a buffer the disk refused
+    // at close (and would put an empty file in the old one's place), and
+    // the result of its own fsync.
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
-        return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, f.errorString()));
-    return 0;
+    QString why;
+    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.flush())
+        why = f.errorString();
+    else if (::fsync(f.handle()) != 0)
+        why = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!f.commit())
+        why = f.errorString();
+    if (why.isEmpty())
+        return 0;
+    f.cancelWriting();
+    return fail(QStringLiteral("%1 に書き込めません: %2").arg(path, why));
 }
 
 } // namespace

@@ -61,7 +61,9 @@ private:
     // False only when the queue was found empty and no passing came since:
     // a measuring tick then has nothing to ask the database.
     bool maybePending_ = true;
-    qint64 now_ = 0;       // the capture's clock, never going back
+    // The capture's clock, never going back; a capture holds no time past
+    // capture::kLastMs, so it counts on from there without overflow.
+    qint64 now_ = 0;
     qint64 nextTick_ = -1; // -1: the clock has not started
     qint64 lastRun_ = -1;  // the last run that took a row and held its speed
     Stats stats_;

@@ -2,6 +2,7 @@
 // korvane-sim --capture) through the program's receive, store and measuring
 // code into a fresh data folder, as fast as it goes, and prints the attempts.
 #include "Replay.h"
+#include "ScratchFolder.h"
 
 #include "DataDir.h"
 #include "Database.h"
@@ -14,17 +15,26 @@
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 
 namespace {
 
 // Records to one transaction when the commits need not reach the disk.
 const qsizetype kGroup = 1000;
+
+// SIGINT or SIGTERM: the replay stops between records and ends as after an
+// error, removing its temporary folder.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void onStopSignal(int sig) {
+    stopSignal = sig;
+}
 
 int usage() {
     std::fputs(
@@ -113,9 +123,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::unique_ptr<QTemporaryDir> scratch;
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+    // What a killed replay left goes before this one adds its own.
+    ScratchFolder::removeLeftBehind(QDir::tempPath());
+    std::unique_ptr<ScratchFolder> scratch;
     if (dataDir.isEmpty()) {
-        scratch = std::make_unique<QTemporaryDir>();
+        scratch = std::make_unique<ScratchFolder>(QDir::tempPath());
         if (!scratch->isValid()) {
             std::fputs("korvane-replay: no temporary folder\n", stderr);
             return 1;
@@ -164,8 +178,11 @@ int main(int argc, char** argv) {
             std::optional<BatchGroup> together;
             if (group > 1)
                 together.emplace();
-            for (qsizetype i = at; i < end; ++i)
+            for (qsizetype i = at; i < end; ++i) {
+                if (stopSignal)
+                    throw std::runtime_error("stopped by a signal");
                 replay.feed(contents.records.at(i));
+            }
             if (together)
                 together->commit();
         }
@@ -192,5 +209,5 @@ int main(int argc, char** argv) {
         status = 1;
     }
     SpeedDb::close();
-    return status;
+    return stopSignal ? 128 + stopSignal : status;
 }
