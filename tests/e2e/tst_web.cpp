@@ -237,6 +237,9 @@ private slots:
         start(port);
         const QString address = QStringLiteral("http://127.0.0.1:%1/").arg(port);
         QTRY_VERIFY_WITH_TIMEOUT(run->errors().contains(address.toUtf8()), kStartMs);
+        // Listening on loopback: the operator is told that no phone can open it.
+        QVERIFY(run->errors().contains(
+            QStringLiteral("ウェブページ: %1（このPCからのみ見られます").arg(address).toUtf8()));
 
         for (const QString& lang : {QStringLiteral("ja"), QStringLiteral("en")}) {
             QTemporaryDir profile;
