@@ -45,13 +45,26 @@ void TFkorvane::buildWebLive() {
     o.address = at->address;
     o.port = at->port;
     o.suspectShown = Checks.HoldSuspect == 0;
+    o.publicUrl = w.PublicUrl;
+    o.maxConnections = w.MaxConnections;
+    o.maxPerAddress = w.MaxPerAddress;
+    o.requestTimeoutMs = w.RequestTimeout * 1000;
+    o.idleTimeoutMs = w.IdleTimeout * 1000;
     web_ = new LiveWeb(o, this);
-    connect(web_, &LiveWeb::started, this, [this, tell](bool ok, const QString& message) {
-        if (ok)
-            tell(tr("ウェブページ: %1").arg(message));
-        else
-            tell(tr("ウェブページを開始できません: %1").arg(message));
-    });
+    // The status page says where phones open the page, or plainly that
+    // none can: a share code for a loopback address leads nowhere.
+    connect(web_, &LiveWeb::started, this,
+            [tell](bool ok, const QString& message, const QStringList& phoneUrls) {
+                if (!ok)
+                    tell(tr("ウェブページを開始できません: %1").arg(message));
+                else if (phoneUrls.isEmpty())
+                    tell(tr("ウェブページ: %1（このPCからのみ見られます。スマートフォンからは "
+                            "[Web] の Listen を 0.0.0.0 にするか PublicUrl を設定）")
+                             .arg(message));
+                else
+                    tell(tr("ウェブページ: %1　スマートフォンからは %2")
+                             .arg(message, phoneUrls.join(QStringLiteral("  "))));
+            });
     connect(this, &TFkorvane::speedPublished, web_, &LiveWeb::publish);
     // The decoders' state as the status page tells it, every watch tick;
     // the server passes on only changes.

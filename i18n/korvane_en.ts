@@ -788,10 +788,6 @@ Continue?</translation>
         <translation>Cannot start the web page: Listen=%1 is not &quot;address:port&quot;</translation>
     </message>
     <message>
-        <source>ウェブページ: %1</source>
-        <translation>Web page: %1</translation>
-    </message>
-    <message>
         <source>ウェブページを開始できません: %1</source>
         <translation>Cannot start the web page: %1</translation>
     </message>
@@ -856,6 +852,12 @@ Continue?</translation>
         <translation> fault: %1</translation>
         <source>応答なし</source>
         <translation>not answering</translation>
+        <source>ウェブページ: %1（このPCからのみ見られます。スマートフォンからは [Web] の Listen を 0.0.0.0 にするか PublicUrl を設定）</source>
+        <translation>Web page: %1 (this PC only; for phones set Listen in [Web] to 0.0.0.0, or set PublicUrl)</translation>
+    </message>
+    <message>
+        <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
+        <translation>Web page: %1   from phones: %2</translation>
     </message>
 </context>
 </TS>

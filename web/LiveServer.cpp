@@ -9,11 +9,14 @@
 #include <QHttpServerResponse>
 #include <QJsonDocument>
 #include <QNetworkInterface>
+#include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
+
+#include <algorithm>
 
 using namespace webtext;
 
@@ -22,7 +25,6 @@ namespace {
 const int kRankingPollMs = 2000;
 const int kPageRowsMax = 200;
 const int kDriverAttempts = 500;
-const char* const kReceived = "korvaneReceived";
 
 QByteArray mimeOf(const QString& resource) {
     if (resource.endsWith(QLatin1String(".html")))
@@ -63,9 +65,11 @@ QHttpServerResponse notFound() {
     return r;
 }
 
-QHttpServerResponse unavailable(const std::exception& e) {
+// The database's own message names files and statements: it is not the
+// spectators' to read.
+QHttpServerResponse unavailable() {
     QHttpServerResponse r("text/plain; charset=utf-8",
-                          QByteArray("503 ") + QByteArray(e.what()) + '\n',
+                          QByteArray("503 Results unavailable, try again shortly\n"),
                           QHttpServerResponse::StatusCode::ServiceUnavailable);
     secure(r);
     return r;
@@ -81,13 +85,88 @@ QString rankRowsHtml(const QVector<RankRow>& rows) {
     return html;
 }
 
+// The ID in /driver/<id> or /api/driver/<id>, percent-decoded: empty for
+// none, for more path segments, or for bytes that are no UTF-8.
+QString driverId(const QString& encodedPath) {
+    const QString segment = encodedPath.mid(encodedPath.indexOf(QLatin1String("driver/")) + 7);
+    if (segment.isEmpty() || segment.contains(QLatin1Char('/')))
+        return {};
+    const QByteArray bytes = QByteArray::fromPercentEncoding(segment.toLatin1());
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString id = utf8(bytes);
+    return utf8.hasError() || id.contains(QChar(0)) ? QString() : id;
+}
+
 } // namespace
 
-// The listening socket: refuses connections past the limit and drops a
-// client that sends more than a request's worth before it is answered.
+// One HTTP connection's watch. A request must arrive whole within the
+// request time-out of its first byte and a connection waits the idle time
+// for its next request; a client past either, or sending more than a
+// request's worth before it is answered, is cut off. A connection upgraded
+// to a WebSocket is the push socket's to watch (pings and its own bounds):
+// the HTTP server disconnects every signal of the socket as it hands it
+// over, which is how the upgrade is seen here.
+class ConnectionGuard : public QObject {
+public:
+    ConnectionGuard(QTcpSocket* socket, const LiveServer::Options& o)
+        : QObject(socket), socket_(socket), requestMs_(o.requestTimeoutMs),
+          idleMs_(o.idleTimeoutMs) {
+        timer_.setSingleShot(true);
+        connect(&timer_, &QTimer::timeout, this, &ConnectionGuard::expired);
+        // Connected before the HTTP server's own handler, so it sees the
+        // bytes before they are read.
+        arrived_ = connect(socket, &QTcpSocket::readyRead, this, &ConnectionGuard::arrived);
+        connect(socket, &QTcpSocket::bytesWritten, this, &ConnectionGuard::answered);
+        timer_.start(idleMs_);
+    }
+
+    // After the HTTP server has connected its own handler: this one runs
+    // after it and sees what it left unread.
+    void followServer() {
+        connect(socket_, &QTcpSocket::readyRead, this,
+                [this] { leftUnread_ = socket_->bytesAvailable(); });
+    }
+
+private:
+    // Bytes left unread are not new when the signal comes again: the HTTP
+    // server reads pipelined requests one at a time and signals anew for
+    // the rest, even from inside its own handler (before the handler above
+    // has run), so what is seen here counts as read until it says less.
+    void arrived() {
+        const qint64 available = socket_->bytesAvailable();
+        const qint64 fresh = std::max<qint64>(0, available - leftUnread_);
+        leftUnread_ = available;
+        if (fresh > 0 && received_ == 0)
+            timer_.start(requestMs_);
+        received_ += fresh;
+        if (received_ > LiveServer::kMaxRequestBytes)
+            socket_->abort();
+    }
+    void answered() {
+        received_ = 0;
+        timer_.start(idleMs_);
+    }
+    void expired() {
+        if (!arrived_)
+            return; // a WebSocket now
+        socket_->abort();
+    }
+
+    QTcpSocket* socket_;
+    int requestMs_;
+    int idleMs_;
+    QTimer timer_;
+    QMetaObject::Connection arrived_;
+    qint64 received_ = 0;   // bytes since the last answer
+    qint64 leftUnread_ = 0; // bytes the HTTP server left at its last read
+};
+
+// The listening socket: refuses connections past the limits, the whole
+// server's and one client address's, with a short answer.
 class GuardedTcpServer : public QTcpServer {
 public:
-    using QTcpServer::QTcpServer;
+    GuardedTcpServer(const LiveServer::Options& o, QObject* parent)
+        : QTcpServer(parent), options_(o) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override {
@@ -101,37 +180,47 @@ protected:
         open_.removeIf([](const QPointer<QTcpSocket>& s) {
             return !s || s->state() != QAbstractSocket::ConnectedState;
         });
-        if (open_.size() >= LiveServer::kMaxConnections) {
-            socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
-                          "Connection: close\r\n\r\n");
-            socket->disconnectFromHost();
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            QTimer::singleShot(2000, socket, [socket] {
-                socket->abort();
-                socket->deleteLater();
+        const QHostAddress peer = socket->peerAddress();
+        const auto fromPeer =
+            std::count_if(open_.cbegin(), open_.cend(), [&](const QPointer<QTcpSocket>& s) {
+                return s->peerAddress().isEqual(peer);
             });
+        if (open_.size() >= options_.maxConnections || fromPeer >= options_.maxPerAddress) {
+            refuse(socket);
             return;
         }
         open_.append(socket);
-        // Connected before the HTTP server's own handler, so it sees the
-        // bytes first. Counted from the last answer on: a browser's
-        // requests are a few hundred bytes each.
-        socket->setProperty(kReceived, qint64(0));
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            const qint64 n = socket->property(kReceived).toLongLong() + socket->bytesAvailable();
-            if (n > LiveServer::kMaxRequestBytes) {
-                socket->abort();
-                return;
-            }
-            socket->setProperty(kReceived, n);
-        });
-        connect(socket, &QTcpSocket::bytesWritten, socket,
-                [socket] { socket->setProperty(kReceived, qint64(0)); });
+        unfollowed_.append(new ConnectionGuard(socket, options_));
         addPendingConnection(socket);
     }
 
+public:
+    // Called on newConnection after the HTTP server took the new sockets.
+    void followServer() {
+        for (const QPointer<ConnectionGuard>& g : std::as_const(unfollowed_))
+            if (g)
+                g->followServer();
+        unfollowed_.clear();
+    }
+
 private:
+    static void refuse(QTcpSocket* socket) {
+        const QByteArray body = "503 Too many connections, try again shortly\n";
+        socket->write("HTTP/1.1 503 Service Unavailable\r\n"
+                      "Content-Type: text/plain; charset=utf-8\r\n"
+                      "Retry-After: 5\r\nConnection: close\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(2000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
+
+    LiveServer::Options options_;
     QList<QPointer<QTcpSocket>> open_;
+    QList<QPointer<ConnectionGuard>> unfollowed_;
 };
 
 LiveServer::LiveServer(Options options, QObject* parent)
@@ -143,7 +232,7 @@ LiveServer::~LiveServer() {
 }
 
 void LiveServer::start() {
-    auto* tcp = new GuardedTcpServer(this);
+    auto* tcp = new GuardedTcpServer(options_, this);
     tcp->setMaxPendingConnections(64);
     if (!tcp->listen(options_.address, options_.port)) {
         const QString where =
@@ -152,7 +241,7 @@ void LiveServer::start() {
                                 ? QStringLiteral("%1 は使用中です").arg(where)
                                 : QStringLiteral("%1: %2").arg(where, tcp->errorString());
         delete tcp;
-        emit started(false, why);
+        emit started(false, why, {});
         return;
     }
     reader_ = std::make_unique<WebReader>(options_.dbPath);
@@ -168,6 +257,7 @@ void LiveServer::start() {
     http_ = new QHttpServer(this);
     route();
     http_->bind(tcp);
+    connect(tcp, &QTcpServer::newConnection, tcp, &GuardedTcpServer::followServer);
     connect(http_, &QHttpServer::newWebSocketConnection, this, &LiveServer::takeWebSockets);
 
     rankingPoll_ = new QTimer(this);
@@ -181,27 +271,22 @@ void LiveServer::start() {
     ping->setInterval(options_.pingMs);
     connect(ping, &QTimer::timeout, this, &LiveServer::pingAll);
     ping->start();
-    emit started(true, pageAddress());
+    emit started(true, pageAddress(), phoneUrls());
 }
 
+// This PC's own way in: loopback when listening on every interface.
 QString LiveServer::pageAddress() const {
-    QHostAddress host = options_.address;
-    if (host == QHostAddress::Any || host == QHostAddress::AnyIPv4 ||
-        host == QHostAddress::AnyIPv6) {
-        // Listening everywhere: the address others on the network reach.
-        host = QHostAddress::LocalHost;
-        for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
-            if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol &&
-                !a.isLinkLocal()) {
-                host = a;
-                break;
-            }
-        }
-    }
-    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol
-                          ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
-                          : host.toString();
-    return QStringLiteral("http://%1:%2/").arg(h).arg(options_.port);
+    const QHostAddress& host = options_.address;
+    if (host == QHostAddress::Any || host == QHostAddress::AnyIPv4)
+        return pageUrl(QHostAddress(QHostAddress::LocalHost), options_.port);
+    if (host == QHostAddress::AnyIPv6)
+        return pageUrl(QHostAddress(QHostAddress::LocalHostIPv6), options_.port);
+    return pageUrl(host, options_.port);
+}
+
+QStringList LiveServer::phoneUrls() const {
+    return webtext::phoneUrls(options_.address, options_.port, QNetworkInterface::allAddresses(),
+                              options_.publicUrl);
 }
 
 void LiveServer::route() {
@@ -221,13 +306,9 @@ void LiveServer::route() {
     }
     http_->route(QStringLiteral("/"), Method::Get, [this] { return kiosk(); });
     http_->route(QStringLiteral("/share"), Method::Get, [this] { return share(); });
-    http_->route(QStringLiteral("/driver/<arg>"), Method::Get,
-                 [this](const QString&) { return page(QStringLiteral(":/web/driver.html")); });
     http_->route(QStringLiteral("/api/latest"), Method::Get, [this] { return apiLatest(); });
     http_->route(QStringLiteral("/api/ranking"), Method::Get,
                  [this](const QHttpServerRequest& r) { return apiRanking(r); });
-    http_->route(QStringLiteral("/api/driver/<arg>"), Method::Get,
-                 [this](const QString&, const QHttpServerRequest& r) { return apiDriver(r); });
     http_->route(QStringLiteral("/api/event-ranking"), Method::Get,
                  [this] { return apiEventRanking(); });
     // The push socket: the server upgrades a request only when a route
@@ -237,8 +318,17 @@ void LiveServer::route() {
                      if (r.value("upgrade").compare("websocket", Qt::CaseInsensitive) != 0)
                          notFound().write(std::move(responder));
                  });
-    http_->setMissingHandler([](const QHttpServerRequest&, QHttpServerResponder&& responder) {
-        notFound().write(std::move(responder));
+    // A driver's ID may hold a "/" (sent as %2F), which no route's
+    // argument takes: those pages are told by their prefix.
+    http_->setMissingHandler([this](const QHttpServerRequest& r, QHttpServerResponder&& responder) {
+        const QString path = r.url().path(QUrl::FullyEncoded);
+        const bool get = r.method() == Method::Get;
+        if (get && path.startsWith(QLatin1String("/driver/")) && !driverId(path).isEmpty())
+            page(QStringLiteral(":/web/driver.html")).write(std::move(responder));
+        else if (get && path.startsWith(QLatin1String("/api/driver/")))
+            apiDriver(driverId(path)).write(std::move(responder));
+        else
+            notFound().write(std::move(responder));
     });
 }
 
@@ -257,12 +347,12 @@ QHttpServerResponse LiveServer::kiosk() {
     QFile f(QStringLiteral(":/web/kiosk.html"));
     if (!f.open(QIODevice::ReadOnly))
         return notFound();
-    QString html = QString::fromUtf8(f.readAll());
     const SpeedEvent last = recent_.isEmpty() ? SpeedEvent() : recent_.back();
-    html.replace(QLatin1String("{{speed}}"), htmlEscape(last.speedText));
-    html.replace(QLatin1String("{{tpid}}"), htmlEscape(last.tpid));
-    html.replace(QLatin1String("{{name}}"), htmlEscape(last.name));
-    html.replace(QLatin1String("{{top}}"), rankRowsHtml(top_));
+    const QString html = fillPlaceholders(QString::fromUtf8(f.readAll()),
+                                          {{QStringLiteral("speed"), htmlEscape(last.speedText)},
+                                           {QStringLiteral("tpid"), htmlEscape(last.tpid)},
+                                           {QStringLiteral("name"), htmlEscape(last.name)},
+                                           {QStringLiteral("top"), rankRowsHtml(top_)}});
     QHttpServerResponse r("text/html; charset=utf-8", html.toUtf8());
     secure(r);
     r.setHeader("Cache-Control", "no-store");
@@ -273,9 +363,18 @@ QHttpServerResponse LiveServer::share() {
     QFile f(QStringLiteral(":/web/share.html"));
     if (!f.open(QIODevice::ReadOnly))
         return notFound();
-    QString html = QString::fromUtf8(f.readAll());
-    html.replace(QLatin1String("{{url}}"), htmlEscape(pageAddress()));
+    const QStringList urls = phoneUrls();
+    QString list;
+    for (const QString& u : urls)
+        list += QStringLiteral("<div class=\"url\">%1</div>").arg(htmlEscape(u));
+    const QString html = fillPlaceholders(
+        QString::fromUtf8(f.readAll()),
+        {{QStringLiteral("urls"), htmlEscape(urls.join(QLatin1Char(' ')))},
+         {QStringLiteral("list"), list},
+         {QStringLiteral("nophone"), urls.isEmpty() ? QStringLiteral(" nophone") : QString()},
+         {QStringLiteral("local"), htmlEscape(pageAddress())}});
     QHttpServerResponse r("text/html; charset=utf-8", html.toUtf8());
+    r.setHeader("Cache-Control", "no-store");
     secure(r);
     return r;
 }
@@ -301,21 +400,22 @@ QHttpServerResponse LiveServer::apiRanking(const QHttpServerRequest& request) {
         return jsonResponse(QJsonObject{
             {QStringLiteral("rows"), rankingJson(p.rows)},
             {QStringLiteral("next"), p.next.isEmpty() ? QJsonValue() : QJsonValue(p.next)}});
-    } catch (const std::exception& e) {
-        return unavailable(e);
+    } catch (const std::exception&) {
+        return unavailable();
     }
 }
 
-QHttpServerResponse LiveServer::apiDriver(const QHttpServerRequest& request) {
-    const QString path = request.url().path(QUrl::FullyDecoded);
-    const QString tpid = path.mid(QStringLiteral("/api/driver/").size());
+QHttpServerResponse LiveServer::apiDriver(const QString& tpid) {
+    if (tpid.isEmpty())
+        return notFound();
     try {
-        const std::optional<QJsonObject> d = reader_->driver(tpid, kDriverAttempts);
+        const std::optional<QJsonObject> d =
+            reader_->driver(tpid, kDriverAttempts, options_.suspectShown);
         if (!d)
             return notFound();
         return jsonResponse(*d);
-    } catch (const std::exception& e) {
-        return unavailable(e);
+    } catch (const std::exception&) {
+        return unavailable();
     }
 }
 
@@ -351,6 +451,13 @@ void LiveServer::takeWebSockets() {
         client->setMaxAllowedIncomingMessageSize(1024);
         client->setReadBufferSize(4096);
         connect(client, &QWebSocket::disconnected, this, [this, client] { drop(client); });
+        // A page never sends a message: a client that does is no page.
+        const auto refuse = [this, client] {
+            client->close(QWebSocketProtocol::CloseCodePolicyViolated);
+            drop(client);
+        };
+        connect(client, &QWebSocket::textMessageReceived, this, refuse);
+        connect(client, &QWebSocket::binaryMessageReceived, this, refuse);
         connect(client, &QWebSocket::pong, this, [this, client] {
             if (auto at = unanswered_.find(client); at != unanswered_.end())
                 *at = 0;

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <memory>
@@ -43,9 +44,18 @@ public:
         // Every client is pinged this often; one that leaves kMissedPings
         // pings in a row unanswered has stopped reading and is dropped.
         int pingMs = 5000;
+        // Connections open at once (pages and their sockets together), and
+        // of them from one client address: one laptop cannot take them all.
+        int maxConnections = 300;
+        int maxPerAddress = 20;
+        // A request is complete this long after its first byte, and a
+        // connection waits this long for its next request; else it is closed.
+        int requestTimeoutMs = 10000;
+        int idleTimeoutMs = 30000;
+        // The address phones are given instead of the interfaces' own (a
+        // name, or a router's forwarded port); empty: the interfaces'.
+        QString publicUrl;
     };
-    // Connections open at once (pages and their sockets together).
-    static constexpr int kMaxConnections = 300;
     // What a client may send on one connection before it is answered.
     static constexpr qint64 kMaxRequestBytes = 16 * 1024;
     // Bytes waiting to go to one WebSocket client; past them it is dropped.
@@ -71,8 +81,10 @@ public slots:
     void setEventRanking(const webtext::EventRanking& ranking);
 
 signals:
-    // ok: listening, message is the page's address; otherwise why not.
-    void started(bool ok, const QString& message);
+    // ok: listening, message is the page's address on this PC and
+    // phoneUrls the addresses others can open (none: only this PC can);
+    // otherwise message says why not.
+    void started(bool ok, const QString& message, const QStringList& phoneUrls);
     void clientsChanged(int count);
 
 private:
@@ -82,7 +94,7 @@ private:
     QHttpServerResponse share();
     QHttpServerResponse apiLatest();
     QHttpServerResponse apiRanking(const QHttpServerRequest& request);
-    QHttpServerResponse apiDriver(const QHttpServerRequest& request);
+    QHttpServerResponse apiDriver(const QString& tpid);
     QHttpServerResponse apiEventRanking();
     void takeWebSockets();
     void broadcast(const QByteArray& message);
@@ -91,6 +103,7 @@ private:
     void refreshRanking(bool pushWhenChanged);
     QByteArray snapshot();
     QString pageAddress() const;
+    QStringList phoneUrls() const;
 
     Options options_;
     std::unique_ptr<WebReader> reader_;

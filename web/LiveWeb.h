@@ -22,7 +22,7 @@ public:
     void setEventRanking(const webtext::EventRanking& ranking);
 
 signals:
-    void started(bool ok, const QString& message);
+    void started(bool ok, const QString& message, const QStringList& phoneUrls);
     void clientsChanged(int count);
 
 private:

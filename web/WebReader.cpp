@@ -104,7 +104,7 @@ QSqlDatabase WebReader::db() {
 
 int WebReader::rankOf(const QVariant& speed) {
     QSqlQuery q =
-        run(db(), QStringLiteral("select count(*) from speed where speed>=0 and speed>?"), {speed});
+        run(db(), QStringLiteral("select count(*) from speed where speed>0 and speed>?"), {speed});
     return q.next() ? q.value(0).toInt() + 1 : 1;
 }
 
@@ -113,7 +113,7 @@ QVector<webtext::RankRow> WebReader::top(int n) {
 }
 
 WebReader::Page WebReader::ranking(const QString& cursor, int limit, const QString& search) {
-    QString sql = QStringLiteral("select rowid,tpid,pname,speed from speed where speed>=0");
+    QString sql = QStringLiteral("select rowid,tpid,pname,speed from speed where speed>0");
     QVariantList values;
     QVariant afterSpeed;
     qint64 afterRowid = 0;
@@ -153,7 +153,7 @@ WebReader::Page WebReader::ranking(const QString& cursor, int limit, const QStri
         } else {
             if (before < 0) {
                 QSqlQuery q = run(db(),
-                                  QStringLiteral("select count(*) from speed where speed>=0 "
+                                  QStringLiteral("select count(*) from speed where speed>0 "
                                                  "and (speed,rowid)>(?,?)"),
                                   {keys[0].first, keys[0].second});
                 before = q.next() ? q.value(0).toLongLong() : 0;
@@ -188,7 +188,8 @@ std::optional<webtext::SpeedEvent> WebReader::latestShown(bool suspectShown) {
     return e;
 }
 
-std::optional<QJsonObject> WebReader::driver(const QString& tpid, int maxAttempts) {
+std::optional<QJsonObject> WebReader::driver(const QString& tpid, int maxAttempts,
+                                             bool suspectShown) {
     QJsonObject out{{QStringLiteral("tpid"), tpid}};
     bool known = false;
     {
@@ -203,17 +204,17 @@ std::optional<QJsonObject> WebReader::driver(const QString& tpid, int maxAttempt
     QJsonArray attempts;
     {
         // Newest first through index attempt_tpid, then turned oldest first.
+        // Every status but these is left out, those added later included.
         QSqlQuery q = run(db(),
-                          QStringLiteral("select id, speed_text, speed, measured_ms, status, flags "
-                                         "from attempt where tpid=? order by id desc limit ?"),
-                          {tpid, maxAttempts});
+                          QStringLiteral("select id, speed_text, speed, measured_ms from attempt "
+                                         "where tpid=? and (status in ('ok','accepted') or "
+                                         "(status='suspect' and ?=1)) order by id desc limit ?"),
+                          {tpid, suspectShown ? 1 : 0, maxAttempts});
         while (q.next())
             attempts.prepend(QJsonObject{{QStringLiteral("id"), q.value(0).toDouble()},
                                          {QStringLiteral("speed"), q.value(1).toString()},
                                          {QStringLiteral("kmh"), q.value(2).toDouble()},
-                                         {QStringLiteral("at"), q.value(3).toDouble()},
-                                         {QStringLiteral("status"), q.value(4).toString()},
-                                         {QStringLiteral("flags"), q.value(5).toInt()}});
+                                         {QStringLiteral("at"), q.value(3).toDouble()}});
     }
     if (!known && attempts.isEmpty())
         return std::nullopt;

@@ -22,6 +22,10 @@ public:
     WebReader(const WebReader&) = delete;
     WebReader& operator=(const WebReader&) = delete;
 
+    // The ranking holds only transponders with a speed that counts: a row
+    // without one (registered, cleared, or its only attempt rejected) is
+    // none of the spectators' business.
+
     // The fastest n rows of the ranking (the order of the reference page).
     QVector<webtext::RankRow> top(int n);
 
@@ -41,9 +45,11 @@ public:
     // shown), for a server started after it.
     std::optional<webtext::SpeedEvent> latestShown(bool suspectShown);
 
-    // The transponder's name, best speed and newest attempts (oldest first);
-    // nothing when the ID has neither a row nor an attempt.
-    std::optional<QJsonObject> driver(const QString& tpid, int maxAttempts);
+    // The transponder's name, best speed and newest attempts that count
+    // (oldest first): ok or accepted ones, and suspect ones when they are
+    // shown as measured; each with its time and speed, no check's verdict.
+    // Nothing when the ID has neither a row nor such an attempt.
+    std::optional<QJsonObject> driver(const QString& tpid, int maxAttempts, bool suspectShown);
 
 private:
     QSqlDatabase db();

@@ -86,10 +86,64 @@ QJsonObject eventRankingJson(const EventRanking& r, int maxRows) {
     return QJsonObject{
         {QStringLiteral("event"), r.event},
         {QStringLiteral("available"), r.error.isEmpty() && r.readAtMs > 0},
-        {QStringLiteral("error"), r.error.isEmpty() ? QJsonValue() : QJsonValue(r.error)},
+        {QStringLiteral("error"),
+         r.error.isEmpty() ? QJsonValue() : QJsonValue(QStringLiteral("unavailable"))},
         {QStringLiteral("at"), r.readAtMs > 0 ? QJsonValue(double(r.readAtMs)) : QJsonValue()},
         {QStringLiteral("count"), int(r.rows.size())},
         {QStringLiteral("rows"), rows}};
+}
+
+QString pageUrl(const QHostAddress& host, quint16 port) {
+    const QString h = host.protocol() == QAbstractSocket::IPv6Protocol
+                          ? QLatin1Char('[') + host.toString() + QLatin1Char(']')
+                          : host.toString();
+    return QStringLiteral("http://%1:%2/").arg(h).arg(port);
+}
+
+QStringList phoneUrls(const QHostAddress& listen, quint16 port,
+                      const QList<QHostAddress>& interfaces, const QString& publicUrl) {
+    if (!publicUrl.trimmed().isEmpty())
+        return {publicUrl.trimmed()};
+    const bool any4 = listen == QHostAddress::Any || listen == QHostAddress::AnyIPv4;
+    const bool any6 = listen == QHostAddress::AnyIPv6;
+    if (!any4 && !any6)
+        return listen.isLoopback() ? QStringList() : QStringList{pageUrl(listen, port)};
+    const auto family = any6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol;
+    QStringList out;
+    for (const QHostAddress& a : interfaces) {
+        if (a.protocol() != family || a.isLoopback() || a.isLinkLocal())
+            continue;
+        QHostAddress plain = a;
+        plain.setScopeId(QString());
+        const QString url = pageUrl(plain, port);
+        if (!out.contains(url))
+            out << url;
+    }
+    return out;
+}
+
+QString fillPlaceholders(const QString& page, const QHash<QString, QString>& values) {
+    QString out;
+    out.reserve(page.size());
+    qsizetype at = 0;
+    for (;;) {
+        const qsizetype open = page.indexOf(QLatin1String("{{"), at);
+        const qsizetype close = open < 0 ? -1 : page.indexOf(QLatin1String("}}"), open + 2);
+        if (close < 0)
+            break;
+        const QString key = page.mid(open + 2, close - open - 2);
+        const auto v = values.constFind(key);
+        if (v == values.cend()) {
+            out += QStringView(page).mid(at, open + 2 - at);
+            at = open + 2;
+            continue;
+        }
+        out += QStringView(page).mid(at, open - at);
+        out += *v;
+        at = close + 2;
+    }
+    out += QStringView(page).mid(at);
+    return out;
 }
 
 std::optional<ListenAddress> parseListen(const QString& text) {

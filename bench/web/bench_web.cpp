@@ -1,13 +1,17 @@
 // Load on the live results page: the real program with its web page on,
 // loop-1 passings arriving at 50/s on decoder 1, and a probe car measured
 // round after round (bench_latency's measure: loop-2 line written to its
-// terminal -> board line read from the board's). Run once with no client
-// and once with N WebSocket clients on 127.0.0.1 plus one client that never
-// reads. Reports the latency of both runs, how late the pushed speeds reach
-// the clients after the board line, the program's memory, and whether the
-// client that does not read was dropped.
+// terminal -> board line read from the board's). Run once with no client,
+// once with N WebSocket clients on 127.0.0.1 (the per-address cap raised in
+// this run's settings) plus one client that never reads, and once with S
+// connections from 127.0.0.2 that send half a request and wait, under the
+// default limits. Reports the latency of each run, how late the pushed
+// speeds reach the clients after the board line, the program's memory,
+// whether the client that does not read was dropped, and, with the half
+// requests held, how long a client from 127.0.0.3 waits for /api/latest and
+// when the last half request was closed.
 //
-//   bench_web [--clients N] [--rounds N] [--port P]     (200, 60, 18480)
+//   bench_web [--clients N] [--rounds N] [--slow S] [--port P]   (200, 60, 400, 18480)
 #include "../ingest/BenchSupport.h"
 #include "StuckClient.h"
 
@@ -17,6 +21,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -198,15 +203,52 @@ RunResult measure(e2e::Peer& dec1, e2e::Peer& dec2, e2e::Peer& board, const e2e:
     return out;
 }
 
+// Milliseconds until a client from its own address has /api/latest's
+// whole answer; negative when it has none within 5 s.
+double servedMs(quint16 port) {
+    const auto t0 = Clock::now();
+    const int fd = connectFrom("127.0.0.3", port);
+    if (fd < 0)
+        return -1;
+    const QByteArray request = "GET /api/latest HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
+    QByteArray in;
+    char buf[4096];
+    double ms = -1;
+    while (secondsSince(t0) < 5) {
+        const qsizetype head = in.indexOf("\r\n\r\n");
+        const qsizetype length = in.indexOf("Content-Length: ");
+        if (head > 0 && length > 0 &&
+            in.size() >=
+                head + 4 +
+                    in.mid(length + 16, in.indexOf('\r', length) - length - 16).toLongLong()) {
+            ms = secondsSince(t0) * 1000;
+            break;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        in.append(buf, n);
+    }
+    ::close(fd);
+    return ms;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int clients = intArg(argc, argv, "--clients", 200);
     const int rounds = intArg(argc, argv, "--rounds", 60);
+    const int slowClients = intArg(argc, argv, "--slow", 400);
     const quint16 port = quint16(intArg(argc, argv, "--port", 18480));
     const QByteArray sp =
         "Dist=500\nWait=0\n[Web]\nEnabled=1\nListen=127.0.0.1:" + QByteArray::number(port);
+    // All the load run's clients come from 127.0.0.1.
+    const QByteArray crowd = sp + "\nMaxPerAddress=" + QByteArray::number(clients + 10);
 
     RunResult alone, loaded;
     if (listening(port))
@@ -223,7 +265,7 @@ int main(int argc, char** argv) {
     int stuck = -1;
     bool dropped = false;
     {
-        Rig rig(kBackgroundCars, sp);
+        Rig rig(kBackgroundCars, crowd);
         if (!waitUntil([&] { return listening(port); }, 30000, 20))
             die("the web page does not listen");
         clientThread.start();
@@ -268,6 +310,47 @@ int main(int argc, char** argv) {
     clientThread.wait();
     ::close(stuck);
 
+    // Half requests held from one address while a client elsewhere is
+    // served and cars are measured; fewer rounds, so that all of them fall
+    // within the request time-out (10 s) that ends the half requests.
+    RunResult slow;
+    std::vector<double> served;
+    double allClosedS = -1;
+    int refused = 0;
+    {
+        Rig rig(kBackgroundCars, sp);
+        if (!waitUntil([&] { return listening(port); }, 30000, 20))
+            die("the web page does not listen");
+        std::vector<int> held;
+        for (int i = 0; i < slowClients; ++i) {
+            const int fd = halfRequestClient("127.0.0.2", port);
+            if (fd < 0)
+                die("half-request client cannot connect");
+            held.push_back(fd);
+        }
+        const auto heldAt = Clock::now();
+        for (int i = 0; i < 20; ++i)
+            served.push_back(servedMs(port));
+        slow = measure(rig.dec1, rig.dec2, rig.board, e2e::DbLook(rig.run->dbPath()),
+                       std::min(rounds, 12), rig.run->pid());
+        std::vector<bool> closed(held.size(), false);
+        while (secondsSince(heldAt) < 30 && std::count(closed.begin(), closed.end(), false)) {
+            for (size_t i = 0; i < held.size(); ++i) {
+                char buf[512];
+                const ssize_t n = closed[i] ? 1 : ::recv(held[i], buf, sizeof buf, MSG_DONTWAIT);
+                if (n > 0 && !closed[i] && QByteArray(buf, int(n)).startsWith("HTTP/1.1 503"))
+                    ++refused;
+                if (!closed[i] && (n == 0 || (n < 0 && errno == ECONNRESET)))
+                    closed[i] = true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (std::count(closed.begin(), closed.end(), false) == 0)
+            allClosedS = secondsSince(heldAt);
+        for (const int fd : held)
+            ::close(fd);
+    }
+
     const Stats a = stats(alone.latencyMs), l = stats(loaded.latencyMs), p = stats(pushMs);
     std::printf("web load: %d rounds, loop-1 passings at 50/s (%.0f/s sent), Wait 0\n", rounds,
                 double(loaded.loop1Sent) / loaded.seconds);
@@ -283,5 +366,22 @@ int main(int argc, char** argv) {
     std::printf("  program memory (RSS): no client %lld -> %lld KiB; %d clients %lld -> %lld KiB\n",
                 alone.rssStartKb, alone.rssEndKb, clients, loaded.rssStartKb, loaded.rssEndKb);
     std::printf("  client that never reads: %s\n", dropped ? "dropped" : "NOT dropped");
-    return dropped ? 0 : 1;
+    const Stats w = stats(slow.latencyMs);
+    const bool allServed =
+        std::count_if(served.begin(), served.end(), [](double ms) { return ms < 0; }) == 0;
+    const Stats s = stats(served);
+    std::printf("  %d half requests held from 127.0.0.2 (%d refused with 503):\n", slowClients,
+                refused);
+    std::printf(
+        "    latency loop-2 -> board (%zu rounds): median %.1f ms, p99 %.1f ms, max %.1f ms\n",
+        slow.latencyMs.size(), w.median, w.p99, w.max);
+    std::printf("    /api/latest from 127.0.0.3: %s; median %.1f ms, max %.1f ms (goal: 1 s)\n",
+                allServed ? "20 of 20 served" : "NOT all served", s.median, s.max);
+    if (allClosedS >= 0)
+        std::printf(
+            "    the last half request closed %.1f s after the last was sent (time-out 10 s)\n",
+            allClosedS);
+    else
+        std::printf("    half requests NOT all closed within 30 s\n");
+    return dropped && allServed && allClosedS >= 0 && allClosedS < 11 ? 0 : 1;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// A WebSocket client of the live page that does the handshake on /live and
-// then never reads a byte: what a browser tab that hangs looks like to the
-// server. Plain sockets, so that nothing reads on its behalf.
+// Clients of the live page that misbehave, on plain sockets so that nothing
+// reads on their behalf. stuckClient: a WebSocket client that does the
+// handshake on /live and then never reads a byte, what a browser tab that
+// hangs looks like to the server.
 #include <QByteArray>
 
 #include <arpa/inet.h>
@@ -28,6 +29,40 @@ inline int stuckClient(quint16 port, int receiveBuffer = 0) {
                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
         ::write(fd, hello.constData(), size_t(hello.size())) != hello.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A plain connection to the page's port from a chosen local address (all of
+// 127.0.0.0/8 is this machine: a crowd of clients with addresses of their
+// own), or -1.
+inline int connectFrom(const char* local, quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, local, &from.sin_addr);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A client that sends half a request and waits: what a prankster holds by
+// the hundred.
+inline int halfRequestClient(const char* local, quint16 port) {
+    const int fd = connectFrom(local, port);
+    const QByteArray half = "GET / HTTP/1.1\r\nHost: x\r\n";
+    if (fd >= 0 && ::send(fd, half.constData(), size_t(half.size()), MSG_NOSIGNAL) != half.size()) {
         ::close(fd);
         return -1;
     }

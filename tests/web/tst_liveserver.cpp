@@ -1,14 +1,21 @@
 // The live page's server in this process, on a free local port: what it
 // does with its clients.
 #include "LiveServer.h"
+#include "LiveWeb.h"
 
 #include "SpeedRow.h"
 #include "StuckClient.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QWebSocket>
 #include <QtTest>
+
+#include <poll.h>
+
+#include <vector>
 
 namespace {
 
@@ -17,6 +24,95 @@ quint16 freePort() {
     s.listen(QHostAddress::LocalHost, 0);
     return s.serverPort();
 }
+
+void sendAll(int fd, const QByteArray& bytes) {
+    // The server may cut the connection while this is sent: that is an answer.
+    for (qsizetype at = 0; at < bytes.size();) {
+        const ssize_t n =
+            ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        at += n;
+    }
+}
+
+// What the server sends until it closes the connection (or the time is up).
+QByteArray readToEnd(int fd, int timeoutMs) {
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    char buf[65536];
+    while (t.elapsed() < timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        out.append(buf, n);
+    }
+    return out;
+}
+
+// One request on a connection of its own: its answer, head and body.
+QByteArray get(quint16 port, const QByteArray& path, const char* from = "127.0.0.1") {
+    const int fd = connectFrom(from, port);
+    if (fd < 0)
+        return "(no connection)";
+    sendAll(fd, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    char buf[65536];
+    while (t.elapsed() < 5000) {
+        const qsizetype head = out.indexOf("\r\n\r\n");
+        if (head >= 0) {
+            const qsizetype at = out.toLower().indexOf("content-length:");
+            if (at >= 0 && at < head &&
+                out.size() >=
+                    head + 4 +
+                        out.mid(at + 15, out.indexOf('\r', at) - at - 15).trimmed().toLongLong())
+                break;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        out.append(buf, n);
+    }
+    ::close(fd);
+    return out;
+}
+
+QByteArray statusOf(const QByteArray& response) {
+    return response.left(response.indexOf("\r\n"));
+}
+
+qint64 rssKb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// The server in its own thread (as the program runs it), so that these
+// tests may wait on plain sockets.
+struct Running {
+    explicit Running(LiveServer::Options o) : web(o) {
+        QSignalSpy started(&web, &LiveWeb::started);
+        web.start();
+        if (started.wait(5000))
+            ok = started.first().at(0).toBool(), urls = started.first().at(2).toStringList();
+    }
+    LiveWeb web;
+    bool ok = false;
+    QStringList urls;
+};
 
 } // namespace
 
@@ -55,6 +151,229 @@ private slots:
         QCOMPARE(reader.state(), QAbstractSocket::ConnectedState);
         server.publish(QStringLiteral("7"), QStringLiteral("36.5"), true, 1000);
         QTRY_VERIFY(!received.filter(QStringLiteral("\"speed\":\"36.5\"")).isEmpty());
+    }
+
+    // Half requests from one address hold only that address's share: a
+    // client elsewhere is served at once, the rest of the crowd is told 503
+    // in words, and each half request is closed once its time is up.
+    void oneAddressCannotLockOthersOut() {
+        FreshSpeedDb fresh;
+        LiveServer::Options o;
+        o.dbPath = fresh.path();
+        o.port = freePort();
+        Running server(o);
+        QVERIFY(server.ok);
+
+        std::vector<int> held;
+        for (int i = 0; i < 400; ++i) {
+            const int fd = halfRequestClient("127.0.0.2", o.port);
+            QVERIFY(fd >= 0);
+            held.push_back(fd);
+        }
+        QElapsedTimer sent;
+        sent.start();
+        const QByteArray latest = get(o.port, "/api/latest", "127.0.0.3");
+        QVERIFY2(sent.elapsed() < 1000, qPrintable(QString::number(sent.elapsed())));
+        QCOMPARE(statusOf(latest), QByteArray("HTTP/1.1 200 OK"));
+
+        std::vector<QByteArray> answers(held.size());
+        std::vector<bool> closed(held.size(), false);
+        char buf[4096];
+        while (sent.elapsed() < 11000 && std::count(closed.begin(), closed.end(), false) > 0) {
+            for (size_t i = 0; i < held.size(); ++i) {
+                while (!closed[i]) {
+                    const ssize_t n = ::recv(held[i], buf, sizeof buf, MSG_DONTWAIT);
+                    if (n > 0)
+                        answers[i].append(buf, n);
+                    else if (n == 0 || errno == ECONNRESET)
+                        closed[i] = true;
+                    else
+                        break;
+                }
+            }
+            QTest::qWait(50);
+        }
+        for (const int fd : held)
+            ::close(fd);
+        QCOMPARE(std::count(closed.begin(), closed.end(), false), 0);
+        const auto refused = std::count_if(answers.begin(), answers.end(), [](const QByteArray& a) {
+            return a.startsWith("HTTP/1.1 503") && a.contains("Too many connections");
+        });
+        QCOMPARE(refused, 400 - o.maxPerAddress);
+    }
+
+    // Requests no browser sends are refused or cut off, pipelined ones are
+    // all answered, and the server stays up without keeping their memory.
+    void malformedRequestsKeepTheServerUp() {
+        FreshSpeedDb fresh;
+        LiveServer::Options o;
+        o.dbPath = fresh.path();
+        o.port = freePort();
+        o.idleTimeoutMs = 500;
+        o.requestTimeoutMs = 500;
+        Running server(o);
+        QVERIFY(server.ok);
+        QCOMPARE(statusOf(get(o.port, "/api/latest")), QByteArray("HTTP/1.1 200 OK"));
+        const qint64 rssBefore = rssKb();
+
+        const QList<QByteArray> bad{
+            "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + QByteArray(100 * 1024, 'a') + "\r\n\r\n",
+            "GET /" + QByteArray(1024 * 1024, 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n",
+            QByteArray("GET /\0\0 HTTP/1.1\r\nHost: \0x\r\n\r\n", 30),
+        };
+        for (const QByteArray& request : bad) {
+            const int fd = connectFrom("127.0.0.1", o.port);
+            sendAll(fd, request);
+            const QByteArray answer = readToEnd(fd, 5000);
+            ::close(fd);
+            QVERIFY2(answer.isEmpty() || answer.startsWith("HTTP/1.1 4"),
+                     answer.left(80).constData());
+        }
+        for (const char* path : {"/api/driver/%C3%28", "/driver/%C3%28", "/api/driver/%ZZ",
+                                 "/api/driver/", "/driver/a/b"})
+            QVERIFY2(statusOf(get(o.port, path)).startsWith("HTTP/1.1 404"), path);
+
+        // Forty small requests in one go, about 12 KB: each gets its answer.
+        QByteArray pipelined;
+        for (int i = 0; i < 40; ++i)
+            pipelined += "GET /api/latest HTTP/1.1\r\nHost: x\r\nX-Pad: " + QByteArray(250, 'p') +
+                         "\r\n\r\n";
+        {
+            const int fd = connectFrom("127.0.0.1", o.port);
+            sendAll(fd, pipelined);
+            QByteArray answers;
+            QElapsedTimer t;
+            t.start();
+            char buf[65536];
+            while (answers.count("HTTP/1.1 200 OK") < 40 && t.elapsed() < 5000) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0)
+                    break;
+                answers.append(buf, n);
+            }
+            ::close(fd);
+            QCOMPARE(answers.count("HTTP/1.1 200 OK"), 40);
+        }
+
+        // A push-socket client that sends a huge frame, and one that floods
+        // small ones: pages send nothing, both are closed.
+        const QUrl live(QStringLiteral("ws://127.0.0.1:%1/live").arg(o.port));
+        {
+            // The push socket is no idle HTTP connection: it stays.
+            QWebSocket quiet;
+            QSignalSpy connected(&quiet, &QWebSocket::connected);
+            quiet.open(live);
+            QVERIFY(connected.wait(5000));
+            QTest::qWait(3 * o.idleTimeoutMs);
+            QCOMPARE(quiet.state(), QAbstractSocket::ConnectedState);
+        }
+        for (const bool flood : {false, true}) {
+            QWebSocket ws;
+            QSignalSpy connected(&ws, &QWebSocket::connected);
+            QSignalSpy gone(&ws, &QWebSocket::disconnected);
+            ws.open(live);
+            QVERIFY(connected.wait(5000));
+            if (flood)
+                for (int i = 0; i < 10000; ++i)
+                    ws.sendTextMessage(QStringLiteral("x"));
+            else
+                ws.sendBinaryMessage(QByteArray(1024 * 1024, 'f'));
+            QVERIFY2(gone.wait(5000), flood ? "flood" : "1 MB frame");
+        }
+
+        QCOMPARE(statusOf(get(o.port, "/api/latest")), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY2(rssKb() - rssBefore < 5 * 1024,
+                 qPrintable(QStringLiteral("%1 -> %2 KiB").arg(rssBefore).arg(rssKb())));
+    }
+
+    // With suspect attempts held, spectators see on no page and in no JSON
+    // an attempt the board could not show (held, rejected, or any status
+    // but ok and accepted), nor a check's verdict, nor a transponder with
+    // no counted speed in the ranking, nor the database's own messages.
+    void spectatorsSeeOnlyWhatTheBoardCouldShow() {
+        FreshSpeedDb fresh;
+        const auto speed = [](const char* tpid, double v, const QString& name) {
+            execSql(
+                {QStringLiteral("insert into speed (tpid,speed,sumi,pname) values (?,?,'1',?)")},
+                {QString::fromUtf8(tpid), v, name});
+        };
+        // Names that are placeholders of the kiosk page are filled as text.
+        speed("A", 45.5, QStringLiteral("Alice"));
+        speed("R", 0, QStringLiteral("Rejected"));
+        speed("S/1", 30.25, QStringLiteral("Slash"));
+        speed("{{name}}", 20.5, QStringLiteral("{{top}}"));
+        const auto attempt = [](const char* tpid, const char* text, const QString& status) {
+            execSql({QStringLiteral("insert into attempt (tpid,speed,speed_text,flags,status,"
+                                    "measured_ms) values (?,?,?,?,?,1000)")},
+                    {QString::fromUtf8(tpid), QString::fromLatin1(text).toDouble(),
+                     QString::fromLatin1(text), status == QLatin1String("ok") ? 0 : 4, status});
+        };
+        attempt("A", "40.5", QStringLiteral("ok"));
+        attempt("A", "55.55", QStringLiteral("suspect"));
+        attempt("A", "66.66", QStringLiteral("rejected"));
+        attempt("A", "77.77", QStringLiteral("計測不能"));
+        attempt("A", "45.5", QStringLiteral("accepted"));
+        attempt("R", "33.33", QStringLiteral("rejected"));
+        attempt("S/1", "30.25", QStringLiteral("ok"));
+        attempt("{{name}}", "20.5", QStringLiteral("ok"));
+        attempt("A", "88.88", QStringLiteral("suspect"));
+
+        LiveServer::Options o;
+        o.dbPath = fresh.path();
+        o.port = freePort();
+        o.suspectShown = false;
+        Running server(o);
+        QVERIFY(server.ok);
+
+        QByteArray all;
+        for (const char* path :
+             {"/", "/api/latest", "/api/ranking", "/api/driver/A", "/ranking", "/driver/A"}) {
+            const QByteArray r = get(o.port, path);
+            QVERIFY2(statusOf(r) == "HTTP/1.1 200 OK", path);
+            all += r;
+        }
+        for (const char* hidden : {"55.55", "66.66", "77.77", "33.33", "88.88", "suspect",
+                                   "rejected", "flags", "status", ">R<", "\"R\"", "Rejected"})
+            QVERIFY2(!all.contains(hidden), hidden);
+        QVERIFY(all.contains("\"speed\":\"40.5\""));
+        QVERIFY(all.contains("\"speed\":\"45.5\""));
+        // Registered, but with nothing that counts.
+        QVERIFY(
+            get(o.port, "/api/driver/R")
+                .endsWith("\"attempts\":[],\"best\":\"0\",\"name\":\"Rejected\",\"tpid\":\"R\"}"));
+
+        const QByteArray kiosk = get(o.port, "/");
+        QVERIFY(kiosk.contains("id=\"tpid\">{{name}}</span>"));
+        QVERIFY(kiosk.contains("id=\"name\">{{top}}</span>"));
+        QCOMPARE(kiosk.count("<tr><td class=\"rank\">"), 3); // the top three, once
+
+        // An ID with "/" is one path segment, percent-encoded.
+        QCOMPARE(statusOf(get(o.port, "/driver/S%2F1")), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY(get(o.port, "/api/driver/S%2F1").contains("\"name\":\"Slash\""));
+
+        // Listening on loopback: the share page offers no code for phones.
+        const QByteArray share = get(o.port, "/share");
+        QVERIFY(server.urls.isEmpty());
+        QVERIFY(share.contains("data-urls=\"\"") && share.contains("share nophone"));
+    }
+
+    void unreadableResultsAreNotExplained() {
+        QTemporaryDir dir;
+        QFile junk(dir.filePath(QStringLiteral("Korvane.db")));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(8192, 'j'));
+        junk.close();
+        LiveServer::Options o;
+        o.dbPath = junk.fileName();
+        o.port = freePort();
+        Running server(o);
+        QVERIFY(server.ok);
+        const QByteArray r = get(o.port, "/api/ranking");
+        QCOMPARE(statusOf(r), QByteArray("HTTP/1.1 503 Service Unavailable"));
+        QVERIFY2(r.endsWith("\r\n\r\n503 Results unavailable, try again shortly\n"), r.constData());
     }
 };
 

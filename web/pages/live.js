@@ -8,10 +8,10 @@
       live: "ライブ", ranking: "ランキング", share: "共有", speak: "読み上げ",
       newbest: "自己ベスト更新！", id: "ID", name: "名前", speed: "スピード",
       search: "IDまたは名前で検索", none: "該当なし", more: "さらに表示", best: "ベスト",
-      time: "時刻", status: "判定", noattempts: "記録がありません",
+      time: "時刻", noattempts: "記録がありません",
       scan: "スマートフォンで読み取ってください", online: "接続中", offline: "再接続中…",
+      localonly: "このページはこのPCからのみ見られます（スマートフォンからは開けません）",
       loop: "ループ", open: "受信中", silent: "無信号", failed: "ポート異常", closed: "閉",
-      ok: "正常", suspect: "要確認", accepted: "承認", rejected: "却下",
       thisstation: "このステーション", allstations: "全ステーション", station: "ステーション",
       eventoff: "全ステーションの順位を読めません", eventwait: "全ステーションの順位を読み込み中…",
     },
@@ -19,10 +19,10 @@
       live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
       newbest: "New personal best!", id: "ID", name: "Name", speed: "Speed",
       search: "Search by ID or name", none: "No match", more: "Show more", best: "Best",
-      time: "Time", status: "Check", noattempts: "No attempts yet",
+      time: "Time", noattempts: "No attempts yet",
       scan: "Scan with your phone", online: "Connected", offline: "Reconnecting…",
+      localonly: "This page can be opened on this PC only (not from a phone)",
       loop: "Loop ", open: "receiving", silent: "silent", failed: "port fault", closed: "closed",
-      ok: "ok", suspect: "suspect", accepted: "accepted", rejected: "rejected",
       thisstation: "This station", allstations: "All stations", station: "Station",
       eventoff: "All-stations ranking unavailable", eventwait: "Reading the all-stations ranking…",
     },
@@ -68,12 +68,12 @@
     cell(tr, r.station, "station");
     return tr;
   };
-  // Rows from an earlier read stay under the reason they are not fresh.
+  // Rows from an earlier read stay under a note that they are not fresh
+  // (why is the operator's to know).
   const showEventNote = (ev) => {
     const note = $("eventnote");
     if (!note) return;
-    note.textContent = !ev || ev.available ? ""
-      : ev.error == null ? L("eventwait") : L("eventoff") + (ev.error ? ": " + ev.error : "");
+    note.textContent = !ev || ev.available ? "" : ev.error == null ? L("eventwait") : L("eventoff");
     note.hidden = !note.textContent;
   };
   const showEventTop = (ev) => {
@@ -96,10 +96,13 @@
       localStorage.setItem(speakKey, speakBox.checked ? "1" : "0");
     });
   }
+  // Only a speed the board showed is pushed, and it is spoken as shown.
   const say = (e) => {
-    if (!speakBox || !speakBox.checked || !("speechSynthesis" in window)) return;
-    const u = new SpeechSynthesisUtterance("時速 " + e.speed + " キロ " + (e.name || ""));
-    u.lang = "ja-JP";
+    if (!speakBox || !speakBox.checked || !("speechSynthesis" in window) || !e.speed) return;
+    const u = new SpeechSynthesisUtterance(lang === "en"
+      ? e.speed + " kilometres per hour " + (e.name || "")
+      : "時速 " + e.speed + " キロ " + (e.name || ""));
+    u.lang = lang === "en" ? "en-GB" : "ja-JP";
     speechSynthesis.cancel();
     speechSynthesis.speak(u);
   };
@@ -161,7 +164,9 @@
     ws.onclose = () => {
       setText("conn", L("offline"));
       $("conn") && $("conn").classList.add("off");
-      setTimeout(connect, retryMs);
+      // Spread out, so that a crowd of pages dropped at once does not come
+      // back at once.
+      setTimeout(connect, retryMs * (0.5 + Math.random()));
       retryMs = Math.min(retryMs * 2, 5000);
     };
     ws.onmessage = (m) => {
@@ -291,7 +296,6 @@
           const tr = document.createElement("tr");
           cell(tr, fmtTime(a.at));
           cell(tr, a.speed, "speed");
-          cell(tr, L(a.status), "status-" + a.status);
           return tr;
         }));
         $("empty").hidden = d.attempts.length > 0;
@@ -314,28 +318,29 @@
         box.appendChild(t);
       });
       box.appendChild(svg("polyline", { points: pts.map((a, i) => x(i) + "," + y(a.kmh)).join(" ") }));
-      pts.forEach((a, i) => {
-        const c = svg("circle", { cx: x(i), cy: y(a.kmh), r: 4 });
-        if (a.status === "suspect" || a.status === "rejected") c.setAttribute("class", "suspect");
-        box.appendChild(c);
-      });
+      pts.forEach((a, i) => box.appendChild(svg("circle", { cx: x(i), cy: y(a.kmh), r: 4 })));
     },
   };
   if (page === "driver") driverPage.load();
 
-  // --- share page: the address as a QR code (qr.js, written for Korvane) -
+  // --- share page: each address phones can open as a QR code (qr.js,
+  // written for Korvane); none when only this PC can open the page --------
   if (page === "share" && window.KorvaneQr) {
-    const url = document.body.dataset.url;
-    const m = KorvaneQr.encode(url);
-    const c = $("qr");
-    const scale = 8, quiet = 4, n = m.length + 2 * quiet;
-    c.width = c.height = n * scale;
-    const g = c.getContext("2d");
-    g.fillStyle = "#fff";
-    g.fillRect(0, 0, c.width, c.height);
-    g.fillStyle = "#000";
-    m.forEach((row, yy) => row.forEach((dark, xx) => {
-      if (dark) g.fillRect((xx + quiet) * scale, (yy + quiet) * scale, scale, scale);
+    const urls = (document.body.dataset.urls || "").split(" ").filter((u) => u);
+    $("codes").replaceChildren(...urls.map((url) => {
+      const m = KorvaneQr.encode(url);
+      const c = document.createElement("canvas");
+      const scale = 8, quiet = 4, n = m.length + 2 * quiet;
+      c.width = c.height = n * scale;
+      const g = c.getContext("2d");
+      g.fillStyle = "#fff";
+      g.fillRect(0, 0, c.width, c.height);
+      g.fillStyle = "#000";
+      m.forEach((row, yy) => row.forEach((dark, xx) => {
+        if (dark) g.fillRect((xx + quiet) * scale, (yy + quiet) * scale, scale, scale);
+      }));
+      c.title = url;
+      return c;
     }));
   }
 
