@@ -1,6 +1,9 @@
 #include "Capture.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -81,6 +84,19 @@ bool capture::Writer::open(const QString& path, QString* error) {
 
 bool capture::Writer::put(const QByteArray& line) {
     return file_.isOpen() && file_.write(line) == line.size();
+}
+
+bool capture::Writer::finish(QString* error) {
+    if (!file_.isOpen())
+        return true;
+    // The file is unbuffered, so every record went to the system at once;
+    // what the system kept back for later is written now, or fails now.
+    const bool synced = ::fsync(file_.handle()) == 0;
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    file_.close();
+    if (!synced && error)
+        *error = QStringLiteral("%1: %2").arg(file_.fileName(), why);
+    return synced;
 }
 
 bool capture::Writer::chunk(qint64 ms, int loop, const QByteArray& bytes) {

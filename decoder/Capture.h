@@ -57,10 +57,15 @@ public:
     bool open(const QString& path, QString* error = nullptr);
     bool isOpen() const { return file_.isOpen(); }
     void close() { file_.close(); }
+    // Syncs what was written and closes the file; false (with the system's
+    // reason) when the records did not all reach the disk.
+    bool finish(QString* error = nullptr);
 
-    // False once the file cannot be written (disk full, removed medium).
+    // False once the file cannot be written (disk full, removed medium);
+    // errorString() then says why.
     bool chunk(qint64 ms, int loop, const QByteArray& bytes);
     bool setting(qint64 ms, const QString& key, int value);
+    QString errorString() const { return file_.errorString(); }
 
 private:
     bool put(const QByteArray& line);

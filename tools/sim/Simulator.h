@@ -39,6 +39,10 @@ public:
     // A decoder falls silent (sends nothing at all), or talks again.
     void toggleSilent(int loop);
 
+    // At the end: the capture synced and closed. False (with the reason)
+    // when the capture or the log did not all reach the disk.
+    bool finish(QString* error);
+
 private:
     enum Port { Loop1, Loop2, Board, PortCount };
     struct Device {
@@ -69,6 +73,7 @@ private:
     QElapsedTimer mono_;
     std::array<bool, 2> silent_{};
     capture::Writer capture_;
+    bool captureLost_ = false; // a chunk could not be written
     int laps_ = 0;
     int newcomers_ = 0; // cars first seen on loop 2 so far
 };
