@@ -95,7 +95,8 @@ namespace SpeedDb {
 
 namespace {
 const int kBusyTimeoutMs = 5000;
-}
+const qint64 kJournalSizeLimit = 4 << 20;
+} // namespace
 
 void open(const QString& path) {
     close();
@@ -120,6 +121,9 @@ void open(const QString& path) {
         if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal"))
                 .compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not available"));
+        // After a checkpoint the log is cut back to this size rather than
+        // keep the largest it ever grew to (on a small disk, all of it).
+        runOn(db, QStringLiteral("pragma journal_size_limit=%1").arg(kJournalSizeLimit));
         runOn(db, QStringLiteral("pragma synchronous=full"));
         if (pragmaValue(db, QStringLiteral("pragma synchronous")) != QLatin1String("2"))
             fail(QStringLiteral("full synchronous commits are not available"));
@@ -152,6 +156,15 @@ void close() {
         db.close();
     }
     QSqlDatabase::removeDatabase(kConnection);
+}
+
+bool truncateLog() {
+    if (!isOpen())
+        return false;
+    QSqlQuery q(database());
+    // The statement answers busy (non-zero) when it could not finish.
+    return q.exec(QStringLiteral("pragma wal_checkpoint(TRUNCATE)")) && q.next() &&
+           q.value(0).toInt() == 0;
 }
 
 bool isOpen() {

@@ -243,6 +243,41 @@ private slots:
         QCOMPARE(w->RecvReady2, 1);
     }
 
+    void aSpeedWhoseMarkCannotBeStoredGoesToTheBoardOnce() {
+        start("Dist=500\nWait=0");
+        dec1->send(passingLine("A", "10"));
+        QTRY_COMPARE(columnOf("A", "sumi"), QStringLiteral("1"));
+        // The table still takes passings but no processed mark, as when the
+        // disk fills between the two.
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("create temp trigger no_room before update of sumi on speed "
+                       "when new.sumi='1' begin select raise(abort, 'database or disk is full'); "
+                       "end"));
+        dec2->send(passingLine("A", "10.5"));
+        const QByteArray lineA("         3 60 00       .\r"); // 36 km/h
+        QTRY_COMPARE(board->received(), lineA);
+        QTRY_COMPARE(dialogs->errors.size(), 1);
+        // Past the time a failed run is retried after: the row is not
+        // measured and sent again.
+        QTest::qWait(2500);
+        QCOMPARE(board->received(), lineA);
+        QCOMPARE(columnOf("A", "sumi"), QStringLiteral("0"));
+
+        QVERIFY(q.exec("drop trigger no_room"));
+        dec1->send(passingLine("B", "20"));
+        dec2->send(passingLine("B", "20.25"));
+        QTRY_COMPARE(board->received(), lineA + QByteArray("         7 20 00       .\r"));
+        QTRY_COMPARE(columnOf("B", "sumi"), QStringLiteral("1"));
+        QCOMPARE(columnOf("A", "sumi"), QStringLiteral("1"));
+        QCOMPARE(speedOf("A"), QStringLiteral("36"));
+        QVERIFY(q.exec("select tpid, count(*) from attempt group by tpid order by tpid"));
+        QStringList attempts;
+        while (q.next())
+            attempts << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
+        QCOMPARE(attempts, QStringList({"A:1", "B:1"}));
+        QCOMPARE(dialogs->errors.size(), 1);
+    }
+
     void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
         start("Dist=500\nWait=0\nRate=0");
         // A pair that falls due while the board is being reopened for a new
