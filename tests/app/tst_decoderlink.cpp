@@ -1,5 +1,6 @@
 // The road of a passing through the real main window, with pseudo-terminals
 // in place of the two decoders and the board.
+#include "DiskSpace.h"
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -276,6 +278,24 @@ private slots:
             attempts << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
         QCOMPARE(attempts, QStringList({"A:1", "B:1"}));
         QCOMPARE(dialogs->errors.size(), 1);
+    }
+
+    void theStatusPageWarnsBeforeTheDataFolderIsFull() {
+        start("Wait=0");
+        qint64 free = 40ll << 20;
+        diskspace::setProbe(
+            [&](const QString& folder) { return folder == dir->path() ? free : -1; });
+        const auto restore = qScopeGuard([] { diskspace::setProbe({}); });
+        auto* inter = w->findChild<QLabel*>(QStringLiteral("StatusInter"));
+        QVERIFY(inter);
+        w->N7Click();
+        QVERIFY2(inter->text().contains(QStringLiteral("空き 40 MB（50 MB 未満")),
+                 qPrintable(inter->text()));
+        free = 60ll << 20;
+        w->N7Click();
+        QVERIFY2(inter->text().contains(QStringLiteral("空き 60 MB")) &&
+                     !inter->text().contains(QStringLiteral("未満")),
+                 qPrintable(inter->text()));
     }
 
     void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
