@@ -128,6 +128,10 @@ PassingBacklog::Result PassingBacklog::recover() {
         spill_->remove(nullptr); // a header alone, or nothing readable
     }
     Result r = flush(0);
+    if (in.skippedLines > 0 && r.spillError.isEmpty())
+        r.spillError = QStringLiteral("%1: %2 unreadable lines left out")
+                           .arg(spill_->path())
+                           .arg(in.skippedLines);
     spill_->keepReserve();
     return r;
 }

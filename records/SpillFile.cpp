@@ -148,8 +148,8 @@ bool SpillFile::append(const QList<MeasuredRow>& measured, const QList<QueuedPas
             *why = QStringLiteral("%1: %2").arg(path_, reason(err));
         return false;
     };
-    const int fd = ::open(QFile::encodeName(path_).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(QFile::encodeName(path_).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return fail(errno, -1);
     struct stat st;
