@@ -173,7 +173,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // any that wait for the database to take writes again. A passing that
     // waits keeps the time it was received.
     const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
-    if (capture_ && !capture_->chunk(receivedMs, loop, chunk))
+    if (capture_ && capture_->isOpen() && !capture_->chunk(receivedMs, loop, chunk))
         stopCapture();
     QList<QueuedPassing> passings;
     TakeLines(buffer, loop, got,
@@ -191,7 +191,7 @@ void TFkorvane::recordCapture(std::unique_ptr<capture::Writer> writer) {
 // What a replay needs to measure as the program did, written when it starts
 // and whenever the section length or the hold changes.
 void TFkorvane::captureSettings() {
-    if (!capture_)
+    if (!capture_ || !capture_->isOpen())
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QPair<const char*, int> values[] = {
@@ -208,11 +208,13 @@ void TFkorvane::captureSettings() {
             return stopCapture();
 }
 
-// A capture that cannot be written (disk full) ends; measuring goes on.
+// A capture that cannot be written (disk full) ends; measuring goes on. The
+// close tells of it again, where it reaches standard error and the exit
+// status.
 void TFkorvane::stopCapture() {
-    const QString why = capture_->errorString();
-    capture_.reset();
-    note(tr(" キャプチャファイルに書き込めないため、記録を止めました: %1").arg(why));
+    capture_->close();
+    note(
+        tr(" キャプチャファイルに書き込めないため、記録を止めました: %1").arg(capture_->failure()));
 }
 
 // A store that fails keeps its passings waiting and is retried on a timer
@@ -263,8 +265,8 @@ void TFkorvane::closeRecords() {
                         .arg(QDir::toNativeSeparators(
                             SpillFile(SpeedDb::database().databaseName()).path()));
     if (capture_) {
-        QString why;
-        if (!capture_->finish(&why))
+        QString why = capture_->failure();
+        if (!capture_->finish(&why) || !capture_->failure().isEmpty())
             failures << tr("キャプチャファイルに書き込めません: %1").arg(why);
         capture_.reset();
     }

@@ -83,7 +83,13 @@ bool capture::Writer::open(const QString& path, QString* error) {
 }
 
 bool capture::Writer::put(const QByteArray& line) {
-    return file_.isOpen() && file_.write(line) == line.size();
+    if (!file_.isOpen())
+        return false;
+    if (file_.write(line) == line.size())
+        return true;
+    if (failure_.isEmpty())
+        failure_ = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
+    return false;
 }
 
 bool capture::Writer::finish(QString* error) {

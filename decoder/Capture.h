@@ -62,14 +62,15 @@ public:
     bool finish(QString* error = nullptr);
 
     // False once the file cannot be written (disk full, removed medium);
-    // errorString() then says why.
+    // failure() then says why, also after close().
     bool chunk(qint64 ms, int loop, const QByteArray& bytes);
     bool setting(qint64 ms, const QString& key, int value);
-    QString errorString() const { return file_.errorString(); }
+    const QString& failure() const { return failure_; }
 
 private:
     bool put(const QByteArray& line);
     QFile file_;
+    QString failure_; // the first write that failed, with the system's reason
 };
 
 struct Contents {

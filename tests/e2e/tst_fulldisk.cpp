@@ -92,11 +92,11 @@ class TestFullDisk : public QObject {
     std::unique_ptr<Track> track;
 
     // A run of the program on `dir`, ready: ports open, input taken.
-    std::unique_ptr<KorvaneRun> startOn(const QString& dir) {
+    std::unique_ptr<KorvaneRun> startOn(const QString& dir, const QStringList& arguments = {}) {
         if (!track->board.forgetLineSettings())
             return nullptr;
         auto run = std::make_unique<KorvaneRun>(QStringLiteral(KORVANE_BIN), dir);
-        run->start();
+        run->start(arguments);
         if (!run->waitStarted())
             return nullptr;
         QElapsedTimer t;
@@ -155,7 +155,8 @@ private slots:
         QVERIFY2(disk.ok(), qPrintable(disk.why()));
         QVERIFY(writeIni(disk.file("Korvane.ini"), kSp, track->devices(disk.path())));
         const QString db = disk.file("Korvane.db");
-        auto run = startOn(disk.path());
+        auto run =
+            startOn(disk.path(), {QStringLiteral("--capture"), disk.file("session.capture")});
         QVERIFY(run);
 
         // 1 000 passings at 25 a second, 20 cars lapping; the last 375 while
@@ -179,7 +180,10 @@ private slots:
         run->terminate();
         QVERIFY(run->waitFinished(15000));
         QVERIFY(run->process().exitCode() != 0);
-        QVERIFY2(run->errors().contains(disk.file("Korvane.pending").toUtf8()),
+        // The capture that stopped at the full disk is told of too.
+        QVERIFY2(run->errors().contains(disk.file("Korvane.pending").toUtf8()) &&
+                     run->errors().contains("キャプチャファイルに書き込めません: " +
+                                            disk.file("session.capture").toUtf8()),
                  run->errors().constData());
         QVERIFY(QFile::exists(disk.file("Korvane.pending")));
 

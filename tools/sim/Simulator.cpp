@@ -46,13 +46,12 @@ Simulator::Simulator(SimOptions options, QObject* parent)
 Simulator::~Simulator() = default;
 
 bool Simulator::finish(QString* error) {
-    QString why;
-    if (!capture_.finish(&why) || captureLost_) {
-        *error = captureLost_
-                     ? QStringLiteral("the capture %1 is incomplete").arg(options_.capturePath)
-                     : why;
+    if (!capture_.failure().isEmpty()) {
+        *error = QStringLiteral("the capture is incomplete: %1").arg(capture_.failure());
         return false;
     }
+    if (!capture_.finish(error))
+        return false;
     if (outputLost || std::fflush(stdout) != 0) {
         *error = QStringLiteral("the log is incomplete");
         return false;
@@ -87,7 +86,7 @@ bool Simulator::start(QString* error) {
         };
         for (const auto& [key, value] : values)
             if (!capture_.setting(now, QLatin1String(key), value)) {
-                *error = QStringLiteral("%1: %2").arg(options_.capturePath, capture_.errorString());
+                *error = capture_.failure();
                 return false;
             }
         say(QStringLiteral("SIM recording the decoders' bytes into %1").arg(options_.capturePath));
@@ -226,8 +225,7 @@ void Simulator::send(Port p, const QByteArray& bytes) {
     if (p != Board && capture_.isOpen() &&
         !capture_.chunk(QDateTime::currentMSecsSinceEpoch(), p + 1, bytes)) {
         say(QStringLiteral("SIM capture cannot be written (%1), no longer recording")
-                .arg(capture_.errorString()));
-        captureLost_ = true;
+                .arg(capture_.failure()));
         capture_.close();
     }
     onWritable(p);

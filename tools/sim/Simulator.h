@@ -73,7 +73,6 @@ private:
     QElapsedTimer mono_;
     std::array<bool, 2> silent_{};
     capture::Writer capture_;
-    bool captureLost_ = false; // a chunk could not be written
     int laps_ = 0;
     int newcomers_ = 0; // cars first seen on loop 2 so far
 };
