@@ -95,6 +95,7 @@ namespace SpeedDb {
 
 namespace {
 const int kBusyTimeoutMs = 5000;
+const int kCheckpointWaitMs = 250;
 const qint64 kJournalSizeLimit = 4 << 20;
 } // namespace
 
@@ -161,10 +162,18 @@ void close() {
 bool truncateLog() {
     if (!isOpen())
         return false;
-    QSqlQuery q(database());
+    QSqlDatabase db = database();
+    QSqlQuery q(db);
+    // It waits for every reader (the live page's, the publisher's) to let
+    // go of the log: not for the whole busy time-out, on the GUI thread. It
+    // is tried again with the next attempt to store.
+    q.exec(QStringLiteral("pragma busy_timeout=%1").arg(kCheckpointWaitMs));
     // The statement answers busy (non-zero) when it could not finish.
-    return q.exec(QStringLiteral("pragma wal_checkpoint(TRUNCATE)")) && q.next() &&
-           q.value(0).toInt() == 0;
+    const bool done = q.exec(QStringLiteral("pragma wal_checkpoint(TRUNCATE)")) && q.next() &&
+                      q.value(0).toInt() == 0;
+    q.finish();
+    q.exec(QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
+    return done;
 }
 
 bool isOpen() {
