@@ -188,6 +188,12 @@ private slots:
         QVERIFY(QFile::exists(disk.file("Korvane.pending")));
 
         QVERIFY(disk.unfill());
+        // Standard error says how many wait in the file.
+        const int waiting =
+            1000 - DbLook(db, false).value(QStringLiteral("select count(*) from passing")).toInt();
+        QVERIFY2(run->errors().contains(
+                     QStringLiteral("記録できなかった通過 %1 件").arg(waiting).toUtf8()),
+                 run->errors().constData());
         run = startOn(disk.path());
         QVERIFY(run);
         QTRY_VERIFY(!QFile::exists(disk.file("Korvane.pending")));
