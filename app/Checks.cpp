@@ -15,6 +15,7 @@ CheckSettings LoadCheckSettings(const QString& iniPath) {
         profileInt(ini.value(section, QStringLiteral("MaxOffsetMs")), defaults.MaxOffsetMs);
     c.AutoResync =
         profileInt(ini.value(section, QStringLiteral("AutoResync")), defaults.AutoResync);
+    c.MinFreeMB = profileInt(ini.value(section, QStringLiteral("MinFreeMB")), defaults.MinFreeMB);
     if (c.SilenceS <= 0)
         c.SilenceS = defaults.SilenceS;
     if (c.MaxOffsetMs <= 0)

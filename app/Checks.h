@@ -12,9 +12,10 @@ struct CheckSettings {
     int Beep = 1;        // 0: the alarm does not beep
     int MaxOffsetMs = 5; // the decoder clocks may be this far apart
     int AutoResync = 0;  // 1: past MaxOffsetMs, the clock command goes at once
+    int MinFreeMB = 50;  // the status page warns when the data folder has less room
 };
 
-// Reads the four keys; a missing file, section or key, or text that does not
+// Reads the five keys; a missing file, section or key, or text that does not
 // convert, gives the key's default, and so does a time of 0 or less (which
 // would raise the alarm all the time).
 CheckSettings LoadCheckSettings(const QString& iniPath);

@@ -11,9 +11,11 @@
 #include "CommX.h"
 #include "DecoderCommand.h"
 #include "DecoderHealth.h"
+#include "Error.h"
 #include "ReceiveBuffer.h"
 #include "ReceivedLines.h"
 
+#include "Database.h"
 #include "Ingest.h"
 #include "PassingBacklog.h"
 #include "PortKeeper.h"
@@ -21,6 +23,7 @@
 #include "CuteBtn.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTime>
@@ -57,6 +60,8 @@ void TFkorvane::buildDecoderInput() {
         if (ingest::storePassing(p))
             measurableStored_ = true;
     });
+    if (SpeedDb::isOpen())
+        backlog_->useSpillFile(SpeedDb::database().databaseName());
     storeRetryTimer_ = new QTimer(this);
     storeRetryTimer_->setInterval(kStoreRetryMs);
     connect(storeRetryTimer_, &QTimer::timeout, this, [this] {
@@ -66,6 +71,8 @@ void TFkorvane::buildDecoderInput() {
 }
 
 void TFkorvane::startDecoderInput() {
+    // What the last close could not store goes before anything received now.
+    reportStore(backlog_->recover());
     RecvReady1 = 1;
     RecvReady2 = 1;
 }
@@ -170,7 +177,7 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // any that wait for the database to take writes again. A passing that
     // waits keeps the time it was received.
     const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
-    if (capture_ && !capture_->chunk(receivedMs, loop, chunk))
+    if (capture_ && capture_->isOpen() && !capture_->chunk(receivedMs, loop, chunk))
         stopCapture();
     QList<QueuedPassing> passings;
     TakeLines(buffer, loop, got,
@@ -188,7 +195,7 @@ void TFkorvane::recordCapture(std::unique_ptr<capture::Writer> writer) {
 // What a replay needs to measure as the program did, written when it starts
 // and whenever the section length or the hold changes.
 void TFkorvane::captureSettings() {
-    if (!capture_)
+    if (!capture_ || !capture_->isOpen())
         return;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QPair<const char*, int> values[] = {
@@ -205,10 +212,13 @@ void TFkorvane::captureSettings() {
             return stopCapture();
 }
 
-// A capture that cannot be written (disk full) ends; measuring goes on.
+// A capture that cannot be written (disk full) ends; measuring goes on. The
+// close tells of it again, where it reaches standard error and the exit
+// status.
 void TFkorvane::stopCapture() {
-    capture_.reset();
-    note(tr(" キャプチャファイルに書き込めないため、記録を止めました"));
+    capture_->close();
+    note(
+        tr(" キャプチャファイルに書き込めないため、記録を止めました: %1").arg(capture_->failure()));
 }
 
 // A store that fails keeps its passings waiting and is retried on a timer
@@ -219,6 +229,8 @@ void TFkorvane::reportStore(const BacklogResult& r) {
         note(tr(" 記録待ちが %1 件に達したため、古い通過 %2 件を破棄しました")
                  .arg(backlog_->limit())
                  .arg(r.dropped));
+    if (!r.spillError.isEmpty())
+        note(QLatin1Char(' ') + r.spillError);
     if (!r.stored) {
         measurableStored_ = false; // rolled back; the retry finds them again
         if (!storeRetryTimer_->isActive())
@@ -236,4 +248,35 @@ void TFkorvane::reportStore(const BacklogResult& r) {
         measureSoon();
     if (r.waited)
         note(tr(" 記録を待っていた通過 %1 件を記録しました").arg(r.waited));
+    if (r.recovered)
+        note(tr(" 前回の終了時に記録できなかった %1 件を Korvane.pending から記録しました")
+                 .arg(r.recovered));
+}
+
+void TFkorvane::closeRecords() {
+    const SpillResult s = backlog_->spill();
+    QStringList failures;
+    if (!s.ok)
+        failures << tr("記録できなかった通過 %1 件と計測 %2 件が失われました: %3")
+                        .arg(s.passings)
+                        .arg(s.measured)
+                        .arg(s.error);
+    else if (s.passings || s.measured)
+        failures << tr("記録できなかった通過 %1 件と計測 %2 件を %3 "
+                       "に残しました。次の起動時に記録します")
+                        .arg(s.passings)
+                        .arg(s.measured)
+                        .arg(QDir::toNativeSeparators(
+                            SpillFile(SpeedDb::database().databaseName()).path()));
+    if (capture_) {
+        QString why = capture_->failure();
+        if (!capture_->finish(&why) || !capture_->failure().isEmpty())
+            failures << tr("キャプチャファイルに書き込めません: %1").arg(why);
+        capture_.reset();
+    }
+    if (failures.isEmpty())
+        return;
+    for (const QString& f : std::as_const(failures))
+        note(QLatin1Char(' ') + f);
+    throw Error(failures.join(QLatin1Char('\n')));
 }

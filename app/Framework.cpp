@@ -55,6 +55,7 @@ RealDialogs realDialogs;
 Dialogs* installed = nullptr;
 bool quittingNow = false;
 bool failedQuitting = false;
+bool failedExit = false;
 
 QString messageOf(std::exception_ptr p) {
     try {
@@ -92,6 +93,13 @@ bool Dialogs::quitting() {
 }
 bool Dialogs::failedWhileQuitting() {
     return failedQuitting;
+}
+
+void markExitFailure() {
+    failedExit = true;
+}
+bool exitFailureMarked() {
+    return failedExit;
 }
 
 void ShowMessage(const QString& text, const QString& detail) {

@@ -43,6 +43,11 @@ public:
     static bool failedWhileQuitting();
 };
 
+// Something did not reach the disk at close (the operator was told): the
+// program's exit status must say so, also after a box was shown.
+void markExitFailure();
+bool exitFailureMarked();
+
 void ShowMessage(const QString& text, const QString& detail = QString());
 bool MessageYesNo(const QString& caption, const QString& text);
 void ShowErrorBox(const QString& text);

@@ -49,15 +49,20 @@ ingest::MeasureRun ingest::evaluate(const SpeedTable::PendingRow& row, int dist,
     return run;
 }
 
+MeasuredRow ingest::measured(const MeasureRun& run, double time2) {
+    MeasuredRow m;
+    m.tpid = run.tpid;
+    m.time2 = time2;
+    m.attempt = run.attempt;
+    if (run.result.newBest && !run.held)
+        m.newBest = run.result.text;
+    return m;
+}
+
 void ingest::record(const MeasureRun& run) {
     Batch both;
     try {
-        if (run.attempt)
-            Journal::recordAttempt(*run.attempt);
-        if (run.result.newBest && !run.held)
-            SpeedTable::markProcessed(run.tpid, run.result.text);
-        else
-            SpeedTable::markProcessed(run.tpid);
+        storeMeasured(measured(run, 0));
         both.commit();
     } catch (...) {
         both.rollback();

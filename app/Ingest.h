@@ -36,9 +36,13 @@ struct MeasureRun {
 MeasureRun evaluate(const SpeedTable::PendingRow& row, int dist, const SuspectChecks& checks,
                     qint64 nowMs);
 
-// The attempt and the processed mark (with a new best unless held), both or
-// neither: a row left pending is measured again and its attempt would be
-// kept twice. One transaction of their own, rolled back whole on an error.
+// What the run writes: the attempt and the processed mark (with a new best
+// unless held); time2 tells the row, as it was measured, apart.
+MeasuredRow measured(const MeasureRun& run, double time2);
+
+// Writes what the run measured, both or neither: a row left pending is
+// measured again and its attempt would be kept twice. One transaction of
+// their own, rolled back whole on an error.
 void record(const MeasureRun& run);
 
 } // namespace ingest

@@ -1,7 +1,8 @@
 #include "IniFile.h"
 
+#include "WholeFile.h"
+
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -158,16 +159,11 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
     insertLine(at, key + QLatin1Char('=') + value);
 }
 
-bool IniFile::save() const {
-    QSaveFile f(path_);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
+bool IniFile::save(QString* why) const {
     QByteArray data;
     for (const Line& line : lines_) {
         data += line.bytes;
         data += line.end;
     }
-    if (f.write(data) != data.size())
-        return false;
-    return f.commit();
+    return WholeFile::write(path_, data, why);
 }

@@ -24,9 +24,10 @@ public:
     // Sets the key, adding the section and key at their ends when missing.
     void setValue(const QString& section, const QString& key, const QString& value);
 
-    // Writes the whole file atomically (a crash never leaves half a file).
-    // Returns false when it cannot be written.
-    bool save() const;
+    // Writes the whole file atomically (a crash or a full disk never leaves
+    // half a file). Returns false, with the system's reason, when it cannot
+    // be written.
+    bool save(QString* why = nullptr) const;
 
 private:
     struct Line {

@@ -181,7 +181,7 @@ int korvaneMain(int argc, char** argv) {
         }
     }
     SpeedDb::close();
-    if (Dialogs::failedWhileQuitting() && status == 0)
+    if ((Dialogs::failedWhileQuitting() || exitFailureMarked()) && status == 0)
         status = 1;
     return status;
 }

@@ -11,6 +11,8 @@
 #include "Measurement.h"
 #include "WindowParts.h"
 
+#include "Database.h"
+#include "PassingBacklog.h"
 #include "SpeedTable.h"
 
 #include <QDateTime>
@@ -58,17 +60,25 @@ void TFkorvane::measureSoon() {
             const qint64 spacing = qint64(Timer1->Interval()) + qint64(S.Wait) * 1000;
             if (lastRun_.isValid() && lastRun_.elapsed() < spacing)
                 return;
-            const std::optional<SpeedTable::PendingRow> head = SpeedTable::nextPending();
+            const std::optional<SpeedTable::PendingRow> head = pendingHead();
             if (head && head->hasTime1)
                 Timer1Timer();
         },
         Qt::QueuedConnection);
 }
 
+// The head of the queue, past the rows measured already whose processed
+// mark waits to be stored.
+std::optional<SpeedTable::PendingRow> TFkorvane::pendingHead() const {
+    return SpeedTable::nextPending([this](const SpeedTable::PendingRow& row) {
+        return backlog_->measuredCount() > 0 && backlog_->isMeasured(row.tpid, row.time2);
+    });
+}
+
 void TFkorvane::Timer1Timer() {
     Timer1->setEnabled(false);
     try {
-        const std::optional<SpeedTable::PendingRow> row = SpeedTable::nextPending();
+        const std::optional<SpeedTable::PendingRow> row = pendingHead();
         if (!row) {
             measureFaultShown_ = false;
             Timer1->setEnabled(true);
@@ -88,7 +98,14 @@ void TFkorvane::Timer1Timer() {
             BoardLine = r.boardLine;
             sendToBoardInTurn(BoardLine);
         }
-        ingest::record(run);
+        try {
+            ingest::record(run);
+        } catch (const DbError& e) {
+            // What was shown and sent stays shown and sent: the row is not
+            // measured again, and its attempt and mark wait with the
+            // passings that the database has not taken.
+            reportStore(backlog_->addMeasured(ingest::measured(run, row->time2), e.message()));
+        }
         if (r.measured && !held)
             emit speedPublished(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
         measureFaultShown_ = false;

@@ -3,6 +3,7 @@
 // what the difference of the two clocks does to a speed.
 #include "Ukorvane.h"
 
+#include "DiskSpace.h"
 #include "WindowParts.h"
 
 #include "CommX.h"
@@ -229,7 +230,20 @@ void TFkorvane::showStatus() {
                     .arg(kTypicalKmh, 0, 'f', 0)
                     .arg(err, 0, 'f', err < 10 ? 2 : 0);
     }
+    // Room on the data folder's disk, told while writes still succeed.
+    QStringList last;
+    const qint64 free = diskspace::available(dataDir_);
+    if (free >= 0) {
+        const qint64 mb = free / (1024 * 1024);
+        QString room = tr("データフォルダの空き %1 MB").arg(mb);
+        if (mb < checks_.MinFreeMB)
+            room += tr("（%1 MB 未満: 記録できなくなる前に空きを作ってください）")
+                        .arg(checks_.MinFreeMB);
+        last << room;
+    }
     if (!webStatus_.isEmpty())
-        text += QLatin1Char('\n') + webStatus_;
+        last << webStatus_;
+    if (!last.isEmpty())
+        text += QLatin1Char('\n') + last.join(QStringLiteral("　"));
     statusPage_->inter->setText(text);
 }

@@ -43,7 +43,8 @@ void SaveSettings(const QString& iniPath, const Settings& s) {
     ini.load();
     for (const Key& k : kKeys)
         ini.setValue(kSection, QLatin1String(k.name), QString::number(s.*k.field));
-    if (!ini.save())
+    QString why;
+    if (!ini.save(&why))
         throw KorvaneError(
-            QCoreApplication::translate("TFkorvane", "%1 に書き込めません").arg(iniPath));
+            QCoreApplication::translate("TFkorvane", "%1 に書き込めません: %2").arg(iniPath, why));
 }

@@ -21,5 +21,6 @@ struct Settings {
 Settings LoadSettings(const QString& iniPath);
 
 // Writes the ten keys into section "SP", keeping every other line of the file
-// as it stands. Raises "<path> に書き込めません" when the file cannot be written.
+// as it stands, atomically. Raises "<path> に書き込めません: <the system's
+// reason>" when the file cannot be written; the file then stays as it was.
 void SaveSettings(const QString& iniPath, const Settings& s);

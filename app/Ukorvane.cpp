@@ -339,11 +339,25 @@ void TFkorvane::closeEvent(QCloseEvent* e) {
 }
 
 void TFkorvane::FormClose() {
+    stopDecoderInput();
+    // Each is reported on its own: a settings file that cannot be written
+    // keeps no passing from the disk, nor the other way round. Either makes
+    // the exit status tell of it.
+    bool ok = runHandler([this] { closeRecords(); });
     // Settings that were never loaded (the creation failed before) are not
     // written over the stored ones.
     if (settingsLoaded_)
-        SaveSettings(iniPath(), S);
-    stopDecoderInput();
+        ok = runHandler([this] {
+                 try {
+                     SaveSettings(iniPath(), S);
+                 } catch (const Error& e) {
+                     note(QLatin1Char(' ') + e.message());
+                     throw;
+                 }
+             }) &&
+             ok;
+    if (!ok)
+        markExitFailure();
 }
 
 // --- events -----------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -42,6 +43,9 @@ struct BacklogResult;
 class RegistrationModel;
 namespace capture {
 class Writer;
+}
+namespace SpeedTable {
+struct PendingRow;
 }
 class LiveWeb;
 struct PublisherStatus;
@@ -337,6 +341,10 @@ private:
     void watchClockSet();
     void watchEvents();
     void measureSoon();
+    std::optional<SpeedTable::PendingRow> pendingHead() const;
+    // At close: what waits for the database, and the capture, reach the disk
+    // or are reported.
+    void closeRecords();
     void buildHistoryPage();
     void showHistory();
     void reviewSelected(bool accept);

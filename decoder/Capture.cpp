@@ -1,7 +1,10 @@
 #include "Capture.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -93,7 +96,26 @@ bool capture::Writer::open(const QString& path, QString* error) {
 }
 
 bool capture::Writer::put(const QByteArray& line) {
-    return file_.isOpen() && file_.write(line) == line.size();
+    if (!file_.isOpen())
+        return false;
+    if (file_.write(line) == line.size())
+        return true;
+    if (failure_.isEmpty())
+        failure_ = QStringLiteral("%1: %2").arg(file_.fileName(), file_.errorString());
+    return false;
+}
+
+bool capture::Writer::finish(QString* error) {
+    if (!file_.isOpen())
+        return true;
+    // The file is unbuffered, so every record went to the system at once;
+    // what the system kept back for later is written now, or fails now.
+    const bool synced = ::fsync(file_.handle()) == 0;
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    file_.close();
+    if (!synced && error)
+        *error = QStringLiteral("%1: %2").arg(file_.fileName(), why);
+    return synced;
 }
 
 bool capture::Writer::chunk(qint64 ms, int loop, const QByteArray& bytes) {

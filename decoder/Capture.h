@@ -61,14 +61,20 @@ public:
     bool open(const QString& path, QString* error = nullptr);
     bool isOpen() const { return file_.isOpen(); }
     void close() { file_.close(); }
+    // Syncs what was written and closes the file; false (with the system's
+    // reason) when the records did not all reach the disk.
+    bool finish(QString* error = nullptr);
 
-    // False once the file cannot be written (disk full, removed medium).
+    // False once the file cannot be written (disk full, removed medium);
+    // failure() then says why, also after close().
     bool chunk(qint64 ms, int loop, const QByteArray& bytes);
     bool setting(qint64 ms, const QString& key, int value);
+    const QString& failure() const { return failure_; }
 
 private:
     bool put(const QByteArray& line);
     QFile file_;
+    QString failure_; // the first write that failed, with the system's reason
 };
 
 struct Contents {

@@ -636,10 +636,6 @@ sudo usermod -aG %1 $USER</translation>
         <translation>Section %1 cm: ±%3 % at %2 km/h</translation>
     </message>
     <message>
-        <source>%1 に書き込めません</source>
-        <translation>Cannot write %1</translation>
-    </message>
-    <message>
         <source>設定を読み込めませんでした。終了します。</source>
         <translation>Could not read the settings. The program ends.</translation>
     </message>
@@ -780,10 +776,6 @@ Continue?</translation>
         <translation>History</translation>
     </message>
     <message>
-        <source> キャプチャファイルに書き込めないため、記録を止めました</source>
-        <translation> Capture stopped: the capture file cannot be written</translation>
-    </message>
-    <message>
         <source>ウェブページを開始できません: Listen=%1 は「アドレス:ポート」ではありません</source>
         <translation>Cannot start the web page: Listen=%1 is not &quot;address:port&quot;</translation>
     </message>
@@ -858,6 +850,36 @@ Continue?</translation>
     <message>
         <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
         <translation>Web page: %1   from phones: %2</translation>
+        <source> キャプチャファイルに書き込めないため、記録を止めました: %1</source>
+        <translation> Capture stopped: the capture file cannot be written: %1</translation>
+    </message>
+    <message>
+        <source> 前回の終了時に記録できなかった %1 件を Korvane.pending から記録しました</source>
+        <translation> Stored %1 records from Korvane.pending that the last close could not store</translation>
+    </message>
+    <message>
+        <source>記録できなかった通過 %1 件と計測 %2 件が失われました: %3</source>
+        <translation>%1 passings and %2 measurements that could not be stored are lost: %3</translation>
+    </message>
+    <message>
+        <source>記録できなかった通過 %1 件と計測 %2 件を %3 に残しました。次の起動時に記録します</source>
+        <translation>%1 passings and %2 measurements that could not be stored are kept in %3; the next start stores them</translation>
+    </message>
+    <message>
+        <source>キャプチャファイルに書き込めません: %1</source>
+        <translation>Cannot write the capture file: %1</translation>
+    </message>
+    <message>
+        <source>データフォルダの空き %1 MB</source>
+        <translation>Data folder: %1 MB free</translation>
+    </message>
+    <message>
+        <source>（%1 MB 未満: 記録できなくなる前に空きを作ってください）</source>
+        <translation> (below %1 MB: free some space before records can no longer be stored)</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません: %2</source>
+        <translation>Cannot write %1: %2</translation>
     </message>
 </context>
 </TS>

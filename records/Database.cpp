@@ -95,7 +95,9 @@ namespace SpeedDb {
 
 namespace {
 const int kBusyTimeoutMs = 5000;
-}
+const int kCheckpointWaitMs = 250;
+const qint64 kJournalSizeLimit = 4 << 20;
+} // namespace
 
 void open(const QString& path) {
     close();
@@ -120,6 +122,9 @@ void open(const QString& path) {
         if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal"))
                 .compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("write-ahead logging is not available"));
+        // After a checkpoint the log is cut back to this size rather than
+        // keep the largest it ever grew to (on a small disk, all of it).
+        runOn(db, QStringLiteral("pragma journal_size_limit=%1").arg(kJournalSizeLimit));
         runOn(db, QStringLiteral("pragma synchronous=full"));
         if (pragmaValue(db, QStringLiteral("pragma synchronous")) != QLatin1String("2"))
             fail(QStringLiteral("full synchronous commits are not available"));
@@ -152,6 +157,23 @@ void close() {
         db.close();
     }
     QSqlDatabase::removeDatabase(kConnection);
+}
+
+bool truncateLog() {
+    if (!isOpen())
+        return false;
+    QSqlDatabase db = database();
+    QSqlQuery q(db);
+    // It waits for every reader (the live page's, the publisher's) to let
+    // go of the log: not for the whole busy time-out, on the GUI thread. It
+    // is tried again with the next attempt to store.
+    q.exec(QStringLiteral("pragma busy_timeout=%1").arg(kCheckpointWaitMs));
+    // The statement answers busy (non-zero) when it could not finish.
+    const bool done = q.exec(QStringLiteral("pragma wal_checkpoint(TRUNCATE)")) && q.next() &&
+                      q.value(0).toInt() == 0;
+    q.finish();
+    q.exec(QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
+    return done;
 }
 
 bool isOpen() {

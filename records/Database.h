@@ -33,6 +33,12 @@ inline const QString kConnection = QStringLiteral("DB");
 void open(const QString& path);
 void close();
 bool isOpen();
+
+// Copies the write-ahead log into the database file and cuts the log to
+// nothing: after a write failed for lack of space, the log's own pages are
+// what keeps the disk full. False when that could not be done now (a reader
+// holds the log, or the disk is still full).
+bool truncateLog();
 QSqlDatabase database();
 
 // Start-up check: "select pname from speed"; if that fails, the name column

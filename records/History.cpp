@@ -5,12 +5,12 @@
 #include "Journal.h"
 #include "Names.h"
 #include "Plausibility.h"
+#include "WholeFile.h"
 
 #include <QBrush>
 #include <QColor>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSaveFile>
 
 namespace {
 
@@ -243,14 +243,12 @@ QByteArray attemptsCsv(const QVector<HistoryRow>& rows, bool header) {
 }
 
 qint64 exportAttemptsCsv(const QString& path, const QString& tpid) {
-    QSaveFile f(path);
+    WholeFile f(path);
     const auto fail = [&] {
         throw RecordError(HistoryModel::tr("%1 に書き込めません: %2").arg(path, f.errorString()));
     };
-    if (!f.open(QIODevice::WriteOnly))
-        fail();
     const auto put = [&](const QByteArray& bytes) {
-        if (f.write(bytes) != bytes.size())
+        if (!f.write(bytes))
             fail();
     };
     put(attemptsCsv({}, true));

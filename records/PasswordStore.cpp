@@ -1,6 +1,7 @@
 #include "PasswordStore.h"
 
 #include "Error.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,29 +9,8 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 const QString kValue = QStringLiteral("Passw");
-
-bool writeAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 } // namespace
 
 PasswordStore::PasswordStore(const QString& dataDir) : path_(QDir(dataDir).filePath(kValue)) {}
@@ -63,10 +43,7 @@ QString PasswordStore::read() const {
 }
 
 void PasswordStore::write(const QString& password) const {
-    const QString tmp = path_ + QStringLiteral(".tmp");
-    const QByteArray tmpName = QFile::encodeName(tmp);
     const auto fail = [&]() {
-        ::unlink(tmpName.constData());
         throw FileError(
             QCoreApplication::translate("PasswordStore", "'%1' の設定に失敗しました").arg(kValue));
     };
@@ -75,20 +52,7 @@ void PasswordStore::write(const QString& password) const {
     if (password.contains(QChar(0)) || password.endsWith(QLatin1Char('\n')) ||
         QString::fromUtf8(bytes) != password)
         fail();
-    ::unlink(tmpName.constData());
-    const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
+    // Only its owner may read it, also when the umask would allow more.
+    if (!WholeFile::write(path_, bytes, nullptr, 0600))
         fail();
-    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok)
-        fail();
-    if (::rename(tmpName.constData(), QFile::encodeName(path_).constData()) != 0)
-        fail();
-    // Make the rename itself durable.
-    const int dir = ::open(QFile::encodeName(QFileInfo(path_).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
 }

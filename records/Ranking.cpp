@@ -6,9 +6,9 @@
 #include "Names.h"
 #include "NumberText.h"
 #include "SpeedTable.h"
+#include "WholeFile.h"
 
 #include <QCoreApplication>
-#include <QSaveFile>
 #include <QSqlRecord>
 
 RankingModel::RankingModel(QObject* parent) : PagedModel(parent) {}
@@ -131,8 +131,8 @@ QByteArray rankingCsv(const QVector<RankingEntry>& entries) {
 
 void exportRankingCsv(const QString& path) {
     const QByteArray csv = rankingCsv(rankingEntries());
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(csv) != csv.size() || !f.commit())
-        throw RecordError(QCoreApplication::translate("RankingModel", "%1 に書き込めません: %2")
-                              .arg(path, f.errorString()));
+    QString why;
+    if (!WholeFile::write(path, csv, &why))
+        throw RecordError(
+            QCoreApplication::translate("RankingModel", "%1 に書き込めません: %2").arg(path, why));
 }

@@ -88,27 +88,32 @@ bool SpeedTable::storePassing(int loop, const QString& tpid, const QString& time
     return hasTime1;
 }
 
-std::optional<SpeedTable::PendingRow> SpeedTable::nextPending() {
-    KeptStatement& q = KeptStatement::of("select tpid,time1,time2,speed from speed "
-                                         "where sumi='0' and tpid<>'' order by time2 limit 1");
-    if (!q.step())
-        return std::nullopt;
-    const QVariant time1 = q.value(1);
-    const QVariant time2 = q.value(2);
-    PendingRow p;
-    p.tpid = textOf(q.value(0));
-    p.bestSpeed = textOf(q.value(3));
-    q.reset();
-    p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
-    if (p.bestSpeed.isEmpty())
-        p.bestSpeed = QStringLiteral("0");
-    try {
-        p.time1 = floatOf(time1);
-        p.time2 = floatOf(time2);
-    } catch (const DbError&) {
-        p.convertible = false;
+std::optional<SpeedTable::PendingRow> SpeedTable::nextPending(const PassOver& passOver) {
+    for (qint64 passed = 0;; ++passed) {
+        KeptStatement& q =
+            KeptStatement::of("select tpid,time1,time2,speed from speed "
+                              "where sumi='0' and tpid<>'' order by time2 limit 1 offset ?");
+        q.bind(1, passed);
+        if (!q.step())
+            return std::nullopt;
+        const QVariant time1 = q.value(1);
+        const QVariant time2 = q.value(2);
+        PendingRow p;
+        p.tpid = textOf(q.value(0));
+        p.bestSpeed = textOf(q.value(3));
+        q.reset();
+        p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
+        if (p.bestSpeed.isEmpty())
+            p.bestSpeed = QStringLiteral("0");
+        try {
+            p.time1 = floatOf(time1);
+            p.time2 = floatOf(time2);
+        } catch (const DbError&) {
+            p.convertible = false;
+        }
+        if (!passOver || !passOver(p))
+            return p;
     }
-    return p;
 }
 
 void SpeedTable::markProcessed(const QString& tpid) {

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 
 // Every statement on table `speed`, one row per transponder:
@@ -55,8 +56,10 @@ struct PendingRow {
 
 // A row whose passing times do not read as numbers comes back with
 // convertible false, so that it can be marked processed and never blocks the
-// queue.
-std::optional<PendingRow> nextPending();
+// queue. Rows for which passOver answers true (measured already, their mark
+// not yet stored) are passed over for the next in the queue.
+using PassOver = std::function<bool(const PendingRow&)>;
+std::optional<PendingRow> nextPending(const PassOver& passOver = {});
 
 // Marks the row processed, keeping its best speed.
 void markProcessed(const QString& tpid);

@@ -1,5 +1,6 @@
 // The road of a passing through the real main window, with pseudo-terminals
 // in place of the two decoders and the board.
+#include "DiskSpace.h"
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -244,6 +246,59 @@ private slots:
         QTRY_COMPARE(speedOf("10"), QString()); // stored: the guards came back
         QCOMPARE(w->RecvReady1, 1);
         QCOMPARE(w->RecvReady2, 1);
+    }
+
+    void aSpeedWhoseMarkCannotBeStoredGoesToTheBoardOnce() {
+        start("Dist=500\nWait=0");
+        dec1->send(passingLine("A", "10"));
+        QTRY_COMPARE(columnOf("A", "sumi"), QStringLiteral("1"));
+        // The table still takes passings but no processed mark, as when the
+        // disk fills between the two.
+        QSqlQuery q(SpeedDb::database());
+        QVERIFY(q.exec("create temp trigger no_room before update of sumi on speed "
+                       "when new.sumi='1' begin select raise(abort, 'database or disk is full'); "
+                       "end"));
+        dec2->send(passingLine("A", "10.5"));
+        const QByteArray lineA("         3 60 00       .\r"); // 36 km/h
+        QTRY_COMPARE(board->received(), lineA);
+        QTRY_COMPARE(dialogs->errors.size(), 1);
+        // Past the time a failed run is retried after: the row is not
+        // measured and sent again.
+        QTest::qWait(2500);
+        QCOMPARE(board->received(), lineA);
+        QCOMPARE(columnOf("A", "sumi"), QStringLiteral("0"));
+
+        QVERIFY(q.exec("drop trigger no_room"));
+        dec1->send(passingLine("B", "20"));
+        dec2->send(passingLine("B", "20.25"));
+        QTRY_COMPARE(board->received(), lineA + QByteArray("         7 20 00       .\r"));
+        QTRY_COMPARE(columnOf("B", "sumi"), QStringLiteral("1"));
+        QCOMPARE(columnOf("A", "sumi"), QStringLiteral("1"));
+        QCOMPARE(speedOf("A"), QStringLiteral("36"));
+        QVERIFY(q.exec("select tpid, count(*) from attempt group by tpid order by tpid"));
+        QStringList attempts;
+        while (q.next())
+            attempts << q.value(0).toString() + QLatin1Char(':') + q.value(1).toString();
+        QCOMPARE(attempts, QStringList({"A:1", "B:1"}));
+        QCOMPARE(dialogs->errors.size(), 1);
+    }
+
+    void theStatusPageWarnsBeforeTheDataFolderIsFull() {
+        start("Wait=0");
+        qint64 free = 40ll << 20;
+        diskspace::setProbe(
+            [&](const QString& folder) { return folder == dir->path() ? free : -1; });
+        const auto restore = qScopeGuard([] { diskspace::setProbe({}); });
+        auto* inter = w->findChild<QLabel*>(QStringLiteral("StatusInter"));
+        QVERIFY(inter);
+        w->N7Click();
+        QVERIFY2(inter->text().contains(QStringLiteral("空き 40 MB（50 MB 未満")),
+                 qPrintable(inter->text()));
+        free = 60ll << 20;
+        w->N7Click();
+        QVERIFY2(inter->text().contains(QStringLiteral("空き 60 MB")) &&
+                     !inter->text().contains(QStringLiteral("未満")),
+                 qPrintable(inter->text()));
     }
 
     void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {

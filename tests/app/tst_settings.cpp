@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 class TestSettings : public QObject {
     Q_OBJECT
 
@@ -198,13 +201,14 @@ private slots:
         QCOMPARE(read(ini()).count('\n'), 11);
     }
 
-    void saveFailureNamesTheFile() {
+    void saveFailureNamesTheFileAndTheReason() {
         const QString bad = dir.filePath(QStringLiteral("missing-folder/Korvane.ini"));
         try {
             SaveSettings(bad, Settings());
             QFAIL("no error");
         } catch (const KorvaneError& e) {
-            QCOMPARE(e.message(), bad + QStringLiteral(" に書き込めません"));
+            QCOMPARE(e.message(), bad + QStringLiteral(" に書き込めません: ") +
+                                      QString::fromLocal8Bit(std::strerror(ENOENT)));
         }
     }
 

@@ -69,6 +69,15 @@ public:
     // The line settings the program gave the device (the master reports the
     // slave's settings).
     bool lineSettings(termios* t) const { return tcgetattr(pty_.masterFd(), t) == 0; }
+    // Puts back settings that no program gives (9600 baud, no RTS/CTS), so
+    // that the next program's opening can be told.
+    bool forgetLineSettings() {
+        termios t{};
+        if (!lineSettings(&t))
+            return false;
+        t.c_cflag &= ~tcflag_t(CRTSCTS);
+        return cfsetospeed(&t, B9600) == 0 && tcsetattr(pty_.masterFd(), TCSANOW, &t) == 0;
+    }
 
 private:
     Pty pty_;

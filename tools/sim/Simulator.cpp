@@ -10,13 +10,24 @@
 #include <QTime>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
-// Output that survives a crash of the program under test: line by line.
+bool outputLost = false;
+
+// Output that survives a crash of the program under test: line by line. A
+// log that cannot be written (a full disk under a redirection) is told on
+// standard error once and in the exit status.
 void say(const QString& text) {
-    std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
+    if (std::fprintf(stdout, "%s\n", text.toLocal8Bit().constData()) < 0 ||
+        std::fflush(stdout) != 0) {
+        if (!outputLost)
+            std::fprintf(stderr, "korvane-sim: cannot write the log: %s\n", std::strerror(errno));
+        outputLost = true;
+        std::clearerr(stdout);
+    }
 }
 
 const char* const kPortName[] = {"loop-1 decoder", "loop-2 decoder", "board"};
@@ -33,6 +44,20 @@ Simulator::Simulator(SimOptions options, QObject* parent)
 }
 
 Simulator::~Simulator() = default;
+
+bool Simulator::finish(QString* error) {
+    if (!capture_.failure().isEmpty()) {
+        *error = QStringLiteral("the capture is incomplete: %1").arg(capture_.failure());
+        return false;
+    }
+    if (!capture_.finish(error))
+        return false;
+    if (outputLost || std::fflush(stdout) != 0) {
+        *error = QStringLiteral("the log is incomplete");
+        return false;
+    }
+    return true;
+}
 
 bool Simulator::start(QString* error) {
     if (!ensureDataDir(options_.dataDir)) {
@@ -60,7 +85,10 @@ bool Simulator::start(QString* error) {
             {"HoldSuspect", checks.HoldSuspect},
         };
         for (const auto& [key, value] : values)
-            capture_.setting(now, QLatin1String(key), value);
+            if (!capture_.setting(now, QLatin1String(key), value)) {
+                *error = capture_.failure();
+                return false;
+            }
         say(QStringLiteral("SIM recording the decoders' bytes into %1").arg(options_.capturePath));
     }
 
@@ -196,7 +224,8 @@ void Simulator::send(Port p, const QByteArray& bytes) {
     d.outgoing += bytes;
     if (p != Board && capture_.isOpen() &&
         !capture_.chunk(QDateTime::currentMSecsSinceEpoch(), p + 1, bytes)) {
-        say(QStringLiteral("SIM capture cannot be written, no longer recording"));
+        say(QStringLiteral("SIM capture cannot be written (%1), no longer recording")
+                .arg(capture_.failure()));
         capture_.close();
     }
     onWritable(p);

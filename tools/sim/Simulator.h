@@ -39,6 +39,10 @@ public:
     // A decoder falls silent (sends nothing at all), or talks again.
     void toggleSilent(int loop);
 
+    // At the end: the capture synced and closed. False (with the reason)
+    // when the capture or the log did not all reach the disk.
+    bool finish(QString* error);
+
 private:
     enum Port { Loop1, Loop2, Board, PortCount };
     struct Device {

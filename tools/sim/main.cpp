@@ -152,10 +152,15 @@ int main(int argc, char** argv) {
         });
         child.start(run.first(), run.mid(1));
     }
-    const int rc = app.exec();
+    int rc = app.exec();
     if (child.state() != QProcess::NotRunning) {
         child.terminate();
         child.waitForFinished(5000);
+    }
+    if (!sim.finish(&error)) {
+        std::fprintf(stderr, "korvane-sim: %s\n", qPrintable(error));
+        if (rc == 0)
+            rc = 1;
     }
     return rc;
 }
