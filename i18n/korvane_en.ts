@@ -25,7 +25,7 @@ sudo usermod -aG %1 $USER</translation>
     <name>EventServer</name>
     <message>
         <source>サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで</source>
-        <translation>The server's tables are of a newer version (%1); this program knows up to version %2</translation>
+        <translation>The server&apos;s tables are of a newer version (%1); this program knows up to version %2</translation>
     </message>
 </context>
 <context>
@@ -212,7 +212,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>サーバーの表を用意できません: </source>
-        <translation>Cannot set up the server's tables: </translation>
+        <translation>Cannot set up the server&apos;s tables: </translation>
     </message>
     <message>
         <source>サーバーが応答しません: </source>
@@ -840,16 +840,10 @@ Continue?</translation>
         <translation> fault (%1)</translation>
     </message>
     <message>
-        <source> 異常: %1</source>
-        <translation> fault: %1</translation>
-        <source>応答なし</source>
-        <translation>not answering</translation>
         <source>ウェブページ: %1（このPCからのみ見られます。スマートフォンからは [Web] の Listen を 0.0.0.0 にするか PublicUrl を設定）</source>
         <translation>Web page: %1 (this PC only; for phones set Listen in [Web] to 0.0.0.0, or set PublicUrl)</translation>
     </message>
     <message>
-        <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
-        <translation>Web page: %1   from phones: %2</translation>
         <source> キャプチャファイルに書き込めないため、記録を止めました: %1</source>
         <translation> Capture stopped: the capture file cannot be written: %1</translation>
     </message>
@@ -880,6 +874,22 @@ Continue?</translation>
     <message>
         <source>%1 に書き込めません: %2</source>
         <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>応答なし</source>
+        <translation>not answering</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません</source>
+        <translation>Cannot write %1</translation>
+    </message>
+    <message>
+        <source> 異常: %1</source>
+        <translation> fault: %1</translation>
+    </message>
+    <message>
+        <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
+        <translation>Web page: %1   from phones: %2</translation>
     </message>
 </context>
 </TS>
