@@ -252,6 +252,34 @@ private slots:
                  (QStringList{QStringLiteral("fill"), QStringLiteral("results.csv")}));
     }
 
+    // Rows on the server that the outbox cannot let go are said on the
+    // status line and sent again after a growing pause, not at every poll;
+    // once the outbox lets them go the line clears.
+    void anOutboxThatKeepsItsRowsIsToldAndNotHammered() {
+        const EventSettings s = settings(pg->socketConnection());
+        execSql({QStringLiteral("create trigger outbox_kept before delete on outbox"
+                                " begin select raise(fail, 'outbox kept'); end")});
+        Journal::recordAttempt(attempt("7", 50));
+        Publisher publisher(s, dbPath(), fast());
+        QSignalSpy status(&publisher, &Publisher::statusChanged);
+        QSignalSpy published(&publisher, &Publisher::published);
+        publisher.start();
+        QTRY_VERIFY(!status.isEmpty() &&
+                    status.last().at(0).value<PublisherStatus>().localError.contains(
+                        QLatin1String("outbox kept")));
+        QCOMPARE(status.last().at(0).value<PublisherStatus>().waiting, 1);
+        // At the poll's pace (20 ms) this second would send it fifty times;
+        // the pauses (100, 200, 400 ms) allow four at most.
+        published.clear();
+        QTest::qWait(1000);
+        QVERIFY2(published.size() <= 4, qPrintable(QString::number(published.size())));
+        QVERIFY(outbox() == 1 && ranking(s.Event).size() == 1);
+
+        execSql({QStringLiteral("drop trigger outbox_kept")});
+        QTRY_COMPARE(outbox(), 0);
+        QTRY_VERIFY(status.last().at(0).value<PublisherStatus>().localError.isEmpty());
+    }
+
     // Each statement of a migration goes to the server whole, ';' in a text
     // or a function's body included; a server already on the version is left
     // as it is (its version row is not written again by every connect).
