@@ -25,7 +25,7 @@ sudo usermod -aG %1 $USER</translation>
     <name>EventServer</name>
     <message>
         <source>サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで</source>
-        <translation>The server's tables are of a newer version (%1); this program knows up to version %2</translation>
+        <translation>The server&apos;s tables are of a newer version (%1); this program knows up to version %2</translation>
     </message>
 </context>
 <context>
@@ -212,7 +212,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>サーバーの表を用意できません: </source>
-        <translation>Cannot set up the server's tables: </translation>
+        <translation>Cannot set up the server&apos;s tables: </translation>
     </message>
     <message>
         <source>サーバーが応答しません: </source>
@@ -221,6 +221,18 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>サーバーが %1 秒応答しません</source>
         <translation>The server has not answered for %1 s</translation>
+    </message>
+    <message>
+        <source>送信待ちの表の設定に失敗しました: </source>
+        <translation>Could not set up the outbox: </translation>
+    </message>
+    <message>
+        <source>送信済みの行を送信待ちから消せません（送り直します）: </source>
+        <translation>Cannot remove sent rows from the outbox (they are sent again): </translation>
+    </message>
+    <message>
+        <source>送信待ちの件数を読めません: </source>
+        <translation>Cannot count the rows waiting: </translation>
     </message>
 </context>
 <context>
@@ -848,16 +860,28 @@ Continue?</translation>
         <translation> fault (%1)</translation>
     </message>
     <message>
-        <source> 異常: %1</source>
-        <translation> fault: %1</translation>
-        <source>応答なし</source>
-        <translation>not answering</translation>
         <source>ウェブページ: %1（このPCからのみ見られます。スマートフォンからは [Web] の Listen を 0.0.0.0 にするか PublicUrl を設定）</source>
         <translation>Web page: %1 (this PC only; for phones set Listen in [Web] to 0.0.0.0, or set PublicUrl)</translation>
     </message>
     <message>
         <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
         <translation>Web page: %1   from phones: %2</translation>
+    </message>
+    <message>
+        <source>応答なし</source>
+        <translation>not answering</translation>
+    </message>
+    <message>
+        <source> 異常: %1</source>
+        <translation> fault: %1</translation>
+    </message>
+    <message>
+        <source>ウェブページ: 結果を読めません: %1</source>
+        <translation>Web page: cannot read the results: %1</translation>
+    </message>
+    <message>
+        <source>ウェブページ: 結果を再び読めます</source>
+        <translation>Web page: the results read again</translation>
     </message>
 </context>
 </TS>
