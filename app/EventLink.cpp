@@ -38,6 +38,8 @@ QString describe(const PublisherStatus& s) {
         text += QCoreApplication::translate("TFkorvane", "　未送信 %1 件").arg(s.waiting);
     if (!s.lastError.isEmpty())
         text += QStringLiteral("　") + s.lastError;
+    if (!s.localError.isEmpty())
+        text += QStringLiteral("　") + s.localError;
     return text;
 }
 
@@ -157,11 +159,12 @@ void TFkorvane::eventStatusChanged(const PublisherStatus& s) {
     const QString text = QCoreApplication::translate("TFkorvane", "イベント %1 / %2: %3")
                              .arg(link.settings.Event, link.settings.Station, describe(s));
     link.status->setText(text);
-    link.status->setToolTip(s.lastError);
+    link.status->setToolTip(
+        QStringList({s.lastError, s.localError}).join(QLatin1Char('\n')).trimmed());
     // Memo3 and the terminal hear of a change of connection or error, not
     // of every attempt sent.
     if (link.told && link.told->connected == s.connected && link.told->unanswered == s.unanswered &&
-        link.told->lastError == s.lastError)
+        link.told->lastError == s.lastError && link.told->localError == s.localError)
         return;
     link.told = s;
     memoAdd(Memo3, QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);

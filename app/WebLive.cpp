@@ -7,6 +7,7 @@
 
 #include "Framework.h"
 #include "WebSettings.h"
+#include "WindowParts.h"
 
 #include "Database.h"
 #include "DecoderHealth.h"
@@ -65,6 +66,18 @@ void TFkorvane::buildWebLive() {
                     tell(tr("ウェブページ: %1　スマートフォンからは %2")
                              .arg(message, phoneUrls.join(QStringLiteral("  "))));
             });
+    // A file the pages cannot read goes to the event log, not the status
+    // line: the page is still up and shows what it read before.
+    connect(web_, &LiveWeb::readFailed, this, [this](const QString& why) {
+        const QString line = tr("ウェブページ: 結果を読めません: %1").arg(why);
+        note(QLatin1Char(' ') + line);
+        windowparts::tellTerminal(line);
+    });
+    connect(web_, &LiveWeb::readRecovered, this, [this] {
+        const QString line = tr("ウェブページ: 結果を再び読めます");
+        note(QLatin1Char(' ') + line);
+        windowparts::tellTerminal(line);
+    });
     connect(this, &TFkorvane::speedPublished, web_, &LiveWeb::publish);
     // The decoders' state as the status page tells it, every watch tick;
     // the server passes on only changes.

@@ -38,32 +38,34 @@ QSqlQuery exec(QSqlDatabase pg, const QString& sql, const QVariantList& values =
     return q;
 }
 
-// Migration n brings the tables from version n-1 to n, its statements
-// separated by ';'. Appended, never edited: a server keeps what the earlier
-// ones made.
-const char* const kMigrations[] = {
+// Migration n brings the tables from version n-1 to n, one statement per
+// entry: the driver takes one statement a call, and a statement may itself
+// hold a ';' (in a text or a function's body). Appended, never edited: a
+// server keeps what the earlier ones made.
+const QStringList kMigrations[] = {
     // 1
-    "create table korvane_attempt ("
-    " event text not null, station text not null, attempt_id bigint not null,"
-    " tpid text not null, name text not null default '',"
-    " speed double precision, speed_text text not null default '', dist_cm integer,"
-    " flags integer not null default 0, status text not null,"
-    " time1 double precision, time2 double precision,"
-    " measured_at timestamptz, changed_at timestamptz,"
-    " published_at timestamptz not null default now(),"
-    " primary key (event, station, attempt_id));"
-    "create index korvane_attempt_best on korvane_attempt (event, tpid, speed desc);"
-    "create view korvane_ranking as"
-    " select distinct on (event, tpid) event, tpid, name, speed, speed_text, station,"
-    "  attempt_id, measured_at"
-    " from korvane_attempt"
-    " where status in ('ok', 'accepted') and speed is not null"
-    " order by event, tpid, speed desc, measured_at, station, attempt_id",
+    {QStringLiteral("create table korvane_attempt ("
+                    " event text not null, station text not null, attempt_id bigint not null,"
+                    " tpid text not null, name text not null default '',"
+                    " speed double precision, speed_text text not null default '',"
+                    " dist_cm integer, flags integer not null default 0, status text not null,"
+                    " time1 double precision, time2 double precision,"
+                    " measured_at timestamptz, changed_at timestamptz,"
+                    " published_at timestamptz not null default now(),"
+                    " primary key (event, station, attempt_id))"),
+     QStringLiteral(
+         "create index korvane_attempt_best on korvane_attempt (event, tpid, speed desc)"),
+     QStringLiteral("create view korvane_ranking as"
+                    " select distinct on (event, tpid) event, tpid, name, speed, speed_text,"
+                    "  station, attempt_id, measured_at"
+                    " from korvane_attempt"
+                    " where status in ('ok', 'accepted') and speed is not null"
+                    " order by event, tpid, speed desc, measured_at, station, attempt_id")},
     // 2
-    "create table korvane_station ("
-    " event text not null, station text not null, instance text not null,"
-    " first_seen timestamptz not null default now(),"
-    " primary key (event, station))",
+    {QStringLiteral("create table korvane_station ("
+                    " event text not null, station text not null, instance text not null,"
+                    " first_seen timestamptz not null default now(),"
+                    " primary key (event, station))")},
 };
 static_assert(std::size(kMigrations) == EventServer::kSchemaVersion);
 
@@ -89,29 +91,34 @@ int EventServer::schemaVersion(QSqlDatabase pg) {
 }
 
 void EventServer::migrate(QSqlDatabase pg) {
+    migrate(pg, QList<QStringList>(std::begin(kMigrations), std::end(kMigrations)));
+}
+
+void EventServer::migrate(QSqlDatabase pg, const QList<QStringList>& migrations) {
+    const int target = int(migrations.size());
     if (!pg.transaction())
         throw DbError(pg.lastError().text());
     try {
         exec(pg, QStringLiteral("select pg_advisory_xact_lock(?)"), {kMigrationLock});
-        int version = schemaVersion(pg);
-        if (version == 0)
-            exec(pg, QStringLiteral("create table if not exists korvane_schema ("
-                                    "version integer not null)"));
-        if (version > kSchemaVersion)
+        const int found = schemaVersion(pg);
+        if (found > target)
             throw DbError(
                 QCoreApplication::translate(
                     "EventServer", "サーバーの表は新しい版 (%1) です。このプログラムは版 %2 まで")
-                    .arg(version)
-                    .arg(kSchemaVersion));
-        for (; version < kSchemaVersion; ++version) {
-            // One statement per call: the driver takes no lists.
-            const QStringList steps =
-                QString::fromLatin1(kMigrations[version]).split(QLatin1Char(';'));
-            for (const QString& step : steps)
-                exec(pg, step);
+                    .arg(found)
+                    .arg(target));
+        // A server already on this version is only read: every station's
+        // connect would otherwise rewrite the version row.
+        if (found < target) {
+            if (found == 0)
+                exec(pg, QStringLiteral("create table if not exists korvane_schema ("
+                                        "version integer not null)"));
+            for (int version = found; version < target; ++version)
+                for (const QString& step : migrations.at(version))
+                    exec(pg, step);
+            exec(pg, QStringLiteral("delete from korvane_schema"));
+            exec(pg, QStringLiteral("insert into korvane_schema (version) values (?)"), {target});
         }
-        exec(pg, QStringLiteral("delete from korvane_schema"));
-        exec(pg, QStringLiteral("insert into korvane_schema (version) values (?)"), {version});
         if (!pg.commit())
             throw DbError(pg.lastError().databaseText().trimmed());
     } catch (...) {

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 // The event's tables on the PostgreSQL server, shared by every station.
@@ -29,6 +30,9 @@ inline constexpr int kSchemaVersion = 2;
 // already on a newer version is refused: this program would write rows that
 // version does not expect.
 void migrate(QSqlDatabase pg);
+// The same with other migrations: migration n (from version n-1 to n) is
+// the list's n-th entry, one statement per text.
+void migrate(QSqlDatabase pg, const QList<QStringList>& migrations);
 
 // The version on the server, 0 when it holds no tables of ours.
 int schemaVersion(QSqlDatabase pg);

@@ -11,6 +11,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QTimer>
 
 #include <libpq-fe.h>
@@ -233,7 +234,7 @@ private:
         }
         readWaiting();
         report();
-        schedule(taken >= options_.batch ? 0 : options_.pollMs);
+        schedule(resendMs_ ? resendMs_ : taken >= options_.batch ? 0 : options_.pollMs);
     }
 
     bool openLocal() {
@@ -250,8 +251,15 @@ private:
         }
         // Only the outbox deletes are written here: one lost to a power cut
         // is sent again, which changes nothing, so they need not wait for
-        // the disk and hold the file's write lock the shorter.
-        QSqlQuery(db).exec(QStringLiteral("pragma synchronous=normal"));
+        // the disk and hold the file's write lock the shorter. Without it
+        // they only wait for the disk.
+        QSqlQuery pragma(db);
+        pragmaError_ =
+            pragma.exec(QStringLiteral("pragma synchronous=normal"))
+                ? QString()
+                : QCoreApplication::translate("Publisher", "送信待ちの表の設定に失敗しました: ") +
+                      engineMessage(pragma.lastError());
+        gatherLocalErrors();
         return true;
     }
 
@@ -449,21 +457,51 @@ private:
         }
 
         // Committed on the server: the rows may go. Should this fail they
-        // are sent again later, which changes nothing.
+        // are sent again, which changes nothing, after a growing pause.
         QSqlQuery del(local());
-        del.prepare(QStringLiteral("delete from outbox where seq <= ?"));
-        del.bindValue(0, lastSeq);
-        if (!del.exec())
-            status_.lastError = engineMessage(del.lastError());
+        if (del.prepare(QStringLiteral("delete from outbox where seq <= ?"))) {
+            del.bindValue(0, lastSeq);
+            del.exec();
+        }
+        if (del.lastError().isValid()) {
+            deleteError_ =
+                QCoreApplication::translate(
+                    "Publisher", "送信済みの行を送信待ちから消せません（送り直します）: ") +
+                engineMessage(del.lastError());
+            resendMs_ =
+                resendMs_ ? std::min(resendMs_ * 2, options_.retryMaxMs) : options_.retryMinMs;
+        } else {
+            deleteError_.clear();
+            resendMs_ = 0;
+        }
+        gatherLocalErrors();
         status_.sent += attempts.size();
         tell([&](Publisher* p) { emit p->published(int(attempts.size())); });
         return taken;
     }
 
+    // A count that cannot be read leaves the last one standing. A file not
+    // open has nothing to count: why it is not is the status's lastError.
     void readWaiting() {
+        if (!QSqlDatabase::contains(localName_))
+            return;
         QSqlQuery q(local());
-        if (q.exec(QStringLiteral("select count(*) from outbox")) && q.next())
+        if (q.exec(QStringLiteral("select count(*) from outbox")) && q.next()) {
             status_.waiting = q.value(0).toLongLong();
+            countError_.clear();
+        } else {
+            countError_ = QCoreApplication::translate("Publisher", "送信待ちの件数を読めません: ") +
+                          engineMessage(q.lastError());
+        }
+        gatherLocalErrors();
+    }
+
+    void gatherLocalErrors() {
+        QStringList errors;
+        for (const QString* e : {&pragmaError_, &deleteError_, &countError_})
+            if (!e->isEmpty())
+                errors << *e;
+        status_.localError = errors.join(QStringLiteral("　"));
     }
 
     void report() {
@@ -487,6 +525,9 @@ private:
     int socket_ = -1;  // of the server connection, while open
     bool cut_ = false; // the watch cut the connection off
     std::unique_ptr<QSqlQuery> batchQuery_;
+    // The failures on the station's own file, as status_.localError shows them.
+    QString pragmaError_, deleteError_, countError_;
+    int resendMs_ = 0; // the pause before a batch whose outbox rows stayed goes again
     bool serverOpen_ = false;
     QElapsedTimer lastContact_;
     int retryMs_;

@@ -16,10 +16,13 @@ struct PublisherStatus {
     qint64 waiting = -1;     // outbox rows not yet on the server; -1 not read yet
     QString lastError;       // empty while all is well
     qint64 sent = 0;         // attempts sent since start
+    // What fails on the station's own file (the outbox) while publishing
+    // goes on; empty while all is well.
+    QString localError;
 
     bool operator==(const PublisherStatus& o) const {
         return connected == o.connected && unanswered == o.unanswered && waiting == o.waiting &&
-               lastError == o.lastError && sent == o.sent;
+               lastError == o.lastError && sent == o.sent && localError == o.localError;
     }
     bool operator!=(const PublisherStatus& o) const { return !(*this == o); }
 };
@@ -32,8 +35,9 @@ Q_DECLARE_METATYPE(QList<EventServer::RankingEntry>)
 // batches, each one upsert committed on the server before its outbox rows
 // are deleted: a crash in between sends them again, which changes nothing.
 // A failure closes the server connection; it is opened again after a pause
-// that doubles up to retryMaxMs. At every connect the station's name in the
-// event is claimed for the SQLite file's instance id; while another file
+// that doubles up to retryMaxMs. Rows the server has but the outbox could
+// not let go are sent again after the same growing pause, not at every poll. At every connect the
+// station's name in the event is claimed for the SQLite file's instance id; while another file
 // holds the name nothing is sent and the outbox keeps everything. A server
 // that does not answer a statement within answerMs counts as failed, as
 // does one that does not let a connection in within libpq's connect_timeout.

@@ -222,6 +222,18 @@ sudo usermod -aG %1 $USER</translation>
         <source>サーバーが %1 秒応答しません</source>
         <translation>The server has not answered for %1 s</translation>
     </message>
+    <message>
+        <source>送信待ちの表の設定に失敗しました: </source>
+        <translation>Could not set up the outbox: </translation>
+    </message>
+    <message>
+        <source>送信済みの行を送信待ちから消せません（送り直します）: </source>
+        <translation>Cannot remove sent rows from the outbox (they are sent again): </translation>
+    </message>
+    <message>
+        <source>送信待ちの件数を読めません: </source>
+        <translation>Cannot count the rows waiting: </translation>
+    </message>
 </context>
 <context>
     <name>RankingModel</name>
@@ -890,6 +902,14 @@ Continue?</translation>
     <message>
         <source>ウェブページ: %1&#x3000;スマートフォンからは %2</source>
         <translation>Web page: %1   from phones: %2</translation>
+    </message>
+    <message>
+        <source>ウェブページ: 結果を読めません: %1</source>
+        <translation>Web page: cannot read the results: %1</translation>
+    </message>
+    <message>
+        <source>ウェブページ: 結果を再び読めます</source>
+        <translation>Web page: the results read again</translation>
     </message>
 </context>
 </TS>

@@ -39,7 +39,15 @@ void SpeedDb::checkNameColumn() {
         check.open();
         return;
     } catch (const DbError&) {
-        // The column is missing: add it.
+        // Only a missing column is mended here. Any other failure (a damaged
+        // or locked file) is raised as the engine said it: the upgrade
+        // would only hide it behind an error of its own.
+        Query columns;
+        columns.setSql({QStringLiteral("select 1 from pragma_table_info('speed')"
+                                       " where lower(name)='pname'")});
+        columns.open();
+        if (!columns.isEmpty())
+            throw;
     }
     check.setSql({QStringLiteral("alter table speed add PNAME varchar(30)")});
     check.exec();

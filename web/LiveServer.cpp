@@ -17,6 +17,7 @@
 #include <QWebSocket>
 
 #include <algorithm>
+#include <utility>
 
 using namespace webtext;
 
@@ -251,8 +252,11 @@ void LiveServer::start() {
             recent_.push_back(*last);
         }
         top_ = reader_->top(kTopRows);
-    } catch (const std::exception&) {
-        // The pages answer 503 until the file reads again.
+        readWorked();
+    } catch (const std::exception& e) {
+        // The pages answer 503, and the top ten is read again at every
+        // poll, until the file reads again.
+        readFailedWith(e);
     }
     http_ = new QHttpServer(this);
     route();
@@ -511,8 +515,11 @@ void LiveServer::publish(const QString& tpid, const QString& speedText, bool new
     e.newBest = newBest;
     try {
         e.name = reader_ ? reader_->name(tpid) : QString();
-    } catch (const std::exception&) {
+        if (reader_)
+            readWorked();
+    } catch (const std::exception& err) {
         // Shown without its name rather than not at all.
+        readFailedWith(err);
     }
     recent_.push_back(e);
     if (recent_.size() > kRecentEvents)
@@ -556,7 +563,10 @@ void LiveServer::refreshRanking(bool pushWhenChanged) {
     QVector<RankRow> top;
     try {
         top = reader_->top(kTopRows);
-    } catch (const std::exception&) {
+        readWorked();
+    } catch (const std::exception& e) {
+        // What was read before stays on the pages; the poll reads again.
+        readFailedWith(e);
         return;
     }
     const auto same = [](const QVector<RankRow>& a, const QVector<RankRow>& b) {
@@ -574,4 +584,17 @@ void LiveServer::refreshRanking(bool pushWhenChanged) {
     if (pushWhenChanged)
         broadcast(json(QJsonObject{{QStringLiteral("type"), QStringLiteral("ranking")},
                                    {QStringLiteral("rows"), rankingJson(top_)}}));
+}
+
+void LiveServer::readWorked() {
+    if (!std::exchange(readFailing_, false))
+        return;
+    emit readRecovered();
+}
+
+void LiveServer::readFailedWith(const std::exception& e) {
+    if (std::exchange(readFailing_, true))
+        return;
+    const auto* db = dynamic_cast<const DbError*>(&e);
+    emit readFailed(db ? db->message() : QString::fromLocal8Bit(e.what()));
 }

@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -86,6 +87,10 @@ signals:
     // otherwise message says why not.
     void started(bool ok, const QString& message, const QStringList& phoneUrls);
     void clientsChanged(int count);
+    // The speed file could not be read for the pages (they show what was
+    // read before); said once until a read works again, then readRecovered.
+    void readFailed(const QString& why);
+    void readRecovered();
 
 private:
     void route();
@@ -104,6 +109,8 @@ private:
     QByteArray snapshot();
     QString pageAddress() const;
     QStringList phoneUrls() const;
+    void readWorked();
+    void readFailedWith(const std::exception& e);
 
     Options options_;
     std::unique_ptr<WebReader> reader_;
@@ -116,4 +123,5 @@ private:
     QVector<webtext::RankRow> top_;
     QJsonArray decoders_;
     std::optional<webtext::EventRanking> event_;
+    bool readFailing_ = false; // told, and no read has worked since
 };

@@ -12,6 +12,8 @@ LiveWeb::LiveWeb(LiveServer::Options options, QObject* parent) : QObject(parent)
     connect(thread_, &QThread::finished, server_, &QObject::deleteLater);
     connect(server_, &LiveServer::started, this, &LiveWeb::started);
     connect(server_, &LiveServer::clientsChanged, this, &LiveWeb::clientsChanged);
+    connect(server_, &LiveServer::readFailed, this, &LiveWeb::readFailed);
+    connect(server_, &LiveServer::readRecovered, this, &LiveWeb::readRecovered);
     thread_->start();
 }
 

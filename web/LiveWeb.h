@@ -24,6 +24,8 @@ public:
 signals:
     void started(bool ok, const QString& message, const QStringList& phoneUrls);
     void clientsChanged(int count);
+    void readFailed(const QString& why);
+    void readRecovered();
 
 private:
     QThread* thread_ = nullptr;

@@ -252,6 +252,86 @@ private slots:
                  (QStringList{QStringLiteral("fill"), QStringLiteral("results.csv")}));
     }
 
+    // Rows on the server that the outbox cannot let go are said on the
+    // status line and sent again after a growing pause, not at every poll;
+    // once the outbox lets them go the line clears.
+    void anOutboxThatKeepsItsRowsIsToldAndNotHammered() {
+        const EventSettings s = settings(pg->socketConnection());
+        execSql({QStringLiteral("create trigger outbox_kept before delete on outbox"
+                                " begin select raise(fail, 'outbox kept'); end")});
+        Journal::recordAttempt(attempt("7", 50));
+        Publisher publisher(s, dbPath(), fast());
+        QSignalSpy status(&publisher, &Publisher::statusChanged);
+        QSignalSpy published(&publisher, &Publisher::published);
+        publisher.start();
+        QTRY_VERIFY(!status.isEmpty() &&
+                    status.last().at(0).value<PublisherStatus>().localError.contains(
+                        QLatin1String("outbox kept")));
+        QCOMPARE(status.last().at(0).value<PublisherStatus>().waiting, 1);
+        // At the poll's pace (20 ms) this second would send it fifty times;
+        // the pauses (100, 200, 400 ms) allow four at most.
+        published.clear();
+        QTest::qWait(1000);
+        QVERIFY2(published.size() <= 4, qPrintable(QString::number(published.size())));
+        QVERIFY(outbox() == 1 && ranking(s.Event).size() == 1);
+
+        execSql({QStringLiteral("drop trigger outbox_kept")});
+        QTRY_COMPARE(outbox(), 0);
+        QTRY_VERIFY(status.last().at(0).value<PublisherStatus>().localError.isEmpty());
+    }
+
+    // Each statement of a migration goes to the server whole, ';' in a text
+    // or a function's body included; a server already on the version is left
+    // as it is (its version row is not written again by every connect).
+    void migrationsRunWholeStatementsAndLeaveACurrentServerAlone() {
+        const QList<QStringList> migrations{
+            {QStringLiteral("create table m (v text not null default 'a;b')"),
+             QStringLiteral("create function m_two() returns integer language plpgsql as"
+                            " $$ begin perform 1; return 2; end $$")}};
+        const auto versionRow = [](QSqlDatabase db) {
+            QSqlQuery q(db);
+            return q.exec(
+                       QStringLiteral("select xmin::text || ':' || version from korvane_schema")) &&
+                           q.next()
+                       ? q.value(0).toString()
+                       : q.lastError().text();
+        };
+        const QStringList told = serverCall([&](QSqlDatabase db) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("create schema migration_test"));
+            q.exec(QStringLiteral("set search_path to migration_test"));
+            QStringList out;
+            try {
+                EventServer::migrate(db, migrations);
+                out << versionRow(db);
+                EventServer::migrate(db, migrations);
+                out << versionRow(db);
+                QSqlQuery read(db);
+                read.exec(QStringLiteral("insert into m default values returning v, m_two()"));
+                out << (read.next() ? read.value(0).toString() + read.value(1).toString()
+                                    : read.lastError().text());
+            } catch (const DbError& e) {
+                out << e.message();
+            }
+            return out;
+        });
+        QCOMPARE(told.size(), 3);
+        QVERIFY2(told.at(0).endsWith(QLatin1String(":1")), qPrintable(told.at(0)));
+        QCOMPARE(told.at(1), told.at(0));
+        QCOMPARE(told.at(2), QStringLiteral("a;b2"));
+
+        // The program's own migrations, on the server the other tests use.
+        const QStringList current = serverCall([&](QSqlDatabase db) {
+            EventServer::migrate(db);
+            const QString first = versionRow(db);
+            EventServer::migrate(db);
+            return QStringList{first, versionRow(db)};
+        });
+        QVERIFY2(current.at(0).endsWith(QStringLiteral(":%1").arg(EventServer::kSchemaVersion)),
+                 qPrintable(current.at(0)));
+        QCOMPARE(current.at(1), current.at(0));
+    }
+
     void withoutAServerNothingIsCaptured() {
         Journal::recordAttempt(attempt("7", 50));
         Outbox::uninstall(SpeedDb::database());

@@ -80,6 +80,30 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(DbError, SpeedDb::checkNameColumn());
     }
 
+    // Only a missing name column is mended: a table that cannot be read is
+    // raised with the engine's own reason, not the upgrade's.
+    void unreadableTableRaisesItsOwnError() {
+        SpeedDb::open(dbPath());
+        SpeedDb::checkNameColumn();
+        execSql({"insert into speed (tpid,time1,sumi)values('7','1.5','0')"});
+        const qint64 pageSize = scalar("pragma page_size").toLongLong();
+        const qint64 root =
+            scalar("select rootpage from sqlite_master where name='speed'").toLongLong();
+        SpeedDb::close();
+        QFile f(dbPath());
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.seek((root - 1) * pageSize));
+        QCOMPARE(f.write(QByteArray(pageSize, '\xff')), pageSize);
+        f.close();
+
+        SpeedDb::open(dbPath());
+        try {
+            SpeedDb::checkNameColumn();
+            QFAIL("a damaged table passed the check");
+        } catch (const DbError& e) {
+            QVERIFY2(e.message().contains(QLatin1String("malformed")), qPrintable(e.message()));
+        }
+    }
+
     void notADatabaseIsAClearError() {
         QFile f(dbPath());
         QVERIFY(f.open(QIODevice::WriteOnly));

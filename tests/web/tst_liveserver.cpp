@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -374,6 +375,50 @@ private slots:
         const QByteArray r = get(o.port, "/api/ranking");
         QCOMPARE(statusOf(r), QByteArray("HTTP/1.1 503 Service Unavailable"));
         QVERIFY2(r.endsWith("\r\n\r\n503 Results unavailable, try again shortly\n"), r.constData());
+    }
+
+    // A file the pages cannot read is told once, however often it is read
+    // in vain; the top ten is read again until it comes, and that is told.
+    void aFailedReadIsToldOnceAndTheTopTenComesBack() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Korvane.db"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(8192, 'j'));
+        file.close();
+        LiveServer::Options o;
+        o.dbPath = path;
+        o.port = freePort();
+        LiveWeb web(o);
+        QSignalSpy started(&web, &LiveWeb::started);
+        QSignalSpy failed(&web, &LiveWeb::readFailed);
+        QSignalSpy recovered(&web, &LiveWeb::readRecovered);
+        web.start();
+        QVERIFY(started.wait(5000) && started.first().at(0).toBool());
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(!failed.first().at(0).toString().isEmpty());
+        // The name and the top ten fail again; the answer after shows the
+        // speed was taken.
+        web.publish(QStringLiteral("7"), QStringLiteral("50.00"), true, 1000);
+        QVERIFY(get(o.port, "/api/latest").contains("\"tpid\":\"7\""));
+        QCOMPARE(failed.size(), 1);
+
+        QByteArray good;
+        {
+            FreshSpeedDb fresh;
+            execSql({QStringLiteral("insert into speed (tpid,speed,sumi,pname) values "
+                                    "('7',50,'1','Seven')")});
+            execSql({QStringLiteral("pragma wal_checkpoint(truncate)")});
+            QFile f(fresh.path());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            good = f.readAll();
+        }
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(good);
+        file.close();
+        QTRY_VERIFY_WITH_TIMEOUT(get(o.port, "/").contains("<td class=\"name\">Seven</td>"), 10000);
+        QCOMPARE(recovered.size(), 1);
+        QCOMPARE(failed.size(), 1);
     }
 };
 
