@@ -162,11 +162,11 @@ private slots:
                            .join('/');
             return out.join(' ');
         };
-        // First seen on loop 2: about 0 km/h, kept as suspect, held back.
+        // First seen on loop 2: about 0 km/h, no measurement, only kept.
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         dec2->send(passingLine("9", "50.0"));
         QTRY_COMPARE(columnOf("9", "sumi"), QStringLiteral("1"));
-        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50"));
+        QCOMPARE(attempts(), QStringLiteral("unmeasured/5/0.36//50"));
         QCOMPARE(speedOf("9"), QStringLiteral("0"));
         {
             // The journal keeps the line's bytes and when the PC got them.
@@ -183,7 +183,7 @@ private slots:
         dec2->send(passingLine("9", "61.0"));
         QTRY_COMPARE(board->received(), QByteArray("         1 80 00       .\r"));
         QTRY_COMPARE(speedOf("9"), QStringLiteral("18"));
-        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50 ok/0/18/60/61"));
+        QCOMPARE(attempts(), QStringLiteral("unmeasured/5/0.36//50 ok/0/18/60/61"));
         // A double read on loop 1 makes the next lap faster on paper: kept,
         // flagged and held back.
         dec1->send(passingLine("9", "61.5") + passingLine("9", "61.6"));
