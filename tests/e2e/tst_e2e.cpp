@@ -338,6 +338,47 @@ private slots:
         }
     }
 
+    // Clock commands every second, each on the turn of the PC's second: an
+    // attempt whose section spans one is no measurement, the others are
+    // measured as ever.
+    void aSectionTimedAcrossAClockCommandIsNoMeasurement() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nDecid1=3\nDecid2=12\n"
+              "Timer2=0\nResetint=1",
+              {QStringLiteral("--page"), QStringLiteral("measure")});
+        waitReady();
+        const auto nextClockCommand = [&] {
+            dec2->clear();
+            QTRY_VERIFY2(dec2->received().contains("\x01?,12,0,9,") &&
+                             dec2->received().endsWith(",\r\n"),
+                         dec2->received().constData());
+        };
+        // Within a second between two commands.
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "100.000")));
+        QVERIFY(dec2->send(passingLine("5", "100.500")));
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r")); // 36 km/h
+        QTRY_VERIFY(processed("5", 100.5));
+        // Across one: faster, but neither shown nor a best.
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "200.000")));
+        nextClockCommand();
+        QVERIFY(dec2->send(passingLine("5", "200.250")));
+        QTRY_VERIFY(processed("5", 200.25));
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "300.000")));
+        QVERIFY(dec2->send(passingLine("5", "300.625")));
+        QTRY_VERIFY(processed("5", 300.625));
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r"
+                                                   "         2 88 00       .\r")); // 28.8 km/h
+        QCOMPARE(column("5", 3).toDouble(), 36.0);
+        const QList<QVariantList> attempts =
+            DbLook(run->dbPath())
+                .rows(QStringLiteral("select status, flags from attempt order by id"));
+        QCOMPARE(attempts, (QList<QVariantList>{{Journal::kOk, 0},
+                                                {Journal::kNotMeasurement, unsigned(FlagClockSet)},
+                                                {Journal::kOk, 0}}));
+    }
+
     void aStoredPassingSurvivesAKilledProcess() {
         start("Port1=1\nPort2=4\nPort3=5\nRate=0\nWait=0\nTimer2=1");
         waitReady();
