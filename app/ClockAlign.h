@@ -16,7 +16,7 @@ class ClockAlign : public QObject {
 public:
     // A command this long after the turn still counts as on it; a later
     // request waits for the next turn.
-    static constexpr int kOnTurnMs = 100;
+    static constexpr int kOnTurnMs = 20;
     // The periodic command is asked for this long before the turn it goes
     // out on, so that a tick a little late still catches that turn.
     static constexpr int kLeadMs = 50;
