@@ -198,7 +198,13 @@ void TRadioGroup::onToggled(int id, bool checked) {
 
 TTimer::TTimer(QObject* parent) : QObject(parent), timer_(new QTimer(this)) {
     timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &TTimer::OnTimer);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        if (firstTick_) {
+            firstTick_ = false;
+            timer_->start(interval_);
+        }
+        emit OnTimer();
+    });
 }
 
 void TTimer::setEnabled(bool enabled) {
@@ -217,13 +223,23 @@ bool TTimer::isTicking() const {
     return timer_->isActive();
 }
 
+void TTimer::restartIn(qint64 firstMs) {
+    if (!isTicking())
+        return;
+    firstTick_ = true;
+    timer_->start(int(std::clamp<qint64>(firstMs, 0, INT_MAX)));
+}
+
 void TTimer::apply(bool restart) {
     if (!enabled_ || interval_ <= 0) {
+        firstTick_ = false;
         timer_->stop();
         return;
     }
-    if (restart || !timer_->isActive())
+    if (restart || !timer_->isActive()) {
+        firstTick_ = false;
         timer_->start(interval_);
+    }
 }
 
 namespace {

@@ -91,6 +91,8 @@ public:
     int Interval() const { return interval_; }
     void setInterval(qint64 ms);
     bool isTicking() const; // enabled with a positive interval
+    // While ticking: the next tick in firstMs, then every interval again.
+    void restartIn(qint64 firstMs);
 
 signals:
     void OnTimer();
@@ -101,6 +103,7 @@ private:
     QTimer* timer_;
     bool enabled_ = false;
     int interval_ = 1000;
+    bool firstTick_ = false; // the running period is restartIn's first one
 };
 
 class QPlainTextEdit;

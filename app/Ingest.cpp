@@ -25,27 +25,36 @@ bool ingest::storePassing(const QueuedPassing& p) {
 }
 
 ingest::MeasureRun ingest::evaluate(const SpeedTable::PendingRow& row, int dist,
-                                    const SuspectChecks& checks, qint64 nowMs) {
+                                    const SuspectChecks& checks, qint64 nowMs,
+                                    const ClockSets* clockSets) {
     MeasureRun run;
     run.tpid = row.tpid;
     run.result =
         EvaluatePassing({row.tpid, row.time1, row.time2, row.bestSpeed, row.convertible}, dist);
     const SpeedResult& r = run.result;
-    if (!r.measured)
+    // A car so far seen only on loop 1 has made no attempt yet.
+    if (!row.convertible || !row.hasTime2)
         return run;
     const Journal::PairFacts pair = Journal::pairFacts(row.tpid);
     AttemptFacts facts;
     facts.kmh = r.v;
     facts.elapsedS = row.time2 - row.time1;
-    facts.loop1SincePrevious = pair.loop1SincePrevious;
+    facts.hasTime1 = row.hasTime1;
+    // A loop-1 time from before the journal stands: nothing says it is old.
+    facts.loop1SincePrevious = pair.loop1SincePrevious || (row.hasTime1 && pair.loop1Unknown);
     facts.loop1RepeatMs = pair.loop1RepeatMs;
     facts.loop2RepeatMs = pair.loop2RepeatMs;
+    facts.clockSetBetween = clockSets && pair.passing1 > 0 && pair.passing2 > 0 &&
+                            clockSets->within(pair.received1Ms, pair.received2Ms);
     const unsigned flags = PlausibilityFlags(facts, limitsOf(checks));
-    run.attempt = Journal::Attempt{
-        row.tpid, pair.passing1, pair.passing2, row.time1, row.time2,
-        dist,     r.v,           r.text,        flags,     flags ? Journal::kSuspect : Journal::kOk,
-        nowMs};
-    run.held = flags != 0 && checks.HoldSuspect != 0;
+    const bool measurement = IsMeasurement(flags);
+    const QString status = !measurement ? Journal::kNotMeasurement
+                           : flags      ? Journal::kSuspect
+                                        : Journal::kOk;
+    run.attempt =
+        Journal::Attempt{row.tpid, pair.passing1, pair.passing2, row.time1, row.time2, dist,
+                         r.v,      r.text,        flags,         status,    nowMs};
+    run.held = !measurement || (flags != 0 && checks.HoldSuspect != 0);
     return run;
 }
 

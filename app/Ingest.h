@@ -2,6 +2,8 @@
 
 #include "Checks.h"
 
+#include "ClockSets.h"
+
 #include "Journal.h"
 #include "Measurement.h"
 #include "PassingBacklog.h"
@@ -24,17 +26,20 @@ bool storePassing(const QueuedPassing& p);
 struct MeasureRun {
     QString tpid;
     SpeedResult result;
-    std::optional<Journal::Attempt> attempt; // only for a positive elapsed time
-    // Suspect while suspect attempts wait for the operator: not shown, not
-    // sent, not counted as best.
+    // None for a row without a loop-2 time or with a time that is no number.
+    std::optional<Journal::Attempt> attempt;
+    // Not shown, not sent, not counted as best: an attempt that is no
+    // measurement, and a suspect one while suspect attempts wait for the
+    // operator.
     bool held = false;
 };
 
 // Evaluates a pending row over a section of dist centimetres with the
 // plausibility limits of `checks`; nowMs is the measuring time kept with the
-// attempt. Reads the journal; raises DbError.
+// attempt. `clockSets` are the clock commands sent (none: a pair is never
+// taken as timed across one). Reads the journal; raises DbError.
 MeasureRun evaluate(const SpeedTable::PendingRow& row, int dist, const SuspectChecks& checks,
-                    qint64 nowMs);
+                    qint64 nowMs, const ClockSets* clockSets = nullptr);
 
 // What the run writes: the attempt and the processed mark (with a new best
 // unless held); time2 tells the row, as it was measured, apart.

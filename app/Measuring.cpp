@@ -1,8 +1,10 @@
 // Measuring: every 300 ms the head of the speed table's pending queue becomes
 // a speed, shown on the measuring page and sent to the board, then the row
 // is marked processed. A shown speed is held for the Wait setting. Every
-// measured pair is kept as an attempt with its plausibility flags, in the
-// commit that marks the row processed.
+// pair is kept as an attempt with its plausibility flags, in the commit that
+// marks the row processed; a pair that is no measurement (a loop-1 time from
+// an earlier lap, a section timed across a clock command...) goes nowhere
+// else.
 #include "Ukorvane.h"
 
 #include "CommX.h"
@@ -87,8 +89,8 @@ void TFkorvane::Timer1Timer() {
         note(QStringLiteral("/timer"));
         CurTpid = row->tpid;
         BestSpeed = row->bestSpeed;
-        const ingest::MeasureRun run =
-            ingest::evaluate(*row, S.Dist, Checks, QDateTime::currentMSecsSinceEpoch());
+        const ingest::MeasureRun run = ingest::evaluate(
+            *row, S.Dist, Checks, QDateTime::currentMSecsSinceEpoch(), &clockSets());
         const SpeedResult& r = run.result;
         const bool held = run.held;
         if (r.measured && !held) {

@@ -34,6 +34,8 @@ class TCuteButton;
 class ReceiveBuffer;
 class PortKeeper;
 class DecoderHealth;
+class ClockAlign;
+class ClockSets;
 class TRadioGroup;
 class TREdit;
 class TSpinEdit;
@@ -339,6 +341,8 @@ private:
     void watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
     void watchPortFailed(int loop, const QString& reason);
     void watchClockSet();
+    void sendClockCommand(); // the clock command, on the turn of a second
+    const ClockSets& clockSets() const;
     void watchEvents();
     void measureSoon();
     std::optional<SpeedTable::PendingRow> pendingHead() const;
@@ -375,6 +379,7 @@ private:
     QWidget* previousPage_ = nullptr;
     QTimer* holdTimer_ = nullptr;      // the Wait hold after a processed passing
     QTimer* indicatorTimer_ = nullptr; // hides Panel2 after a clock command
+    ClockAlign* clockAlign_ = nullptr; // when the clock command goes out
     QTimer* brightnessTimer_ = nullptr;
     QList<QPair<QByteArray, int>>
         boardQueue_; // lines waiting for the board, each with its gap before it

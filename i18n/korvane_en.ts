@@ -149,6 +149,18 @@ sudo usermod -aG %1 $USER</translation>
         <source>区間超過</source>
         <translation>long section</translation>
     </message>
+    <message>
+        <source>計測不能</source>
+        <translation>Not a measurement</translation>
+    </message>
+    <message>
+        <source>時計設定</source>
+        <translation>clock set</translation>
+    </message>
+    <message>
+        <source>区間時間なし</source>
+        <translation>no section time</translation>
+    </message>
 </context>
 <context>
     <name>Names</name>

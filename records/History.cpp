@@ -112,6 +112,8 @@ QString HistoryModel::statusWord(const QString& status) {
         return tr("承認");
     if (status == Journal::kRejected)
         return tr("却下");
+    if (status == Journal::kNotMeasurement)
+        return tr("計測不能");
     return status;
 }
 
@@ -135,12 +137,15 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             return int(Qt::AlignCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::BackgroundRole:
-        // A suspect row stands out by colour, and by the word in its status.
+        // A row for the operator's eye stands out by colour, and by the
+        // word in its status.
         if (r.status == Journal::kSuspect)
             return QBrush(QColor(255, 205, 130));
+        if (r.status == Journal::kNotMeasurement)
+            return QBrush(QColor(200, 215, 240));
         return {};
     case Qt::ForegroundRole:
-        if (r.status == Journal::kSuspect)
+        if (r.status == Journal::kSuspect || r.status == Journal::kNotMeasurement)
             return QBrush(Qt::black);
         if (r.status == Journal::kRejected)
             return QBrush(QColor(128, 128, 128));

@@ -74,10 +74,12 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
     };
     // Per loop the latest and the one before it (id 0: none).
     Seen latest[3], before[3];
+    bool anyAttempt = false;
     while (q.step()) {
         const qint64 loop = q.integer(0);
         if (loop < 0 || loop > 2)
             continue;
+        anyAttempt = anyAttempt || loop == 0;
         const Seen row{q.integer(1), q.integer(2)};
         if (row.id > latest[loop].id) {
             before[loop] = latest[loop];
@@ -91,7 +93,10 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
     f.passing2 = latest[2].id;
     f.loop1RepeatMs = before[1].id > 0 ? latest[1].ms - before[1].ms : -1;
     f.loop2RepeatMs = before[2].id > 0 ? latest[2].ms - before[2].ms : -1;
+    f.received1Ms = latest[1].ms;
+    f.received2Ms = latest[2].ms;
     f.loop1SincePrevious = f.passing1 > 0 && f.passing1 > latest[0].id;
+    f.loop1Unknown = f.passing1 == 0 && !anyAttempt;
     return f;
 }
 

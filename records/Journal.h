@@ -41,6 +41,12 @@ struct PairFacts {
     // when the loop has fewer than two passings.
     qint64 loop1RepeatMs = -1;
     qint64 loop2RepeatMs = -1;
+    // The journal knows no loop-1 passing and no attempt of the transponder:
+    // a loop-1 time in `speed` is from a file older than the journal.
+    bool loop1Unknown = false;
+    // PC receive times of passing1 and passing2; 0 for none.
+    qint64 received1Ms = 0;
+    qint64 received2Ms = 0;
 };
 PairFacts pairFacts(const QString& tpid);
 
@@ -48,6 +54,9 @@ inline const QString kOk = QStringLiteral("ok");
 inline const QString kSuspect = QStringLiteral("suspect");
 inline const QString kAccepted = QStringLiteral("accepted");
 inline const QString kRejected = QStringLiteral("rejected");
+// Not a measurement (IsMeasurement): kept, but nowhere shown or counted
+// until the operator accepts it.
+inline const QString kNotMeasurement = QStringLiteral("unmeasured");
 
 struct Attempt {
     QString tpid;

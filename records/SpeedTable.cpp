@@ -111,6 +111,7 @@ std::optional<SpeedTable::PendingRow> SpeedTable::nextPending(const PassOver& pa
         p.bestSpeed = textOf(q.value(3));
         q.reset();
         p.hasTime1 = !time1.isNull() && !time1.toString().isEmpty();
+        p.hasTime2 = !time2.isNull() && !time2.toString().isEmpty();
         if (p.bestSpeed.isEmpty())
             p.bestSpeed = QStringLiteral("0");
         try {

@@ -52,6 +52,7 @@ struct PendingRow {
     QString bestSpeed = QStringLiteral("0"); // the stored best as text, "0" when empty
     bool convertible = true;                 // false when a passing time is no number
     bool hasTime1 = false;                   // a loop-1 passing is stored
+    bool hasTime2 = false;                   // a loop-2 passing is stored
 };
 
 // A row whose passing times do not read as numbers comes back with

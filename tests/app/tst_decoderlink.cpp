@@ -49,6 +49,14 @@ QString speedOf(const QString& tpid) {
     return columnOf(tpid, QStringLiteral("speed"));
 }
 
+// Waits (the window working) until the PC's second is between fromMs and
+// toMs old.
+void waitUntilIntoSecond(int fromMs, int toMs) {
+    for (int ms = QTime::currentTime().msec(); ms < fromMs || ms > toMs;
+         ms = QTime::currentTime().msec())
+        QTest::qWait(1);
+}
+
 } // namespace
 
 class TestDecoderLink : public QObject {
@@ -100,16 +108,20 @@ private slots:
         QCOMPARE(dec2->received(), QByteArray()); // no ID, no protocol command
         dec1->clear();
 
-        const int before = QTime::currentTime().msecsSinceStartOfDay() / 1000;
-        w->N2Click(); // the measurement page sends the clock command at once
-        const int after = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+        // The measurement page sends the clock command on the next turn of
+        // the PC's second, carrying that second; the window goes on working
+        // meanwhile.
+        waitUntilIntoSecond(400, 600);
+        const int asked = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+        w->N2Click();
         QVERIFY(w->Timer2->Enabled());
+        QVERIFY(w->Panel2->isVisible());
         QTRY_VERIFY(dec1->received().endsWith(",\r\n"));
         QTRY_VERIFY(dec2->received().endsWith(",\r\n"));
         const QByteArray line1 = dec1->received();
         QVERIFY2(line1.startsWith("\x01?,3,0,9,"), line1.constData());
         const int s = line1.mid(9, line1.size() - 12).toInt();
-        QVERIFY(s >= before && s <= after);
+        QCOMPARE(s, (asked + 1) % 86400);
         QCOMPARE(dec2->received(), "\x01?,0,0,9," + QByteArray::number(s) + ",\r\n");
         QCOMPARE(w->Edit10->text(),
                  QString::fromLatin1("?,3,0,9," + QByteArray::number(s) + ",\r\n"));
@@ -127,6 +139,34 @@ private slots:
         w->CuteButton3->click(); // "Pro. change": only decoders with an ID
         QTRY_COMPARE(dec1->received(), protocol);
         QCOMPARE(dec2->received(), QByteArray());
+    }
+
+    // The periodic command keeps to the turn of the second, a whole period
+    // apart, however the period began.
+    void thePeriodicClockCommandKeepsToTheTurnOfTheSecond() {
+        start("Decid1=3\nDecid2=0\nTimer2=0\nResetint=1");
+        QTRY_VERIFY(dec1->received().endsWith("\r\n")); // the protocol command
+        dec1->clear();
+        waitUntilIntoSecond(400, 600);
+        w->N2Click();
+        QList<int> seconds;
+        QElapsedTimer t;
+        t.start();
+        while (seconds.size() < 4 && t.elapsed() < 8000) {
+            QTest::qWait(1);
+            const QByteArray got = dec1->received();
+            if (!got.endsWith("\r\n"))
+                continue;
+            const int into = QTime::currentTime().msec();
+            dec1->clear();
+            QVERIFY2(got.startsWith("\x01?,3,0,9,"), got.constData());
+            // Seen a little after it went out; under load a little later.
+            QVERIFY2(into < 300, qPrintable(QString::number(into)));
+            seconds << got.mid(9, got.size() - 12).toInt();
+        }
+        QCOMPARE(seconds.size(), 4);
+        for (int i = 1; i < seconds.size(); ++i)
+            QCOMPARE(seconds.at(i), (seconds.at(i - 1) + 1) % 86400);
     }
 
     void passingsBecomeASpeedOnScreenOnTheBoardAndInTheTable() {
@@ -167,11 +207,11 @@ private slots:
                            .join('/');
             return out.join(' ');
         };
-        // First seen on loop 2: about 0 km/h, kept as suspect, held back.
+        // First seen on loop 2: about 0 km/h, no measurement, only kept.
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
         dec2->send(passingLine("9", "50.0"));
         QTRY_COMPARE(columnOf("9", "sumi"), QStringLiteral("1"));
-        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50"));
+        QCOMPARE(attempts(), QStringLiteral("unmeasured/5/0.36//50"));
         QCOMPARE(speedOf("9"), QStringLiteral("0"));
         {
             // The journal keeps the line's bytes and when the PC got them.
@@ -188,7 +228,7 @@ private slots:
         dec2->send(passingLine("9", "61.0"));
         QTRY_COMPARE(board->received(), QByteArray("         1 80 00       .\r"));
         QTRY_COMPARE(speedOf("9"), QStringLiteral("18"));
-        QCOMPARE(attempts(), QStringLiteral("suspect/5/0.36//50 ok/0/18/60/61"));
+        QCOMPARE(attempts(), QStringLiteral("unmeasured/5/0.36//50 ok/0/18/60/61"));
         // A double read on loop 1 makes the next lap faster on paper: kept,
         // flagged and held back.
         dec1->send(passingLine("9", "61.5") + passingLine("9", "61.6"));

@@ -3,6 +3,9 @@
 // the speed table read from its file as another program would.
 #include "KorvaneRun.h"
 
+#include "Journal.h"
+#include "Plausibility.h"
+
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -325,6 +328,91 @@ private slots:
         const qsizetype raised = run->errors().size();
         QVERIFY(dec1->send("#\t1\t0\t\r\n"));
         QTRY_VERIFY(toldSince(raised, back));
+    }
+
+    // Pairs whose two times do not belong to one crossing: kept in the
+    // journal, and nothing else (no board line, no best).
+    void pairsThatAreNoMeasurementAreKeptButGoNowhere() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1");
+        waitReady();
+        const QByteArray line36("         3 60 00       .\r");
+        QVERIFY(dec1->send(passingLine("7", "1000.000")));
+        QVERIFY(dec2->send(passingLine("7", "1000.500")));
+        QTRY_COMPARE(board->received(), line36);
+        QTRY_VERIFY(processed("7", 1000.5));
+
+        // Loop 1 falls silent: every loop-2 passing pairs with the same
+        // loop-1 time, minutes old.
+        for (int lap = 1; lap <= 10; ++lap) {
+            const double time2 = 1000.5 + 120 * lap;
+            QVERIFY(dec2->send(passingLine("7", QByteArray::number(time2, 'f', 3))));
+            QTRY_VERIFY(processed("7", time2));
+        }
+        // A car seen only on loop 2, and one whose loop-2 time is before its
+        // loop-1 time.
+        QVERIFY(dec2->send(passingLine("88", "2500.000")));
+        QVERIFY(dec1->send(passingLine("9", "3000.000")));
+        QTRY_VERIFY(processed("9", 0));
+        QVERIFY(dec2->send(passingLine("9", "2999.000")));
+        QTRY_VERIFY(processed("88", 2500) && processed("9", 2999));
+
+        QCOMPARE(board->received(), line36);
+        QCOMPARE(column("7", 3).toDouble(), 36.0);
+        QVERIFY(column("88", 3).toDouble() == 0 && column("9", 3).toDouble() == 0);
+        const QList<QVariantList> attempts =
+            DbLook(run->dbPath())
+                .rows(QStringLiteral("select tpid, status, flags from attempt order by id"));
+        QCOMPARE(attempts.size(), 13);
+        QCOMPARE(attempts.first(), (QVariantList{"7", Journal::kOk, 0}));
+        for (int i = 1; i <= 12; ++i) {
+            const QVariantList& a = attempts.at(i);
+            const unsigned expected = i <= 11 ? FlagNoLoop1 : FlagNoSection;
+            QVERIFY2(a.at(1).toString() == Journal::kNotMeasurement &&
+                         (a.at(2).toUInt() & expected),
+                     qPrintable(a.at(0).toString() + ' ' + a.at(1).toString() + ' ' +
+                                a.at(2).toString()));
+        }
+    }
+
+    // Clock commands every second, each on the turn of the PC's second: an
+    // attempt whose section spans one is no measurement, the others are
+    // measured as ever.
+    void aSectionTimedAcrossAClockCommandIsNoMeasurement() {
+        start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nDecid1=3\nDecid2=12\n"
+              "Timer2=0\nResetint=1",
+              {QStringLiteral("--page"), QStringLiteral("measure")});
+        waitReady();
+        const auto nextClockCommand = [&] {
+            dec2->clear();
+            QTRY_VERIFY2(dec2->received().contains("\x01?,12,0,9,") &&
+                             dec2->received().endsWith(",\r\n"),
+                         dec2->received().constData());
+        };
+        // Within a second between two commands.
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "100.000")));
+        QVERIFY(dec2->send(passingLine("5", "100.500")));
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r")); // 36 km/h
+        QTRY_VERIFY(processed("5", 100.5));
+        // Across one: faster, but neither shown nor a best.
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "200.000")));
+        nextClockCommand();
+        QVERIFY(dec2->send(passingLine("5", "200.250")));
+        QTRY_VERIFY(processed("5", 200.25));
+        nextClockCommand();
+        QVERIFY(dec1->send(passingLine("5", "300.000")));
+        QVERIFY(dec2->send(passingLine("5", "300.625")));
+        QTRY_VERIFY(processed("5", 300.625));
+        QTRY_COMPARE(board->received(), QByteArray("         3 60 00       .\r"
+                                                   "         2 88 00       .\r")); // 28.8 km/h
+        QCOMPARE(column("5", 3).toDouble(), 36.0);
+        const QList<QVariantList> attempts =
+            DbLook(run->dbPath())
+                .rows(QStringLiteral("select status, flags from attempt order by id"));
+        QCOMPARE(attempts, (QList<QVariantList>{{Journal::kOk, 0},
+                                                {Journal::kNotMeasurement, unsigned(FlagClockSet)},
+                                                {Journal::kOk, 0}}));
     }
 
     void aStoredPassingSurvivesAKilledProcess() {

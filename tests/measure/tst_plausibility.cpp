@@ -59,6 +59,25 @@ private slots:
         QCOMPARE(PlausibilityFlags(f, PlausibilityLimits{}), expected);
     }
 
+    // Pairs whose times say nothing of one crossing; the speed flags alone
+    // leave an attempt a measurement.
+    void pairsThatAreNoMeasurement() {
+        AttemptFacts backwards;
+        backwards.elapsedS = -1; // no speed to judge: not "too slow"
+        QCOMPARE(PlausibilityFlags(backwards, {}), unsigned(FlagNoSection));
+        AttemptFacts f;
+        f.kmh = 36;
+        f.elapsedS = 0.5;
+        f.hasTime1 = false;
+        QCOMPARE(PlausibilityFlags(f, {}), unsigned(FlagNoLoop1));
+        f.hasTime1 = true;
+        f.clockSetBetween = true;
+        QCOMPARE(PlausibilityFlags(f, {}), unsigned(FlagClockSet));
+        for (unsigned flag : {FlagNoLoop1, FlagLongSection, FlagClockSet, FlagNoSection})
+            QVERIFY(!IsMeasurement(flag | FlagTooFast));
+        QVERIFY(IsMeasurement(FlagTooSlow | FlagTooFast | FlagDoubleRead));
+    }
+
     void limitsComeFromTheSettings() {
         AttemptFacts f;
         f.kmh = 50;

@@ -90,6 +90,15 @@ private slots:
         Review::reject({after}, held);
         QCOMPARE(row(car).speed, QStringLiteral("10"));
         QCOMPARE(field(QStringLiteral("status"), later), Journal::kOk);
+
+        // One that is no measurement counts nowhere, held or not, until the
+        // operator accepts it; then it counts like any accepted attempt.
+        const qint64 none = measured(car, 0.45, Journal::kNotMeasurement, false); // 40
+        Review::reject({later}, {});
+        QCOMPARE(row(car).speed, QStringLiteral("0"));
+        Review::accept({none}, {});
+        QCOMPARE(row(car).speed, QStringLiteral("40"));
+        QCOMPARE(field(QStringLiteral("status"), none), Journal::kAccepted);
     }
 
     void correctionRecomputesAndKeepsTheOriginals() {
