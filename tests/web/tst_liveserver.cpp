@@ -417,7 +417,7 @@ private slots:
         file.write(good);
         file.close();
         QTRY_VERIFY_WITH_TIMEOUT(get(o.port, "/").contains("<td class=\"name\">Seven</td>"), 10000);
-        QCOMPARE(recovered.size(), 1);
+        QTRY_COMPARE(recovered.size(), 1);
         QCOMPARE(failed.size(), 1);
     }
 };
