@@ -1,5 +1,6 @@
 // The road of a passing through the real main window, with pseudo-terminals
 // in place of the two decoders and the board.
+#include "FullPortPause.h"
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
@@ -245,14 +246,8 @@ private slots:
 
     void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
         start("Dist=500\nWait=0\nRate=0");
-        // The pause at its full length (the test run shortens it), so that
-        // the passing sent 100 ms into it finds it still running.
-        const QByteArray shortened = qgetenv("KORVANE_TEST_PORT_PAUSE_MS");
-        qunsetenv("KORVANE_TEST_PORT_PAUSE_MS");
-        const auto restore = qScopeGuard([&] {
-            if (!shortened.isNull())
-                qputenv("KORVANE_TEST_PORT_PAUSE_MS", shortened);
-        });
+        // The passing sent 100 ms into the pause finds it still running.
+        const FullPortPause fullPause;
         // A pair that falls due while the board is being reopened for a new
         // bit rate, and a passing that arrives during that pause.
         w->Timer1->setEnabled(false);
