@@ -45,6 +45,21 @@ constexpr int kReadAhead = 4096;
     throw ECommError(QCoreApplication::translate("TCustomCommX", message));
 }
 
+// The pause after an opening and around a closing, for the line and the
+// device on the far side to settle. KORVANE_TEST_PORT_SETTLE_MS shortens it
+// for the tests on pseudo-terminals, which have nothing to settle; it can
+// only shorten it.
+unsigned long settleMs() {
+    static const unsigned long ms = [] {
+        constexpr unsigned long kSettleMs = 100;
+        bool ok = false;
+        const int set = qEnvironmentVariableIntValue("KORVANE_TEST_PORT_SETTLE_MS", &ok);
+        return ok && set >= 0 && unsigned(set) < kSettleMs ? static_cast<unsigned long>(set)
+                                                           : kSettleMs;
+    }();
+    return ms;
+}
+
 std::mutex g_resolverLock;
 std::function<QString(int)> g_resolver;
 
@@ -223,7 +238,7 @@ void TCustomCommX::Open() {
         applyTimeouts();
         s->resetCounters();
         startWorkers();
-        QThread::msleep(100);
+        QThread::msleep(settleMs());
     } catch (...) {
         Close();
         throw;
@@ -257,7 +272,7 @@ void TCustomCommX::Close() {
     SetRTS(false);
     PurgeTrans();
     PurgeReceive();
-    QThread::msleep(100);
+    QThread::msleep(settleMs());
 
     const std::shared_ptr<CommSession> s = m_session;
     s->stopTrans.store(true);
@@ -279,7 +294,7 @@ void TCustomCommX::Close() {
     m_session.reset();
     m_handle = ClosedHandle;
     dropReadAhead();
-    QThread::msleep(100);
+    QThread::msleep(settleMs());
 }
 
 bool TCustomCommX::SendString(const QByteArray& text) {

@@ -1,6 +1,7 @@
 // The road of a passing through the real main window, with pseudo-terminals
 // in place of the two decoders and the board.
 #include "DiskSpace.h"
+#include "FullPortPause.h"
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
@@ -343,6 +344,8 @@ private slots:
 
     void aPortPauseHoldsMeasuringAndDecoderInputUntilItEnds() {
         start("Dist=500\nWait=0\nRate=0");
+        // The passing sent 100 ms into the pause finds it still running.
+        const FullPortPause fullPause;
         // A pair that falls due while the board is being reopened for a new
         // bit rate, and a passing that arrives during that pause.
         w->Timer1->setEnabled(false);

@@ -1,6 +1,7 @@
 // The road of a passing through the real program: the korvane binary on a
 // temporary data folder, pseudo-terminals as the two decoders and the board,
 // the speed table read from its file as another program would.
+#include "FullPortPause.h"
 #include "KorvaneRun.h"
 
 #include "Journal.h"
@@ -157,6 +158,7 @@ private slots:
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        const FullPortPause fullPause; // for the passing to come inside them
         start("Port1=1\nPort2=4\nPort3=5\nRate=0\nDist=500\nWait=0\nTimer2=1");
         termios t{};
         QTRY_VERIFY_WITH_TIMEOUT(dec1->lineSettings(&t) && cfgetospeed(&t) == B9600, kStartMs);
@@ -284,6 +286,8 @@ private slots:
     void terminationDuringStartUpStopsTheRemainingSteps() {
         QFETCH(QByteArray, sp);
         QFETCH(QByteArray, stopAt);
+        // The signal comes within the pause after the first decoder's command.
+        const FullPortPause fullPause;
         start(sp);
         QTRY_VERIFY2_WITH_TIMEOUT(dec1->received() == stopAt || run->errors().contains(stopAt),
                                   run->errors().constData(), kStartMs);
