@@ -55,7 +55,7 @@ void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, co
 
 Journal::PairFacts Journal::pairFacts(const QString& tpid) {
     // One statement for what the measuring run asks of the journal: the two
-    // latest passings on each loop (by index passing_tpid) and the loop-2
+    // latest passings on each loop (by index passing_tpid) and the loop-1
     // passing of the latest attempt (by index attempt_tpid), each row tagged
     // with its loop (0 for the attempt). The rows come in no set order: an
     // order over the whole would cost a sort per run.
@@ -64,7 +64,7 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
         "order by id desc limit 2) "
         "union all select * from (select 2, id, received_ms from passing where tpid=? and loop=2 "
         "order by id desc limit 2) "
-        "union all select * from (select 0, passing2, 0 from attempt where tpid=? "
+        "union all select * from (select 0, coalesce(passing1, 0), 0 from attempt where tpid=? "
         "order by id desc limit 1)");
     for (int place = 1; place <= 3; ++place)
         q.bind(place, tpid);

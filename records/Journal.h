@@ -34,8 +34,10 @@ void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QStri
 struct PairFacts {
     qint64 passing1 = 0; // journal id of the latest loop-1 passing, 0 for none
     qint64 passing2 = 0;
-    // A loop-1 passing came after the loop-2 passing of the previous attempt
-    // (or there is no previous attempt and there is a loop-1 passing).
+    // The latest loop-1 passing is not the one the previous attempt paired
+    // (or there is no previous attempt and there is a loop-1 passing). Compared
+    // by the loop-1 passing rather than by order of arrival: the two decoders'
+    // lines of one crossing may reach the program in either order.
     bool loop1SincePrevious = false;
     // PC milliseconds from the passing before to the latest, per loop; -1
     // when the loop has fewer than two passings.

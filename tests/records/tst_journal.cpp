@@ -155,6 +155,17 @@ private slots:
         QCOMPARE(f.loop2RepeatMs, 200);
         QCOMPARE(scalar("select passing1 is null from attempt order by id limit 1"),
                  QStringLiteral("1"));
+
+        // The two lines of one crossing may arrive loop 2 first; the next
+        // loop-2 passing alone still has no loop-1 passing of its own.
+        Journal::recordPassing(9000, 2, car, "20.5", "x");
+        Journal::recordPassing(9001, 1, car, "20.0", "x");
+        f = Journal::pairFacts(car);
+        QVERIFY(f.loop1SincePrevious);
+        Journal::recordAttempt(
+            {car, f.passing1, f.passing2, 20, 20.5, 500, 36, "36", 0, Journal::kOk, 9002});
+        Journal::recordPassing(9500, 2, car, "21.0", "x");
+        QVERIFY(!Journal::pairFacts(car).loop1SincePrevious);
     }
 
     void statementsFollowTheConnectionToAnotherFile() {
