@@ -3,7 +3,6 @@
 #include "FloatText.h"
 #include "Journal.h"
 #include "NumberText.h"
-#include "Review.h"
 #include "SpeedTable.h"
 
 #include <QCoreApplication>
@@ -17,21 +16,30 @@
 
 #include <unordered_map>
 
-namespace {
-
 QString engineMessage(const QSqlError& e) {
-    QString m = e.databaseText();
-    if (m.isEmpty())
-        m = e.text();
-    return m;
+    // A server's message may end in a line break.
+    const QString m = e.databaseText().trimmed();
+    return m.isEmpty() ? e.text() : m;
 }
 
-QSqlQuery runOn(QSqlDatabase db, const QString& sql) {
+QSqlQuery runBound(QSqlDatabase db, const QString& sql, const QVariantList& values) {
     QSqlQuery q(db);
-    if (!q.exec(sql))
+    q.setForwardOnly(true);
+    if (values.isEmpty()) {
+        if (!q.exec(sql))
+            throw DbError(engineMessage(q.lastError()));
+        return q;
+    }
+    if (!q.prepare(sql))
+        throw DbError(engineMessage(q.lastError()));
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec())
         throw DbError(engineMessage(q.lastError()));
     return q;
 }
+
+namespace {
 
 // Values are always texts or numbers; an empty text is an empty text, never
 // NULL (an empty ID must match the rows whose ID is empty). By position, so
@@ -85,7 +93,7 @@ void releaseKept() {
 }
 
 QString pragmaValue(QSqlDatabase db, const QString& sql) {
-    QSqlQuery q = runOn(db, sql);
+    QSqlQuery q = runBound(db, sql);
     return q.next() ? q.value(0).toString() : QString();
 }
 
@@ -116,7 +124,7 @@ void open(const QString& path) {
         // Another program (a backup, a look with an SQLite tool) may hold
         // the file for a moment, also during the start-up checks: wait for
         // it rather than fail at once.
-        runOn(db, QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
+        runBound(db, QStringLiteral("pragma busy_timeout=%1").arg(kBusyTimeoutMs));
         // Write-ahead log with full synchronous commits: a passing, once
         // stored, survives a killed process and a power cut.
         if (pragmaValue(db, QStringLiteral("pragma journal_mode=wal"))
@@ -124,8 +132,8 @@ void open(const QString& path) {
             fail(QStringLiteral("write-ahead logging is not available"));
         // After a checkpoint the log is cut back to this size rather than
         // keep the largest it ever grew to (on a small disk, all of it).
-        runOn(db, QStringLiteral("pragma journal_size_limit=%1").arg(kJournalSizeLimit));
-        runOn(db, QStringLiteral("pragma synchronous=full"));
+        runBound(db, QStringLiteral("pragma journal_size_limit=%1").arg(kJournalSizeLimit));
+        runBound(db, QStringLiteral("pragma synchronous=full"));
         if (pragmaValue(db, QStringLiteral("pragma synchronous")) != QLatin1String("2"))
             fail(QStringLiteral("full synchronous commits are not available"));
         if (pragmaValue(db, QStringLiteral("pragma journal_mode"))
@@ -139,8 +147,6 @@ void open(const QString& path) {
         SpeedTable::createSchema(db);
         // The journal tables: on a fresh file and on one of an older version.
         Journal::createSchema(db);
-        // What a best speed is derived from after a review.
-        Review::createSchema(db);
     } catch (const DbError& e) {
         if (!QSqlDatabase::contains(kConnection))
             throw;
