@@ -16,28 +16,6 @@ namespace {
 // Any number, the same for every station: the lock the migrations take.
 const qint64 kMigrationLock = 0x4b6f7276;
 
-[[noreturn]] void fail(const QSqlQuery& q) {
-    const QSqlError e = q.lastError();
-    throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText().trimmed());
-}
-
-QSqlQuery exec(QSqlDatabase pg, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery q(pg);
-    q.setForwardOnly(true);
-    if (values.isEmpty()) {
-        if (!q.exec(sql))
-            fail(q);
-        return q;
-    }
-    if (!q.prepare(sql))
-        fail(q);
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values.at(i));
-    if (!q.exec())
-        fail(q);
-    return q;
-}
-
 // Migration n brings the tables from version n-1 to n, one statement per
 // entry: the driver takes one statement a call, and a statement may itself
 // hold a ';' (in a text or a function's body). Appended, never edited: a
@@ -83,10 +61,11 @@ QString number(const QVariant& v) {
 } // namespace
 
 int EventServer::schemaVersion(QSqlDatabase pg) {
-    QSqlQuery has = exec(pg, QStringLiteral("select to_regclass('korvane_schema') is not null"));
+    QSqlQuery has =
+        runBound(pg, QStringLiteral("select to_regclass('korvane_schema') is not null"));
     if (!has.next() || !has.value(0).toBool())
         return 0;
-    QSqlQuery q = exec(pg, QStringLiteral("select max(version) from korvane_schema"));
+    QSqlQuery q = runBound(pg, QStringLiteral("select max(version) from korvane_schema"));
     return q.next() ? q.value(0).toInt() : 0;
 }
 
@@ -99,7 +78,7 @@ void EventServer::migrate(QSqlDatabase pg, const QList<QStringList>& migrations)
     if (!pg.transaction())
         throw DbError(pg.lastError().text());
     try {
-        exec(pg, QStringLiteral("select pg_advisory_xact_lock(?)"), {kMigrationLock});
+        runBound(pg, QStringLiteral("select pg_advisory_xact_lock(?)"), {kMigrationLock});
         const int found = schemaVersion(pg);
         if (found > target)
             throw DbError(
@@ -111,13 +90,14 @@ void EventServer::migrate(QSqlDatabase pg, const QList<QStringList>& migrations)
         // connect would otherwise rewrite the version row.
         if (found < target) {
             if (found == 0)
-                exec(pg, QStringLiteral("create table if not exists korvane_schema ("
-                                        "version integer not null)"));
+                runBound(pg, QStringLiteral("create table if not exists korvane_schema ("
+                                            "version integer not null)"));
             for (int version = found; version < target; ++version)
                 for (const QString& step : migrations.at(version))
-                    exec(pg, step);
-            exec(pg, QStringLiteral("delete from korvane_schema"));
-            exec(pg, QStringLiteral("insert into korvane_schema (version) values (?)"), {target});
+                    runBound(pg, step);
+            runBound(pg, QStringLiteral("delete from korvane_schema"));
+            runBound(pg, QStringLiteral("insert into korvane_schema (version) values (?)"),
+                     {target});
         }
         if (!pg.commit())
             throw DbError(pg.lastError().databaseText().trimmed());
@@ -136,15 +116,15 @@ QString EventServer::claimStation(QSqlDatabase pg, const QString& event, const Q
         // here for the other's commit and then inserts nothing; the select,
         // a statement of its own, sees the row that won (whatever isolation
         // the server defaults to).
-        exec(pg, QStringLiteral("set transaction isolation level read committed"));
-        exec(pg,
-             QStringLiteral("insert into korvane_station (event, station, instance)"
-                            " values (?, ?, ?) on conflict (event, station) do nothing"),
-             {event, station, instance});
-        QSqlQuery q = exec(pg,
-                           QStringLiteral("select instance from korvane_station"
-                                          " where event = ? and station = ?"),
-                           {event, station});
+        runBound(pg, QStringLiteral("set transaction isolation level read committed"));
+        runBound(pg,
+                 QStringLiteral("insert into korvane_station (event, station, instance)"
+                                " values (?, ?, ?) on conflict (event, station) do nothing"),
+                 {event, station, instance});
+        QSqlQuery q = runBound(pg,
+                               QStringLiteral("select instance from korvane_station"
+                                              " where event = ? and station = ?"),
+                               {event, station});
         const QString holder = q.next() ? q.value(0).toString() : QString();
         q.finish();
         if (!pg.commit())
@@ -180,15 +160,15 @@ void EventServer::upsert(QSqlDatabase pg, const QString& event, const QString& s
         " dist_cm = excluded.dist_cm, flags = excluded.flags, status = excluded.status,"
         " time1 = excluded.time1, time2 = excluded.time2, measured_at = excluded.measured_at,"
         " changed_at = excluded.changed_at, published_at = now()");
-    exec(pg, sql, values);
+    runBound(pg, sql, values);
 }
 
 QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event) {
-    QSqlQuery q = exec(pg,
-                       QStringLiteral("select tpid, name, speed_text, speed, station "
-                                      "from korvane_ranking where event = ? "
-                                      "order by speed desc, tpid"),
-                       {event});
+    QSqlQuery q = runBound(pg,
+                           QStringLiteral("select tpid, name, speed_text, speed, station "
+                                          "from korvane_ranking where event = ? "
+                                          "order by speed desc, tpid"),
+                           {event});
     QList<RankingEntry> out;
     while (q.next()) {
         RankingEntry e;
@@ -216,7 +196,7 @@ QByteArray EventServer::exportCsv(QSqlDatabase pg, const QString& event) {
                      QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"),
                      QStringLiteral("スピード"), QStringLiteral("区間 cm"), QStringLiteral("状態"),
                      QStringLiteral("フラグ"), QStringLiteral("計測時刻")});
-    QSqlQuery q = exec(
+    QSqlQuery q = runBound(
         pg,
         QStringLiteral("select station, attempt_id, tpid, name, speed_text, dist_cm, status, flags,"
                        " (extract(epoch from measured_at) * 1000)::bigint"

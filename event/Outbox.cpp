@@ -8,15 +8,8 @@
 
 namespace {
 
-[[noreturn]] void fail(const QSqlQuery& q) {
-    const QSqlError e = q.lastError();
-    throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText());
-}
-
 void run(QSqlDatabase db, const char* sql) {
-    QSqlQuery q(db);
-    if (!q.exec(QString::fromLatin1(sql)))
-        fail(q);
+    runBound(db, QString::fromLatin1(sql));
 }
 
 } // namespace
@@ -36,16 +29,13 @@ QString Outbox::instanceId(QSqlDatabase db) {
     // server. Random, so that two stations given the same name never share
     // it.
     run(db, "create table if not exists instance (id text not null)");
-    QSqlQuery add(db);
-    if (!add.prepare(QStringLiteral(
-            "insert into instance (id) select ? where not exists (select 1 from instance)")))
-        fail(add);
-    add.bindValue(0, QUuid::createUuid().toString(QUuid::WithoutBraces));
-    if (!add.exec())
-        fail(add);
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("select id from instance limit 1")) || !q.next())
-        fail(q);
+    runBound(db,
+             QStringLiteral(
+                 "insert into instance (id) select ? where not exists (select 1 from instance)"),
+             {QUuid::createUuid().toString(QUuid::WithoutBraces)});
+    QSqlQuery q = runBound(db, QStringLiteral("select id from instance limit 1"));
+    if (!q.next())
+        throw DbError(engineMessage(q.lastError()));
     return q.value(0).toString();
 }
 

@@ -1,6 +1,7 @@
 #include "Publisher.h"
 
 #include "Database.h"
+#include "Journal.h"
 #include "Outbox.h"
 #include "ServerWatch.h"
 
@@ -29,11 +30,6 @@ const qint64 kIdleCheckMs = 3000;
 // While not connected the waiting rows are counted this often, so that the
 // status follows an outage as it grows.
 const int kCountMs = 1000;
-
-QString engineMessage(const QSqlError& e) {
-    const QString m = e.databaseText().trimmed();
-    return m.isEmpty() ? e.text() : m;
-}
 
 // libpq's connect_timeout ran out: the server, or a host on the way, let the
 // connection begin but did not answer.
@@ -292,8 +288,8 @@ private:
                     Watching w(*this);
                     // The server gives up first where it can still answer,
                     // with a reason of its own.
-                    runOn(pg, QStringLiteral("select set_config('statement_timeout', ?, false)"),
-                          {QString::number(options_.answerMs * 4 / 5)});
+                    runBound(pg, QStringLiteral("select set_config('statement_timeout', ?, false)"),
+                             {QString::number(options_.answerMs * 4 / 5)});
                     EventServer::migrate(pg);
                     if (!claimed(pg))
                         why = QCoreApplication::translate(
@@ -346,18 +342,8 @@ private:
     // the status page does not say connected all through an outage.
     void checkServer() {
         Watching w(*this);
-        runOn(server(), QStringLiteral("select 1"));
+        runBound(server(), QStringLiteral("select 1"));
         lastContact_.start();
-    }
-
-    static void runOn(QSqlDatabase pg, const QString& sql, const QVariantList& values = {}) {
-        QSqlQuery q(pg);
-        if (!q.prepare(sql))
-            throw DbError(engineMessage(q.lastError()));
-        for (int i = 0; i < values.size(); ++i)
-            q.bindValue(i, values.at(i));
-        if (!q.exec())
-            throw DbError(engineMessage(q.lastError()));
     }
 
     QString notAnswering() const {
@@ -393,13 +379,7 @@ private:
         if (!batchQuery_) {
             batchQuery_ = std::make_unique<QSqlQuery>(local());
             batchQuery_->setForwardOnly(true);
-            if (!batchQuery_->prepare(QStringLiteral(
-                    "select o.seq, a.id, a.tpid,"
-                    " (select s.pname from speed s where s.tpid = a.tpid limit 1),"
-                    " a.speed, a.speed_text, a.dist_cm, a.flags, a.status, a.time1, a.time2,"
-                    " a.measured_ms, a.changed_ms"
-                    " from outbox o left join attempt a on a.id = o.attempt_id"
-                    " order by o.seq limit ?"))) {
+            if (!batchQuery_->prepare(Journal::publishStatement())) {
                 const QString why = engineMessage(batchQuery_->lastError());
                 batchQuery_.reset();
                 throw DbError(why);

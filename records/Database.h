@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class QSqlError;
 class QSqlQuery;
 
 // A database failure carrying the engine's message. Told apart from other
@@ -18,6 +19,16 @@ class DbError : public Error {
 public:
     using Error::Error;
 };
+
+// What the engine said of a failure (Qt's own text when the engine said
+// nothing): the message every DbError carries.
+QString engineMessage(const QSqlError& e);
+
+// Runs one statement on `db` with its values bound by position, as given,
+// and hands back its rows (forward only). Raises DbError with the engine's
+// message. For the connections other than "DB" and for schema work, where a
+// Query (always on "DB") does not fit.
+QSqlQuery runBound(QSqlDatabase db, const QString& sql, const QVariantList& values = {});
 
 // The one connection "DB" to the speed table's database file.
 namespace SpeedDb {

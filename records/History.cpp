@@ -12,52 +12,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
-namespace {
-
-const QString kColumns = QStringLiteral(
-    "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
-    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm from attempt a");
-
-HistoryRow rowOf(const Query& q) {
-    HistoryRow r;
-    r.id = q.value(QStringLiteral("id")).toLongLong();
-    r.measuredMs = q.value(QStringLiteral("measured_ms")).toLongLong();
-    r.tpid = q.asText(QStringLiteral("tpid"));
-    r.name = q.asText(QStringLiteral("pname"));
-    r.speedText = q.asText(QStringLiteral("speed_text"));
-    r.distCm = q.value(QStringLiteral("dist_cm")).toInt();
-    r.flags = q.value(QStringLiteral("flags")).toUInt();
-    r.status = q.asText(QStringLiteral("status"));
-    r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
-    r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
-    return r;
-}
-
-} // namespace
-
 QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit) {
-    QStringList where;
-    QVariantList values;
-    if (!tpid.isEmpty()) {
-        where << QStringLiteral("a.tpid=?");
-        values << tpid;
-    }
-    if (beforeId > 0) {
-        where << QStringLiteral("a.id<?");
-        values << beforeId;
-    }
-    values << limit;
-    Query q;
-    q.setSql({kColumns,
-              (where.isEmpty() ? QString()
-                               : QStringLiteral("where ") + where.join(QStringLiteral(" and "))) +
-                  QStringLiteral(" order by a.id desc limit ?")},
-             values);
-    q.open();
-    QVector<HistoryRow> rows;
-    for (bool more = !q.isEmpty(); more; more = q.next())
-        rows << rowOf(q);
-    return rows;
+    return Journal::listed(tpid, beforeId, limit);
 }
 
 HistoryModel::HistoryModel(QObject* parent) : PagedModel(parent) {}
@@ -77,12 +33,10 @@ void HistoryModel::reread(const QVector<qint64>& ids) {
                                          [](const HistoryRow& r, qint64 v) { return r.id > v; });
         if (it == rows_.end() || it->id != id)
             continue;
-        Query q;
-        q.setSql({kColumns, QStringLiteral("where a.id=?")}, {id});
-        q.open();
-        if (q.isEmpty())
+        const std::optional<HistoryRow> now = Journal::listedOne(id);
+        if (!now)
             continue;
-        *it = rowOf(q);
+        *it = *now;
         const int row = int(it - rows_.begin());
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Journal.h"
 #include "PagedModel.h"
 #include <QByteArray>
 #include <QString>
@@ -7,19 +8,7 @@
 
 // The attempts as the history page lists them, newest first, all or those of
 // one transponder.
-struct HistoryRow {
-    qint64 id = 0;
-    qint64 measuredMs = 0; // PC time, UTC milliseconds
-    QString tpid;
-    QString name; // from table speed
-    QString speedText;
-    int distCm = 0;
-    unsigned flags = 0;
-    QString status;
-    // After a correction: the values first measured; empty and 0 before.
-    QString origSpeedText;
-    int origDistCm = 0;
-};
+using HistoryRow = Journal::ListedAttempt;
 
 // At most `limit` attempts older than the attempt `beforeId` (from the newest
 // when 0), of transponder `tpid` when it is not empty; read by id through the

@@ -10,14 +10,54 @@
 
 namespace {
 
-QString engineMessage(const QSqlError& e) {
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
+void run(QSqlDatabase db, const QString& sql) {
+    runBound(db, sql);
 }
 
-void run(QSqlDatabase db, const QString& sql) {
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw DbError(engineMessage(q.lastError()));
+// Table best_base where it is missing. A file that had best speeds before the
+// table existed keeps each of them as its transponder's base and counts only
+// later attempts, so that no best is lost for want of the attempts that made it.
+void createBaseSchema(QSqlDatabase db) {
+    if (runBound(db, QStringLiteral(
+                         "select 1 from sqlite_master where type='table' and name='best_base'"))
+            .next())
+        return;
+    if (!db.transaction())
+        throw DbError(engineMessage(db.lastError()));
+    try {
+        run(db, QStringLiteral("create table best_base (tpid text primary key, "
+                               "after_attempt integer not null, base_speed real not null)"));
+        // Every best already stored stays as a base; the attempts kept so far
+        // (if any) are behind it.
+        run(db, QStringLiteral(
+                    "insert into best_base (tpid, after_attempt, base_speed) "
+                    "select tpid, (select ifnull(max(id),0) from attempt), ifnull(max(speed),0) "
+                    "from speed where tpid is not null group by tpid"));
+        if (!db.commit())
+            throw DbError(engineMessage(db.lastError()));
+    } catch (...) {
+        db.rollback();
+        throw;
+    }
+}
+
+const QString kListed = QStringLiteral(
+    "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm from attempt a");
+
+Journal::ListedAttempt listedOf(const Query& q) {
+    Journal::ListedAttempt r;
+    r.id = q.value(QStringLiteral("id")).toLongLong();
+    r.measuredMs = q.value(QStringLiteral("measured_ms")).toLongLong();
+    r.tpid = q.asText(QStringLiteral("tpid"));
+    r.name = q.asText(QStringLiteral("pname"));
+    r.speedText = q.asText(QStringLiteral("speed_text"));
+    r.distCm = q.value(QStringLiteral("dist_cm")).toInt();
+    r.flags = q.value(QStringLiteral("flags")).toUInt();
+    r.status = q.asText(QStringLiteral("status"));
+    r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
+    r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
+    return r;
 }
 
 } // namespace
@@ -39,6 +79,8 @@ void Journal::createSchema(QSqlDatabase db) {
             "orig_speed real, orig_speed_text text, orig_dist_cm integer, changed_ms integer)"));
     // Newest first is the order of id; the filter by ID has its own index.
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
+    // What a best speed is derived from after a review.
+    createBaseSchema(db);
 }
 
 void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
@@ -122,4 +164,215 @@ qint64 Journal::recordAttempt(const Attempt& a) {
     q.bind(11, a.measuredMs);
     q.run();
     return q.insertedId();
+}
+
+QVector<Journal::ListedAttempt> Journal::listed(const QString& tpid, qint64 beforeId, int limit) {
+    QStringList where;
+    QVariantList values;
+    if (!tpid.isEmpty()) {
+        where << QStringLiteral("a.tpid=?");
+        values << tpid;
+    }
+    if (beforeId > 0) {
+        where << QStringLiteral("a.id<?");
+        values << beforeId;
+    }
+    values << limit;
+    Query q;
+    q.setSql({kListed,
+              (where.isEmpty() ? QString()
+                               : QStringLiteral("where ") + where.join(QStringLiteral(" and "))) +
+                  QStringLiteral(" order by a.id desc limit ?")},
+             values);
+    q.open();
+    QVector<ListedAttempt> rows;
+    for (bool more = !q.isEmpty(); more; more = q.next())
+        rows << listedOf(q);
+    return rows;
+}
+
+std::optional<Journal::ListedAttempt> Journal::listedOne(qint64 id) {
+    Query q;
+    q.setSql({kListed, QStringLiteral("where a.id=?")}, {id});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    return listedOf(q);
+}
+
+std::optional<Journal::StoredAttempt> Journal::attempt(qint64 id) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select id,tpid,time1,time2,dist_cm,speed,speed_text,flags,status"),
+              QStringLiteral("from attempt where id=?")},
+             {id});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    StoredAttempt a;
+    a.id = id;
+    a.tpid = q.asText(QStringLiteral("tpid"));
+    a.time1 = q.value(QStringLiteral("time1"));
+    a.time2 = q.value(QStringLiteral("time2"));
+    a.distCm = q.value(QStringLiteral("dist_cm")).toInt();
+    a.speed = q.value(QStringLiteral("speed"));
+    a.speedText = q.asText(QStringLiteral("speed_text"));
+    a.flags = q.value(QStringLiteral("flags")).toUInt();
+    a.status = q.asText(QStringLiteral("status"));
+    return a;
+}
+
+void Journal::setStatus(qint64 id, const QString& status) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("update attempt set status=? where id=?")}, {status, id});
+    q.exec();
+}
+
+void Journal::correct(qint64 id, int distCm, double speed, const QString& speedText, unsigned flags,
+                      const QString& status, qint64 changedMs) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("update attempt set orig_speed=ifnull(orig_speed,speed), "
+                             "orig_speed_text=ifnull(orig_speed_text,speed_text), "
+                             "orig_dist_cm=ifnull(orig_dist_cm,dist_cm),"),
+              QStringLiteral("dist_cm=?, speed=?, speed_text=?, flags=?, status=?, "
+                             "changed_ms=? where id=?")},
+             {distCm, speed, speedText, qint64(flags), status, changedMs, id});
+    q.exec();
+}
+
+QVector<qint64> Journal::attemptsBetween(qint64 fromMs, qint64 toMs, const QString& tpid) {
+    Query q;
+    if (tpid.isEmpty())
+        q.setSql({QStringLiteral("select id from attempt where measured_ms between ? and ? "
+                                 "order by id")},
+                 {fromMs, toMs});
+    else
+        q.setSql({QStringLiteral("select id from attempt where tpid=? and "
+                                 "measured_ms between ? and ? order by id")},
+                 {tpid, fromMs, toMs});
+    q.open();
+    QVector<qint64> ids;
+    for (bool row = !q.isEmpty(); row; row = q.next())
+        ids << q.value(QStringLiteral("id")).toLongLong();
+    return ids;
+}
+
+std::optional<Journal::Base> Journal::base(const QString& tpid) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select after_attempt,base_speed from best_base where tpid=?")},
+             {tpid});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    return Base{q.value(QStringLiteral("after_attempt")).toLongLong(),
+                q.value(QStringLiteral("base_speed"))};
+}
+
+std::optional<Journal::Counted> Journal::bestCounted(const QString& tpid, qint64 afterAttempt,
+                                                     bool suspectCounts) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select speed,speed_text from attempt where tpid=? and id>? and "
+                             "(status in ('ok','accepted') or (status='suspect' and ?=1))"),
+              QStringLiteral("order by speed desc, id desc limit 1")},
+             {tpid, afterAttempt, suspectCounts ? 1 : 0});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    return Counted{q.value(QStringLiteral("speed")), q.asText(QStringLiteral("speed_text"))};
+}
+
+void Journal::baseCleared(const QString& tpid) {
+    execSql({QStringLiteral("insert into best_base (tpid, after_attempt, base_speed) "
+                            "values (?, (select ifnull(max(id),0) from attempt), 0)"),
+             QStringLiteral("on conflict(tpid) do update set "
+                            "after_attempt=excluded.after_attempt, base_speed=0")},
+            {tpid});
+}
+
+void Journal::baseMoved(const QString& tpid) {
+    execSql(
+        {QStringLiteral("insert into best_base (tpid, after_attempt, base_speed) values "
+                        "(?, (select ifnull(max(id),0) from attempt), "
+                        "(select ifnull(max(speed),0) from speed where tpid=?))"),
+         QStringLiteral("on conflict(tpid) do update set "
+                        "after_attempt=excluded.after_attempt, base_speed=excluded.base_speed")},
+        {tpid, tpid});
+}
+
+qint64 Journal::lastAttemptId() {
+    Query last;
+    last.setSql({QStringLiteral("select coalesce(max(id),0) as last from attempt")});
+    last.open();
+    return last.value(QStringLiteral("last")).toLongLong();
+}
+
+QVector<Journal::StoredAttempt> Journal::attemptsAfter(qint64 after) {
+    QSqlQuery q = runBound(SpeedDb::database(),
+                           QStringLiteral("select id, measured_ms, tpid, time1, time2, dist_cm, "
+                                          "speed_text, status, flags from attempt where id>? "
+                                          "order by id"),
+                           {after});
+    QVector<StoredAttempt> out;
+    while (q.next()) {
+        StoredAttempt a;
+        a.id = q.value(0).toLongLong();
+        a.measuredMs = q.value(1).toLongLong();
+        a.tpid = q.value(2).toString();
+        a.time1 = q.value(3);
+        a.time2 = q.value(4);
+        a.distCm = q.value(5).toInt();
+        a.speedText = q.value(6).toString();
+        a.status = q.value(7).toString();
+        a.flags = unsigned(q.value(8).toLongLong());
+        out << a;
+    }
+    return out;
+}
+
+std::optional<Journal::ShownAttempt> Journal::latestShown(QSqlDatabase db, bool suspectShown) {
+    QSqlQuery q =
+        runBound(db, QStringLiteral(
+                         "select a.id, a.tpid, a.speed_text, a.measured_ms, s.pname from attempt a "
+                         "left join speed s on s.tpid=a.tpid where a.status in ('ok','accepted'%1) "
+                         "order by a.id desc limit 1")
+                         .arg(suspectShown ? QStringLiteral(",'suspect'") : QString()));
+    if (!q.next())
+        return std::nullopt;
+    ShownAttempt a;
+    a.id = q.value(0).toLongLong();
+    a.tpid = q.value(1).toString();
+    a.speedText = q.value(2).toString();
+    a.measuredMs = q.value(3).toLongLong();
+    a.name = q.value(4).toString();
+    return a;
+}
+
+QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QString& tpid,
+                                                      bool suspectShown, int limit) {
+    // Newest first through index attempt_tpid, then turned oldest first.
+    // Every status but these is left out, those added later included.
+    QSqlQuery q = runBound(db,
+                           QStringLiteral("select id, speed_text, speed, measured_ms from attempt "
+                                          "where tpid=? and (status in ('ok','accepted') or "
+                                          "(status='suspect' and ?=1)) order by id desc limit ?"),
+                           {tpid, suspectShown ? 1 : 0, limit});
+    QVector<ShownAttempt> out;
+    while (q.next()) {
+        ShownAttempt a;
+        a.id = q.value(0).toLongLong();
+        a.tpid = tpid;
+        a.speedText = q.value(1).toString();
+        a.kmh = q.value(2).toDouble();
+        a.measuredMs = q.value(3).toLongLong();
+        out.prepend(a);
+    }
+    return out;
+}
+
+QString Journal::publishStatement() {
+    return QStringLiteral("select o.seq, a.id, a.tpid,"
+                          " (select s.pname from speed s where s.tpid = a.tpid limit 1),"
+                          " a.speed, a.speed_text, a.dist_cm, a.flags, a.status, a.time1, a.time2,"
+                          " a.measured_ms, a.changed_ms"
+                          " from outbox o left join attempt a on a.id = o.attempt_id"
+                          " order by o.seq limit ?");
 }

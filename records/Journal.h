@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariant>
+#include <QVector>
+
+#include <optional>
 
 // Tables `passing` and `attempt`: every passing as it reached table `speed`,
 // and every measured attempt, kept for review after the best speed in
@@ -23,7 +27,8 @@
 namespace Journal {
 
 // Creates the tables and their indexes where they are missing: a fresh file
-// and a file of an older version alike.
+// and a file of an older version alike. Table best_base (see Review) made on
+// a file that had best speeds keeps each of them as its transponder's base.
 void createSchema(QSqlDatabase db);
 
 void recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
@@ -75,5 +80,97 @@ struct Attempt {
 };
 // Returns the new attempt's id.
 qint64 recordAttempt(const Attempt& a);
+
+// --- the history page ---------------------------------------------------------
+
+// An attempt as the history page lists it, with its driver's name from `speed`.
+struct ListedAttempt {
+    qint64 id = 0;
+    qint64 measuredMs = 0; // PC time, UTC milliseconds
+    QString tpid;
+    QString name;
+    QString speedText;
+    int distCm = 0;
+    unsigned flags = 0;
+    QString status;
+    // After a correction: the values first measured; empty and 0 before.
+    QString origSpeedText;
+    int origDistCm = 0;
+};
+// At most `limit` attempts older than `beforeId` (from the newest when 0), of
+// `tpid` when it is not empty, newest first.
+QVector<ListedAttempt> listed(const QString& tpid, qint64 beforeId, int limit);
+std::optional<ListedAttempt> listedOne(qint64 id);
+
+// --- review --------------------------------------------------------------------
+
+// An attempt as stored; times and speed as the engine holds them.
+struct StoredAttempt {
+    qint64 id = 0;
+    QString tpid;
+    QVariant time1;
+    QVariant time2;
+    int distCm = 0;
+    QVariant speed; // not read by attemptsAfter
+    QString speedText;
+    unsigned flags = 0;
+    QString status;
+    qint64 measuredMs = 0; // read by attemptsAfter only
+};
+std::optional<StoredAttempt> attempt(qint64 id);
+void setStatus(qint64 id, const QString& status);
+// A new section length and what it gives; the first measured values are kept.
+void correct(qint64 id, int distCm, double speed, const QString& speedText, unsigned flags,
+             const QString& status, qint64 changedMs);
+// The ids of the attempts measured from `fromMs` to `toMs` (of `tpid` when
+// it is not empty), oldest first.
+QVector<qint64> attemptsBetween(qint64 fromMs, qint64 toMs, const QString& tpid);
+
+// The transponder's row of best_base.
+struct Base {
+    qint64 afterAttempt = 0;
+    QVariant speed;
+};
+std::optional<Base> base(const QString& tpid);
+// The fastest attempt after `afterAttempt` that counts (ok or accepted, and
+// suspect when suspectCounts).
+struct Counted {
+    QVariant speed;
+    QString speedText;
+};
+std::optional<Counted> bestCounted(const QString& tpid, qint64 afterAttempt, bool suspectCounts);
+// Only attempts from now on count, on a base of 0.
+void baseCleared(const QString& tpid);
+// Only attempts from now on count, on the best stored in `speed` as the base.
+void baseMoved(const QString& tpid);
+
+// --- korvane-replay ----------------------------------------------------------
+
+qint64 lastAttemptId();                             // 0 when there is none
+QVector<StoredAttempt> attemptsAfter(qint64 after); // oldest first
+
+// --- live page and event link, on the caller's own connection ----------------
+
+struct ShownAttempt {
+    qint64 id = 0;
+    QString tpid;
+    QString name; // latestShown only
+    QString speedText;
+    double kmh = 0; // shownAttempts only
+    qint64 measuredMs = 0;
+};
+// The newest ok or accepted attempt (or suspect one when suspectShown).
+std::optional<ShownAttempt> latestShown(QSqlDatabase db, bool suspectShown);
+// The transponder's newest `limit` attempts that count as latestShown's do,
+// oldest first.
+QVector<ShownAttempt> shownAttempts(QSqlDatabase db, const QString& tpid, bool suspectShown,
+                                    int limit);
+
+// The outbox's oldest rows (limit bound) with the attempts they name as they
+// stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,
+// time1, time2, measured_ms, changed_ms; the attempt's columns empty when it
+// is gone. One statement, so that both are read together; the caller
+// prepares it once on its connection.
+QString publishStatement();
 
 } // namespace Journal

@@ -5,23 +5,12 @@
 #include "Journal.h"
 #include "Names.h"
 #include "NumberText.h"
+#include "SpeedTable.h"
 #include "SpeedText.h"
 
 #include <QSet>
-#include <QSqlError>
-#include <QSqlQuery>
 
 namespace {
-
-QString engineMessage(const QSqlError& e) {
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
-}
-
-void run(QSqlDatabase db, const QString& sql) {
-    QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw DbError(engineMessage(q.lastError()));
-}
 
 // A stored speed as a number: a text that is no number, or no value, is 0
 // (as the measuring rule reads a damaged best).
@@ -47,30 +36,18 @@ struct AttemptRow {
 };
 
 std::optional<AttemptRow> attempt(qint64 id) {
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("select id,tpid,time1,time2,dist_cm,speed,speed_text,flags,status"),
-              QStringLiteral("from attempt where id=?")},
-             {id});
-    q.open();
-    if (q.isEmpty())
+    const std::optional<Journal::StoredAttempt> s = Journal::attempt(id);
+    if (!s)
         return std::nullopt;
-    AttemptRow a;
-    a.id = id;
-    a.tpid = q.asText(QStringLiteral("tpid"));
-    a.time1 = numberOf(q.value(QStringLiteral("time1")));
-    a.time2 = numberOf(q.value(QStringLiteral("time2")));
-    a.distCm = q.value(QStringLiteral("dist_cm")).toInt();
-    a.speed = numberOf(q.value(QStringLiteral("speed")));
-    a.speedText = q.asText(QStringLiteral("speed_text"));
-    a.flags = q.value(QStringLiteral("flags")).toUInt();
-    a.status = q.asText(QStringLiteral("status"));
-    return a;
-}
-
-void setStatus(qint64 id, const QString& status) {
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("update attempt set status=? where id=?")}, {status, id});
-    q.exec();
+    return AttemptRow{s->id,
+                      s->tpid,
+                      numberOf(s->time1),
+                      numberOf(s->time2),
+                      s->distCm,
+                      numberOf(s->speed),
+                      s->speedText,
+                      s->flags,
+                      s->status};
 }
 
 struct Base {
@@ -79,49 +56,28 @@ struct Base {
 };
 
 Base baseOf(const QString& tpid) {
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("select after_attempt,base_speed from best_base where tpid=?")},
-             {tpid});
-    q.open();
-    if (q.isEmpty())
+    const std::optional<Journal::Base> b = Journal::base(tpid);
+    if (!b)
         return {};
-    return {q.value(QStringLiteral("after_attempt")).toLongLong(),
-            numberOf(q.value(QStringLiteral("base_speed")))};
-}
-
-// The stored best as text; nothing when the transponder has no row.
-std::optional<QString> storedBest(const QString& tpid) {
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("select speed from speed where tpid=?")}, {tpid});
-    q.open();
-    if (q.isEmpty())
-        return std::nullopt;
-    const QString text = q.asText(QStringLiteral("speed"));
-    return text.isEmpty() ? QStringLiteral("0") : text;
+    return {b->afterAttempt, numberOf(b->speed)};
 }
 
 // The best the counted attempts since the last clearing and the base give.
 QString derivedBest(const QString& tpid, const Review::Rules& rules) {
     const Base base = baseOf(tpid);
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("select speed,speed_text from attempt where tpid=? and id>? and "
-                             "(status in ('ok','accepted') or (status='suspect' and ?=1))"),
-              QStringLiteral("order by speed desc, id desc limit 1")},
-             {tpid, base.afterAttempt, rules.suspectCounts ? 1 : 0});
-    q.open();
-    if (!q.isEmpty() && numberOf(q.value(QStringLiteral("speed"))) > base.speed)
-        return q.asText(QStringLiteral("speed_text"));
+    const std::optional<Journal::Counted> best =
+        Journal::bestCounted(tpid, base.afterAttempt, rules.suspectCounts);
+    if (best && numberOf(best->speed) > base.speed)
+        return best->speedText;
     return FloatToStr(base.speed);
 }
 
 // Stores the best; true when it differs from the one stored.
 bool storeBest(const QString& tpid, const QString& best) {
-    const std::optional<QString> now = storedBest(tpid);
+    const std::optional<QString> now = SpeedTable::storedBest(tpid);
     if (!now || (numberOf(*now) == numberOf(best) && TextToFloat(*now)))
         return false;
-    Query q(Query::Kept);
-    q.setSql({QStringLiteral("update speed set speed=? where tpid=?")}, {best, tpid});
-    q.exec();
+    SpeedTable::setBest(tpid, best);
     return true;
 }
 
@@ -152,49 +108,12 @@ struct Tally {
 
 } // namespace
 
-void Review::createSchema(QSqlDatabase db) {
-    QSqlQuery exists(db);
-    if (!exists.exec(
-            QStringLiteral("select 1 from sqlite_master where type='table' and name='best_base'")))
-        throw DbError(engineMessage(exists.lastError()));
-    if (exists.next())
-        return;
-    exists.finish();
-    if (!db.transaction())
-        throw DbError(engineMessage(db.lastError()));
-    try {
-        run(db, QStringLiteral("create table best_base (tpid text primary key, "
-                               "after_attempt integer not null, base_speed real not null)"));
-        // Every best already stored stays as a base; the attempts kept so far
-        // (if any) are behind it.
-        run(db, QStringLiteral(
-                    "insert into best_base (tpid, after_attempt, base_speed) "
-                    "select tpid, (select ifnull(max(id),0) from attempt), ifnull(max(speed),0) "
-                    "from speed where tpid is not null group by tpid"));
-        if (!db.commit())
-            throw DbError(engineMessage(db.lastError()));
-    } catch (...) {
-        db.rollback();
-        throw;
-    }
-}
-
 void Review::markCleared(const QString& tpid) {
-    execSql({QStringLiteral("insert into best_base (tpid, after_attempt, base_speed) "
-                            "values (?, (select ifnull(max(id),0) from attempt), 0)"),
-             QStringLiteral("on conflict(tpid) do update set "
-                            "after_attempt=excluded.after_attempt, base_speed=0")},
-            {tpid});
+    Journal::baseCleared(tpid);
 }
 
 void Review::markMoved(const QString& tpid) {
-    execSql(
-        {QStringLiteral("insert into best_base (tpid, after_attempt, base_speed) values "
-                        "(?, (select ifnull(max(id),0) from attempt), "
-                        "(select ifnull(max(speed),0) from speed where tpid=?))"),
-         QStringLiteral("on conflict(tpid) do update set "
-                        "after_attempt=excluded.after_attempt, base_speed=excluded.base_speed")},
-        {tpid, tpid});
+    Journal::baseMoved(tpid);
 }
 
 Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
@@ -204,12 +123,12 @@ Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
             const std::optional<AttemptRow> a = attempt(id);
             if (!a || a->status == Journal::kAccepted || a->status == Journal::kOk)
                 continue;
-            setStatus(id, Journal::kAccepted);
+            Journal::setStatus(id, Journal::kAccepted);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
                 continue; // before the record was cleared
-            const std::optional<QString> best = storedBest(a->tpid);
+            const std::optional<QString> best = SpeedTable::storedBest(a->tpid);
             if (best && IsNewBest(*best, a->speed) && storeBest(a->tpid, a->speedText))
                 t.bests.insert(a->tpid);
         }
@@ -224,12 +143,12 @@ Review::Outcome Review::reject(const QVector<qint64>& ids, const Rules& rules) {
             const std::optional<AttemptRow> a = attempt(id);
             if (!a || a->status == Journal::kRejected)
                 continue;
-            setStatus(id, Journal::kRejected);
+            Journal::setStatus(id, Journal::kRejected);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
                 continue;
-            const std::optional<QString> best = storedBest(a->tpid);
+            const std::optional<QString> best = SpeedTable::storedBest(a->tpid);
             // Only a best this attempt made (or tied) can go with it.
             if (best && numberOf(a->speedText) >= numberOf(*best) &&
                 storeBest(a->tpid, derivedBest(a->tpid, rules)))
@@ -254,20 +173,7 @@ std::optional<int> Review::sectionLength(const QString& text) {
 }
 
 QVector<qint64> Review::attemptsBetween(qint64 fromMs, qint64 toMs, const QString& tpid) {
-    Query q;
-    if (tpid.isEmpty())
-        q.setSql({QStringLiteral("select id from attempt where measured_ms between ? and ? "
-                                 "order by id")},
-                 {fromMs, toMs});
-    else
-        q.setSql({QStringLiteral("select id from attempt where tpid=? and "
-                                 "measured_ms between ? and ? order by id")},
-                 {tpid, fromMs, toMs});
-    q.open();
-    QVector<qint64> ids;
-    for (bool row = !q.isEmpty(); row; row = q.next())
-        ids << q.value(QStringLiteral("id")).toLongLong();
-    return ids;
+    return Journal::attemptsBetween(fromMs, toMs, tpid);
 }
 
 Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 nowMs,
@@ -292,14 +198,7 @@ Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 n
             QString status = a->status;
             if (status == Journal::kOk || status == Journal::kSuspect)
                 status = flags ? Journal::kSuspect : Journal::kOk;
-            Query q(Query::Kept);
-            q.setSql({QStringLiteral("update attempt set orig_speed=ifnull(orig_speed,speed), "
-                                     "orig_speed_text=ifnull(orig_speed_text,speed_text), "
-                                     "orig_dist_cm=ifnull(orig_dist_cm,dist_cm),"),
-                      QStringLiteral("dist_cm=?, speed=?, speed_text=?, flags=?, status=?, "
-                                     "changed_ms=? where id=?")},
-                     {distCm, v, SpeedText(v), qint64(flags), status, nowMs, id});
-            q.exec();
+            Journal::correct(id, distCm, v, SpeedText(v), flags, status, nowMs);
             ++t.attempts;
             t.transponders.insert(a->tpid);
         }

@@ -23,12 +23,6 @@
 // A database failure raises DbError.
 namespace Review {
 
-// Creates table `best_base` where it is missing. A file that had best speeds
-// before the table existed keeps each of them as its transponder's base and
-// counts only later attempts, so that no best is lost for want of the
-// attempts that made it.
-void createSchema(QSqlDatabase db);
-
 // The ranking page cleared the transponder's record: from now on only later
 // attempts count, on a base of 0. Called in the transaction that clears it.
 void markCleared(const QString& tpid);

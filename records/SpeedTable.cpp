@@ -3,33 +3,20 @@
 #include "Database.h"
 #include "Review.h"
 
-#include <QSqlError>
 #include <QSqlQuery>
 
-namespace {
-
-void run(QSqlDatabase db, const QString& sql) {
-    QSqlQuery q(db);
-    if (!q.exec(sql)) {
-        const QSqlError e = q.lastError();
-        throw DbError(e.databaseText().isEmpty() ? e.text() : e.databaseText());
-    }
-}
-
-} // namespace
-
 void SpeedTable::createSchema(QSqlDatabase db) {
-    run(db, QStringLiteral("create table if not exists speed "
-                           "(tpid text, time1 real, time2 real, speed real, sumi text)"));
+    runBound(db, QStringLiteral("create table if not exists speed "
+                                "(tpid text, time1 real, time2 real, speed real, sumi text)"));
     // One row per transponder, found without scanning the table. A table
     // that already holds duplicate IDs keeps working with a plain index.
     QSqlQuery unique(db);
     if (!unique.exec(QStringLiteral("create unique index if not exists speed_tpid on speed(tpid)")))
-        run(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
+        runBound(db, QStringLiteral("create index if not exists speed_tpid_any on speed(tpid)"));
     // The head of the pending queue without a scan.
-    run(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
+    runBound(db, QStringLiteral("create index if not exists speed_pending on speed(sumi, time2)"));
     // The ranking read a page at a time from any place in it.
-    run(db, QStringLiteral("create index if not exists speed_rank on speed(speed)"));
+    runBound(db, QStringLiteral("create index if not exists speed_rank on speed(speed)"));
 }
 
 void SpeedDb::checkNameColumn() {
@@ -262,4 +249,73 @@ void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, co
         both.rollback();
         throw;
     }
+}
+
+std::optional<QString> SpeedTable::storedBest(const QString& tpid) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("select speed from speed where tpid=?")}, {tpid});
+    q.open();
+    if (q.isEmpty())
+        return std::nullopt;
+    const QString text = q.asText(QStringLiteral("speed"));
+    return text.isEmpty() ? QStringLiteral("0") : text;
+}
+
+void SpeedTable::setBest(const QString& tpid, const QString& best) {
+    Query q(Query::Kept);
+    q.setSql({QStringLiteral("update speed set speed=? where tpid=?")}, {best, tpid});
+    q.exec();
+}
+
+QVector<SpeedTable::RankedRow> SpeedTable::shownPage(QSqlDatabase db, const QVariant& afterSpeed,
+                                                     qint64 afterRowid, const QString& like,
+                                                     int limit) {
+    QString sql = QStringLiteral("select rowid,tpid,pname,speed from speed where speed>0");
+    QVariantList values;
+    if (afterSpeed.isValid()) {
+        sql += QStringLiteral(" and (speed,rowid)<(?,?)");
+        values << afterSpeed << afterRowid;
+    }
+    if (!like.isEmpty()) {
+        sql += QStringLiteral(" and (tpid like ? escape '\\' or pname like ? escape '\\')");
+        values << like << like;
+    }
+    sql += QStringLiteral(" order by speed desc, rowid desc limit ?");
+    values << limit;
+    QSqlQuery q = runBound(db, sql, values);
+    QVector<RankedRow> rows;
+    while (q.next()) {
+        RankedRow r;
+        r.rowid = q.value(0).toLongLong();
+        r.tpid = q.value(1).toString();
+        r.name = q.value(2).toString();
+        r.speedValue = q.value(3);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+int SpeedTable::shownFaster(QSqlDatabase db, const QVariant& speed) {
+    QSqlQuery q = runBound(
+        db, QStringLiteral("select count(*) from speed where speed>0 and speed>?"), {speed});
+    return q.next() ? q.value(0).toInt() : 0;
+}
+
+qint64 SpeedTable::shownBefore(QSqlDatabase db, const QVariant& speed, qint64 rowid) {
+    QSqlQuery q = runBound(
+        db, QStringLiteral("select count(*) from speed where speed>0 and (speed,rowid)>(?,?)"),
+        {speed, rowid});
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+std::optional<SpeedTable::RankedRow> SpeedTable::row(QSqlDatabase db, const QString& tpid) {
+    QSqlQuery q =
+        runBound(db, QStringLiteral("select pname, speed from speed where tpid=?"), {tpid});
+    if (!q.next())
+        return std::nullopt;
+    RankedRow r;
+    r.tpid = tpid;
+    r.name = q.value(0).toString();
+    r.speedValue = q.value(1);
+    return r;
 }

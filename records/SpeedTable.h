@@ -98,6 +98,27 @@ Lookup lookup(const QString& tpid);
 // Sets the transponder's best speed to 0; the row stays.
 void clearBest(const QString& tpid);
 
+// The stored best as text ("0" when empty); nothing when the ID has no row.
+std::optional<QString> storedBest(const QString& tpid);
+// Stores a best speed derived anew (after a review).
+void setBest(const QString& tpid, const QString& best);
+
+// --- live page, on the reader's own connection -------------------------------
+// Only rows with a speed above 0 are shown there.
+
+// At most `limit` shown rows after the one of `afterSpeed` (as stored) and
+// `afterRowid` (from the top when afterSpeed is invalid), in the reference page's order, of IDs
+// or names matching the LIKE pattern `like` (escaped by a backslash; all when
+// empty). Each row with tpid, name, speedValue and rowid.
+QVector<RankedRow> shownPage(QSqlDatabase db, const QVariant& afterSpeed, qint64 afterRowid,
+                             const QString& like, int limit);
+// Shown rows faster than `speed`.
+int shownFaster(QSqlDatabase db, const QVariant& speed);
+// Shown rows before the one of `speed` and `rowid` in the ranking's order.
+qint64 shownBefore(QSqlDatabase db, const QVariant& speed, qint64 rowid);
+// The transponder's row (name and speedValue); nothing when it has none.
+std::optional<RankedRow> row(QSqlDatabase db, const QString& tpid);
+
 // --- registration page -------------------------------------------------------
 
 struct NameRow {

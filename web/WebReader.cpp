@@ -2,6 +2,8 @@
 
 #include "Database.h"
 #include "FloatText.h"
+#include "Journal.h"
+#include "SpeedTable.h"
 
 #include <QJsonArray>
 #include <QSqlError>
@@ -9,23 +11,6 @@
 #include <QThread>
 
 namespace {
-
-QString engineMessage(const QSqlError& e) {
-    return e.databaseText().isEmpty() ? e.text() : e.databaseText();
-}
-
-// A bound statement, run at once; raises DbError.
-QSqlQuery run(QSqlDatabase db, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw DbError(engineMessage(q.lastError()));
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!q.exec())
-        throw DbError(engineMessage(q.lastError()));
-    return q;
-}
 
 // Numbers in the program's decimal form, other stored texts as they stand.
 QString speedText(const QVariant& v) {
@@ -98,14 +83,12 @@ QSqlDatabase WebReader::db() {
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=500"));
     if (!db.open())
         throw DbError(engineMessage(db.lastError()));
-    run(db, QStringLiteral("pragma query_only=1"));
+    runBound(db, QStringLiteral("pragma query_only=1"));
     return db;
 }
 
 int WebReader::rankOf(const QVariant& speed) {
-    QSqlQuery q =
-        run(db(), QStringLiteral("select count(*) from speed where speed>0 and speed>?"), {speed});
-    return q.next() ? q.value(0).toInt() + 1 : 1;
+    return SpeedTable::shownFaster(db(), speed) + 1;
 }
 
 QVector<webtext::RankRow> WebReader::top(int n) {
@@ -113,33 +96,22 @@ QVector<webtext::RankRow> WebReader::top(int n) {
 }
 
 WebReader::Page WebReader::ranking(const QString& cursor, int limit, const QString& search) {
-    QString sql = QStringLiteral("select rowid,tpid,pname,speed from speed where speed>0");
-    QVariantList values;
     QVariant afterSpeed;
     qint64 afterRowid = 0;
-    if (!cursor.isEmpty() && parseCursor(cursor, &afterSpeed, &afterRowid)) {
-        sql += QStringLiteral(" and (speed,rowid)<(?,?)");
-        values << afterSpeed << afterRowid;
-    }
-    if (!search.isEmpty()) {
-        sql += QStringLiteral(" and (tpid like ? escape '\\' or pname like ? escape '\\')");
-        values << likePattern(search) << likePattern(search);
-    }
-    sql += QStringLiteral(" order by speed desc, rowid desc limit ?");
-    values << limit;
+    if (!cursor.isEmpty() && !parseCursor(cursor, &afterSpeed, &afterRowid))
+        afterSpeed = QVariant();
+    const QVector<SpeedTable::RankedRow> found = SpeedTable::shownPage(
+        db(), afterSpeed, afterRowid, search.isEmpty() ? QString() : likePattern(search), limit);
 
     Page page;
     QVector<QPair<QVariant, qint64>> keys; // speed as stored and rowid of each row
-    {
-        QSqlQuery q = run(db(), sql, values);
-        while (q.next()) {
-            webtext::RankRow r;
-            keys.push_back({q.value(3), q.value(0).toLongLong()});
-            r.tpid = q.value(1).toString();
-            r.name = q.value(2).toString();
-            r.speedText = speedText(q.value(3));
-            page.rows.push_back(r);
-        }
+    for (const SpeedTable::RankedRow& f : found) {
+        webtext::RankRow r;
+        keys.push_back({f.speedValue, f.rowid});
+        r.tpid = f.tpid;
+        r.name = f.name;
+        r.speedText = speedText(f.speedValue);
+        page.rows.push_back(r);
     }
     // Equal speeds share a rank. Unfiltered, the rows before the page are
     // counted once through the index and the page's own order does the
@@ -151,13 +123,8 @@ WebReader::Page WebReader::ranking(const QString& cursor, int limit, const QStri
         } else if (i == 0 || !search.isEmpty()) {
             page.rows[i].rank = rankOf(keys[i].first);
         } else {
-            if (before < 0) {
-                QSqlQuery q = run(db(),
-                                  QStringLiteral("select count(*) from speed where speed>0 "
-                                                 "and (speed,rowid)>(?,?)"),
-                                  {keys[0].first, keys[0].second});
-                before = q.next() ? q.value(0).toLongLong() : 0;
-            }
+            if (before < 0)
+                before = SpeedTable::shownBefore(db(), keys[0].first, keys[0].second);
             page.rows[i].rank = int(before + i + 1);
         }
     }
@@ -167,58 +134,40 @@ WebReader::Page WebReader::ranking(const QString& cursor, int limit, const QStri
 }
 
 QString WebReader::name(const QString& tpid) {
-    QSqlQuery q = run(db(), QStringLiteral("select pname from speed where tpid=?"), {tpid});
-    return q.next() ? q.value(0).toString() : QString();
+    const std::optional<SpeedTable::RankedRow> row = SpeedTable::row(db(), tpid);
+    return row ? row->name : QString();
 }
 
 std::optional<webtext::SpeedEvent> WebReader::latestShown(bool suspectShown) {
-    QSqlQuery q =
-        run(db(), QStringLiteral(
-                      "select a.tpid, a.speed_text, a.measured_ms, s.pname from attempt a "
-                      "left join speed s on s.tpid=a.tpid where a.status in ('ok','accepted'%1) "
-                      "order by a.id desc limit 1")
-                      .arg(suspectShown ? QStringLiteral(",'suspect'") : QString()));
-    if (!q.next())
+    const std::optional<Journal::ShownAttempt> a = Journal::latestShown(db(), suspectShown);
+    if (!a)
         return std::nullopt;
     webtext::SpeedEvent e;
-    e.tpid = q.value(0).toString();
-    e.speedText = q.value(1).toString();
-    e.atMs = q.value(2).toLongLong();
-    e.name = q.value(3).toString();
+    e.tpid = a->tpid;
+    e.speedText = a->speedText;
+    e.atMs = a->measuredMs;
+    e.name = a->name;
     return e;
 }
 
 std::optional<QJsonObject> WebReader::driver(const QString& tpid, int maxAttempts,
                                              bool suspectShown) {
     QJsonObject out{{QStringLiteral("tpid"), tpid}};
-    bool known = false;
-    {
-        QSqlQuery q =
-            run(db(), QStringLiteral("select pname, speed from speed where tpid=?"), {tpid});
-        if (q.next()) {
-            known = true;
-            out.insert(QStringLiteral("name"), q.value(0).toString());
-            out.insert(QStringLiteral("best"), speedText(q.value(1)));
-        }
+    const std::optional<SpeedTable::RankedRow> row = SpeedTable::row(db(), tpid);
+    if (row) {
+        out.insert(QStringLiteral("name"), row->name);
+        out.insert(QStringLiteral("best"), speedText(row->speedValue));
     }
     QJsonArray attempts;
-    {
-        // Newest first through index attempt_tpid, then turned oldest first.
-        // Every status but these is left out, those added later included.
-        QSqlQuery q = run(db(),
-                          QStringLiteral("select id, speed_text, speed, measured_ms from attempt "
-                                         "where tpid=? and (status in ('ok','accepted') or "
-                                         "(status='suspect' and ?=1)) order by id desc limit ?"),
-                          {tpid, suspectShown ? 1 : 0, maxAttempts});
-        while (q.next())
-            attempts.prepend(QJsonObject{{QStringLiteral("id"), q.value(0).toDouble()},
-                                         {QStringLiteral("speed"), q.value(1).toString()},
-                                         {QStringLiteral("kmh"), q.value(2).toDouble()},
-                                         {QStringLiteral("at"), q.value(3).toDouble()}});
-    }
-    if (!known && attempts.isEmpty())
+    for (const Journal::ShownAttempt& a :
+         Journal::shownAttempts(db(), tpid, suspectShown, maxAttempts))
+        attempts.append(QJsonObject{{QStringLiteral("id"), double(a.id)},
+                                    {QStringLiteral("speed"), a.speedText},
+                                    {QStringLiteral("kmh"), a.kmh},
+                                    {QStringLiteral("at"), double(a.measuredMs)}});
+    if (!row && attempts.isEmpty())
         return std::nullopt;
-    if (!known)
+    if (!row)
         out.insert(QStringLiteral("name"), QString());
     out.insert(QStringLiteral("attempts"), attempts);
     return out;

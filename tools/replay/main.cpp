@@ -6,6 +6,7 @@
 
 #include "DataDir.h"
 #include "Database.h"
+#include "Journal.h"
 #include "Plausibility.h"
 
 #include <QCoreApplication>
@@ -53,26 +54,19 @@ int usage() {
 }
 
 void printAttempts(qint64 after) {
-    QSqlQuery q(SpeedDb::database());
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("select id, measured_ms, tpid, time1, time2, dist_cm, speed_text, "
-                             "status, flags from attempt where id>? order by id"));
-    q.addBindValue(after);
-    if (!q.exec())
-        throw DbError(q.lastError().text());
+    const QVector<Journal::StoredAttempt> attempts = Journal::attemptsAfter(after);
     std::puts("#id\tmeasured (UTC)\ttpid\ttime1\ttime2\tdist_cm\tkm/h\tstatus\tflags");
-    while (q.next()) {
+    for (const Journal::StoredAttempt& a : attempts) {
         const QString line =
             QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7\t%8\t%9")
-                .arg(q.value(0).toLongLong())
-                .arg(QDateTime::fromMSecsSinceEpoch(q.value(1).toLongLong(), Qt::UTC)
+                .arg(a.id)
+                .arg(QDateTime::fromMSecsSinceEpoch(a.measuredMs, Qt::UTC)
                          .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ")))
-                .arg(q.value(2).toString())
-                .arg(q.value(3).toDouble(), 0, 'f', 3)
-                .arg(q.value(4).toDouble(), 0, 'f', 3)
-                .arg(q.value(5).toInt())
-                .arg(q.value(6).toString(), q.value(7).toString(),
-                     FlagWords(unsigned(q.value(8).toLongLong())).join(QLatin1Char(',')));
+                .arg(a.tpid)
+                .arg(a.time1.toDouble(), 0, 'f', 3)
+                .arg(a.time2.toDouble(), 0, 'f', 3)
+                .arg(a.distCm)
+                .arg(a.speedText, a.status, FlagWords(a.flags).join(QLatin1Char(',')));
         std::puts(line.toUtf8().constData());
     }
 }
@@ -156,11 +150,7 @@ int main(int argc, char** argv) {
         // wait for the disk. A killed replay still leaves every commit whole.
         if (!durable)
             execSql({QStringLiteral("pragma synchronous=off")});
-        Query last;
-        last.setSql({QStringLiteral("select coalesce(max(id),0) as last from attempt")});
-        last.open();
-        const qint64 before = last.value(QStringLiteral("last")).toLongLong();
-        last.close();
+        const qint64 before = Journal::lastAttemptId();
 
         Replayer replay;
         for (const auto& [key, value] : overrides)
