@@ -11,12 +11,15 @@
 #include "History.h"
 #include "Review.h"
 
+#include <QBrush>
 #include <QCheckBox>
+#include <QColor>
 #include <QDate>
 #include <QDateTime>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +43,32 @@ struct TFkorvane::HistoryPage {
 };
 
 namespace {
+
+// The history's rows as the grid shows them: a marked row gets its colours.
+class HistoryColours : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::BackgroundRole && role != Qt::ForegroundRole)
+            return QIdentityProxyModel::data(index, role);
+        using Mark = HistoryModel::Mark;
+        const auto mark = Mark(QIdentityProxyModel::data(index, HistoryModel::MarkRole).toInt());
+        const bool standsOut = mark == Mark::ForReview || mark == Mark::NotMeasured;
+        if (role == Qt::BackgroundRole) {
+            if (mark == Mark::ForReview)
+                return QBrush(QColor(255, 205, 130));
+            if (mark == Mark::NotMeasured)
+                return QBrush(QColor(200, 215, 240));
+            return {};
+        }
+        if (standsOut)
+            return QBrush(Qt::black);
+        if (mark == Mark::Rejected)
+            return QBrush(QColor(128, 128, 128));
+        return {};
+    }
+};
 
 Review::Rules rulesOf(const SuspectChecks& c) {
     Review::Rules r;
@@ -80,7 +109,10 @@ void TFkorvane::buildHistoryPage() {
     h.grid->verticalHeader()->hide();
     h.grid->setWordWrap(false);
     h.model = new HistoryModel(this);
-    h.grid->setModel(h.model);
+    // The grid's rows are the model's, one for one (selectedIds).
+    auto* colours = new HistoryColours(this);
+    colours->setSourceModel(h.model);
+    h.grid->setModel(colours);
     // Room for an eight-digit transponder ID.
     const int widths[HistoryModel::ColumnCount] = {60, 72, 60, 56, 36, 80, 60};
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)

@@ -7,8 +7,6 @@
 #include "Plausibility.h"
 #include "WholeFile.h"
 
-#include <QBrush>
-#include <QColor>
 #include <QCoreApplication>
 #include <QDateTime>
 
@@ -90,20 +88,14 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         if (index.column() == ColTpid || index.column() == ColTime)
             return int(Qt::AlignCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
-    case Qt::BackgroundRole:
-        // A row for the operator's eye stands out by colour, and by the
-        // word in its status.
+    case MarkRole:
         if (r.status == Journal::kSuspect)
-            return QBrush(QColor(255, 205, 130));
+            return int(Mark::ForReview);
         if (r.status == Journal::kNotMeasurement)
-            return QBrush(QColor(200, 215, 240));
-        return {};
-    case Qt::ForegroundRole:
-        if (r.status == Journal::kSuspect || r.status == Journal::kNotMeasurement)
-            return QBrush(Qt::black);
+            return int(Mark::NotMeasured);
         if (r.status == Journal::kRejected)
-            return QBrush(QColor(128, 128, 128));
-        return {};
+            return int(Mark::Rejected);
+        return int(Mark::None);
     case Qt::ToolTipRole:
         if (index.column() == ColFlags && r.flags)
             return flagsText(r.flags); // three words do not fit the column

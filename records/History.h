@@ -23,6 +23,10 @@ class HistoryModel : public PagedModel {
 public:
     enum Column { ColTime, ColTpid, ColName, ColSpeed, ColDist, ColFlags, ColStatus, ColumnCount };
     static constexpr int kPageRows = 256;
+    // A row for the operator's eye stands out (by colour on the page, and by
+    // the word in its status); MarkRole gives its Mark as an int.
+    enum class Mark { None, ForReview, NotMeasured, Rejected };
+    static constexpr int MarkRole = Qt::UserRole;
 
     explicit HistoryModel(QObject* parent = nullptr);
 

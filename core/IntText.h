@@ -7,9 +7,9 @@
 // eight hexadecimal digits (which wrap to a signed 32-bit value). Anything
 // else, an empty text or a decimal out of the 32-bit range, fails.
 //
-// Header-only and Qt Core only: the spin edit and the application (StrToInt,
-// the settings) read numbers by the same rules, and the widgets need nothing
-// from app/ for it.
+// Header-only and Qt Core only: the spin edit and the settings (StrToInt,
+// profileInt) read numbers by the same rules, and neither needs the other
+// for it.
 inline bool tryStrToInt(const QString& text, int& out) {
     int i = 0;
     const int n = text.size();
