@@ -50,16 +50,6 @@ Stats stats(std::vector<double> v) {
     return {v.front(), at(0.5), at(0.99), v.back()};
 }
 
-qint64 rssKb(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
-}
-
 // Decoder 1's writer: background loop-1 passings at 50/s, and the probe's
 // loop-1 line when asked.
 class Loop1Writer {
@@ -164,7 +154,7 @@ struct RunResult {
 RunResult measure(e2e::Peer& dec1, e2e::Peer& dec2, e2e::Peer& board, const e2e::DbLook& look,
                   int rounds, qint64 pid) {
     RunResult out;
-    out.rssStartKb = rssKb(pid);
+    out.rssStartKb = rssKb(QByteArray::number(pid));
     const auto t00 = Clock::now();
     Loop1Writer writer(dec1);
     std::mt19937 rng(20240601);
@@ -199,7 +189,7 @@ RunResult measure(e2e::Peer& dec1, e2e::Peer& dec2, e2e::Peer& board, const e2e:
     }
     out.loop1Sent = writer.sent();
     out.seconds = secondsSince(t00);
-    out.rssEndKb = rssKb(pid);
+    out.rssEndKb = rssKb(QByteArray::number(pid));
     return out;
 }
 
@@ -212,27 +202,8 @@ double servedMs(quint16 port) {
         return -1;
     const QByteArray request = "GET /api/latest HTTP/1.1\r\nHost: x\r\n\r\n";
     ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL);
-    QByteArray in;
-    char buf[4096];
-    double ms = -1;
-    while (secondsSince(t0) < 5) {
-        const qsizetype head = in.indexOf("\r\n\r\n");
-        const qsizetype length = in.indexOf("Content-Length: ");
-        if (head > 0 && length > 0 &&
-            in.size() >=
-                head + 4 +
-                    in.mid(length + 16, in.indexOf('\r', length) - length - 16).toLongLong()) {
-            ms = secondsSince(t0) * 1000;
-            break;
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10) <= 0)
-            continue;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        in.append(buf, n);
-    }
+    const bool whole = wholeAnswer(readUntil(fd, 5000, wholeAnswer, 10));
+    const double ms = whole ? secondsSince(t0) * 1000 : -1;
     ::close(fd);
     return ms;
 }

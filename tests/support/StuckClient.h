@@ -5,10 +5,13 @@
 // handshake on /live and then never reads a byte, what a browser tab that
 // hangs looks like to the server.
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -80,4 +83,47 @@ inline bool closedByServer(int fd) {
         if (n < 0)
             return errno == ECONNRESET;
     }
+}
+
+// What the socket brings until done(bytes so far) holds, the peer closes or
+// timeoutMs pass.
+template <class Done> QByteArray readUntil(int fd, int timeoutMs, Done done, int pollMs = 50) {
+    QByteArray in;
+    QElapsedTimer t;
+    t.start();
+    char buf[65536];
+    while (!done(in) && t.elapsed() < timeoutMs) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, pollMs) <= 0)
+            continue;
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            break;
+        in.append(buf, n);
+    }
+    return in;
+}
+
+// True once `in` holds an HTTP answer's head and all the body its
+// Content-Length announces.
+inline bool wholeAnswer(const QByteArray& in) {
+    const qsizetype head = in.indexOf("\r\n\r\n");
+    if (head < 0)
+        return false;
+    const qsizetype at = in.left(head).toLower().indexOf("content-length:");
+    if (at < 0)
+        return false;
+    return in.size() >=
+           head + 4 + in.mid(at + 15, in.indexOf('\r', at) - at - 15).trimmed().toLongLong();
+}
+
+// Resident memory of a process ("self" or a pid) in KiB; -1 when unknown.
+inline qint64 rssKb(const QByteArray& pid = "self") {
+    QFile f(QStringLiteral("/proc/%1/status").arg(QString::fromLatin1(pid)));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    return -1;
 }

@@ -39,20 +39,7 @@ void sendAll(int fd, const QByteArray& bytes) {
 
 // What the server sends until it closes the connection (or the time is up).
 QByteArray readToEnd(int fd, int timeoutMs) {
-    QByteArray out;
-    QElapsedTimer t;
-    t.start();
-    char buf[65536];
-    while (t.elapsed() < timeoutMs) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
-    return out;
+    return readUntil(fd, timeoutMs, [](const QByteArray&) { return false; });
 }
 
 // One request on a connection of its own: its answer, head and body.
@@ -61,44 +48,13 @@ QByteArray get(quint16 port, const QByteArray& path, const char* from = "127.0.0
     if (fd < 0)
         return "(no connection)";
     sendAll(fd, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n");
-    QByteArray out;
-    QElapsedTimer t;
-    t.start();
-    char buf[65536];
-    while (t.elapsed() < 5000) {
-        const qsizetype head = out.indexOf("\r\n\r\n");
-        if (head >= 0) {
-            const qsizetype at = out.toLower().indexOf("content-length:");
-            if (at >= 0 && at < head &&
-                out.size() >=
-                    head + 4 +
-                        out.mid(at + 15, out.indexOf('\r', at) - at - 15).trimmed().toLongLong())
-                break;
-        }
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
-            continue;
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            break;
-        out.append(buf, n);
-    }
+    const QByteArray out = readUntil(fd, 5000, wholeAnswer);
     ::close(fd);
     return out;
 }
 
 QByteArray statusOf(const QByteArray& response) {
     return response.left(response.indexOf("\r\n"));
-}
-
-qint64 rssKb() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    return -1;
 }
 
 // The server in its own thread (as the program runs it), so that these
@@ -242,19 +198,8 @@ private slots:
         {
             const int fd = connectFrom("127.0.0.1", o.port);
             sendAll(fd, pipelined);
-            QByteArray answers;
-            QElapsedTimer t;
-            t.start();
-            char buf[65536];
-            while (answers.count("HTTP/1.1 200 OK") < 40 && t.elapsed() < 5000) {
-                pollfd p{fd, POLLIN, 0};
-                if (::poll(&p, 1, 50) <= 0)
-                    continue;
-                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-                if (n <= 0)
-                    break;
-                answers.append(buf, n);
-            }
+            const QByteArray answers = readUntil(
+                fd, 5000, [](const QByteArray& in) { return in.count("HTTP/1.1 200 OK") >= 40; });
             ::close(fd);
             QCOMPARE(answers.count("HTTP/1.1 200 OK"), 40);
         }
