@@ -11,7 +11,14 @@ namespace {
 // Kept as they stand in the file, so that a decoder line stays readable.
 const QByteArray kPlain = QByteArrayLiteral("!\"#$&'()*+,/:;<=>?@[\\]^`{|}");
 
+// Only a field that is all digits (after an optional minus) is a number:
+// the library's conversion stops at a NUL byte and would take the digits
+// before it as the whole field.
 bool parseInt(const QByteArray& s, qint64& out) {
+    const qsizetype first = s.startsWith('-') ? 1 : 0;
+    if (s.size() == first ||
+        !std::all_of(s.begin() + first, s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
     bool ok = false;
     out = s.toLongLong(&ok);
     return ok;

@@ -137,6 +137,13 @@ private slots:
         QVERIFY(!o.ok);
         QVERIFY2(o.err.contains("line 3: time 9223372036854775508 is out of range"),
                  o.err.constData());
+
+        // Digits followed by a NUL byte are not the number before the NUL.
+        capture::Contents c;
+        QVERIFY(capture::parse(QByteArray(capture::kHeader) + "\nD 92233720368547755" +
+                                   QByteArray(4, '\0') + "08 1 3 abc\n",
+                               c));
+        QVERIFY(c.records.isEmpty());
     }
 
     // The temporary data folder goes with the replay, also one stopped by a
