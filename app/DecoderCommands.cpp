@@ -3,6 +3,7 @@
 // The clock command goes out just after the PC's second turns (ClockAlign),
 // and the periodic timer keeps its ticks on the turn.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "ClockAlign.h"
 #include "Framework.h"
@@ -64,7 +65,7 @@ void TFkorvane::sendClockCommand() {
         if (Timer2->isTicking())
             Timer2->restartIn(ClockAlign::untilNextTick(sentMs, Timer2->Interval()));
     }
-    watchClockSet();
+    emit host_->clockCommandSent(monotonicNowMs());
     Edit10->setText(QString::fromLatin1(DisplayCopy(ClockCommand(S.Decid1, s))));
     // The indicator stays up for a second while the window goes on working.
     Panel2->show();

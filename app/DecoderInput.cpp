@@ -2,6 +2,7 @@
 // cutting of received bytes into lines whose passings go to the speed table
 // (where they queue as pending rows for measuring).
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "DataDir.h"
 #include "Framework.h"
@@ -97,8 +98,7 @@ void TFkorvane::selectDecoderPort(int loop) {
     (loop == 1 ? S.Port1 : S.Port2) = index;
     portKeeper_->setWanted(comm, index != 0);
     if (index == 0) {
-        health_->portClosed(loop); // no port, no alarm for it
-        showAlarm();
+        emit host_->portClosed(loop); // no port, no alarm for it
         return;
     }
     try {
@@ -162,7 +162,16 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // more than its limit, as if they went one at a time: lines the operator
     // typed count, and a burst does not wipe them all at once.
     ReceivedLines got;
-    const auto watch = qScopeGuard([&] { watchReceived(loop, chunk.size(), dropped, got.lines); });
+    // The rooms hear of the chunk before its passings are stored (a capture
+    // then holds every chunk that reached the records), and also when the
+    // run ends in an error.
+    const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
+    bool told = false;
+    const auto tell = [&] {
+        if (!std::exchange(told, true))
+            emit host_->chunkReceived(loop, receivedMs, chunk, dropped, got.lines);
+    };
+    const auto tellAnyway = qScopeGuard(tell);
     const auto show = qScopeGuard([&] {
         if (!got.lines.isEmpty()) {
             const int added = int(got.lines.size());
@@ -176,20 +185,24 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     // The passings of one notification reach the disk in one commit, behind
     // any that wait for the database to take writes again. A passing that
     // waits keeps the time it was received.
-    const qint64 receivedMs = QDateTime::currentMSecsSinceEpoch();
-    if (capture_ && capture_->isOpen() && !capture_->chunk(receivedMs, loop, chunk))
-        stopCapture();
     QList<QueuedPassing> passings;
     TakeLines(buffer, loop, got,
               [&](const QString& tpid, const QString& time, const QByteArray& line) {
                   passings.append({loop, tpid, time, receivedMs, line});
               });
+    tell();
     reportStore(backlog_->add(passings));
 }
 
 void TFkorvane::recordCapture(std::unique_ptr<capture::Writer> writer) {
     capture_ = std::move(writer);
     captureSettings();
+    connect(host_, &Host::chunkReceived, this,
+            [this](int loop, qint64 receivedMs, const QByteArray& bytes) {
+                if (capture_ && capture_->isOpen() && !capture_->chunk(receivedMs, loop, bytes))
+                    stopCapture();
+            });
+    connect(host_, &Host::settingsChanged, this, [this] { captureSettings(); });
 }
 
 // What a replay needs to measure as the program did, written when it starts

@@ -3,6 +3,7 @@
 // or the two clocks drift apart. The figures themselves are the health
 // model's (decoder/DecoderHealth); this file feeds it and says what it found.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "Framework.h"
 #include "WindowParts.h"
@@ -52,6 +53,33 @@ void TFkorvane::buildDecoderWatch() {
 
     buildStatusPage();
     connect(N7, &QAction::triggered, this, &TFkorvane::N7Click);
+
+    connect(
+        host_, &Host::chunkReceived, this,
+        [this](int loop, qint64, const QByteArray& bytes, qsizetype dropped,
+               const QStringList& lines) { watchReceived(loop, bytes.size(), dropped, lines); });
+    connect(host_, &Host::portOpened, this, [this](int port, qint64 atMs) {
+        if (port != 3) {
+            health_->portOpened(port, atMs);
+            watchEvents();
+        }
+        showAlarm();
+    });
+    connect(host_, &Host::portClosed, this, [this](int port) {
+        if (port != 3)
+            health_->portClosed(port);
+        showAlarm();
+    });
+    connect(host_, &Host::portFailed, this, [this](int port, const QString& reason) {
+        if (port != 3)
+            watchPortFailed(port, reason);
+        showAlarm();
+    });
+    connect(host_, &Host::statusLinesChanged, this, [this] {
+        if (activePage() == TabSheet7)
+            showStatus();
+    });
+    connect(host_, &Host::clockCommandSent, this, [this](qint64 atMs) { health_->clockSet(atMs); });
 }
 
 qint64 TFkorvane::watchNow() {
@@ -79,6 +107,15 @@ void TFkorvane::watchTick() {
     }
     health_->check(now);
     watchEvents();
+    QList<LoopState> states;
+    for (int loop = 1; loop <= 2; ++loop) {
+        const LoopFigures f = health_->figures(loop, now);
+        states.append({loop, f.failed   ? QStringLiteral("failed")
+                             : f.silent ? QStringLiteral("silent")
+                             : f.open   ? QStringLiteral("open")
+                                        : QStringLiteral("closed")});
+    }
+    host_->setLoopStates(states);
     showAlarm(); // the offset in the warning follows the clocks
     if (activePage() == TabSheet7)
         showStatus();
@@ -94,10 +131,6 @@ void TFkorvane::watchReceived(int loop, qsizetype bytes, qsizetype dropped,
 void TFkorvane::watchPortFailed(int loop, const QString& reason) {
     health_->portFailed(loop, reason);
     watchEvents();
-}
-
-void TFkorvane::watchClockSet() {
-    health_->clockSet(watchNow());
 }
 
 void TFkorvane::watchEvents() {

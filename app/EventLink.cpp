@@ -2,13 +2,13 @@
 // outbox triggers, the publisher thread, its line on the status page and in
 // Memo3, and the combined ranking of all stations on the ranking page.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "DataDir.h"
 #include "Framework.h"
 
 #include "Database.h"
 #include "EventSettings.h"
-#include "LiveWeb.h"
 #include "Outbox.h"
 #include "Publisher.h"
 
@@ -112,8 +112,8 @@ void TFkorvane::startEventLink() {
     // Read while someone looks at it: the ranking page's toggle, or the
     // live page (its clients come and go without the window knowing).
     const auto showing = [this] {
-        return eventLink_ &&
-               ((eventLink_->allStations->isChecked() && activePage() == TabSheet5) || web_);
+        return eventLink_ && ((eventLink_->allStations->isChecked() && activePage() == TabSheet5) ||
+                              host_->combinedRankingWanted());
     };
     connect(link->allStations, &QCheckBox::toggled, this, [this](bool all) {
         DBGrid1->setVisible(!all);
@@ -130,6 +130,10 @@ void TFkorvane::startEventLink() {
         link->note->setText(problem);
         link->note->show();
         link->error = problem;
+        CombinedRanking shared;
+        shared.event = settings.Event;
+        shared.error = problem;
+        host_->setCombinedRanking(shared);
         return;
     }
 
@@ -151,6 +155,10 @@ void TFkorvane::startEventLink() {
             eventLink_->publisher->requestRanking();
     });
     link->refresh->start();
+    connect(host_, &Host::combinedRankingRequested, this, [this] {
+        if (eventLink_->publisher)
+            eventLink_->publisher->requestRanking();
+    });
     link->publisher->start();
 }
 
@@ -181,7 +189,13 @@ void TFkorvane::showCombinedRanking(const QList<EventServer::RankingEntry>& rows
         link.rows = rows;
         link.readAtMs = QDateTime::currentMSecsSinceEpoch();
     }
-    eventRankingToWeb();
+    CombinedRanking shared;
+    shared.event = link.settings.Event;
+    shared.error = link.error;
+    shared.readAtMs = link.readAtMs;
+    for (const EventServer::RankingEntry& e : std::as_const(link.rows))
+        shared.rows.append({e.rank, e.tpid, e.name, e.speedText, e.station});
+    host_->setCombinedRanking(shared);
     if (!error.isEmpty()) {
         // What was read before stays, under the reason it is not fresh.
         link.note->setText(
@@ -199,20 +213,4 @@ void TFkorvane::showCombinedRanking(const QList<EventServer::RankingEntry>& rows
         row.at(2)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         link.model->appendRow(row);
     }
-}
-
-void TFkorvane::eventRankingToWeb(bool readNow) {
-    if (!eventLink_ || !web_)
-        return;
-    const EventLink& link = *eventLink_;
-    if (readNow && link.publisher)
-        link.publisher->requestRanking();
-    webtext::EventRanking r;
-    r.event = link.settings.Event;
-    r.error = link.error;
-    r.readAtMs = link.readAtMs;
-    r.rows.reserve(link.rows.size());
-    for (const EventServer::RankingEntry& e : link.rows)
-        r.rows.append(webtext::RankRow{e.rank, e.tpid, e.name, e.speedText, e.station});
-    web_->setEventRanking(r);
 }

@@ -68,11 +68,12 @@ MeasuredRow ingest::measured(const MeasureRun& run, double time2) {
     return m;
 }
 
-void ingest::record(const MeasureRun& run) {
+qint64 ingest::record(const MeasureRun& run) {
     Batch both;
     try {
-        storeMeasured(measured(run, 0));
+        const qint64 id = storeMeasured(measured(run, 0));
         both.commit();
+        return id;
     } catch (...) {
         both.rollback();
         throw;

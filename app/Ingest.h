@@ -47,7 +47,8 @@ MeasuredRow measured(const MeasureRun& run, double time2);
 
 // Writes what the run measured, both or neither: a row left pending is
 // measured again and its attempt would be kept twice. One transaction of
-// their own, rolled back whole on an error.
-void record(const MeasureRun& run);
+// their own, rolled back whole on an error. Returns the attempt's id (0 for
+// a row that makes none).
+qint64 record(const MeasureRun& run);
 
 } // namespace ingest

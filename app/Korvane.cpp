@@ -5,6 +5,8 @@
 #include "SignalBridge.h"
 #include "Ukorvane.h"
 
+#include "Host.h"
+
 #include "Capture.h"
 #include "Database.h"
 #include "Language.h"
@@ -36,10 +38,11 @@ const char* const kUsage =
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n";
 
-// The names of --page, in the order of the menu.
+// The names of --page, in the order of the menu. A room's page (none of the
+// window's own) is found by its name once the window is made.
 struct PageName {
     const char* name;
-    QWidget* TFkorvane::*page;
+    QWidget* TFkorvane::*page = nullptr;
 };
 const PageName kPages[] = {
     {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
@@ -173,7 +176,9 @@ int korvaneMain(int argc, char** argv) {
             // After the show handler, which turns to the start page (a page's
             // show handler may send commands: not while stopping).
             if (!Dialogs::quitting())
-                window.setActivePage(window.*page->page);
+                if (QWidget* shown = page->page ? window.*page->page
+                                                : window.host().page(QLatin1String(page->name)))
+                    window.setActivePage(shown);
             if (!Dialogs::quitting() || window.isVisible())
                 status = app.exec();
             if (window.isVisible())

@@ -6,6 +6,7 @@
 // an earlier lap, a section timed across a clock command...) goes nowhere
 // else.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "CommX.h"
 #include "Framework.h"
@@ -100,16 +101,28 @@ void TFkorvane::Timer1Timer() {
             BoardLine = r.boardLine;
             sendToBoardInTurn(BoardLine);
         }
+        MeasuredAttempt told;
         try {
-            ingest::record(run);
+            told.id = ingest::record(run);
         } catch (const DbError& e) {
             // What was shown and sent stays shown and sent: the row is not
             // measured again, and its attempt and mark wait with the
             // passings that the database has not taken.
             reportStore(backlog_->addMeasured(ingest::measured(run, row->time2), e.message()));
         }
+        if (run.attempt) {
+            told.tpid = run.attempt->tpid;
+            told.speed = run.attempt->speed;
+            told.speedText = run.attempt->speedText;
+            told.flags = run.attempt->flags;
+            told.status = run.attempt->status;
+            told.measuredMs = run.attempt->measuredMs;
+            told.shown = r.measured && !held;
+            told.newBest = told.shown && r.newBest;
+            emit host_->attemptMeasured(told);
+        }
         if (r.measured && !held)
-            emit speedPublished(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
+            emit host_->speedShown(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
         measureFaultShown_ = false;
         if (held) {
             // Nothing was shown, so nothing is held on screen either.

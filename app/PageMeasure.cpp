@@ -1,6 +1,7 @@
 // The measuring page: the speed and ID in large type, section distance and
 // hold time.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "FitLabel.h"
 #include "Framework.h"
@@ -67,11 +68,11 @@ void TFkorvane::buildMeasurementPage() {
 
 void TFkorvane::SpinEdit1Change() {
     S.Dist = SpinEdit1->value();
-    captureSettings();
+    emit host_->settingsChanged();
 }
 void TFkorvane::SpinEdit3Change() {
     S.Wait = SpinEdit3->value();
-    captureSettings();
+    emit host_->settingsChanged();
 }
 void TFkorvane::Button2Click() {
     Timer1->setEnabled(true);

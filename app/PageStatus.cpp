@@ -2,6 +2,7 @@
 // clock against the PC's and a plot of that offset over the last hour, and
 // what the difference of the two clocks does to a speed.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "DiskSpace.h"
 #include "WindowParts.h"
@@ -241,8 +242,15 @@ void TFkorvane::showStatus() {
                         .arg(checks_.MinFreeMB);
         last << room;
     }
-    if (!webStatus_.isEmpty())
-        last << webStatus_;
+    // What the other rooms have to say (the live page, the event link).
+    QStringList tips;
+    const QMap<QString, StatusLine> lines = host_->statusLines();
+    for (const StatusLine& l : lines) {
+        last << l.text;
+        if (!l.toolTip.isEmpty())
+            tips << l.toolTip;
+    }
+    statusPage_->inter->setToolTip(tips.join(QLatin1Char('\n')));
     if (!last.isEmpty())
         text += QLatin1Char('\n') + last.join(QStringLiteral("　"));
     statusPage_->inter->setText(text);

@@ -5,6 +5,7 @@
 // are told together in one box once the window is up, instead of one modal
 // box per port before it appears.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "DecoderHealth.h"
 #include "Framework.h"
@@ -41,13 +42,9 @@ void TFkorvane::buildPortRecovery() {
 void TFkorvane::portReopened(int port) {
     note(QStringLiteral(" ") + portName(port) + tr(" 再接続"));
     tellTerminal(portName(port) + tr(" 再接続"));
-    if (port == 3) {
-        showAlarm();
+    emit host_->portOpened(port, monotonicNowMs());
+    if (port == 3)
         return;
-    }
-    health_->portOpened(port, watchNow());
-    watchEvents();
-    showAlarm();
     // As after the operator's choice of the port: the decoder settles, then
     // hears its protocol again (it may have been powered off meanwhile).
     portPause();
@@ -63,14 +60,14 @@ void TFkorvane::portLost(int port) {
     TCommX* comm = portComm(this, port);
     const QString reason = deviceGone(comm);
     if (port != 3) {
-        watchPortFailed(port, reason); // the watch's own tick may have been first
+        emit host_->portFailed(port, reason); // the watch's own tick may have been first
         return;
     }
     portKeeper_->setFailure(comm, reason);
     const QString told = portName(port) + tr(" 異常: %1").arg(shortReason(reason));
     note(QStringLiteral(" ") + told);
     tellTerminal(told);
-    showAlarm();
+    emit host_->portFailed(port, reason);
 }
 
 // A port the operator chose that does not open: the alarm says so and the
@@ -79,9 +76,7 @@ void TFkorvane::portLost(int port) {
 void TFkorvane::portOpenFailed(int port, const QString& detail) {
     TCommX* comm = portComm(this, port);
     portKeeper_->setFailure(comm, detail);
-    if (port != 3)
-        watchPortFailed(port, detail);
-    showAlarm();
+    emit host_->portFailed(port, detail);
     const QString line = portName(port) + QStringLiteral("  ") + detail;
     if (portKeeper_->gather(portName(port), line))
         return;

@@ -9,6 +9,8 @@
 #include "DataDir.h"
 #include "Framework.h"
 #include "Pictures.h"
+#include "Rooms.h"
+#include "WindowHost.h"
 #include "WindowParts.h"
 
 #include "CommX.h"
@@ -44,6 +46,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     : QMainWindow(parent), dataDir_(dataDir) {
     setObjectName(QStringLiteral("Fkorvane"));
     setWindowTitle(QStringLiteral("Speed"));
+    host_ = new WindowHost(*this);
 
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic"),
@@ -87,6 +90,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildDataCheckPage();
     buildRankingPage();
     buildRegistrationPage();
+    adoptRooms(*host_);
     buildHistoryPage();
     buildDecoderWatch();
     buildPortRecovery();
@@ -124,6 +128,10 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
 
 TFkorvane::~TFkorvane() = default;
 
+Host& TFkorvane::host() {
+    return *host_;
+}
+
 QString TFkorvane::iniPath() const {
     return iniPathIn(dataDir_);
 }
@@ -139,7 +147,8 @@ void TFkorvane::buildMenu() {
     N6 = bar->addAction(tr("登録"));
     N8 = bar->addAction(tr("履歴"));
     N7 = bar->addAction(tr("状態"));
-    bar->addAction(QString());
+    // The rooms' pages come before this gap.
+    host_->menuEnd = bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
     b1 = Korvane->addAction(QStringLiteral("V1.27"));
 }
@@ -209,6 +218,8 @@ void TFkorvane::onPageChanged(int) {
             TabSheet6Show();
         else if (page == TabSheet8)
             showHistory();
+        else
+            host_->pageShown(page);
     });
 }
 
@@ -268,6 +279,7 @@ void TFkorvane::FormCreate() {
     Timer2->setInterval(qint64(S.Resetint) * 1000);
     // 7. Publishing to the event's server.
     startEventLink();
+    host_->roomsCreated();
 }
 
 void TFkorvane::showEvent(QShowEvent* e) {
@@ -331,6 +343,7 @@ void TFkorvane::FormShow() {
     Panel1->setGeometry(TabSheet6->rect());
     panel1Fills_ = true;
     buildWebLive();
+    host_->roomsStarted();
 }
 
 void TFkorvane::closeEvent(QCloseEvent* e) {
@@ -344,6 +357,7 @@ void TFkorvane::FormClose() {
     // keeps no passing from the disk, nor the other way round. Either makes
     // the exit status tell of it.
     bool ok = runHandler([this] { closeRecords(); });
+    ok = runHandler([this] { host_->roomsClose(); }) && ok;
     // Settings that were never loaded (the creation failed before) are not
     // written over the stored ones.
     if (settingsLoaded_)

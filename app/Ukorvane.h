@@ -50,6 +50,8 @@ namespace SpeedTable {
 struct PendingRow;
 }
 class LiveWeb;
+class Host;
+class WindowHost;
 struct PublisherStatus;
 namespace EventServer {
 struct RankingEntry;
@@ -76,6 +78,8 @@ public:
     // it would run on built-in settings and drop the operator's changes.
     bool created() const { return created_; }
     const QString& pagePassword() const { return Passw; }
+    // What the rooms see of the window (rooms/host/Host.h).
+    Host& host();
 
     // Page control: the visible page runs its show handler.
     QStackedWidget* PageControl1 = nullptr;
@@ -288,17 +292,13 @@ public slots:
     void CuteButton7Click();
     void CuteButton6Click();
 
-signals:
-    // A speed reached the screen and the board and its row is stored: the
-    // live web page hears of it here (WebLive.cpp) and measuring never waits.
-    void speedPublished(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
-
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class WindowHost;
     void buildMenu();
     void buildStartPage();
     void buildMeasurementPage();
@@ -340,7 +340,6 @@ private:
     void showAlarm();
     void watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
     void watchPortFailed(int loop, const QString& reason);
-    void watchClockSet();
     void sendClockCommand(); // the clock command, on the turn of a second
     const ClockSets& clockSets() const;
     void watchEvents();
@@ -368,6 +367,7 @@ private:
     void pickDevice(int port); // the settings page's device picker
 
     QString dataDir_;
+    WindowHost* host_ = nullptr; // made first, so that every part may tell the rooms
     Settings S;
     SuspectChecks Checks; // plausibility limits, section "Checks", read at start
     bool settingsLoaded_ = false;
@@ -405,12 +405,9 @@ private:
     void startEventLink();
     void eventStatusChanged(const PublisherStatus& s);
     void showCombinedRanking(const QList<EventServer::RankingEntry>& rows, const QString& error);
-    // The combined ranking last read, to the live page; readNow: and read it again.
-    void eventRankingToWeb(bool readNow = false);
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
     LiveWeb* web_ = nullptr;
-    QString webStatus_; // the live page's line on the status page; empty when not enabled
     PortKeeper* portKeeper_ = nullptr;
 };

@@ -4,6 +4,7 @@
 // never holds up measuring or decoder input. A port that cannot be opened
 // leaves the window working and is said on the status page and in Memo3.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "Framework.h"
 #include "WebSettings.h"
@@ -27,13 +28,11 @@ void TFkorvane::buildWebLive() {
     if (!w.Enabled || web_)
         return;
     const auto tell = [this](const QString& line) {
-        webStatus_ = line;
+        host_->setStatusLine(QStringLiteral("Web"), {line, {}});
         memoAdd(Memo3, line);
         const QByteArray bytes = "korvane: " + line.toUtf8() + '\n';
         std::fputs(bytes.constData(), stderr);
         std::fflush(stderr);
-        if (activePage() == TabSheet7)
-            showStatus();
     };
     const std::optional<webtext::ListenAddress> at = webtext::parseListen(w.Listen);
     if (!at) {
@@ -78,25 +77,32 @@ void TFkorvane::buildWebLive() {
         note(QLatin1Char(' ') + line);
         windowparts::tellTerminal(line);
     });
-    connect(this, &TFkorvane::speedPublished, web_, &LiveWeb::publish);
+    connect(host_, &Host::speedShown, web_, &LiveWeb::publish);
     // The decoders' state as the status page tells it, every watch tick;
     // the server passes on only changes.
-    connect(watchTimer, &QTimer::timeout, web_, [this] {
-        const qint64 now = watchNow();
+    connect(host_, &Host::loopStatesChanged, web_, [this](const QList<LoopState>& states) {
         QJsonArray loops;
-        for (int loop = 1; loop <= 2; ++loop) {
-            const LoopFigures f = health_->figures(loop, now);
-            const QString state = f.failed   ? QStringLiteral("failed")
-                                  : f.silent ? QStringLiteral("silent")
-                                  : f.open   ? QStringLiteral("open")
-                                             : QStringLiteral("closed");
+        for (const LoopState& s : states)
             loops.append(
-                QJsonObject{{QStringLiteral("loop"), loop}, {QStringLiteral("state"), state}});
-        }
+                QJsonObject{{QStringLiteral("loop"), s.loop}, {QStringLiteral("state"), s.state}});
         web_->setDecoders(loops);
     });
-    web_->start();
     // The event's combined ranking, when this station is in one: what was
     // read so far, and a fresh read (it is read while the page is on).
-    eventRankingToWeb(true);
+    const auto ranking = [this] {
+        const CombinedRanking& c = host_->combinedRanking();
+        webtext::EventRanking r;
+        r.event = c.event;
+        r.error = c.error;
+        r.readAtMs = c.readAtMs;
+        r.rows.reserve(c.rows.size());
+        for (const CombinedRanking::Row& e : c.rows)
+            r.rows.append(webtext::RankRow{e.rank, e.tpid, e.name, e.speedText, e.station});
+        web_->setEventRanking(r);
+    };
+    connect(host_, &Host::combinedRankingChanged, web_, ranking);
+    web_->start();
+    if (!host_->combinedRanking().event.isEmpty())
+        ranking();
+    host_->wantCombinedRanking();
 }

@@ -15,13 +15,13 @@ bool forLackOfSpace(const QString& why) {
 
 } // namespace
 
-void storeMeasured(const MeasuredRow& row) {
-    if (row.attempt)
-        Journal::recordAttempt(*row.attempt);
+qint64 storeMeasured(const MeasuredRow& row) {
+    const qint64 id = row.attempt ? Journal::recordAttempt(*row.attempt) : 0;
     if (row.newBest.isEmpty())
         SpeedTable::markProcessed(row.tpid);
     else
         SpeedTable::markProcessed(row.tpid, row.newBest);
+    return id;
 }
 
 PassingBacklog::PassingBacklog(Store store, qsizetype limit)

@@ -93,4 +93,4 @@ private:
 
 // The attempt of a measured row and its processed mark (with the new best),
 // in the caller's commit. Raises DbError.
-void storeMeasured(const MeasuredRow& row);
+qint64 storeMeasured(const MeasuredRow& row); // the attempt's id, 0 for none
