@@ -121,9 +121,9 @@ int korvaneMain(int argc, char** argv) {
         std::fputs("korvane: the English texts are missing; the window stays Japanese\n", stderr);
 
     dataDir = QDir(dataDir).absolutePath();
-    if (!ensureDataDir(dataDir)) {
-        ShowErrorBox(QCoreApplication::translate("TFkorvane", "データフォルダ %1 を作成できません")
-                         .arg(dataDir));
+    if (const DataDirFailure failed = prepareDataDir(dataDir);
+        failed.step != DataDirFailure::None) {
+        ShowErrorBox(dataDirMessage(dataDir, failed));
         return 1;
     }
 

@@ -146,6 +146,12 @@ void TFkorvane::buildRegistrationPage() {
     Edit4->setEchoMode(QLineEdit::Password);
     Edit4->setGeometry(245, 160, 150, 22);
     Edit4->installEventFilter(this);
+    // The curtain's only control: without a word beside it nothing says
+    // what the box wants.
+    auto* l4 = new QLabel(tr("パスワード"), Panel1);
+    l4->setGeometry(135, 162, 102, 18);
+    l4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    l4->setBuddy(Edit4);
     Panel1->raise();
 
     auto* starEcho = new StarEchoStyle;

@@ -462,10 +462,6 @@ sudo usermod -aG %1 $USER</translation>
         <translation>An unknown error occurred</translation>
     </message>
     <message>
-        <source>データフォルダ %1 を作成できません</source>
-        <translation>Cannot create the data folder %1</translation>
-    </message>
-    <message>
         <source>計測区間距離</source>
         <translation>Distance</translation>
     </message>
@@ -922,6 +918,18 @@ Continue?</translation>
     <message>
         <source>ウェブページ: 結果を再び読めます</source>
         <translation>Web page: the results read again</translation>
+    </message>
+    <message>
+        <source>データフォルダ %1 に書き込めません: %2</source>
+        <translation>Cannot write to the data folder %1: %2</translation>
+    </message>
+    <message>
+        <source>データフォルダ %1 を作成できません: %2</source>
+        <translation>Cannot create the data folder %1: %2</translation>
+    </message>
+    <message>
+        <source>書き込めるフォルダを --data-dir で指定するか、このフォルダ（またはその親）をこのユーザーが書き込めるようにしてから起動し直してください。</source>
+        <translation>Start again with --data-dir naming a folder you can write to, or make this folder (or its parent) writable for this user.</translation>
     </message>
 </context>
 </TS>

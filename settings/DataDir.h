@@ -7,8 +7,24 @@
 // ~/.local/share/Ostrel/Korvane.
 QString defaultDataDir();
 
-// Creates the folder when missing; returns false when it cannot.
-bool ensureDataDir(const QString& dir);
+// Why a data folder cannot hold the program's files: the step that failed
+// and the system's reason (an errno value).
+struct DataDirFailure {
+    enum Step { None, Create, Write };
+    Step step = None;
+    int error = 0;
+};
+
+// Creates the folder and its parents when missing and checks that files can
+// be made in it.
+DataDirFailure prepareDataDir(const QString& dir);
+inline bool ensureDataDir(const QString& dir) {
+    return prepareDataDir(dir).step == DataDirFailure::None;
+}
+
+// The operator's message for a folder that failed: which folder, the
+// system's reason and what to do, in the window's language.
+QString dataDirMessage(const QString& dir, const DataDirFailure& failure);
 
 QString iniPathIn(const QString& dataDir);      // "Korvane.ini"
 QString databasePathIn(const QString& dataDir); // "Korvane.db"

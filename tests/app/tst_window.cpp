@@ -588,6 +588,32 @@ private slots:
         QVERIFY(firstBox({"--lang", "ja"}).contains("取り込みポート１は指定されていません。"));
     }
 
+    // A file where a folder of the data folder's path should be: the box
+    // names the folder, the system's reason and the way out, in English.
+    void dataFolderThatCannotBeMadeSaysWhichAndWhy() {
+        writeFile(dir->filePath("plain"), "a file, not a folder");
+        const QString folder = dir->filePath("plain/Korvane");
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", folder, "--lang", "en"});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LC_ALL", "C.UTF-8"); // the system's reason in English
+        p.setProcessEnvironment(env);
+        p.setReadChannel(QProcess::StandardError);
+        p.start();
+        QByteArray err;
+        QDeadlineTimer deadline(20000);
+        while (!err.contains("--data-dir") && p.waitForReadyRead(int(deadline.remainingTime())))
+            err += p.readAllStandardError();
+        p.kill(); // nobody answers the box
+        p.waitForFinished(10000);
+        const QString box = QStringLiteral("korvane: error: Cannot create the data folder %1: "
+                                           "Not a directory\nStart again with --data-dir")
+                                .arg(folder);
+        QVERIFY2(err.contains(box.toUtf8()), err.constData());
+    }
+
     void versionAndHelp() {
         QProcess p;
         p.start(QStringLiteral(KORVANE_BIN), {"--version"});
