@@ -2,6 +2,8 @@
 
 #include "Host.h"
 
+#include "LiveRoom.h"
+
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<LiveRoom>(host));
 }

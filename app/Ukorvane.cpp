@@ -342,7 +342,6 @@ void TFkorvane::FormShow() {
     Panel1->setPalette(pal);
     Panel1->setGeometry(TabSheet6->rect());
     panel1Fills_ = true;
-    buildWebLive();
     host_->roomsStarted();
 }
 

@@ -49,7 +49,6 @@ class Writer;
 namespace SpeedTable {
 struct PendingRow;
 }
-class LiveWeb;
 class Host;
 class WindowHost;
 struct PublisherStatus;
@@ -355,7 +354,6 @@ private:
     void exportHistory();
     void captureSettings();
     void stopCapture();
-    void buildWebLive(); // section "Web": the live results page, when enabled
     // Ports kept open (PortRecovery.cpp): a missing or vanished device is
     // tried again in the background; the failures of the start-up are told
     // in one box once the window is up.
@@ -408,6 +406,5 @@ private:
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
-    LiveWeb* web_ = nullptr;
     PortKeeper* portKeeper_ = nullptr;
 };
