@@ -51,10 +51,6 @@ struct PendingRow;
 }
 class Host;
 class WindowHost;
-struct PublisherStatus;
-namespace EventServer {
-struct RankingEntry;
-}
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -396,13 +392,6 @@ private:
     std::shared_ptr<StatusPage> statusPage_;
     struct HistoryPage;
     std::shared_ptr<HistoryPage> historyPage_;
-    // Publishing to the event's server (EventLink.cpp), when section Event
-    // names one; started at the end of the creation handler.
-    struct EventLink;
-    std::shared_ptr<EventLink> eventLink_;
-    void startEventLink();
-    void eventStatusChanged(const PublisherStatus& s);
-    void showCombinedRanking(const QList<EventServer::RankingEntry>& rows, const QString& error);
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
