@@ -2,6 +2,10 @@
 
 #include "Host.h"
 
+#include "EventRoom.h"
+#include "LiveRoom.h"
+
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<EventRoom>(host));
+    host.adopt(std::make_unique<LiveRoom>(host));
 }

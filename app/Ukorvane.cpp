@@ -277,8 +277,7 @@ void TFkorvane::FormCreate() {
     REdit1->setText(QString::number(S.Decid1));
     REdit2->setText(QString::number(S.Decid2));
     Timer2->setInterval(qint64(S.Resetint) * 1000);
-    // 7. Publishing to the event's server.
-    startEventLink();
+    // 7. The rooms: publishing to the event's server among them.
     host_->roomsCreated();
 }
 
@@ -342,7 +341,6 @@ void TFkorvane::FormShow() {
     Panel1->setPalette(pal);
     Panel1->setGeometry(TabSheet6->rect());
     panel1Fills_ = true;
-    buildWebLive();
     host_->roomsStarted();
 }
 

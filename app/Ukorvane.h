@@ -49,13 +49,8 @@ class Writer;
 namespace SpeedTable {
 struct PendingRow;
 }
-class LiveWeb;
 class Host;
 class WindowHost;
-struct PublisherStatus;
-namespace EventServer {
-struct RankingEntry;
-}
 
 // The main window: owns every component of the program for its whole life
 // and holds one handler per control event. Handlers only wire the controls
@@ -355,7 +350,6 @@ private:
     void exportHistory();
     void captureSettings();
     void stopCapture();
-    void buildWebLive(); // section "Web": the live results page, when enabled
     // Ports kept open (PortRecovery.cpp): a missing or vanished device is
     // tried again in the background; the failures of the start-up are told
     // in one box once the window is up.
@@ -398,16 +392,8 @@ private:
     std::shared_ptr<StatusPage> statusPage_;
     struct HistoryPage;
     std::shared_ptr<HistoryPage> historyPage_;
-    // Publishing to the event's server (EventLink.cpp), when section Event
-    // names one; started at the end of the creation handler.
-    struct EventLink;
-    std::shared_ptr<EventLink> eventLink_;
-    void startEventLink();
-    void eventStatusChanged(const PublisherStatus& s);
-    void showCombinedRanking(const QList<EventServer::RankingEntry>& rows, const QString& error);
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
     std::unique_ptr<capture::Writer> capture_; // none unless --capture
-    LiveWeb* web_ = nullptr;
     PortKeeper* portKeeper_ = nullptr;
 };

@@ -101,6 +101,9 @@ void WindowHost::setCornerWidget(QWidget* widget) {
 void WindowHost::addRankingView(const QString& caption, QWidget* view,
                                 std::function<void(bool shown)> toggled) {
     auto* box = new QCheckBox(caption, w_.TabSheet5);
+    // The one view so far is the event's ranking of all stations, whose box
+    // has always gone by this name.
+    box->setObjectName(QStringLiteral("AllStations"));
     // Above the ranking's lookup boxes, one under the other.
     box->setGeometry(520, 210 - 24 * int(rankingViews_.size()), 110, 22);
     box->show();

@@ -9,11 +9,13 @@
 #include "Database.h"
 #include "Journal.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenuBar>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
@@ -38,6 +40,13 @@ QByteArray get(const QString& url) {
         reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
         return {};
     return reply->readAll();
+}
+
+// The status page, as the operator turns to it: its menu item.
+void showStatusPage(QMainWindow& w) {
+    for (QAction* item : w.menuBar()->actions())
+        if (item->text() == QStringLiteral("状態"))
+            item->trigger();
 }
 
 } // namespace
@@ -85,11 +94,13 @@ private slots:
         TFkorvane w(dir->path());
         QVERIFY(w.created());
         w.show(); // the live page starts with the window shown
-        auto* status = w.findChild<QLabel*>(QStringLiteral("EventStatus"));
+        // The server's state is one of the status page's lines.
+        auto* status = w.findChild<QLabel*>(QStringLiteral("StatusInter"));
         auto* all = w.findChild<QCheckBox*>(QStringLiteral("AllStations"));
         auto* grid = w.findChild<QTableView*>(QStringLiteral("DBGridAll"));
         auto* note = w.findChild<QLabel*>(QStringLiteral("AllStationsNote"));
         QVERIFY(status && all && grid && note);
+        showStatusPage(w);
         QTRY_VERIFY2(status->text().contains(QStringLiteral("接続済み")),
                      qPrintable(status->text()));
 
@@ -133,8 +144,10 @@ private slots:
         // The server goes away: the status page, Memo3 and the tab say so,
         // the local ranking is still there.
         pg->stop();
+        showStatusPage(w);
         QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral("未接続")), 15000);
         QVERIFY(w.Memo3->toPlainText().contains(QStringLiteral("未接続")));
+        w.setActivePage(w.TabSheet5);
         QTRY_VERIFY_WITH_TIMEOUT(
             !note->isHidden() && note->text().contains(QStringLiteral("読めません")), 15000);
         // The live page says so too, and keeps the rows read before.
