@@ -74,7 +74,7 @@ void TFkorvane::startEventLink() {
     eventLink_ = link;
     link->settings = settings;
 
-    link->status = new QLabel(TabSheet7);
+    link->status = new QLabel(host_->page(QStringLiteral("status")));
     link->status->setObjectName(QStringLiteral("EventStatus"));
     link->status->setGeometry(14, 326, 612, 18);
     link->status->show();
