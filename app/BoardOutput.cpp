@@ -1,6 +1,7 @@
 // The display board: its port and bit rate, the speed lines measuring sends
 // (through sendToBoard's caller), test patterns and brightness.
 #include "Ukorvane.h"
+#include "WindowHost.h"
 
 #include "Framework.h"
 #include "WindowParts.h"
@@ -91,7 +92,7 @@ void TFkorvane::RGport3Click() {
     S.Port3 = index;
     portKeeper_->setWanted(CommX3, index != 0);
     if (index == 0) {
-        showAlarm();
+        emit host_->portClosed(3); // no port, no alarm for it
         return;
     }
     openBoardPort();

@@ -48,7 +48,7 @@ const PageName kPages[] = {
     {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
     {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
     {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
-    {"history", &TFkorvane::TabSheet8},  {"status", &TFkorvane::TabSheet7},
+    {"history", &TFkorvane::TabSheet8},  {"status"},
 };
 
 const PageName* pageNamed(const char* name) {

@@ -92,7 +92,6 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildRegistrationPage();
     adoptRooms(*host_);
     buildHistoryPage();
-    buildDecoderWatch();
     buildPortRecovery();
     TabSheet6->installEventFilter(this);
 
@@ -146,7 +145,6 @@ void TFkorvane::buildMenu() {
     Var1 = bar->addAction(tr("参照"));
     N6 = bar->addAction(tr("登録"));
     N8 = bar->addAction(tr("履歴"));
-    N7 = bar->addAction(tr("状態"));
     // The rooms' pages come before this gap.
     host_->menuEnd = bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));

@@ -33,7 +33,6 @@ class TCommX;
 class TCuteButton;
 class ReceiveBuffer;
 class PortKeeper;
-class DecoderHealth;
 class ClockAlign;
 class ClockSets;
 class TRadioGroup;
@@ -168,19 +167,6 @@ public:
 
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
-
-    // Decoder watch (DecoderWatch.cpp): the alarm on every page, and the
-    // status page (PageStatus.cpp).
-    QAction* N7 = nullptr;
-    QWidget* TabSheet7 = nullptr;
-    QLabel* AlarmLabel = nullptr; // empty and hidden while all is well
-    QTimer* watchTimer = nullptr; // looks for silence every second
-    DecoderHealth& health() { return *health_; }
-    const CheckSettings& checks() const { return checks_; }
-    void N7Click();
-    void watchTick();
-    // The watch's clock: monotonic milliseconds (QElapsedTimer's reference).
-    static qint64 watchNow();
 
     // History of attempts (PageHistory.cpp): review, correction, export.
     QAction* N8 = nullptr;
@@ -329,15 +315,8 @@ private:
     void endPortPause();
     // Lets measuring run again after the Wait hold (held while a port pauses).
     void releaseMeasuring();
-    void buildDecoderWatch();
-    void buildStatusPage();
-    void showStatus();
-    void showAlarm();
-    void watchReceived(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
-    void watchPortFailed(int loop, const QString& reason);
     void sendClockCommand(); // the clock command, on the turn of a second
     const ClockSets& clockSets() const;
-    void watchEvents();
     void measureSoon();
     std::optional<SpeedTable::PendingRow> pendingHead() const;
     // At close: what waits for the database, and the capture, reach the disk
@@ -386,10 +365,6 @@ private:
     int heldReady1_ = 0;
     int heldReady2_ = 0;
     // Shared pointers: their types stay private to the files that use them.
-    std::shared_ptr<DecoderHealth> health_;
-    CheckSettings checks_;
-    struct StatusPage;
-    std::shared_ptr<StatusPage> statusPage_;
     struct HistoryPage;
     std::shared_ptr<HistoryPage> historyPage_;
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row

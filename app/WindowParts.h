@@ -38,11 +38,8 @@ inline QString openFailureDetail(const TCustomCommX* comm, const std::exception&
                                         : comm->devicePath() + QStringLiteral(": ") + reason;
 }
 
-// The failure of a port whose open device went away.
 inline QString deviceGone(const TCustomCommX* comm) {
-    return QCoreApplication::translate("TFkorvane",
-                                       "%1: 装置が見つかりません（抜かれた可能性があります）")
-        .arg(comm->devicePath());
+    return deviceGone(comm->devicePath());
 }
 
 inline QStringList portItems() {

@@ -39,6 +39,13 @@ inline QString portName(int port) {
                      : QCoreApplication::translate("TFkorvane", "ループ%1").arg(port);
 }
 
+// The failure of a port whose open device went away.
+inline QString deviceGone(const QString& devicePath) {
+    return QCoreApplication::translate("TFkorvane",
+                                       "%1: 装置が見つかりません（抜かれた可能性があります）")
+        .arg(devicePath);
+}
+
 // Colours are stored as the operator's settings give them: red in the low byte.
 inline QColor tcolor(quint32 c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));

@@ -2,6 +2,7 @@
 // in place of the two decoders and the board.
 #include "DiskSpace.h"
 #include "FullPortPause.h"
+#include "Host.h"
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
@@ -15,6 +16,7 @@
 #include "SpeedTable.h"
 #include "Spin.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -70,6 +72,9 @@ class TestDecoderLink : public QObject {
     PtyPeer* board = nullptr;
     RecordingDialogs* dialogs = nullptr;
     TFkorvane* w = nullptr;
+    // The decoder watch's alarm and status page, found as the operator finds them.
+    QLabel* alarm() const { return w->findChild<QLabel*>(QStringLiteral("AlarmLabel")); }
+    void showStatusPage() { w->findChild<QAction*>(QStringLiteral("statusItem"))->trigger(); }
 
     void start(const QByteArray& sp) {
         QVERIFY(e2e::writeIni(dir->filePath("Korvane.ini"), sp, track->devices(dir->path())));
@@ -332,11 +337,11 @@ private slots:
         const auto restore = qScopeGuard([] { diskspace::setProbe({}); });
         auto* inter = w->findChild<QLabel*>(QStringLiteral("StatusInter"));
         QVERIFY(inter);
-        w->N7Click();
+        showStatusPage();
         QVERIFY2(inter->text().contains(QStringLiteral("空き 40 MB（50 MB 未満")),
                  qPrintable(inter->text()));
         free = 60ll << 20;
-        w->N7Click();
+        showStatusPage();
         QVERIFY2(inter->text().contains(QStringLiteral("空き 60 MB")) &&
                      !inter->text().contains(QStringLiteral("未満")),
                  qPrintable(inter->text()));
@@ -507,15 +512,17 @@ private slots:
     void aSilentDecoderRaisesTheAlarmUntilItsNextLine() {
         start("Wait=0\n[Checks]\nSilenceS=1\nBeep=0");
         QVERIFY(dec1->send("garbage without an end"));
-        QTRY_VERIFY(w->AlarmLabel->isVisible() &&
-                    w->AlarmLabel->text().contains(QStringLiteral("ループ1 無信号")));
-        QCOMPARE(w->AlarmLabel->grab().toImage().pixelColor(1, 1), QColor(204, 0, 0));
+        QTRY_VERIFY(alarm()->isVisible() &&
+                    alarm()->text().contains(QStringLiteral("ループ1 無信号")));
+        QCOMPARE(alarm()->grab().toImage().pixelColor(1, 1), QColor(204, 0, 0));
         QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 無信号")).isEmpty());
         QVERIFY(dec1->send("\r\n#\t1\t\r\n"));
-        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
+        QTRY_VERIFY(!alarm()->text().contains(QStringLiteral("ループ1")));
         QVERIFY(!memoLines(w->Memo3).filter(QStringLiteral("ループ1 受信再開")).isEmpty());
-        w->N7Click();
-        QTRY_VERIFY(w->TabSheet7->findChild<QLabel*>(QStringLiteral("StatusValues1"))
+        showStatusPage();
+        QTRY_VERIFY(w->host()
+                        .page(QStringLiteral("status"))
+                        ->findChild<QLabel*>(QStringLiteral("StatusValues1"))
                         ->text()
                         .startsWith(QStringLiteral("受信中\n")));
     }
@@ -541,7 +548,7 @@ private slots:
         sendApart();
         QTRY_VERIFY(dec1->received().startsWith("\x01?,3,0,9,"));
         QTRY_VERIFY(dec2->received().startsWith("\x01?,12,0,9,"));
-        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("時計差")));
+        QVERIFY(alarm()->text().contains(QStringLiteral("時計差")));
         dec1->clear();
         dec2->clear();
         sendApart(); // still apart: the command is not sent again
@@ -564,20 +571,20 @@ private slots:
         // The alarm names the loop and the reason, and stays while the port
         // does not open.
         QTest::qWait(1100);
-        QVERIFY2(w->AlarmLabel->text().contains(QStringLiteral("ループ1 ポート異常（")) &&
-                     w->AlarmLabel->text().contains(QStringLiteral("missing-dev")),
-                 qPrintable(w->AlarmLabel->text()));
+        QVERIFY2(alarm()->text().contains(QStringLiteral("ループ1 ポート異常（")) &&
+                     alarm()->text().contains(QStringLiteral("missing-dev")),
+                 qPrintable(alarm()->text()));
 
         w->RGport3->setItemIndex(2);
         QCOMPARE(dialogs->messages.last(), QStringLiteral("出力ポートは開けませんでした。"));
         QCOMPARE(w->settings().Port3, 2);
-        QVERIFY(w->AlarmLabel->text().contains(QStringLiteral("出力ポート 異常（")));
+        QVERIFY(alarm()->text().contains(QStringLiteral("出力ポート 異常（")));
         // The retries that follow raise no box.
         QTest::qWait(2500);
         QCOMPARE(dialogs->messages.size(), 2);
 
         w->RGport3->setItemIndex(0);
-        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("出力ポート")));
+        QTRY_VERIFY(!alarm()->text().contains(QStringLiteral("出力ポート")));
         w->close();
         QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port1, 2);
         QCOMPARE(LoadSettings(dir->filePath("Korvane.ini")).Port3, 0);
@@ -648,7 +655,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(told("ループ1 再接続"), 3000);
         QVERIFY(w->CommX1->isOpen() && !w->CommX1->deviceLost());
         QTRY_COMPARE(loop1->received(), protocol);
-        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("ループ1")));
+        QTRY_VERIFY(!alarm()->text().contains(QStringLiteral("ループ1")));
         display->clear();
         QVERIFY(loop1->send(passingLine("31", "100.000")));
         QVERIFY(dec2->send(passingLine("31", "101.234")));
@@ -659,7 +666,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(told("出力ポート 再接続"), 3000);
         QVERIFY(w->CommX3->isOpen() && !w->CommX3->deviceLost());
         QVERIFY(told("出力ポート 異常"));
-        QTRY_VERIFY(!w->AlarmLabel->text().contains(QStringLiteral("出力ポート")));
+        QTRY_VERIFY(!alarm()->text().contains(QStringLiteral("出力ポート")));
         QVERIFY(loop1->send(passingLine("32", "200.000")));
         QVERIFY(dec2->send(passingLine("32", "201.234")));
         QTRY_COMPARE(display->received(), QByteArray("         1 45 86       .\r"));

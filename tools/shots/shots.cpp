@@ -6,6 +6,9 @@
 #include "Framework.h"
 #include "Ukorvane.h"
 
+#include "DecoderWatch.h"
+#include "Host.h"
+
 #include "Database.h"
 #include "DecoderHealth.h"
 #include "Journal.h"
@@ -13,6 +16,7 @@
 #include "Peer.h"
 #include "SpeedTable.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -157,7 +161,7 @@ int main(int argc, char** argv) {
         w.RGport1->setItemIndex(1);
         w.RGport2->setItemIndex(4);
         QRandomGenerator rng(5);
-        const qint64 now = TFkorvane::watchNow();
+        const qint64 now = DecoderWatch::now();
         const qint64 tod = QTime::currentTime().msecsSinceStartOfDay();
         const double start[2] = {2.0, 1.2}, ppm[2] = {1.5, 0.5};
         for (qint64 ago = 3600 * 1000; ago >= 0; ago -= 6000) {
@@ -172,14 +176,15 @@ int main(int argc, char** argv) {
                 QStringList lines{line};
                 if (ago % 30000 == 0)
                     lines << QStringLiteral("#\t%1\t0\t").arg(i + 1);
-                w.health().received(i + 1, now - ago + delay,
-                                    (tod - ago + delay + 86400000) % 86400000, 60, 0, lines);
+                w.host().room<DecoderWatch>()->health().received(
+                    i + 1, now - ago + delay, (tod - ago + delay + 86400000) % 86400000, 60, 0,
+                    lines);
             }
         }
         dec1.send("#\t1\t0\t\r\n");
         dec2.send("#\t2\t0\t\r\n");
-        w.N7Click();
-        shoot(w.TabSheet7, "status.png");
+        w.findChild<QAction*>(QStringLiteral("statusItem"))->trigger();
+        shoot(w.host().page(QStringLiteral("status")), "status.png");
         // Loop 2 falls silent while loop 1 goes on: the alarm on the page in view.
         w.setActivePage(w.TabSheet2);
         for (int i = 0; i < 8; ++i) {

@@ -1,20 +1,16 @@
 // The status page: one panel per decoder with its port, what it sent, its
 // clock against the PC's and a plot of that offset over the last hour, and
 // what the difference of the two clocks does to a speed.
-#include "Ukorvane.h"
-#include "WindowHost.h"
+#include "DecoderWatch.h"
 
-#include "DiskSpace.h"
-#include "WindowParts.h"
-
-#include "CommX.h"
 #include "DecoderHealth.h"
+#include "DiskSpace.h"
+#include "PageParts.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QStackedWidget>
 #include <QWidget>
 
 #include <algorithm>
@@ -119,7 +115,7 @@ QString signedMs(double ms) {
 
 } // namespace
 
-struct TFkorvane::StatusPage {
+struct DecoderWatch::StatusPage {
     struct Panel {
         QLabel* title = nullptr;
         QLabel* values = nullptr;
@@ -127,25 +123,31 @@ struct TFkorvane::StatusPage {
     };
     Panel panels[2];
     QLabel* inter = nullptr;
+    QWidget* page = nullptr;
 };
 
-void TFkorvane::buildStatusPage() {
-    TabSheet7 = new QWidget(PageControl1);
-    TabSheet7->setObjectName(QStringLiteral("TabSheet7"));
-    PageControl1->addWidget(TabSheet7);
-    QWidget* p = TabSheet7;
-    statusPage_ = std::make_shared<StatusPage>();
+void DecoderWatch::buildStatusPage() {
+    status_ = std::make_shared<StatusPage>();
+    QWidget* p = host.addPage(QCoreApplication::translate("TFkorvane", "状態"),
+                              QStringLiteral("status"), [this] { showStatus(); });
+    status_->page = p;
 
     const QString names =
-        QStringList{tr("状態"),         tr("最後のバイト"),   tr("最後の行"),
-                    tr("行／分"),       tr("状態行"),         tr("通過"),
-                    tr("通過以外の行"), tr("破棄したバイト"), tr("時計のずれ (PC−デコーダ)"),
-                    tr("ドリフト")}
+        QStringList{QCoreApplication::translate("TFkorvane", "状態"),
+                    QCoreApplication::translate("TFkorvane", "最後のバイト"),
+                    QCoreApplication::translate("TFkorvane", "最後の行"),
+                    QCoreApplication::translate("TFkorvane", "行／分"),
+                    QCoreApplication::translate("TFkorvane", "状態行"),
+                    QCoreApplication::translate("TFkorvane", "通過"),
+                    QCoreApplication::translate("TFkorvane", "通過以外の行"),
+                    QCoreApplication::translate("TFkorvane", "破棄したバイト"),
+                    QCoreApplication::translate("TFkorvane", "時計のずれ (PC−デコーダ)"),
+                    QCoreApplication::translate("TFkorvane", "ドリフト")}
             .join(QLatin1Char('\n'));
     for (int i = 0; i < 2; ++i) {
         const int x = i == 0 ? 6 : 322;
         frame(p, x, 4, 312, 270);
-        StatusPage::Panel& panel = statusPage_->panels[i];
+        StatusPage::Panel& panel = status_->panels[i];
         panel.title = label(QString(), p, x + 8, 8, 296);
         QFont bold = panel.title->font();
         bold.setBold(true);
@@ -158,42 +160,50 @@ void TFkorvane::buildStatusPage() {
         const int loop = i + 1;
         panel.plot = new OffsetPlot(
             [this, loop](qint64* now) {
-                *now = watchNow();
+                *now = DecoderWatch::now();
                 return health_->history(loop);
             },
             p);
         panel.plot->setGeometry(x + 6, 184, 300, 84);
     }
     frame(p, 6, 280, 628, 66);
-    statusPage_->inter = label(QString(), p, 14, 284, 612, 58);
-    statusPage_->inter->setObjectName(QStringLiteral("StatusInter"));
-    statusPage_->inter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->inter = label(QString(), p, 14, 284, 612, 58);
+    status_->inter->setObjectName(QStringLiteral("StatusInter"));
+    status_->inter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    connect(&host, &Host::statusLinesChanged, this, [this] { showStatus(); });
 }
 
-void TFkorvane::showStatus() {
-    const qint64 now = watchNow();
+// Only while the page is up: the watch's tick and the bulletin's changes
+// come here whatever page shows.
+void DecoderWatch::showStatus() {
+    if (!host.isShown(status_->page))
+        return;
+    const qint64 at = now();
+    const Settings settings = host.settings();
     for (int i = 0; i < 2; ++i) {
         const int loop = i + 1;
-        const TCommX* comm = loop == 1 ? CommX1 : CommX2;
-        const LoopFigures f = health_->figures(loop, now);
-        StatusPage::Panel& panel = statusPage_->panels[i];
-        const int portNo = loop == 1 ? S.Port1 : S.Port2;
-        QString title = tr("ループ%1　").arg(loop);
+        const PortState port = host.port(loop);
+        const LoopFigures f = health_->figures(loop, at);
+        StatusPage::Panel& panel = status_->panels[i];
+        const int portNo = port.number;
+        QString title = QCoreApplication::translate("TFkorvane", "ループ%1　").arg(loop);
         if (portNo == 0)
-            title += tr("ポート無し");
+            title += QCoreApplication::translate("TFkorvane", "ポート無し");
         else
-            title += tr("Port %1　%2").arg(portNo).arg(comm->devicePath());
+            title += QCoreApplication::translate("TFkorvane", "Port %1　%2")
+                         .arg(portNo)
+                         .arg(port.devicePath);
         panel.title->setText(title);
 
         QString state;
         if (f.failed)
-            state = tr("ポート異常");
+            state = QCoreApplication::translate("TFkorvane", "ポート異常");
         else if (f.silent)
-            state = tr("無信号");
+            state = QCoreApplication::translate("TFkorvane", "無信号");
         else if (f.open)
-            state = tr("受信中");
+            state = QCoreApplication::translate("TFkorvane", "受信中");
         else
-            state = tr("閉じています");
+            state = QCoreApplication::translate("TFkorvane", "閉じています");
         const QStringList values{
             state,
             ago(f.sinceByteMs),
@@ -217,41 +227,47 @@ void TFkorvane::showStatus() {
     const std::optional<double> inter = health_->interOffsetMs();
     QString text;
     if (!inter) {
-        text =
-            tr("ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）").arg(checks_.MaxOffsetMs);
+        text = QCoreApplication::translate("TFkorvane",
+                                           "ループ間の時計差: 両方のループの通過待ち（上限 %1 ms）")
+                   .arg(checks_.MaxOffsetMs);
     } else {
-        const double err = std::abs(SpeedErrorPercent(*inter, S.Dist, kTypicalKmh));
-        text = tr("ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
+        const double err = std::abs(SpeedErrorPercent(*inter, settings.Dist, kTypicalKmh));
+        text = QCoreApplication::translate(
+                   "TFkorvane", "ループ間の時計差 (ループ2−ループ1): %1（上限 %2 ms）%3\n")
                    .arg(signedMs(*inter))
                    .arg(checks_.MaxOffsetMs)
-                   .arg(health_->offsetOver() ? tr("　上限超え: 時計合わせをしてください")
-                                              : QString());
-        text += tr("計測区間 %1 cm、%2 km/h で ±%3 %")
-                    .arg(S.Dist)
+                   .arg(health_->offsetOver()
+                            ? QCoreApplication::translate("TFkorvane",
+                                                          "　上限超え: 時計合わせをしてください")
+                            : QString());
+        text += QCoreApplication::translate("TFkorvane", "計測区間 %1 cm、%2 km/h で ±%3 %")
+                    .arg(settings.Dist)
                     .arg(kTypicalKmh, 0, 'f', 0)
                     .arg(err, 0, 'f', err < 10 ? 2 : 0);
     }
     // Room on the data folder's disk, told while writes still succeed.
     QStringList last;
-    const qint64 free = diskspace::available(dataDir_);
+    const qint64 free = diskspace::available(host.dataDir());
     if (free >= 0) {
         const qint64 mb = free / (1024 * 1024);
-        QString room = tr("データフォルダの空き %1 MB").arg(mb);
+        QString room =
+            QCoreApplication::translate("TFkorvane", "データフォルダの空き %1 MB").arg(mb);
         if (mb < checks_.MinFreeMB)
-            room += tr("（%1 MB 未満: 記録できなくなる前に空きを作ってください）")
+            room += QCoreApplication::translate(
+                        "TFkorvane", "（%1 MB 未満: 記録できなくなる前に空きを作ってください）")
                         .arg(checks_.MinFreeMB);
         last << room;
     }
     // What the other rooms have to say (the live page, the event link).
     QStringList tips;
-    const QMap<QString, StatusLine> lines = host_->statusLines();
+    const QMap<QString, StatusLine> lines = host.statusLines();
     for (const StatusLine& l : lines) {
         last << l.text;
         if (!l.toolTip.isEmpty())
             tips << l.toolTip;
     }
-    statusPage_->inter->setToolTip(tips.join(QLatin1Char('\n')));
+    status_->inter->setToolTip(tips.join(QLatin1Char('\n')));
     if (!last.isEmpty())
         text += QLatin1Char('\n') + last.join(QStringLiteral("　"));
-    statusPage_->inter->setText(text);
+    status_->inter->setText(text);
 }
