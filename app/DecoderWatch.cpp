@@ -53,6 +53,8 @@ void TFkorvane::buildDecoderWatch() {
 
     buildStatusPage();
     connect(N7, &QAction::triggered, this, &TFkorvane::N7Click);
+    // After the rooms' items, where the menu always had it (履歴 before 状態).
+    menuBar()->insertAction(host_->menuEnd, N7);
 
     connect(
         host_, &Host::chunkReceived, this,

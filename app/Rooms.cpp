@@ -1,7 +1,10 @@
 #include "Rooms.h"
 
+#include "HistoryRoom.h"
 #include "Host.h"
 
+#include <memory>
+
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<HistoryRoom>(host));
 }

@@ -43,9 +43,6 @@ class RankingModel;
 class PassingBacklog;
 struct BacklogResult;
 class RegistrationModel;
-namespace capture {
-class Writer;
-}
 namespace SpeedTable {
 struct PendingRow;
 }
@@ -187,11 +184,6 @@ public:
     // The watch's clock: monotonic milliseconds (QElapsedTimer's reference).
     static qint64 watchNow();
 
-    // History of attempts (PageHistory.cpp): review, correction, export.
-    QAction* N8 = nullptr;
-    QWidget* TabSheet8 = nullptr;
-    void N8Click();
-
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
     TCommX* CommX2 = nullptr;
@@ -202,10 +194,6 @@ public:
     std::unique_ptr<ReceiveBuffer> RecvBuf2;
     int RecvReady1 = 0;
     int RecvReady2 = 0;
-
-    // Records every chunk read from the decoders, and the settings that
-    // measure them, into a capture file (--capture) from now on.
-    void recordCapture(std::unique_ptr<capture::Writer> writer);
 
     // Measurement: the row being processed and the last board line.
     QString CurTpid;
@@ -345,16 +333,8 @@ private:
     void watchEvents();
     void measureSoon();
     std::optional<SpeedTable::PendingRow> pendingHead() const;
-    // At close: what waits for the database, and the capture, reach the disk
-    // or are reported.
+    // At close: what waits for the database reaches the disk or is reported.
     void closeRecords();
-    void buildHistoryPage();
-    void showHistory();
-    void reviewSelected(bool accept);
-    void correctDistance();
-    void exportHistory();
-    void captureSettings();
-    void stopCapture();
     void buildWebLive(); // section "Web": the live results page, when enabled
     // Ports kept open (PortRecovery.cpp): a missing or vanished device is
     // tried again in the background; the failures of the start-up are told
@@ -396,8 +376,6 @@ private:
     CheckSettings checks_;
     struct StatusPage;
     std::shared_ptr<StatusPage> statusPage_;
-    struct HistoryPage;
-    std::shared_ptr<HistoryPage> historyPage_;
     // Publishing to the event's server (EventLink.cpp), when section Event
     // names one; started at the end of the creation handler.
     struct EventLink;
@@ -407,7 +385,6 @@ private:
     void showCombinedRanking(const QList<EventServer::RankingEntry>& rows, const QString& error);
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
-    std::unique_ptr<capture::Writer> capture_; // none unless --capture
     LiveWeb* web_ = nullptr;
     PortKeeper* portKeeper_ = nullptr;
 };

@@ -78,7 +78,7 @@ struct CombinedRanking {
         QString station;
     };
     QString event;
-    QString error;      // why the last read failed; the rows are the last good read
+    QString error;       // why the last read failed; the rows are the last good read
     qint64 readAtMs = 0; // 0: never read
     QList<Row> rows;
 };

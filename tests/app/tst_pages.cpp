@@ -1,4 +1,5 @@
 // The ranking and registration pages, driven through the real main window.
+#include "Host.h"
 #include "Ukorvane.h"
 
 #include "CuteBtn.h"
@@ -11,6 +12,7 @@
 #include "Ranking.h"
 #include "Registration.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBrush>
 #include <QDir>
@@ -476,8 +478,8 @@ private slots:
         Journal::recordAttempt(
             {car, 0, 0, 0, 0.36, 500, 50, "50", FlagDoubleRead, Journal::kSuspect, 1700000001000});
 
-        w_->N8Click();
-        QCOMPARE(w_->activePage(), w_->TabSheet8);
+        w_->findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        QCOMPARE(w_->activePage(), w_->host().page(QStringLiteral("history")));
         auto* g = w_->findChild<QTableView*>(QStringLiteral("HistoryGrid"));
         QAbstractItemModel* m = g->model();
         QCOMPARE(column(g, HistoryModel::ColSpeed), (QStringList{"50", "36"}));

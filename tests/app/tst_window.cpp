@@ -1,5 +1,6 @@
 // Framework behaviours and the main window's lifecycle and navigation.
 #include "Framework.h"
+#include "Host.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
 #include "Ukorvane.h"
@@ -237,8 +238,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.Panel2->isVisible(), 3000); // the indicator goes after a second
 
         const QList<QPair<QAction*, QWidget*>> items = {
-            {w.N2, w.TabSheet2}, {w.N3, w.TabSheet3}, {w.N4, w.TabSheet4}, {w.Var1, w.TabSheet5},
-            {w.N6, w.TabSheet6}, {w.N8, w.TabSheet8}, {w.N7, w.TabSheet7}};
+            {w.N2, w.TabSheet2},
+            {w.N3, w.TabSheet3},
+            {w.N4, w.TabSheet4},
+            {w.Var1, w.TabSheet5},
+            {w.N6, w.TabSheet6},
+            {w.findChild<QAction*>(QStringLiteral("historyItem")),
+             w.host().page(QStringLiteral("history"))},
+            {w.N7, w.TabSheet7}};
         for (const auto& [action, page] : items) {
             action->trigger();
             QCOMPARE(w.activePage(), page);
