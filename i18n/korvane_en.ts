@@ -923,5 +923,23 @@ Continue?</translation>
         <source>ウェブページ: 結果を再び読めます</source>
         <translation>Web page: the results read again</translation>
     </message>
+    <message>
+        <source>要確認のみ</source>
+        <translation>To check only</translation>
+    </message>
+    <message>
+        <source>要確認と計測不能の計測だけを表示します。
+F3: 次の要確認&#x3000;Shift+F3: 前の要確認</source>
+        <translation>Shows only the attempts to check and those that are not a measurement.
+F3: next to check   Shift+F3: previous to check</translation>
+    </message>
+    <message>
+        <source>%1 件</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>履歴を更新できません: %1</source>
+        <translation>Cannot update the history: %1</translation>
+    </message>
 </context>
 </TS>

@@ -20,10 +20,15 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTimer>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 using namespace windowparts;
 
@@ -74,6 +79,10 @@ TCuteButton* button(const QString& caption, const char* name, QWidget* parent, i
     return b;
 }
 
+// However fast attempts come, the list is read at most twice a second, and
+// the newest shows within half a second.
+constexpr int kFollowMs = 500;
+
 } // namespace
 
 HistoryRoom::HistoryRoom(Host& h) : Room(h) {
@@ -92,6 +101,8 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
     grid_->verticalHeader()->setDefaultSectionSize(18);
     grid_->verticalHeader()->hide();
     grid_->setWordWrap(false);
+    // Tab leaves the grid for the boxes and buttons beside it.
+    grid_->setTabKeyNavigation(false);
     model_ = new HistoryModel(this);
     // The grid's rows are the model's, one for one (selectedIds).
     auto* colours = new HistoryColours(this);
@@ -114,11 +125,14 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
     connect(filter_, &QLineEdit::returnPressed, this,
             [this] { runHandler([this] { showHistory(); }); });
 
-    connect(button(QCoreApplication::translate("TFkorvane", "承認"), "HistoryAccept", p, x, 34, 84),
-            &TCuteButton::clicked, this, [this] { runHandler([this] { reviewSelected(true); }); });
-    connect(button(QCoreApplication::translate("TFkorvane", "却下"), "HistoryReject", p, x + 92, 34,
-                   84),
-            &TCuteButton::clicked, this, [this] { runHandler([this] { reviewSelected(false); }); });
+    TCuteButton* accept =
+        button(QCoreApplication::translate("TFkorvane", "承認"), "HistoryAccept", p, x, 34, 84);
+    connect(accept, &TCuteButton::clicked, this,
+            [this] { runHandler([this] { reviewSelected(true); }); });
+    TCuteButton* reject = button(QCoreApplication::translate("TFkorvane", "却下"), "HistoryReject",
+                                 p, x + 92, 34, 84);
+    connect(reject, &TCuteButton::clicked, this,
+            [this] { runHandler([this] { reviewSelected(false); }); });
 
     frame(p, x, 68, 176, 158);
     label(QCoreApplication::translate("TFkorvane", "区間長の訂正"), p, x + 6, 72);
@@ -138,15 +152,53 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
         e->setDisplayFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     from_->setGeometry(x + 6, 142, 164, 22);
     to_->setGeometry(x + 6, 166, 164, 22);
-    connect(button(QCoreApplication::translate("TFkorvane", "訂正"), "HistoryCorrect", p, x + 6,
-                   194, 84),
-            &TCuteButton::clicked, this, [this] { runHandler([this] { correctDistance(); }); });
+    TCuteButton* correct = button(QCoreApplication::translate("TFkorvane", "訂正"),
+                                  "HistoryCorrect", p, x + 6, 194, 84);
+    connect(correct, &TCuteButton::clicked, this,
+            [this] { runHandler([this] { correctDistance(); }); });
 
-    connect(
-        button(QCoreApplication::translate("TFkorvane", "CSV出力"), "HistoryCsv", p, x, 234, 84),
-        &TCuteButton::clicked, this, [this] { runHandler([this] { exportHistory(); }); });
+    TCuteButton* csv =
+        button(QCoreApplication::translate("TFkorvane", "CSV出力"), "HistoryCsv", p, x, 234, 84);
+    connect(csv, &TCuteButton::clicked, this, [this] { runHandler([this] { exportHistory(); }); });
 
-    note_ = label(QString(), p, x, 268, 176, 78);
+    forReviewOnly_ = new QCheckBox(QCoreApplication::translate("TFkorvane", "要確認のみ"), p);
+    forReviewOnly_->setObjectName(QStringLiteral("HistoryForReview"));
+    forReviewOnly_->setGeometry(x, 264, 118, 20);
+    forReviewOnly_->setToolTip(
+        QCoreApplication::translate("TFkorvane", "要確認と計測不能の計測だけを表示します。\n"
+                                                 "F3: 次の要確認　Shift+F3: 前の要確認"));
+    connect(forReviewOnly_, &QCheckBox::toggled, this,
+            [this] { runHandler([this] { showHistory(); }); });
+    count_ = label(QString(), p, x + 120, 266, 56, 18);
+    count_->setObjectName(QStringLiteral("HistoryCount"));
+    count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    // The order of the work: pick attempts, narrow the list, review, correct,
+    // export.
+    QWidget* order[] = {grid_, filter_, accept,  reject, dist_,         byRange_,
+                        from_, to_,     correct, csv,    forReviewOnly_};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    const auto key = [this, p](QKeySequence keys, int step) {
+        auto* s = new QShortcut(keys, p);
+        s->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(s, &QShortcut::activated, this,
+                [this, step] { runHandler([this, step] { jumpToForReview(step); }); });
+    };
+    key(QKeySequence(Qt::Key_F3), 1);
+    key(QKeySequence(Qt::SHIFT | Qt::Key_F3), -1);
+
+    follow_ = new QTimer(this);
+    follow_->setSingleShot(true);
+    follow_->setInterval(kFollowMs);
+    connect(follow_, &QTimer::timeout, this, [this] { followNewest(); });
+    connect(&host, &Host::attemptMeasured, this, [this] {
+        if (host.isShown(page_) && !follow_->isActive())
+            follow_->start();
+    });
+
+    note_ = label(QString(), p, x, 288, 176, 58);
     note_->setObjectName(QStringLiteral("HistoryNote"));
     note_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     note_->setWordWrap(true);
@@ -156,11 +208,71 @@ HistoryRoom::~HistoryRoom() = default;
 
 void HistoryRoom::showHistory() {
     model_->setFilter(filter_->text().trimmed());
+    model_->setForReviewOnly(forReviewOnly_->isChecked());
     model_->refresh();
+    showCount();
     note_->setText(model_->filter().isEmpty()
                        ? QCoreApplication::translate("TFkorvane", "すべての計測（新しい順）")
                        : QCoreApplication::translate("TFkorvane", "ID %1 の計測（新しい順）")
                              .arg(model_->filter()));
+}
+
+void HistoryRoom::showCount() {
+    count_->setText(
+        QCoreApplication::translate("TFkorvane", "%1 件").arg(model_->forReviewCount()));
+}
+
+void HistoryRoom::followNewest() {
+    if (!host.isShown(page_))
+        return;
+    QScrollBar* bar = grid_->verticalScrollBar();
+    const int at = bar->value();
+    int added = 0;
+    try {
+        added = model_->followNewest();
+    } catch (const std::exception& e) {
+        // Told once, not every half second; the next read that works shows
+        // what was missed.
+        if (!std::exchange(followFailed_, true))
+            host.note(QLatin1Char(' ') +
+                      QCoreApplication::translate("TFkorvane", "履歴を更新できません: %1")
+                          .arg(QString::fromUtf8(e.what())));
+        return;
+    }
+    followFailed_ = false;
+    if (added > 0 && at > 0) {
+        // The operator looks further down: the rows in view stay in view.
+        grid_->doItemsLayout();
+        bar->setValue(at + added);
+    }
+    showCount();
+}
+
+void HistoryRoom::jumpToForReview(int step) {
+    // Looks through the rows held and, forwards, a few pages more.
+    int pagesLeft = 16;
+    const QModelIndex current = grid_->currentIndex();
+    for (int row = current.isValid() ? current.row() + step
+                   : step > 0        ? 0
+                                     : model_->rowCount() - 1;
+         row >= 0; row += step) {
+        if (row >= model_->rowCount()) {
+            if (!model_->canFetchMore({}) || pagesLeft-- == 0)
+                return;
+            model_->fetchMore({});
+            if (row >= model_->rowCount())
+                return;
+        }
+        if (HistoryModel::forReview(model_->at(row))) {
+            // The row alone, whatever modifier the key came with (Shift+F3
+            // must not extend the selection).
+            const QModelIndex at = grid_->model()->index(row, 0);
+            grid_->selectionModel()->setCurrentIndex(at, QItemSelectionModel::ClearAndSelect |
+                                                             QItemSelectionModel::Rows);
+            grid_->scrollTo(at);
+            return;
+        }
+    }
 }
 
 QVector<qint64> HistoryRoom::selectedIds() const {
@@ -180,6 +292,7 @@ void HistoryRoom::reviewSelected(bool accept) {
     const Review::Rules rules = rulesOf(host.suspectChecks());
     const Review::Outcome o = accept ? Review::accept(ids, rules) : Review::reject(ids, rules);
     model_->reread(ids);
+    showCount();
     note_->setText(
         (accept ? QCoreApplication::translate("TFkorvane", "%1 件を承認しました。")
                 : QCoreApplication::translate("TFkorvane", "%1 件を却下しました。"))
@@ -234,6 +347,7 @@ void HistoryRoom::correctDistance() {
     const Review::Outcome o =
         Review::correct(ids, *cm, QDateTime::currentMSecsSinceEpoch(), rules, true);
     model_->reread(ids);
+    showCount();
     note_->setText(
         QCoreApplication::translate("TFkorvane", "%1 件の区間長を %2 cm に訂正しました。")
             .arg(o.attempts)

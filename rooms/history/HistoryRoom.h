@@ -8,6 +8,7 @@ class QCheckBox;
 class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
+class QTimer;
 class QTableView;
 class HistoryModel;
 
@@ -25,6 +26,13 @@ public:
     void showHistory();
 
 private:
+    // New attempts while the page shows: put on top, the operator's
+    // selection and the rows in view kept.
+    void followNewest();
+    void showCount();
+    // Selects the next (step 1) or previous (-1) row for the operator's eye
+    // from the current row.
+    void jumpToForReview(int step);
     void reviewSelected(bool accept);
     void correctDistance();
     void exportHistory();
@@ -39,4 +47,8 @@ private:
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;
     QLabel* note_ = nullptr;
+    QCheckBox* forReviewOnly_ = nullptr;
+    QLabel* count_ = nullptr;
+    QTimer* follow_ = nullptr;
+    bool followFailed_ = false;
 };
