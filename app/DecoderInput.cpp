@@ -8,7 +8,6 @@
 #include "Framework.h"
 #include "WindowParts.h"
 
-#include "Capture.h"
 #include "CommX.h"
 #include "DecoderCommand.h"
 #include "DecoderHealth.h"
@@ -194,46 +193,6 @@ void TFkorvane::receiveDecoder(int loop, TCustomCommX* comm, int receiveSize) {
     reportStore(backlog_->add(passings));
 }
 
-void TFkorvane::recordCapture(std::unique_ptr<capture::Writer> writer) {
-    capture_ = std::move(writer);
-    captureSettings();
-    connect(host_, &Host::chunkReceived, this,
-            [this](int loop, qint64 receivedMs, const QByteArray& bytes) {
-                if (capture_ && capture_->isOpen() && !capture_->chunk(receivedMs, loop, bytes))
-                    stopCapture();
-            });
-    connect(host_, &Host::settingsChanged, this, [this] { captureSettings(); });
-}
-
-// What a replay needs to measure as the program did, written when it starts
-// and whenever the section length or the hold changes.
-void TFkorvane::captureSettings() {
-    if (!capture_ || !capture_->isOpen())
-        return;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const QPair<const char*, int> values[] = {
-        {"Dist", S.Dist},
-        {"Wait", S.Wait},
-        {"MinKmh", Checks.MinKmh},
-        {"MaxKmh", Checks.MaxKmh},
-        {"DoubleReadMs", Checks.DoubleReadMs},
-        {"MaxSectionS", Checks.MaxSectionS},
-        {"HoldSuspect", Checks.HoldSuspect},
-    };
-    for (const auto& [key, value] : values)
-        if (!capture_->setting(now, QLatin1String(key), value))
-            return stopCapture();
-}
-
-// A capture that cannot be written (disk full) ends; measuring goes on. The
-// close tells of it again, where it reaches standard error and the exit
-// status.
-void TFkorvane::stopCapture() {
-    capture_->close();
-    note(
-        tr(" キャプチャファイルに書き込めないため、記録を止めました: %1").arg(capture_->failure()));
-}
-
 // A store that fails keeps its passings waiting and is retried on a timer
 // and with the next input. Its box is posted, so that no port's worker
 // waits on it, and shown once for a run of failures.
@@ -281,12 +240,6 @@ void TFkorvane::closeRecords() {
                         .arg(s.measured)
                         .arg(QDir::toNativeSeparators(
                             SpillFile(SpeedDb::database().databaseName()).path()));
-    if (capture_) {
-        QString why = capture_->failure();
-        if (!capture_->finish(&why) || !capture_->failure().isEmpty())
-            failures << tr("キャプチャファイルに書き込めません: %1").arg(why);
-        capture_.reset();
-    }
     if (failures.isEmpty())
         return;
     for (const QString& f : std::as_const(failures))

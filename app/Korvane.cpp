@@ -8,6 +8,7 @@
 #include "Host.h"
 
 #include "Capture.h"
+#include "CaptureRoom.h"
 #include "Database.h"
 #include "Language.h"
 
@@ -48,7 +49,7 @@ const PageName kPages[] = {
     {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
     {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
     {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
-    {"history", &TFkorvane::TabSheet8},  {"status"},
+    {"history"},                         {"status"},
 };
 
 const PageName* pageNamed(const char* name) {
@@ -171,7 +172,8 @@ int korvaneMain(int argc, char** argv) {
             status = 1;
         } else {
             if (capture->isOpen())
-                window.recordCapture(std::move(capture));
+                window.host().adopt(
+                    std::make_unique<CaptureRoom>(window.host(), std::move(capture)));
             window.show();
             // After the show handler, which turns to the start page (a page's
             // show handler may send commands: not while stopping).

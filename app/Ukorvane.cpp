@@ -3,8 +3,6 @@
 // Each subsystem's handlers live in the file named after it.
 #include "Ukorvane.h"
 
-#include "Capture.h"
-
 #include "Convert.h"
 #include "DataDir.h"
 #include "Framework.h"
@@ -91,7 +89,6 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     buildRankingPage();
     buildRegistrationPage();
     adoptRooms(*host_);
-    buildHistoryPage();
     buildPortRecovery();
     TabSheet6->installEventFilter(this);
 
@@ -144,7 +141,6 @@ void TFkorvane::buildMenu() {
     N4 = bar->addAction(tr("データ確認"));
     Var1 = bar->addAction(tr("参照"));
     N6 = bar->addAction(tr("登録"));
-    N8 = bar->addAction(tr("履歴"));
     // The rooms' pages come before this gap.
     host_->menuEnd = bar->addAction(QString());
     Korvane = bar->addMenu(QStringLiteral("Korvane"));
@@ -214,8 +210,6 @@ void TFkorvane::onPageChanged(int) {
             TabSheet5Show();
         else if (page == TabSheet6)
             TabSheet6Show();
-        else if (page == TabSheet8)
-            showHistory();
         else
             host_->pageShown(page);
     });

@@ -42,9 +42,6 @@ class RankingModel;
 class PassingBacklog;
 struct BacklogResult;
 class RegistrationModel;
-namespace capture {
-class Writer;
-}
 namespace SpeedTable {
 struct PendingRow;
 }
@@ -168,10 +165,6 @@ public:
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
 
-    // History of attempts (PageHistory.cpp): review, correction, export.
-    QAction* N8 = nullptr;
-    QWidget* TabSheet8 = nullptr;
-    void N8Click();
 
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
@@ -183,10 +176,6 @@ public:
     std::unique_ptr<ReceiveBuffer> RecvBuf2;
     int RecvReady1 = 0;
     int RecvReady2 = 0;
-
-    // Records every chunk read from the decoders, and the settings that
-    // measure them, into a capture file (--capture) from now on.
-    void recordCapture(std::unique_ptr<capture::Writer> writer);
 
     // Measurement: the row being processed and the last board line.
     QString CurTpid;
@@ -319,16 +308,8 @@ private:
     const ClockSets& clockSets() const;
     void measureSoon();
     std::optional<SpeedTable::PendingRow> pendingHead() const;
-    // At close: what waits for the database, and the capture, reach the disk
-    // or are reported.
+    // At close: what waits for the database reaches the disk or is reported.
     void closeRecords();
-    void buildHistoryPage();
-    void showHistory();
-    void reviewSelected(bool accept);
-    void correctDistance();
-    void exportHistory();
-    void captureSettings();
-    void stopCapture();
     // Ports kept open (PortRecovery.cpp): a missing or vanished device is
     // tried again in the background; the failures of the start-up are told
     // in one box once the window is up.
@@ -365,10 +346,7 @@ private:
     int heldReady1_ = 0;
     int heldReady2_ = 0;
     // Shared pointers: their types stay private to the files that use them.
-    struct HistoryPage;
-    std::shared_ptr<HistoryPage> historyPage_;
     QElapsedTimer lastRun_;         // end of the last measuring run that took a row
     bool measurableStored_ = false; // the commit under way completes a row with a loop-1 time
-    std::unique_ptr<capture::Writer> capture_; // none unless --capture
     PortKeeper* portKeeper_ = nullptr;
 };

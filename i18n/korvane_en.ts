@@ -930,6 +930,22 @@ Continue?</translation>
     <message>
         <source>書き込めるフォルダを --data-dir で指定するか、このフォルダ（またはその親）をこのユーザーが書き込めるようにしてから起動し直してください。</source>
         <translation>Start again with --data-dir naming a folder you can write to, or make this folder (or its parent) writable for this user.</translation>
+        <source>要確認のみ</source>
+        <translation>To check only</translation>
+    </message>
+    <message>
+        <source>要確認と計測不能の計測だけを表示します。
+F3: 次の要確認&#x3000;Shift+F3: 前の要確認</source>
+        <translation>Shows only the attempts to check and those that are not a measurement.
+F3: next to check   Shift+F3: previous to check</translation>
+    </message>
+    <message>
+        <source>%1 件</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>履歴を更新できません: %1</source>
+        <translation>Cannot update the history: %1</translation>
     </message>
 </context>
 </TS>

@@ -17,11 +17,37 @@ QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit)
 HistoryModel::HistoryModel(QObject* parent) : PagedModel(parent) {}
 
 void HistoryModel::refresh() {
-    QVector<HistoryRow> first = historyPage(filter_, 0, kPageRows);
+    QVector<HistoryRow> first = Journal::listed(listFilter(), 0, kPageRows);
+    const qint64 count = Journal::countForReview(filter_);
     beginResetModel();
     more_ = first.size() == kPageRows;
     rows_ = std::move(first);
+    forReviewCount_ = count;
     endResetModel();
+}
+
+bool HistoryModel::forReview(const HistoryRow& row) {
+    return row.status == Journal::kSuspect || row.status == Journal::kNotMeasurement;
+}
+
+int HistoryModel::followNewest() {
+    const QVector<HistoryRow> newer =
+        Journal::listedNewer(listFilter(), rows_.isEmpty() ? 0 : rows_.front().id, kPageRows);
+    if (newer.size() == kPageRows) {
+        // Some may lie between them and the rows held.
+        refresh();
+        return -1;
+    }
+    if (newer.isEmpty())
+        return 0;
+    const int n = int(newer.size());
+    beginInsertRows(QModelIndex(), 0, n - 1);
+    rows_ = newer + rows_;
+    endInsertRows();
+    // A new attempt is counted from what it is; those held cannot have
+    // changed without a review, which counts anew.
+    forReviewCount_ += std::count_if(newer.begin(), newer.end(), forReview);
+    return n;
 }
 
 void HistoryModel::reread(const QVector<qint64>& ids) {
@@ -38,13 +64,14 @@ void HistoryModel::reread(const QVector<qint64>& ids) {
         const int row = int(it - rows_.begin());
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     }
+    forReviewCount_ = Journal::countForReview(filter_);
 }
 
 void HistoryModel::fetchMore(const QModelIndex& parent) {
     if (parent.isValid())
         return;
     appendPage(rows_, kPageRows, [this] {
-        return historyPage(filter_, rows_.isEmpty() ? 0 : rows_.back().id, kPageRows);
+        return Journal::listed(listFilter(), rows_.isEmpty() ? 0 : rows_.back().id, kPageRows);
     });
 }
 
@@ -96,12 +123,19 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         if (r.status == Journal::kRejected)
             return int(Mark::Rejected);
         return int(Mark::None);
-    case Qt::ToolTipRole:
+    case Qt::ToolTipRole: {
+        // The flags and status words, whole: three of them do not fit the
+        // column.
+        QString tip;
         if (index.column() == ColFlags && r.flags)
-            return flagsText(r.flags); // three words do not fit the column
+            return flagsText(r.flags);
+        if (index.column() == ColStatus)
+            tip = data(index, Qt::DisplayRole).toString();
         if (corrected)
-            return tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
-        return {};
+            tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
+                   tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
+        return tip.isEmpty() ? QVariant() : QVariant(tip);
+    }
     case Qt::DisplayRole:
     case Qt::EditRole:
         break;
@@ -116,7 +150,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case ColName:
         return r.name;
     case ColSpeed:
-        return r.speedText;
+        // An attempt without a speed (no loop-1 time, not a measurement) has
+        // none to show: its stored text is a zero.
+        return r.speedText.toDouble() > 0 ? r.speedText : QStringLiteral("—");
     case ColDist:
         return QString::number(r.distCm);
     case ColFlags:

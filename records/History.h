@@ -34,12 +34,26 @@ public:
     // at the next refresh().
     void setFilter(const QString& tpid) { filter_ = tpid; }
     const QString& filter() const { return filter_; }
+    // Only the attempts for the operator's eye (suspect, not a measurement).
+    // Takes effect at the next refresh().
+    void setForReviewOnly(bool on) { forReviewOnly_ = on; }
+    bool forReviewOnly() const { return forReviewOnly_; }
 
     // Reads the newest page anew; raises DbError.
     void refresh();
+    // Puts the attempts measured since the newest row held on top, as rows
+    // inserted before the others, so that a view keeps its selection. Returns
+    // how many; -1 when there were too many and the list was read anew (as
+    // refresh()). Raises DbError.
+    int followNewest();
     // Reads the rows of these attempts anew where they are held (after a
     // review changed them); raises DbError.
     void reread(const QVector<qint64>& ids);
+    // The attempts for the operator's eye of the transponder filter (all
+    // when it is empty), whether the list shows only those or not; as of the
+    // last read.
+    qint64 forReviewCount() const { return forReviewCount_; }
+    static bool forReview(const HistoryRow& row);
 
     const HistoryRow& at(int row) const { return rows_.at(row); }
 
@@ -54,7 +68,11 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
+    Journal::ListFilter listFilter() const { return {filter_, forReviewOnly_}; }
+
     QString filter_;
+    bool forReviewOnly_ = false;
+    qint64 forReviewCount_ = 0;
     QVector<HistoryRow> rows_;
 };
 

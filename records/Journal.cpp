@@ -166,17 +166,22 @@ qint64 Journal::recordAttempt(const Attempt& a) {
     return q.insertedId();
 }
 
-QVector<Journal::ListedAttempt> Journal::listed(const QString& tpid, qint64 beforeId, int limit) {
-    QStringList where;
-    QVariantList values;
-    if (!tpid.isEmpty()) {
+namespace {
+
+// The conditions of a filter, with their values.
+void filterBy(const Journal::ListFilter& f, QStringList& where, QVariantList& values) {
+    if (!f.tpid.isEmpty()) {
         where << QStringLiteral("a.tpid=?");
-        values << tpid;
+        values << f.tpid;
     }
-    if (beforeId > 0) {
-        where << QStringLiteral("a.id<?");
-        values << beforeId;
+    if (f.forReviewOnly) {
+        where << QStringLiteral("a.status in (?,?)");
+        values << Journal::kSuspect << Journal::kNotMeasurement;
     }
+}
+
+QVector<Journal::ListedAttempt> listedWhere(const QStringList& where, QVariantList values,
+                                            int limit) {
     values << limit;
     Query q;
     q.setSql({kListed,
@@ -185,10 +190,50 @@ QVector<Journal::ListedAttempt> Journal::listed(const QString& tpid, qint64 befo
                   QStringLiteral(" order by a.id desc limit ?")},
              values);
     q.open();
-    QVector<ListedAttempt> rows;
+    QVector<Journal::ListedAttempt> rows;
     for (bool more = !q.isEmpty(); more; more = q.next())
         rows << listedOf(q);
     return rows;
+}
+
+} // namespace
+
+QVector<Journal::ListedAttempt> Journal::listed(const QString& tpid, qint64 beforeId, int limit) {
+    return listed(ListFilter{tpid, false}, beforeId, limit);
+}
+
+QVector<Journal::ListedAttempt> Journal::listed(const ListFilter& filter, qint64 beforeId,
+                                                int limit) {
+    QStringList where;
+    QVariantList values;
+    filterBy(filter, where, values);
+    if (beforeId > 0) {
+        where << QStringLiteral("a.id<?");
+        values << beforeId;
+    }
+    return listedWhere(where, values, limit);
+}
+
+QVector<Journal::ListedAttempt> Journal::listedNewer(const ListFilter& filter, qint64 afterId,
+                                                     int limit) {
+    QStringList where;
+    QVariantList values;
+    filterBy(filter, where, values);
+    where << QStringLiteral("a.id>?");
+    values << afterId;
+    return listedWhere(where, values, limit);
+}
+
+qint64 Journal::countForReview(const QString& tpid) {
+    QStringList where;
+    QVariantList values;
+    filterBy(ListFilter{tpid, true}, where, values);
+    Query q;
+    q.setSql({QStringLiteral("select count(*) as n from attempt a where ") +
+              where.join(QStringLiteral(" and "))},
+             values);
+    q.open();
+    return q.isEmpty() ? 0 : q.value(QStringLiteral("n")).toLongLong();
 }
 
 std::optional<Journal::ListedAttempt> Journal::listedOne(qint64 id) {

@@ -101,6 +101,19 @@ struct ListedAttempt {
 // `tpid` when it is not empty, newest first.
 QVector<ListedAttempt> listed(const QString& tpid, qint64 beforeId, int limit);
 std::optional<ListedAttempt> listedOne(qint64 id);
+// Which attempts the history lists: those of `tpid` (all when it is empty),
+// and with forReviewOnly only those for the operator's eye (suspect, not a
+// measurement).
+struct ListFilter {
+    QString tpid;
+    bool forReviewOnly = false;
+};
+QVector<ListedAttempt> listed(const ListFilter& filter, qint64 beforeId, int limit);
+// At most `limit` attempts newer than `afterId` (the newest of them when
+// there are more), newest first.
+QVector<ListedAttempt> listedNewer(const ListFilter& filter, qint64 afterId, int limit);
+// The attempts for the operator's eye, of `tpid` or of all when it is empty.
+qint64 countForReview(const QString& tpid);
 
 // --- review --------------------------------------------------------------------
 

@@ -85,7 +85,7 @@ struct Rig {
     e2e::Peer dec1, dec2, board;
     std::unique_ptr<e2e::KorvaneRun> run;
 
-    Rig(int rows, const QByteArray& sp) {
+    Rig(int rows, const QByteArray& sp, const QStringList& arguments = {}) {
         if (!dir.isValid() || !dec1.ok() || !dec2.ok() || !board.ok())
             die("no temporary folder or pseudo-terminal");
         run = std::make_unique<e2e::KorvaneRun>(QStringLiteral(KORVANE_BIN), dir.path());
@@ -94,7 +94,7 @@ struct Rig {
         if (!run->writeIni("Port1=1\nPort2=4\nPort3=5\nRate=0\nTimer2=1\n" + sp,
                            {{1, dec1.path()}, {4, dec2.path()}, {5, board.path()}}))
             die("cannot write the settings");
-        run->start();
+        run->start(arguments);
         if (!run->waitStarted())
             die("the program does not start");
         if (!waitUntil([&] { return e2e::boardOpenedAt(board, B2400); }, 30000))

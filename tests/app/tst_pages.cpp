@@ -1,4 +1,5 @@
 // The ranking and registration pages, driven through the real main window.
+#include "Host.h"
 #include "Ukorvane.h"
 
 #include "CuteBtn.h"
@@ -11,11 +12,14 @@
 #include "Ranking.h"
 #include "Registration.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QBrush>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -476,8 +480,8 @@ private slots:
         Journal::recordAttempt(
             {car, 0, 0, 0, 0.36, 500, 50, "50", FlagDoubleRead, Journal::kSuspect, 1700000001000});
 
-        w_->N8Click();
-        QCOMPARE(w_->activePage(), w_->TabSheet8);
+        w_->findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        QCOMPARE(w_->activePage(), w_->host().page(QStringLiteral("history")));
         auto* g = w_->findChild<QTableView*>(QStringLiteral("HistoryGrid"));
         QAbstractItemModel* m = g->model();
         QCOMPARE(column(g, HistoryModel::ColSpeed), (QStringList{"50", "36"}));
@@ -540,6 +544,108 @@ private slots:
         QVERIFY(lines[0].startsWith(QStringLiteral("日時,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード")));
         QVERIFY2(lines[2].endsWith(QStringLiteral(",1001,山田,72,1000,,正常,36,500")),
                  qPrintable(lines[2]));
+        QVERIFY(rec_.errors.isEmpty());
+    }
+
+    // While the history shows, attempts come in on top: at the top of the
+    // list the newest comes into view; further down the rows in view stay in
+    // view; the operator's selection stays on its attempt either way.
+    void historyFollowsAttemptsKeepingSelectionAndView() {
+        const auto record = [this](int i) {
+            Journal::recordAttempt({QStringLiteral("1001"), 0, 0, 0, 0.5, 500, 36,
+                                    QString::number(100 + i), 0, Journal::kOk,
+                                    1700000000000 + i * 1000});
+            emit w_->host().attemptMeasured(MeasuredAttempt{});
+        };
+        for (int i = 0; i < 100; ++i)
+            Journal::recordAttempt({QStringLiteral("1001"), 0, 0, 0, 0.5, 500, 36,
+                                    QString::number(100 + i), 0, Journal::kOk,
+                                    1700000000000 + i * 1000});
+        w_->findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        auto* g = w_->findChild<QTableView*>(QStringLiteral("HistoryGrid"));
+        const auto speedAt = [&](int row) {
+            return g->model()->index(row, HistoryModel::ColSpeed).data().toString();
+        };
+        const auto selected = [&] {
+            QStringList out;
+            for (const QModelIndex& i : g->selectionModel()->selectedRows())
+                out << speedAt(i.row());
+            return out;
+        };
+        g->selectRow(3);
+        QCOMPARE(selected(), QStringList{QStringLiteral("196")});
+
+        record(100);
+        QTRY_COMPARE_WITH_TIMEOUT(speedAt(0), QStringLiteral("200"), 1000);
+        QCOMPARE(g->rowAt(0), 0);
+        QCOMPARE(selected(), QStringList{QStringLiteral("196")});
+
+        g->scrollTo(g->model()->index(50, 0), QAbstractItemView::PositionAtTop);
+        const QString top = speedAt(g->rowAt(0));
+        QVERIFY(g->rowAt(0) > 0);
+        for (int i = 101; i < 106; ++i)
+            record(i);
+        QTRY_COMPARE_WITH_TIMEOUT(speedAt(0), QStringLiteral("205"), 1000);
+        QCOMPARE(speedAt(g->rowAt(0)), top);
+        QCOMPARE(selected(), QStringList{QStringLiteral("196")});
+        QCOMPARE(g->model()->rowCount(), 106);
+    }
+
+    // The rows for the operator's eye: counted, listed alone on request,
+    // reached by F3 / Shift+F3; an attempt without a speed shows none; Tab
+    // goes from the grid through the review in the order of the work.
+    void historyRowsForReview() {
+        const QString car = QStringLiteral("1001");
+        const auto record = [&](const char* speed, const QString& status) {
+            Journal::recordAttempt(
+                {car, 0, 0, 0, 0.5, 500, 36, QString::fromLatin1(speed), 0, status, 1700000000000});
+        };
+        record("36", Journal::kOk);
+        record("50", Journal::kSuspect);
+        record("0.000", Journal::kNotMeasurement);
+        record("37", Journal::kOk);
+        record("51", Journal::kSuspect);
+        w_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+        w_->findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        auto* g = w_->findChild<QTableView*>(QStringLiteral("HistoryGrid"));
+        auto* count = w_->findChild<QLabel*>(QStringLiteral("HistoryCount"));
+        QCOMPARE(column(g, HistoryModel::ColSpeed),
+                 (QStringList{"51", "37", QStringLiteral("—"), "50", "36"}));
+        QCOMPARE(count->text(), QStringLiteral("3 件"));
+        QCOMPARE(g->model()->index(0, HistoryModel::ColStatus).data(Qt::ToolTipRole).toString(),
+                 QStringLiteral("要確認"));
+
+        g->setFocus();
+        g->selectRow(1);
+        QList<int> reached;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(g, Qt::Key_F3);
+            reached << g->currentIndex().row();
+        }
+        for (int i = 0; i < 2; ++i) {
+            QTest::keyClick(g, Qt::Key_F3, Qt::ShiftModifier);
+            reached << g->currentIndex().row();
+        }
+        QCOMPARE(reached, (QList<int>{2, 3, 3, 2, 0}));
+        QCOMPARE(g->selectionModel()->selectedRows().size(), 1);
+
+        QStringList order;
+        for (QWidget* at = g->nextInFocusChain(); at != g; at = at->nextInFocusChain())
+            if (at->isVisible() && (at->focusPolicy() & Qt::TabFocus) &&
+                at->parentWidget() == g->parentWidget())
+                order << at->objectName();
+        QCOMPARE(order, (QStringList{"HistoryFilter", "HistoryAccept", "HistoryReject",
+                                     "HistoryDist", "HistoryByRange", "HistoryFrom", "HistoryTo",
+                                     "HistoryCorrect", "HistoryCsv", "HistoryForReview"}));
+        QTest::keyClick(g, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("HistoryFilter"));
+
+        w_->findChild<QCheckBox*>(QStringLiteral("HistoryForReview"))->setChecked(true);
+        QCOMPARE(column(g, HistoryModel::ColSpeed), (QStringList{"51", QStringLiteral("—"), "50"}));
+        g->selectRow(0);
+        press(w_->findChild<TCuteButton*>(QStringLiteral("HistoryAccept")));
+        QCOMPARE(count->text(), QStringLiteral("2 件"));
         QVERIFY(rec_.errors.isEmpty());
     }
 

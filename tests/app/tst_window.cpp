@@ -244,7 +244,8 @@ private slots:
             {w.N4, w.TabSheet4},
             {w.Var1, w.TabSheet5},
             {w.N6, w.TabSheet6},
-            {w.N8, w.TabSheet8},
+            {w.findChild<QAction*>(QStringLiteral("historyItem")),
+             w.host().page(QStringLiteral("history"))},
             {w.findChild<QAction*>(QStringLiteral("statusItem")),
              w.host().page(QStringLiteral("status"))}};
         for (const auto& [action, page] : items) {

@@ -4,6 +4,7 @@
 //   korvane-shots --lang en OUTDIR   two pages of the English window,
 //                                    as settings-en.png and status-en.png
 #include "Framework.h"
+#include "Host.h"
 #include "Ukorvane.h"
 
 #include "DecoderWatch.h"
@@ -145,16 +146,16 @@ int main(int argc, char** argv) {
 
         // The history as measured, then with a double read on loop 2 and a
         // car first seen on loop 2.
-        w.N8Click();
-        shoot(w.TabSheet8, "history.png");
+        w.findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        shoot(w.host().page(QStringLiteral("history")), "history.png");
         const qint64 laterMs = QDateTime::currentMSecsSinceEpoch();
         pass(1, QStringLiteral("311077"), 600.0, laterMs);
         pass(2, QStringLiteral("311077"), 600.61, laterMs + 600);
         pass(2, QStringLiteral("311077"), 600.65, laterMs + 640);
         pass(2, QStringLiteral("733005"), 650.2, laterMs + 700);
         settle(1500);
-        w.N8Click();
-        shoot(w.TabSheet8, "history-suspect.png");
+        w.findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
+        shoot(w.host().page(QStringLiteral("history")), "history-suspect.png");
 
         // The status page after an hour since the last clock command: each
         // decoder drifts a little, and its lines arrive up to 2 ms late.
