@@ -1,7 +1,8 @@
 #include "Rooms.h"
 
 #include "Host.h"
+#include "SpeedViewRoom.h"
 
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<SpeedViewRoom>(host));
 }

@@ -13,6 +13,7 @@
 #include "Peer.h"
 #include "SpeedTable.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
@@ -151,6 +152,23 @@ int main(int argc, char** argv) {
         settle(1500);
         w.N8Click();
         shoot(w.TabSheet8, "history-suspect.png");
+
+        // The speed view at full HD, as a projector beside the track shows it.
+        auto* viewItem = w.findChild<QAction*>(QStringLiteral("speedViewItem"));
+        if (viewItem)
+            viewItem->trigger();
+        if (auto* view = w.findChild<QWidget*>(QStringLiteral("SpeedView"))) {
+            view->showNormal();
+            view->resize(1920, 1080);
+            settle(300);
+            const QString file =
+                english ? QStringLiteral("speedview-en.png") : QStringLiteral("speedview.png");
+            if (!view->grab().save(QDir(out).filePath(file)))
+                status = 1;
+            view->hide();
+        } else {
+            status = 1;
+        }
 
         // The status page after an hour since the last clock command: each
         // decoder drifts a little, and its lines arrive up to 2 ms late.
