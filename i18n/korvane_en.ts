@@ -163,6 +163,20 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>Korvane</name>
+    <message>
+        <source>キャプチャファイルを開けません: %1</source>
+        <translation>Cannot open the capture file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LiveServer</name>
+    <message>
+        <source>%1 は使用中です</source>
+        <translation>%1 is in use</translation>
+    </message>
+</context>
+<context>
     <name>Names</name>
     <message>
         <source>文字コード Shift_JIS が使用できないため、名前を登録できません。</source>
@@ -290,6 +304,13 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>Review</name>
+    <message>
+        <source>区間長 %1 cm は使えません</source>
+        <translation>A section length of %1 cm cannot be used</translation>
+    </message>
+</context>
+<context>
     <name>SpeedDb</name>
     <message>
         <source>データベース %1 を開けません: %2</source>
@@ -302,6 +323,21 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>&apos;%1&apos; は正しい浮動小数点数値ではありません</source>
         <translation>&apos;%1&apos; is not a valid floating-point number</translation>
+    </message>
+</context>
+<context>
+    <name>SpeedView</name>
+    <message>
+        <source>計測を待っています</source>
+        <translation>Waiting for a speed</translation>
+    </message>
+    <message>
+        <source>ベスト更新</source>
+        <translation>New best</translation>
+    </message>
+    <message>
+        <source>スピード表示</source>
+        <translation>Speed view</translation>
     </message>
 </context>
 <context>
@@ -717,11 +753,11 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>承認</source>
-        <translation>Accepted</translation>
+        <translation>Accept</translation>
     </message>
     <message>
         <source>却下</source>
-        <translation>Rejected</translation>
+        <translation>Reject</translation>
     </message>
     <message>
         <source>区間長の訂正</source>
@@ -930,6 +966,18 @@ Continue?</translation>
     <message>
         <source>書き込めるフォルダを --data-dir で指定するか、このフォルダ（またはその親）をこのユーザーが書き込めるようにしてから起動し直してください。</source>
         <translation>Start again with --data-dir naming a folder you can write to, or make this folder (or its parent) writable for this user.</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Korvane %1
+
+マニュアル: %2</source>
+        <translation>Korvane %1
+
+Manual: %2</translation>
     </message>
 </context>
 </TS>
