@@ -56,7 +56,7 @@ QString manualLocation() {
                                      QStringLiteral("/usr/share/doc/korvane/manual.md")})
         if (QFileInfo::exists(candidate))
             return QDir::cleanPath(candidate);
-    return QStringLiteral("docs/manual.md");
+    return QCoreApplication::translate("TFkorvane", "ソースの docs/manual.md");
 }
 
 } // namespace

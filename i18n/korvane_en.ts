@@ -979,5 +979,9 @@ Continue?</translation>
 
 Manual: %2</translation>
     </message>
+    <message>
+        <source>ソースの docs/manual.md</source>
+        <translation>docs/manual.md in the sources</translation>
+    </message>
 </context>
 </TS>
