@@ -12,6 +12,7 @@
 #include "Database.h"
 #include "Language.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QPointer>
 #include <QTimer>
@@ -142,7 +143,9 @@ int korvaneMain(int argc, char** argv) {
     if (!capturePath.isEmpty()) {
         QString why;
         if (!capture->open(capturePath, &why)) {
-            ShowErrorBox(QStringLiteral("キャプチャファイルを開けません: %1").arg(why));
+            ShowErrorBox(
+                QCoreApplication::translate("Korvane", "キャプチャファイルを開けません: %1")
+                    .arg(why));
             SpeedDb::close();
             return 1;
         }

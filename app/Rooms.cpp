@@ -5,6 +5,7 @@
 #include "HistoryRoom.h"
 #include "Host.h"
 #include "LiveRoom.h"
+#include "SpeedViewRoom.h"
 
 #include <memory>
 
@@ -13,4 +14,5 @@ void adoptRooms(Host& host) {
     host.adopt(std::make_unique<DecoderWatch>(host));
     host.adopt(std::make_unique<EventRoom>(host));
     host.adopt(std::make_unique<LiveRoom>(host));
+    host.adopt(std::make_unique<SpeedViewRoom>(host));
 }

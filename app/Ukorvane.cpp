@@ -115,6 +115,7 @@ TFkorvane::TFkorvane(const QString& dataDir, QWidget* parent)
     connect(PageControl1, &QStackedWidget::currentChanged, this, &TFkorvane::onPageChanged);
 
     wireHandlers();
+    buildKeyboard();
     resize(640, 378);
 
     created_ = runHandler([this] { FormCreate(); });

@@ -277,6 +277,7 @@ private:
     void buildRankingPage();
     void buildRegistrationPage();
     void wireHandlers();
+    void buildKeyboard(); // shortcuts, mnemonics and focus marks (Keyboard.cpp)
     void lockRegistration(bool locked);
     void placeOverlays();
     void onPageChanged(int index);

@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QKeySequence>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
@@ -133,6 +135,17 @@ bool WindowHost::rankingViewShown(const QWidget* view) const {
         if (r.view == view)
             return r.box->isChecked();
     return false;
+}
+
+// The rooms' own items go to the program's menu, beside its version: the
+// menu bar keeps room for the pages.
+void WindowHost::addMenuItem(const QString& menuText, const QString& name, const QString& shortcut,
+                             std::function<void()> triggered) {
+    auto* item = w_.Korvane->addAction(menuText);
+    item->setObjectName(name + QStringLiteral("Item"));
+    if (!shortcut.isEmpty())
+        item->setShortcut(QKeySequence(shortcut));
+    connect(item, &QAction::triggered, this, [triggered] { runHandler(triggered); });
 }
 
 void WindowHost::note(const QString& suffix) {

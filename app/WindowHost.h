@@ -32,6 +32,8 @@ public:
     void addRankingView(const QString& caption, QWidget* view,
                         std::function<void(bool shown)> toggled) override;
     bool rankingViewShown(const QWidget* view) const override;
+    void addMenuItem(const QString& menuText, const QString& name, const QString& shortcut,
+                     std::function<void()> triggered) override;
 
     void note(const QString& suffix) override;
     void log(const QString& line) override;

@@ -1,6 +1,7 @@
 #include "Language.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTranslator>
@@ -33,9 +34,18 @@ UiLanguage chooseLanguage(const QString& option,
 
 bool installLanguage(UiLanguage language) {
     static QTranslator english;
+    static QTranslator qtJapanese;
     QCoreApplication::removeTranslator(&english);
-    if (language == UiLanguage::Japanese)
+    QCoreApplication::removeTranslator(&qtJapanese);
+    if (language == UiLanguage::Japanese) {
+        // Qt's own dialogs (the file dialog, the buttons of a Yes/No box)
+        // speak English unless given their Japanese; without the package
+        // that holds it they stay English and the window's texts do not.
+        if (qtJapanese.load(QStringLiteral("qtbase_ja"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&qtJapanese);
         return true;
+    }
     if (!english.load(QStringLiteral(":/i18n/korvane_en.qm")))
         return false;
     return QCoreApplication::installTranslator(&english);

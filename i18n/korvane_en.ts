@@ -163,6 +163,20 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>Korvane</name>
+    <message>
+        <source>キャプチャファイルを開けません: %1</source>
+        <translation>Cannot open the capture file: %1</translation>
+    </message>
+</context>
+<context>
+    <name>LiveServer</name>
+    <message>
+        <source>%1 は使用中です</source>
+        <translation>%1 is in use</translation>
+    </message>
+</context>
+<context>
     <name>Names</name>
     <message>
         <source>文字コード Shift_JIS が使用できないため、名前を登録できません。</source>
@@ -290,6 +304,13 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>Review</name>
+    <message>
+        <source>区間長 %1 cm は使えません</source>
+        <translation>A section length of %1 cm cannot be used</translation>
+    </message>
+</context>
+<context>
     <name>SpeedDb</name>
     <message>
         <source>データベース %1 を開けません: %2</source>
@@ -302,6 +323,21 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>&apos;%1&apos; は正しい浮動小数点数値ではありません</source>
         <translation>&apos;%1&apos; is not a valid floating-point number</translation>
+    </message>
+</context>
+<context>
+    <name>SpeedView</name>
+    <message>
+        <source>計測を待っています</source>
+        <translation>Waiting for a speed</translation>
+    </message>
+    <message>
+        <source>ベスト更新</source>
+        <translation>New best</translation>
+    </message>
+    <message>
+        <source>スピード表示</source>
+        <translation>Speed view</translation>
     </message>
 </context>
 <context>
@@ -717,11 +753,11 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>承認</source>
-        <translation>Accepted</translation>
+        <translation>Accept</translation>
     </message>
     <message>
         <source>却下</source>
-        <translation>Rejected</translation>
+        <translation>Reject</translation>
     </message>
     <message>
         <source>区間長の訂正</source>
@@ -946,6 +982,22 @@ F3: next to check   Shift+F3: previous to check</translation>
     <message>
         <source>履歴を更新できません: %1</source>
         <translation>Cannot update the history: %1</translation>
+    </message>
+    <message>
+        <source>ヘルプ</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Korvane %1
+
+マニュアル: %2</source>
+        <translation>Korvane %1
+
+Manual: %2</translation>
+    </message>
+    <message>
+        <source>ソースの docs/manual.md</source>
+        <translation>docs/manual.md in the sources</translation>
     </message>
 </context>
 </TS>

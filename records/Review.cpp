@@ -8,6 +8,7 @@
 #include "SpeedTable.h"
 #include "SpeedText.h"
 
+#include <QCoreApplication>
 #include <QSet>
 
 namespace {
@@ -179,7 +180,8 @@ QVector<qint64> Review::attemptsBetween(qint64 fromMs, qint64 toMs, const QStrin
 Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 nowMs,
                                 const Rules& rules, bool write) {
     if (distCm < 1)
-        throw RecordError(QStringLiteral("区間長 %1 cm は使えません").arg(distCm));
+        throw RecordError(
+            QCoreApplication::translate("Review", "区間長 %1 cm は使えません").arg(distCm));
     return inTransaction(write, [&] {
         Tally t;
         for (qint64 id : ids) {

@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "WebReader.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerRequest>
@@ -238,9 +239,10 @@ void LiveServer::start() {
     if (!tcp->listen(options_.address, options_.port)) {
         const QString where =
             QStringLiteral("%1:%2").arg(options_.address.toString()).arg(options_.port);
-        const QString why = tcp->serverError() == QAbstractSocket::AddressInUseError
-                                ? QStringLiteral("%1 は使用中です").arg(where)
-                                : QStringLiteral("%1: %2").arg(where, tcp->errorString());
+        const QString why =
+            tcp->serverError() == QAbstractSocket::AddressInUseError
+                ? QCoreApplication::translate("LiveServer", "%1 は使用中です").arg(where)
+                : QStringLiteral("%1: %2").arg(where, tcp->errorString());
         delete tcp;
         emit started(false, why, {});
         return;

@@ -20,6 +20,8 @@ Host::~Host() {
         rooms_.pop_back();
 }
 
+void Host::addMenuItem(const QString&, const QString&, const QString&, std::function<void()>) {}
+
 Room& Host::adopt(std::unique_ptr<Room> room) {
     rooms_.push_back(std::move(room));
     return *rooms_.back();

@@ -139,6 +139,12 @@ public:
                                 std::function<void(bool shown)> toggled) = 0;
     // The ranking view is ticked and the ranking page is up.
     virtual bool rankingViewShown(const QWidget* view) const = 0;
+    // A menu item that opens something of the room's own other than a page
+    // (a view of its own window), with its keyboard shortcut written as
+    // QKeySequence reads it ("F11"; empty for none). `name` is its object
+    // name's stem. A host without a menu makes none.
+    virtual void addMenuItem(const QString& menuText, const QString& name, const QString& shortcut,
+                             std::function<void()> triggered);
 
     // --- messages ---------------------------------------------------------
     // A line of the event log after the time of day ("suffix" as the window

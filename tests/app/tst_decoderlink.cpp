@@ -6,6 +6,7 @@
 #include "Peer.h"
 #include "RecordingDialogs.h"
 #include "Settings.h"
+#include "SpeedViewRoom.h"
 #include "Ukorvane.h"
 
 #include "CommX.h"
@@ -246,6 +247,12 @@ private slots:
         QCOMPARE(speedOf("9"), QStringLiteral("18"));
         QCOMPARE(w->Label1->text(), QStringLiteral("18 Km/h"));
         QCOMPARE(board->received(), QByteArray("         1 80 00       .\r"));
+        // The speed view shows what the board shows: the plain lap alone.
+        const auto* view = w->host().room<SpeedViewRoom>();
+        QVERIFY(view);
+        QCOMPARE(view->recent().size(), 1);
+        QCOMPARE(view->recent().first().tpid, QStringLiteral("9"));
+        QCOMPARE(view->recent().first().speedText, QStringLiteral("18"));
     }
 
     void monitorKeepsTheLatestEighteenLines() {

@@ -8,19 +8,23 @@
 #include "CuteBtn.h"
 #include "Database.h"
 #include "FitLabel.h"
+#include "Host.h"
 #include "Language.h"
 #include "REdit.h"
 #include "Spin.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRadioButton>
@@ -64,12 +68,13 @@ bool japanese(const QString& text) {
     return re.match(text).hasMatch();
 }
 
-// Every text the window shows or holds: captions, labels, buttons, boxes,
-// logs, column headers and the menus.
-QStringList windowTexts(QMainWindow& w) {
+// Every text a window or dialog shows or holds: captions, labels, buttons,
+// boxes, logs, column headers, the lists of choices and what a painted view
+// tells through its accessible description.
+QStringList widgetTexts(QWidget& w) {
     QStringList out{w.windowTitle()};
     for (QWidget* c : w.findChildren<QWidget*>()) {
-        out << c->toolTip();
+        out << c->toolTip() << c->accessibleDescription() << c->windowTitle();
         if (auto* l = qobject_cast<QLabel*>(c))
             out << l->text();
         else if (auto* b = qobject_cast<QAbstractButton*>(c))
@@ -82,10 +87,19 @@ QStringList windowTexts(QMainWindow& w) {
             out << e->text() << e->placeholderText();
         else if (auto* m = qobject_cast<QPlainTextEdit*>(c))
             out << m->toPlainText();
-        else if (auto* t = qobject_cast<QTableView*>(c))
+        else if (auto* t = qobject_cast<QAbstractItemView*>(c); t && t->model())
             for (int col = 0; col < t->model()->columnCount(); ++col)
                 out << t->model()->headerData(col, Qt::Horizontal).toString();
+        else if (auto* b = qobject_cast<QComboBox*>(c))
+            for (int i = 0; i < b->count(); ++i)
+                out << b->itemText(i);
     }
+    return out;
+}
+
+// The window's texts and those of its menus.
+QStringList windowTexts(QMainWindow& w) {
+    QStringList out = widgetTexts(w);
     QList<QAction*> actions = w.menuBar()->actions();
     while (!actions.isEmpty()) {
         QAction* a = actions.takeFirst();
@@ -558,7 +572,29 @@ private slots:
             w.Edit9->setText(QString(200, QLatin1Char('x')));
             runHandler([&] { w.CuteButton7Click(); });
             seen << windowTexts(w);
-            QCOMPARE(w.N2->text(), QStringLiteral("Measure"));
+            QCOMPARE(w.N2->text(), QStringLiteral("&Measure"));
+
+            // The speed view, before any speed and with one.
+            QAction* view = w.findChild<QAction*>(QStringLiteral("speedViewItem"));
+            QVERIFY(view);
+            view->trigger();
+            seen << windowTexts(w);
+            emit w.host().speedShown(QStringLiteral("204518"), QStringLiteral("18"), true, 0);
+            seen << windowTexts(w);
+
+            // The file dialog of the CSV export, as Qt draws it.
+            QStringList dialog;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, [&] {
+                if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                    dialog = widgetTexts(*d);
+                    d->reject();
+                }
+            });
+            poll.start(20);
+            runHandler([&] { w.CuteButtonCsvClick(); });
+            QVERIFY(!dialog.isEmpty());
+            seen << dialog;
         }
         QCOMPARE(dialogs.messages.size(), 6);
         QCOMPARE(dialogs.questions.size(), 1);
@@ -571,6 +607,70 @@ private slots:
         installLanguage(UiLanguage::Japanese);
         TFkorvane w(dir->path());
         QCOMPARE(w.N2->text(), QStringLiteral("計測"));
+    }
+
+    // Qt's own boxes speak the window's Japanese: no English word on the
+    // buttons of a Yes/No box (a mnemonic's "(&Y)" aside).
+    void japaneseYesNoBoxHasNoEnglishButton() {
+        QVERIFY(installLanguage(UiLanguage::Japanese));
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Speed"), QStringLiteral("?"),
+                        QMessageBox::Yes | QMessageBox::No);
+        QCOMPARE(box.buttons().size(), 2);
+        for (QAbstractButton* b : box.buttons()) {
+            QString caption = b->text();
+            caption.remove(QRegularExpression(QStringLiteral("\\(&\\w\\)"))).remove('&');
+            QVERIFY2(!caption.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}"))),
+                     qPrintable(caption));
+        }
+    }
+
+    // The window by keyboard alone: Tab reaches a painted button, which then
+    // shows where the keyboard is and is pressed by Space and Enter; F11 opens
+    // the speed view, Esc closes it; F1 tells the version and the manual.
+    void paintedButtonsAndShortcutsByKeyboard() {
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        TFkorvane w(dir->path());
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.setActivePage(w.TabSheet5);
+        w.Edit3->setFocus(Qt::TabFocusReason);
+        TCuteButton* b = nullptr;
+        for (int i = 0; i < 8 && !b; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            b = qobject_cast<TCuteButton*>(QApplication::focusWidget());
+        }
+        QVERIFY(b);
+        // Against the same button raised by the pointer: only the mark differs.
+        QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(b->mapToGlobal(QPoint(2, 2))));
+        QApplication::sendEvent(b, &enter);
+        const QImage focused = b->grab().toImage();
+        w.Edit3->setFocus();
+        QApplication::sendEvent(b, &enter);
+        const QImage hovered = b->grab().toImage();
+        QVERIFY(focused != hovered);
+        b->setFocus(Qt::TabFocusReason);
+        QSignalSpy clicked(b, &TCuteButton::clicked);
+        QTest::keyClick(b, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 1);
+        QTest::keyClick(b, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 2);
+
+        QTest::keyClick(&w, Qt::Key_F11);
+        auto* view = w.findChild<QWidget*>(QStringLiteral("SpeedView"));
+        QVERIFY(view);
+        QTRY_VERIFY(view->isVisible());
+        QTest::keyClick(view, Qt::Key_Escape);
+        QVERIFY(!view->isVisible());
+
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        dialogs.messages.clear();
+        QTest::keyClick(&w, Qt::Key_F1);
+        QCOMPARE(dialogs.messages.size(), 1);
+        QVERIFY(dialogs.messages.first().contains(QStringLiteral("V1.27")));
+        QVERIFY(dialogs.messages.first().contains(QStringLiteral("manual.md")));
     }
 
     void languageOfTheProgramFromEnvironmentAndOption() {
@@ -622,6 +722,26 @@ private slots:
                                            "Not a directory\nStart again with --data-dir")
                                 .arg(folder);
         QVERIFY2(err.contains(box.toUtf8()), err.constData());
+    }
+
+    // A capture file that cannot be opened is told in the window's language.
+    void captureFileThatCannotBeOpenedIsToldInEnglish() {
+        QProcess p;
+        p.setProgram(QStringLiteral(KORVANE_BIN));
+        p.setArguments({"--data-dir", dir->path(), "--lang", "en", "--capture",
+                        dir->filePath("missing/capture.bin")});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setReadChannel(QProcess::StandardError);
+        p.start();
+        QByteArray err;
+        QDeadlineTimer deadline(20000);
+        while (!err.contains("capture") && p.waitForReadyRead(int(deadline.remainingTime())))
+            err += p.readAllStandardError();
+        p.kill(); // nobody answers the box
+        p.waitForFinished(10000);
+        QVERIFY2(err.contains("Cannot open the capture file: "), err.constData());
     }
 
     void versionAndHelp() {

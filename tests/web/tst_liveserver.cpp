@@ -1,5 +1,6 @@
 // The live page's server in this process, on a free local port: what it
 // does with its clients.
+#include "Language.h"
 #include "LiveServer.h"
 #include "LiveWeb.h"
 
@@ -77,6 +78,28 @@ class TestLiveServer : public QObject {
     Q_OBJECT
 
 private slots:
+    // A port taken by another program is told in the window's language.
+    void portInUseIsToldInEnglishInTheEnglishWindow() {
+        QVERIFY(installLanguage(UiLanguage::English));
+        struct Back {
+            ~Back() { installLanguage(UiLanguage::Japanese); }
+        } back;
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        FreshSpeedDb fresh;
+        LiveServer::Options o;
+        o.dbPath = fresh.path();
+        o.address = QHostAddress::LocalHost;
+        o.port = taken.serverPort();
+        LiveServer server(o);
+        QSignalSpy started(&server, &LiveServer::started);
+        server.start();
+        QCOMPARE(started.count(), 1);
+        QVERIFY(!started.first().at(0).toBool());
+        QCOMPARE(started.first().at(1).toString(),
+                 QStringLiteral("127.0.0.1:%1 is in use").arg(o.port));
+    }
+
     // A client that stops reading is dropped even when almost nothing is
     // sent (the kernel's buffers would hide it for a long while); a client
     // that reads stays and still gets what is published after.

@@ -157,6 +157,27 @@ int main(int argc, char** argv) {
         w.findChild<QAction*>(QStringLiteral("historyItem"))->trigger();
         shoot(w.host().page(QStringLiteral("history")), "history-suspect.png");
 
+        // The speed view at full HD, as a projector beside the track shows it,
+        // just after a car beat its best.
+        pass(1, QStringLiteral("204518"), 700.0, laterMs + 2000);
+        pass(2, QStringLiteral("204518"), 700.3, laterMs + 2300);
+        settle(1500);
+        auto* viewItem = w.findChild<QAction*>(QStringLiteral("speedViewItem"));
+        if (viewItem)
+            viewItem->trigger();
+        if (auto* view = w.findChild<QWidget*>(QStringLiteral("SpeedView"))) {
+            view->showNormal();
+            view->resize(1920, 1080);
+            settle(300);
+            const QString file =
+                english ? QStringLiteral("speedview-en.png") : QStringLiteral("speedview.png");
+            if (!view->grab().save(QDir(out).filePath(file)))
+                status = 1;
+            view->hide();
+        } else {
+            status = 1;
+        }
+
         // The status page after an hour since the last clock command: each
         // decoder drifts a little, and its lines arrive up to 2 ms late.
         w.RGport1->setItemIndex(1);
