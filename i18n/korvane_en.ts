@@ -966,6 +966,8 @@ Continue?</translation>
     <message>
         <source>書き込めるフォルダを --data-dir で指定するか、このフォルダ（またはその親）をこのユーザーが書き込めるようにしてから起動し直してください。</source>
         <translation>Start again with --data-dir naming a folder you can write to, or make this folder (or its parent) writable for this user.</translation>
+    </message>
+    <message>
         <source>要確認のみ</source>
         <translation>To check only</translation>
     </message>
