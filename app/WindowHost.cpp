@@ -9,12 +9,15 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QTableView>
+
+#include <algorithm>
 
 WindowHost::WindowHost(TFkorvane& window) : Host(&window), w_(window) {}
 
@@ -96,8 +99,33 @@ QList<QWidget*> WindowHost::pages() const {
     return out;
 }
 
-void WindowHost::setCornerWidget(QWidget* widget) {
-    w_.menuBar()->setCornerWidget(widget, Qt::TopRightCorner);
+void WindowHost::setBottomStrip(QWidget* widget) {
+    bottomStrip_ = widget;
+    widget->setParent(&w_);
+    // The page control follows the window's size and the menu bar's height.
+    w_.PageControl1->installEventFilter(this);
+    placeBottomStrip();
+}
+
+// Not in the menu bar, whose items would go behind its extension button
+// for a long line, nor as a status bar, which would take its height from
+// the pages: every page's controls end kPagesEnd below the menu (the grids
+// and frames at 346, the data check buttons at 342), and the window's
+// 378 px leave the band under them free.
+void WindowHost::placeBottomStrip() {
+    constexpr int kPagesEnd = 346;
+    constexpr int kLeastHeight = 14; // a line of the window's 12 px font
+    const int top =
+        std::min(w_.PageControl1->geometry().top() + kPagesEnd, w_.height() - kLeastHeight);
+    bottomStrip_->setGeometry(0, top, w_.width(), w_.height() - top);
+    bottomStrip_->raise();
+}
+
+bool WindowHost::eventFilter(QObject* watched, QEvent* event) {
+    if (bottomStrip_ && watched == w_.PageControl1 &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeBottomStrip();
+    return Host::eventFilter(watched, event);
 }
 
 void WindowHost::addRankingView(const QString& caption, QWidget* view,

@@ -28,7 +28,7 @@ public:
     QWidget* page(const QString& name) const override;
     void showPage(QWidget* page) override;
     bool isShown(const QWidget* page) const override;
-    void setCornerWidget(QWidget* widget) override;
+    void setBottomStrip(QWidget* widget) override;
     void addRankingView(const QString& caption, QWidget* view,
                         std::function<void(bool shown)> toggled) override;
     bool rankingViewShown(const QWidget* view) const override;
@@ -51,6 +51,9 @@ public:
     // Where rooms' menu items go: before this action.
     QAction* menuEnd = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct RoomPage {
         QString name;
@@ -62,7 +65,10 @@ private:
         QWidget* view = nullptr;
         QCheckBox* box = nullptr;
     };
+    void placeBottomStrip();
+
     TFkorvane& w_;
+    QWidget* bottomStrip_ = nullptr;
     QList<RoomPage> pages_;
     QList<RankingView> rankingViews_;
 };

@@ -7,7 +7,7 @@
 //
 // - The road of a passing tells it what happens, as the signals below.
 // - It may add a page with its menu item (after the window's own items), a
-//   widget in the menu bar's corner and a view beside the ranking grid.
+//   strip along the window's bottom edge and a view beside the ranking grid.
 // - It writes to the event log and asks the window for the few things the
 //   window alone can do (the clock command, a file name).
 // - What one room has to say to another goes on the bulletin (status lines,
@@ -131,8 +131,10 @@ public:
     virtual QWidget* page(const QString& name) const = 0;
     virtual void showPage(QWidget* page) = 0;
     virtual bool isShown(const QWidget* page) const = 0;
-    // A widget in the menu bar's corner, in view whatever page is up.
-    virtual void setCornerWidget(QWidget* widget) = 0;
+    // A strip along the window's bottom edge, over every page and in view
+    // whatever page is up: the band that the pages' design leaves free, so
+    // that it hides neither a menu item nor a control.
+    virtual void setBottomStrip(QWidget* widget) = 0;
     // A view that stands in for the ranking grid while the check box with
     // `caption` is ticked; toggled tells the room.
     virtual void addRankingView(const QString& caption, QWidget* view,

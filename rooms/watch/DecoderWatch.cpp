@@ -28,14 +28,14 @@ DecoderWatch::DecoderWatch(Host& h) : Room(h) {
     limits.maxOffsetMs = checks_.MaxOffsetMs;
     health_ = std::make_unique<DecoderHealth>(limits);
 
-    // In the menu bar's corner: in view whatever page is up.
+    // Along the window's bottom edge: in view whatever page is up.
     alarm_ = new QLabel(host.window());
     alarm_->setObjectName(QStringLiteral("AlarmLabel"));
     alarm_->setContentsMargins(6, 0, 6, 0);
     QFont bold = alarm_->font();
     bold.setBold(true);
     alarm_->setFont(bold);
-    host.setCornerWidget(alarm_);
+    host.setBottomStrip(alarm_);
     alarm_->hide();
 
     timer_ = new QTimer(this);
@@ -211,15 +211,11 @@ void DecoderWatch::showAlarm() {
                            : QCoreApplication::translate("TFkorvane", "時計差 上限超え"));
     }
     const QString text = (alarms + warnings).join(QCoreApplication::translate("TFkorvane", "　"));
-    // Red for a decoder that is not heard, amber for clocks to set. A style
-    // sheet, as the menu bar's style may paint over a palette.
+    // Red for a decoder that is not heard, amber for clocks to set.
     alarm_->setStyleSheet(alarms.isEmpty()
                               ? QStringLiteral("QLabel { background: #ffaa00; color: black; }")
                               : QStringLiteral("QLabel { background: #cc0000; color: white; }"));
     alarm_->setText(text);
     alarm_->setToolTip(details.join(QLatin1Char('\n')));
     alarm_->setVisible(!text.isEmpty());
-    // The menu bar lays its corner out anew for the label's new width.
-    if (QWidget* bar = alarm_->parentWidget())
-        bar->adjustSize();
 }

@@ -41,7 +41,7 @@ private:
 
     CheckSettings checks_;
     std::unique_ptr<DecoderHealth> health_;
-    QLabel* alarm_ = nullptr; // empty and hidden while all is well
-    QTimer* timer_ = nullptr; // looks for silence every second
+    QLabel* alarm_ = nullptr;            // empty and hidden while all is well
+    QTimer* timer_ = nullptr;            // looks for silence every second
     std::shared_ptr<StatusPage> status_; // shared: its type stays in StatusPage.cpp
 };

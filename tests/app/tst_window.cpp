@@ -37,6 +37,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <atomic>
@@ -538,6 +539,61 @@ private slots:
         QCOMPARE(with(QStringLiteral("en"), {{"LANG", "ja_JP.UTF-8"}}), L::English);
         QVERIFY(!languageNamed(QStringLiteral("english")));
         QVERIFY(!languageNamed(QString()));
+    }
+
+    // An alarm with a long reason, in either language: every menu item stays
+    // in the menu bar (none behind its extension button), and the alarm
+    // covers no control of any page.
+    void theAlarmHidesNoMenuItemAndNoControl() {
+        struct Back {
+            ~Back() { installLanguage(UiLanguage::Japanese); }
+        } back;
+        writeFile(ini(), kNoPorts);
+        RecordingDialogs dialogs;
+        for (const UiLanguage language : {UiLanguage::Japanese, UiLanguage::English}) {
+            QVERIFY(installLanguage(language));
+            TFkorvane w(dir->path());
+            w.show();
+            emit w.host().portFailed(
+                1, QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3XQ-if00-port0: "
+                                  "No such file or directory"));
+            auto* alarm = w.findChild<QLabel*>(QStringLiteral("AlarmLabel"));
+            QVERIFY(alarm && alarm->isVisible());
+            QVERIFY(alarm->text().contains(QStringLiteral("/dev/serial/by-id/")));
+            const QRect alarmRect(alarm->mapTo(&w, QPoint()), alarm->size());
+
+            // Whole in the window, which does not grow to make room for it.
+            QCOMPARE(w.size(), QSize(640, 378));
+            QVERIFY(w.rect().contains(alarmRect));
+            QMenuBar* bar = w.menuBar();
+            auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_menubar_ext_button"));
+            QVERIFY(!more || !more->isVisible());
+            for (QAction* item : bar->actions()) {
+                if (item->text().isEmpty())
+                    continue;
+                const QRect at = bar->actionGeometry(item);
+                const QRect inWindow(bar->mapTo(&w, at.topLeft()), at.size());
+                QVERIFY2(!at.isEmpty() && bar->rect().contains(at) && w.rect().contains(inWindow) &&
+                             !inWindow.intersects(alarmRect),
+                         qPrintable(item->text()));
+            }
+
+            for (int i = 0; i < w.PageControl1->count(); ++i) {
+                QWidget* page = w.PageControl1->widget(i);
+                w.setActivePage(page);
+                const QRect pageRect(page->mapTo(&w, QPoint()), page->size());
+                for (QWidget* c : page->findChildren<QWidget*>()) {
+                    const QRect r(c->mapTo(&w, QPoint()), c->size());
+                    // A curtain over the whole page (the locked registration) is no control.
+                    if (!c->isVisibleTo(page) || r == pageRect)
+                        continue;
+                    QVERIFY2(!r.intersects(alarmRect),
+                             qPrintable(page->objectName() + QLatin1Char(' ') +
+                                        c->metaObject()->className() + QLatin1Char(' ') +
+                                        c->objectName()));
+                }
+            }
+        }
     }
 
     void englishWindowShowsNoJapaneseOnAnyPage() {

@@ -35,7 +35,7 @@ public:
     QWidget* page(const QString&) const override { return statusPage; }
     void showPage(QWidget*) override {}
     bool isShown(const QWidget* p) const override { return statusShown && p == statusPage; }
-    void setCornerWidget(QWidget*) override {}
+    void setBottomStrip(QWidget*) override {}
     void addRankingView(const QString&, QWidget*, std::function<void(bool)>) override {}
     bool rankingViewShown(const QWidget*) const override { return false; }
     void note(const QString& suffix) override { notes << suffix; }

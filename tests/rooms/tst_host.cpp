@@ -23,7 +23,7 @@ public:
     QWidget* page(const QString&) const override { return nullptr; }
     void showPage(QWidget*) override {}
     bool isShown(const QWidget*) const override { return false; }
-    void setCornerWidget(QWidget*) override {}
+    void setBottomStrip(QWidget*) override {}
     void addRankingView(const QString&, QWidget*, std::function<void(bool)>) override {}
     bool rankingViewShown(const QWidget*) const override { return false; }
     void note(const QString&) override {}
