@@ -28,7 +28,8 @@ const char* const kUsage =
     "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
     "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
     "  --page PAGE     page shown at start: start, measure, settings, check,\n"
-    "                  ranking, registration, history or status (default: start)\n"
+    "                  ranking, registration, entries, history or status\n"
+    "                  (default: start)\n"
     "  --lang LANG     language of the window: ja (Japanese) or en (English);\n"
     "                  without it English when LANGUAGE or the locale\n"
     "                  (LC_ALL, LC_MESSAGES, LANG) names English, else Japanese\n"
@@ -45,10 +46,15 @@ struct PageName {
     QWidget* TFkorvane::*page = nullptr;
 };
 const PageName kPages[] = {
-    {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
-    {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
-    {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
-    {"history", &TFkorvane::TabSheet8},  {"status", &TFkorvane::TabSheet7},
+    {"start", &TFkorvane::TabSheet1},
+    {"measure", &TFkorvane::TabSheet2},
+    {"settings", &TFkorvane::TabSheet3},
+    {"check", &TFkorvane::TabSheet4},
+    {"ranking", &TFkorvane::TabSheet5},
+    {"registration", &TFkorvane::TabSheet6},
+    {"entries"},
+    {"history", &TFkorvane::TabSheet8},
+    {"status", &TFkorvane::TabSheet7},
 };
 
 const PageName* pageNamed(const char* name) {

@@ -1,7 +1,8 @@
 #include "Rooms.h"
 
+#include "ClassesRoom.h"
 #include "Host.h"
 
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<ClassesRoom>(host));
 }

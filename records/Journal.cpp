@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -79,6 +80,8 @@ void Journal::createSchema(QSqlDatabase db) {
             "orig_speed real, orig_speed_text text, orig_dist_cm integer, changed_ms integer)"));
     // Newest first is the order of id; the filter by ID has its own index.
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
+    // The bests of a period over every transponder.
+    run(db, QStringLiteral("create index if not exists attempt_measured on attempt(measured_ms)"));
     // What a best speed is derived from after a review.
     createBaseSchema(db);
 }
@@ -365,6 +368,38 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
         a.measuredMs = q.value(3).toLongLong();
         out.prepend(a);
     }
+    return out;
+}
+
+QVector<Journal::PeriodBest> Journal::periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                                  bool suspectCounts) {
+    // The engine takes the other columns of a max() group from the row
+    // that holds the maximum: the best attempt's own text.
+    const QString counted =
+        QStringLiteral("(a.status in ('ok','accepted') or (a.status='suspect' and ?=1))");
+    QSqlQuery q =
+        classId > 0
+            ? runBound(db,
+                       QStringLiteral("select a.tpid, max(a.speed), a.speed_text, "
+                                      "(select s.pname from speed s where s.tpid=a.tpid limit 1) "
+                                      "from attempt_class c join attempt a on a.id=c.attempt_id "
+                                      "where c.class_id=? and c.measured_ms>=? and %1 "
+                                      "group by a.tpid")
+                           .arg(counted),
+                       {classId, sinceMs, suspectCounts ? 1 : 0})
+            : runBound(db,
+                       QStringLiteral("select a.tpid, max(a.speed), a.speed_text, "
+                                      "(select s.pname from speed s where s.tpid=a.tpid limit 1) "
+                                      "from attempt a where a.measured_ms>=? and %1 "
+                                      "group by a.tpid")
+                           .arg(counted),
+                       {sinceMs, suspectCounts ? 1 : 0});
+    QVector<PeriodBest> out;
+    while (q.next())
+        out.append({q.value(0).toString(), q.value(3).toString(), q.value(1).toDouble(),
+                    q.value(2).toString()});
+    std::stable_sort(out.begin(), out.end(),
+                     [](const PeriodBest& x, const PeriodBest& y) { return x.speed > y.speed; });
     return out;
 }
 

@@ -166,6 +166,20 @@ std::optional<ShownAttempt> latestShown(QSqlDatabase db, bool suspectShown);
 QVector<ShownAttempt> shownAttempts(QSqlDatabase db, const QString& tpid, bool suspectShown,
                                     int limit);
 
+// The bests of a period: per transponder its fastest attempt measured at
+// `sinceMs` or later that counts (ok or accepted, and suspect when
+// suspectCounts), fastest first; name is the one of `speed`. Of the attempts
+// that table attempt_class (the classes room's, which creates it) gives
+// class `classId`, or of every attempt when classId is 0.
+struct PeriodBest {
+    QString tpid;
+    QString name;
+    double speed = 0;
+    QString speedText;
+};
+QVector<PeriodBest> periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                bool suspectCounts);
+
 // The outbox's oldest rows (limit bound) with the attempts they name as they
 // stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,
 // time1, time2, measured_ms, changed_ms; the attempt's columns empty when it
