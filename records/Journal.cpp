@@ -82,6 +82,16 @@ void Journal::createSchema(QSqlDatabase db) {
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
     // The bests of a period over every transponder.
     run(db, QStringLiteral("create index if not exists attempt_measured on attempt(measured_ms)"));
+    // The bests of a class's period from the index alone. Attempts in no
+    // class (a station without classes: all of them) are not in it and cost
+    // it nothing.
+    if (!runBound(
+             db, QStringLiteral("select 1 from pragma_table_info('attempt') where name='class_id'"))
+             .next())
+        run(db, QStringLiteral("alter table attempt add column class_id integer"));
+    run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
+                           "measured_ms, status, tpid, speed, speed_text) "
+                           "where class_id is not null"));
     // What a best speed is derived from after a review.
     createBaseSchema(db);
 }
@@ -371,29 +381,50 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
     return out;
 }
 
+void Journal::setClass(qint64 attemptId, qint64 classId) {
+    KeptStatement& q = KeptStatement::of("update attempt set class_id=? where id=?");
+    if (classId > 0)
+        q.bind(1, classId);
+    else
+        q.bindNull(1);
+    q.bind(2, attemptId);
+    q.run();
+}
+
+std::optional<qint64> Journal::classOf(qint64 attemptId) {
+    QSqlQuery q =
+        runBound(SpeedDb::database(),
+                 QStringLiteral("select ifnull(class_id,0) from attempt where id=?"), {attemptId});
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+qint64 Journal::countInClass(qint64 classId) {
+    QSqlQuery q =
+        runBound(SpeedDb::database(),
+                 QStringLiteral("select count(*) from attempt where class_id=?"), {classId});
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
 QVector<Journal::PeriodBest> Journal::periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
                                                   bool suspectCounts) {
-    // The engine takes the other columns of a max() group from the row
-    // that holds the maximum: the best attempt's own text.
-    const QString counted =
-        QStringLiteral("(a.status in ('ok','accepted') or (a.status='suspect' and ?=1))");
-    QSqlQuery q =
-        classId > 0
-            ? runBound(db,
-                       QStringLiteral("select a.tpid, max(a.speed), a.speed_text, "
-                                      "(select s.pname from speed s where s.tpid=a.tpid limit 1) "
-                                      "from attempt_class c join attempt a on a.id=c.attempt_id "
-                                      "where c.class_id=? and c.measured_ms>=? and %1 "
-                                      "group by a.tpid")
-                           .arg(counted),
-                       {classId, sinceMs, suspectCounts ? 1 : 0})
-            : runBound(db,
-                       QStringLiteral("select a.tpid, max(a.speed), a.speed_text, "
-                                      "(select s.pname from speed s where s.tpid=a.tpid limit 1) "
-                                      "from attempt a where a.measured_ms>=? and %1 "
-                                      "group by a.tpid")
-                           .arg(counted),
-                       {sinceMs, suspectCounts ? 1 : 0});
+    // The engine takes the other columns of a max() group from the row that
+    // holds the maximum: the best attempt's own text. Every class's bests
+    // group by an expression: grouped by the column itself the engine would
+    // walk the whole table in the order of index attempt_tpid instead of the
+    // period's rows by attempt_measured.
+    const QString select = QStringLiteral(
+        "select a.tpid, max(a.speed), a.speed_text, "
+        "(select s.pname from speed s where s.tpid=a.tpid limit 1) from attempt a where ");
+    const QString counted = QStringLiteral(
+        "a.measured_ms>=? and (a.status in ('ok','accepted') or (a.status='suspect' and ?=1))");
+    QSqlQuery q = classId > 0 ? runBound(db,
+                                         select + QStringLiteral("a.class_id=? and ") + counted +
+                                             QStringLiteral(" group by a.tpid"),
+                                         {classId, sinceMs, suspectCounts ? 1 : 0})
+                              : runBound(db, select + counted + QStringLiteral(" group by +a.tpid"),
+                                         {sinceMs, suspectCounts ? 1 : 0});
     QVector<PeriodBest> out;
     while (q.next())
         out.append({q.value(0).toString(), q.value(3).toString(), q.value(1).toDouble(),

@@ -17,7 +17,8 @@
 //   attempt  id, tpid, passing1/passing2 (the journal rows it pairs), time1,
 //            time2, dist_cm, speed, speed_text, flags (PlausibilityFlag
 //            bits), status, measured_ms; after a correction orig_speed,
-//            orig_speed_text, orig_dist_cm and changed_ms
+//            orig_speed_text, orig_dist_cm and changed_ms; class_id, the class
+//            it was measured in (empty: none)
 //
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in
@@ -166,11 +167,18 @@ std::optional<ShownAttempt> latestShown(QSqlDatabase db, bool suspectShown);
 QVector<ShownAttempt> shownAttempts(QSqlDatabase db, const QString& tpid, bool suspectShown,
                                     int limit);
 
+// --- classes (rooms/classes keeps the classes; the journal their attempts) ----
+
+// The class an attempt was measured in (0: none), kept with the attempt so
+// that a review's new status or speed reaches the class's ranking at once.
+void setClass(qint64 attemptId, qint64 classId);
+std::optional<qint64> classOf(qint64 attemptId); // nullopt: no such attempt
+qint64 countInClass(qint64 classId);
+
 // The bests of a period: per transponder its fastest attempt measured at
 // `sinceMs` or later that counts (ok or accepted, and suspect when
 // suspectCounts), fastest first; name is the one of `speed`. Of the attempts
-// that table attempt_class (the classes room's, which creates it) gives
-// class `classId`, or of every attempt when classId is 0.
+// of class `classId`, or of every attempt when classId is 0.
 struct PeriodBest {
     QString tpid;
     QString name;

@@ -1,6 +1,7 @@
 #include "ClassStore.h"
 
 #include "Database.h"
+#include "Journal.h"
 #include "Names.h"
 
 #include <QCoreApplication>
@@ -71,13 +72,6 @@ void ClassStore::createSchema(QSqlDatabase db) {
                                 "current integer not null default 0, unique(class_id, tpid))"));
     runBound(db, QStringLiteral("create unique index if not exists entry_current "
                                 "on entry(tpid) where current=1"));
-    runBound(db, QStringLiteral("create table if not exists attempt_class "
-                                "(attempt_id integer primary key, class_id integer not null, "
-                                "measured_ms integer not null)"));
-    // A class's bests of a period: its attempts since a time, from the
-    // index alone, each then joined to its attempt by id.
-    runBound(db, QStringLiteral("create index if not exists attempt_class_period "
-                                "on attempt_class(class_id, measured_ms, attempt_id)"));
 }
 
 QVector<ClassStore::RaceClass> ClassStore::classes() {
@@ -121,14 +115,8 @@ void ClassStore::moveClass(qint64 id, int step) {
     }
 }
 
-qint64 ClassStore::attemptCount(qint64 classId) {
-    QSqlQuery q =
-        sql(QStringLiteral("select count(*) from attempt_class where class_id=?"), {classId});
-    return q.next() ? q.value(0).toLongLong() : 0;
-}
-
 void ClassStore::deleteClass(qint64 id) {
-    const qint64 attempts = attemptCount(id);
+    const qint64 attempts = Journal::countInClass(id);
     if (attempts > 0)
         throw RecordError(
             QCoreApplication::translate(
@@ -236,21 +224,4 @@ int ClassStore::addEntries(const QVector<NewEntry>& rows) {
         throw;
     }
     return int(rows.size());
-}
-
-void ClassStore::recordAttemptClass(qint64 attemptId, qint64 classId, qint64 measuredMs) {
-    KeptStatement& q = KeptStatement::of(
-        "insert or replace into attempt_class (attempt_id, class_id, measured_ms) values (?,?,?)");
-    q.bind(1, attemptId);
-    q.bind(2, classId);
-    q.bind(3, measuredMs);
-    q.run();
-}
-
-std::optional<qint64> ClassStore::classOfAttempt(qint64 attemptId) {
-    QSqlQuery q =
-        sql(QStringLiteral("select class_id from attempt_class where attempt_id=?"), {attemptId});
-    if (!q.next())
-        return std::nullopt;
-    return q.value(0).toLongLong();
 }

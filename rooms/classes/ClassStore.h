@@ -5,9 +5,9 @@
 //   class          id, name (unique), ord (the order of the selectors)
 //   entry          id, class_id, tpid, name, number, current (1 on at most
 //                  one entry per transponder: the class its attempts take)
-//   attempt_class  attempt_id (the journal's attempt), class_id,
-//                  measured_ms (copied, so that a class's period is read
-//                  from this table's own index)
+//
+// The class of an attempt is kept with the attempt, in the journal
+// (Journal::setClass).
 //
 // Every statement on these tables is here; each binds its values and raises
 // DbError on a database failure, RecordError on a refusal the operator can
@@ -36,8 +36,6 @@ qint64 addClass(const QString& name);
 void renameClass(qint64 id, const QString& name);
 // Swaps the class with its neighbour before (-1) or after (+1).
 void moveClass(qint64 id, int step);
-// Attempts measured in the class.
-qint64 attemptCount(qint64 classId);
 // Deletes the class with its entries. Refused (RecordError saying how many)
 // while attempts were measured in it: they would lose their class unseen.
 void deleteClass(qint64 id);
@@ -70,10 +68,5 @@ struct NewEntry {
 // All rows in one transaction, classes created by name where missing: every
 // row is written or none. Returns the number written.
 int addEntries(const QVector<NewEntry>& rows);
-
-// The class an attempt was measured in; statement kept per connection, as
-// the measuring run's own.
-void recordAttemptClass(qint64 attemptId, qint64 classId, qint64 measuredMs);
-std::optional<qint64> classOfAttempt(qint64 attemptId);
 
 } // namespace ClassStore

@@ -117,7 +117,7 @@ void ClassesRoom::measured(const MeasuredAttempt& a) {
         return;
     if (a.id > 0) {
         try {
-            ClassStore::recordAttemptClass(a.id, classId, a.measuredMs);
+            Journal::setClass(a.id, classId);
             return;
         } catch (const DbError&) {
         }
@@ -136,8 +136,8 @@ void ClassesRoom::storeWaiting() {
                 Journal::attemptsBetween(w.measuredMs, w.measuredMs, w.tpid);
             bool stored = false;
             for (qint64 id : ids) {
-                if (!ClassStore::classOfAttempt(id)) {
-                    ClassStore::recordAttemptClass(id, w.classId, w.measuredMs);
+                if (Journal::classOf(id).value_or(-1) == 0) {
+                    Journal::setClass(id, w.classId);
                     stored = true;
                     break;
                 }

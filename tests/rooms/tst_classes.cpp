@@ -208,8 +208,8 @@ private slots:
         const qint64 second = attempt(QStringLiteral("55"), 2000, 60);
         emit host.attemptMeasured(told(second, QStringLiteral("55"), 2000));
 
-        QCOMPARE(ClassStore::classOfAttempt(first), a);
-        QCOMPARE(ClassStore::classOfAttempt(second), b);
+        QCOMPARE(*Journal::classOf(first), a);
+        QCOMPARE(*Journal::classOf(second), b);
         const QVector<Journal::PeriodBest> stock =
             Journal::periodBests(SpeedDb::database(), a, 0, true);
         QCOMPARE(stock.size(), 1);
@@ -225,8 +225,8 @@ private slots:
         const qint64 next = attempt(QStringLiteral("56"), 3100);
         emit host.attemptMeasured(told(next, QStringLiteral("56"), 3100));
         QCOMPARE(room.waitingAttempts(), 0);
-        QCOMPARE(ClassStore::classOfAttempt(late), b);
-        QVERIFY(!ClassStore::classOfAttempt(next)); // no entry, no class
+        QCOMPARE(*Journal::classOf(late), b);
+        QCOMPARE(*Journal::classOf(next), 0); // no entry, no class
     }
 
     void classWithAttemptsIsNotDeleted() {
@@ -235,7 +235,7 @@ private slots:
         ClassStore::addEntry(a, QStringLiteral("1"), QString(), QString());
         ClassStore::addEntry(b, QStringLiteral("2"), QString(), QString());
         for (qint64 ms : {10, 20})
-            ClassStore::recordAttemptClass(attempt(QStringLiteral("1"), ms), a, ms);
+            Journal::setClass(attempt(QStringLiteral("1"), ms), a);
         try {
             ClassStore::deleteClass(a);
             QFAIL("a class with attempts was deleted");
