@@ -30,7 +30,8 @@ const char* const kUsage =
     "  --data-dir DIR  folder of Korvane.ini, Korvane.db and the page password\n"
     "                  (default: $XDG_DATA_HOME/Ostrel/Korvane)\n"
     "  --page PAGE     page shown at start: start, measure, settings, check,\n"
-    "                  ranking, registration, history or status (default: start)\n"
+    "                  ranking, registration, history, status or entries\n"
+    "                  (default: start)\n"
     "  --lang LANG     language of the window: ja (Japanese) or en (English);\n"
     "                  without it English when LANGUAGE or the locale\n"
     "                  (LC_ALL, LC_MESSAGES, LANG) names English, else Japanese\n"
@@ -51,6 +52,7 @@ const PageName kPages[] = {
     {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
     {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
     {"history"},                         {"status"},
+    {"entries"},
 };
 
 const PageName* pageNamed(const char* name) {

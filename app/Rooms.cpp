@@ -1,5 +1,6 @@
 #include "Rooms.h"
 
+#include "ClassesRoom.h"
 #include "DecoderWatch.h"
 #include "EventRoom.h"
 #include "HistoryRoom.h"
@@ -15,4 +16,5 @@ void adoptRooms(Host& host) {
     host.adopt(std::make_unique<EventRoom>(host));
     host.adopt(std::make_unique<LiveRoom>(host));
     host.adopt(std::make_unique<SpeedViewRoom>(host));
+    host.adopt(std::make_unique<ClassesRoom>(host));
 }

@@ -188,6 +188,10 @@ QString WindowHost::chooseCsvPath(const QString& suggested) {
     return w_.chooseCsvPath ? w_.chooseCsvPath(&w_, suggested) : QString();
 }
 
+bool WindowHost::pagePasswordMatches(const QString& typed) const {
+    return typed == w_.pagePassword();
+}
+
 PortState WindowHost::port(int number) const {
     PortState s;
     const TCommX* comm = number == 1 ? w_.CommX1 : number == 2 ? w_.CommX2 : w_.CommX3;

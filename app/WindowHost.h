@@ -38,6 +38,7 @@ public:
     void note(const QString& suffix) override;
     void log(const QString& line) override;
     QString chooseCsvPath(const QString& suggested) override;
+    bool pagePasswordMatches(const QString& typed) const override;
 
     PortState port(int number) const override;
     void sendClockCommand() override;

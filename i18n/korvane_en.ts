@@ -2,6 +2,225 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="ja_JP">
 <context>
+    <name>ClassesRoom</name>
+    <message>
+        <source>エントリーの読込</source>
+        <translation>Import entries</translation>
+    </message>
+    <message>
+        <source>エントリー</source>
+        <translation>Entries</translation>
+    </message>
+    <message>
+        <source>クラス</source>
+        <translation>Class</translation>
+    </message>
+    <message>
+        <source>追加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>名前変更</source>
+        <translation>Rename</translation>
+    </message>
+    <message>
+        <source>削除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>↑</source>
+        <translation>↑</translation>
+    </message>
+    <message>
+        <source>↓</source>
+        <translation>↓</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>番号</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>現在</source>
+        <translation>Current</translation>
+    </message>
+    <message>
+        <source>更新</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>このクラスで走る</source>
+        <translation>Runs in this class</translation>
+    </message>
+    <message>
+        <source>CSV読込…</source>
+        <translation>Import CSV…</translation>
+    </message>
+    <message>
+        <source>CSV書出…</source>
+        <translation>Export CSV…</translation>
+    </message>
+    <message>
+        <source>パスワード</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>●</source>
+        <translation>●</translation>
+    </message>
+    <message>
+        <source>クラスの削除</source>
+        <translation>Delete class</translation>
+    </message>
+    <message>
+        <source>クラス「%1」と、そのエントリー %2 件を削除しますか？</source>
+        <translation>Delete class “%1” and its %2 entries?</translation>
+    </message>
+    <message>
+        <source>先にクラスを選んでください。</source>
+        <translation>Select a class first.</translation>
+    </message>
+    <message>
+        <source>クラス変更 %1 → %2</source>
+        <translation>Class change %1 → %2</translation>
+    </message>
+    <message>
+        <source>%1 を読めません: %2</source>
+        <translation>Cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>エントリー読込 %1 件</source>
+        <translation>Entries imported: %1</translation>
+    </message>
+    <message>
+        <source>文字コード %1。読み込む行 %2、問題のある行 %3（読み込みません）</source>
+        <translation>Encoding %1. Lines to import: %2; lines with a problem: %3 (left out)</translation>
+    </message>
+    <message>
+        <source>このファイルは読み込めません。</source>
+        <translation>This file cannot be imported.</translation>
+    </message>
+    <message>
+        <source>行</source>
+        <translation>Line</translation>
+    </message>
+    <message>
+        <source>問題</source>
+        <translation>Problem</translation>
+    </message>
+    <message>
+        <source>%1 件を読み込む</source>
+        <translation>Import %1</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません: %2</source>
+        <translation>Cannot write to %1: %2</translation>
+    </message>
+    <message>
+        <source>全期間</source>
+        <translation>All time</translation>
+    </message>
+    <message>
+        <source>今日</source>
+        <translation>Today</translation>
+    </message>
+    <message>
+        <source>指定時刻から</source>
+        <translation>Since</translation>
+    </message>
+    <message>
+        <source>CSV出力</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>順位</source>
+        <translation>Rank</translation>
+    </message>
+    <message>
+        <source>スピード</source>
+        <translation>Speed</translation>
+    </message>
+    <message>
+        <source>クラス別</source>
+        <translation>By class</translation>
+    </message>
+    <message>
+        <source>すべて</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>%1 台</source>
+        <translation>%1 cars</translation>
+    </message>
+    <message>
+        <source>クラス名を入力してください。</source>
+        <translation>Enter a class name.</translation>
+    </message>
+    <message>
+        <source>クラス「%1」はすでにあります。</source>
+        <translation>Class “%1” exists already.</translation>
+    </message>
+    <message>
+        <source>IDを入力してください。</source>
+        <translation>Enter an ID.</translation>
+    </message>
+    <message>
+        <source>ID %1 はこのクラスにすでにエントリーしています。</source>
+        <translation>ID %1 is entered in this class already.</translation>
+    </message>
+    <message>
+        <source>このクラスには計測が %1 件あります。計測のあるクラスは削除できません。</source>
+        <translation>This class has %1 attempts. A class with attempts cannot be deleted.</translation>
+    </message>
+    <message>
+        <source>文字コードが読めません（%1 ではありません）</source>
+        <translation>Unreadable characters (not %1)</translation>
+    </message>
+    <message>
+        <source>%1 行目: 不明な列 %2</source>
+        <translation>Line %1: unknown column %2</translation>
+    </message>
+    <message>
+        <source>%1 行目: クラスとIDの列が必要です</source>
+        <translation>Line %1: the class and ID columns are needed</translation>
+    </message>
+    <message>
+        <source>引用符が閉じていません</source>
+        <translation>A quote is not closed</translation>
+    </message>
+    <message>
+        <source>不明な列があります（%1 列、%2 列まで）</source>
+        <translation>Unknown column (%1 columns, at most %2)</translation>
+    </message>
+    <message>
+        <source>クラスが空です</source>
+        <translation>No class</translation>
+    </message>
+    <message>
+        <source>IDが空です</source>
+        <translation>No ID</translation>
+    </message>
+    <message>
+        <source>ID %1 はクラス %2 にすでにエントリーしています</source>
+        <translation>ID %1 is entered in class %2 already</translation>
+    </message>
+    <message>
+        <source>ID %1 はクラス %2 に重複しています（%3 行目）</source>
+        <translation>ID %1 twice in class %2 (line %3)</translation>
+    </message>
+    <message>
+        <source>式のような名前です。そのまま登録し、書き出しでは先頭に &apos; を付けます</source>
+        <translation>Looks like a formula: stored as typed, exported with a &apos; before it</translation>
+    </message>
+</context>
+<context>
     <name>DeviceAccess</name>
     <message>
         <source>このデバイスを読み書きできるグループがありません。管理者にデバイスの権限の設定を依頼してください。</source>

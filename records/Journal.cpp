@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -79,6 +80,23 @@ void Journal::createSchema(QSqlDatabase db) {
             "orig_speed real, orig_speed_text text, orig_dist_cm integer, changed_ms integer)"));
     // Newest first is the order of id; the filter by ID has its own index.
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
+    // The bests of a period over every transponder.
+    run(db, QStringLiteral("create index if not exists attempt_measured on attempt(measured_ms)"));
+    // The bests of a class's period from the index alone. Attempts in no
+    // class (a station without classes: all of them) are not in it and cost
+    // it nothing.
+    if (!runBound(
+             db, QStringLiteral("select 1 from pragma_table_info('attempt') where name='class_id'"))
+             .next())
+        run(db, QStringLiteral("alter table attempt add column class_id integer"));
+    run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
+                           "measured_ms, status, tpid, speed, speed_text) "
+                           "where class_id is not null"));
+    // A class's bests of all time: its rows by car, each car's run in a row,
+    // so that the engine groups them as it reads instead of sorting them.
+    run(db, QStringLiteral("create index if not exists attempt_class_car on attempt(class_id, "
+                           "tpid, status, speed, measured_ms, speed_text) "
+                           "where class_id is not null"));
     // What a best speed is derived from after a review.
     createBaseSchema(db);
 }
@@ -410,6 +428,69 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
         a.measuredMs = q.value(3).toLongLong();
         out.prepend(a);
     }
+    return out;
+}
+
+void Journal::setClass(qint64 attemptId, qint64 classId) {
+    KeptStatement& q = KeptStatement::of("update attempt set class_id=? where id=?");
+    if (classId > 0)
+        q.bind(1, classId);
+    else
+        q.bindNull(1);
+    q.bind(2, attemptId);
+    q.run();
+}
+
+std::optional<qint64> Journal::classOf(qint64 attemptId) {
+    QSqlQuery q =
+        runBound(SpeedDb::database(),
+                 QStringLiteral("select ifnull(class_id,0) from attempt where id=?"), {attemptId});
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+qint64 Journal::countInClass(qint64 classId) {
+    QSqlQuery q =
+        runBound(SpeedDb::database(),
+                 QStringLiteral("select count(*) from attempt where class_id=?"), {classId});
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+QVector<Journal::PeriodBest> Journal::periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                                  bool suspectCounts) {
+    // The engine takes the other columns of a max() group from the row that
+    // holds the maximum: the best attempt's own text.
+    const QString select =
+        QStringLiteral("select a.tpid, max(a.speed), a.speed_text, "
+                       "(select s.pname from speed s where s.tpid=a.tpid limit 1) from attempt a ");
+    const QString counted = QStringLiteral(
+        "a.measured_ms>=? and (a.status in ('ok','accepted') or (a.status='suspect' and ?=1))");
+    const QVariant suspect = suspectCounts ? 1 : 0;
+    QSqlQuery q =
+        classId > 0
+            // The engine knows nothing of how many rows a period holds: all
+            // of a class's rows read best by car, a part of them by time.
+            ? runBound(db,
+                       select +
+                           (sinceMs > 0 ? QStringLiteral("indexed by attempt_class_best")
+                                        : QStringLiteral("indexed by attempt_class_car")) +
+                           QStringLiteral(" where a.class_id=? and ") + counted +
+                           QStringLiteral(" group by a.tpid"),
+                       {classId, sinceMs, suspect})
+            // Grouped by the column itself the engine would walk the whole
+            // table by index attempt_tpid instead of the period's rows by
+            // attempt_measured: grouped by an expression of it.
+            : runBound(db,
+                       select + QStringLiteral("where ") + counted +
+                           QStringLiteral(" group by +a.tpid"),
+                       {sinceMs, suspect});
+    QVector<PeriodBest> out;
+    while (q.next())
+        out.append({q.value(0).toString(), q.value(3).toString(), q.value(1).toDouble(),
+                    q.value(2).toString()});
+    std::stable_sort(out.begin(), out.end(),
+                     [](const PeriodBest& x, const PeriodBest& y) { return x.speed > y.speed; });
     return out;
 }
 

@@ -17,7 +17,8 @@
 //   attempt  id, tpid, passing1/passing2 (the journal rows it pairs), time1,
 //            time2, dist_cm, speed, speed_text, flags (PlausibilityFlag
 //            bits), status, measured_ms; after a correction orig_speed,
-//            orig_speed_text, orig_dist_cm and changed_ms
+//            orig_speed_text, orig_dist_cm and changed_ms; class_id, the class
+//            it was measured in (empty: none)
 //
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in
@@ -178,6 +179,27 @@ std::optional<ShownAttempt> latestShown(QSqlDatabase db, bool suspectShown);
 // oldest first.
 QVector<ShownAttempt> shownAttempts(QSqlDatabase db, const QString& tpid, bool suspectShown,
                                     int limit);
+
+// --- classes (rooms/classes keeps the classes; the journal their attempts) ----
+
+// The class an attempt was measured in (0: none), kept with the attempt so
+// that a review's new status or speed reaches the class's ranking at once.
+void setClass(qint64 attemptId, qint64 classId);
+std::optional<qint64> classOf(qint64 attemptId); // nullopt: no such attempt
+qint64 countInClass(qint64 classId);
+
+// The bests of a period: per transponder its fastest attempt measured at
+// `sinceMs` or later that counts (ok or accepted, and suspect when
+// suspectCounts), fastest first; name is the one of `speed`. Of the attempts
+// of class `classId`, or of every attempt when classId is 0.
+struct PeriodBest {
+    QString tpid;
+    QString name;
+    double speed = 0;
+    QString speedText;
+};
+QVector<PeriodBest> periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                bool suspectCounts);
 
 // The outbox's oldest rows (limit bound) with the attempts they name as they
 // stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,

@@ -156,6 +156,9 @@ public:
     virtual void log(const QString& line) = 0;
     // Asks where a CSV file goes; an empty answer cancels.
     virtual QString chooseCsvPath(const QString& suggested) = 0;
+    // The page password (the one of the registration page) is `typed`.
+    // A host without one refuses every text.
+    virtual bool pagePasswordMatches(const QString& typed) const;
 
     // --- what only the window does ----------------------------------------
     virtual PortState port(int number) const = 0;

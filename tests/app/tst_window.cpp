@@ -277,7 +277,7 @@ private slots:
         for (QAction* a : w.menuBar()->actions())
             captions << a->text();
         QCOMPARE(captions, QStringList({"ファイル", "計測", "設定", "データ確認", "参照", "登録",
-                                        "履歴", "状態", "", "Korvane"}));
+                                        "履歴", "状態", "エントリー", "", "Korvane"}));
         QCOMPARE(w.N5->text(), QStringLiteral("終了"));
         QCOMPARE(w.b1->text(), QStringLiteral("V1.27"));
         QCOMPARE(dialogs.errors, QStringList());

@@ -7,9 +7,9 @@
 #include "Host.h"
 #include "Ukorvane.h"
 
+#include "ClassStore.h"
+#include "ClassesRoom.h"
 #include "DecoderWatch.h"
-#include "Host.h"
-
 #include "Database.h"
 #include "DecoderHealth.h"
 #include "Journal.h"
@@ -18,12 +18,14 @@
 #include "SpeedTable.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -100,6 +102,16 @@ int main(int argc, char** argv) {
             atMs, loop, id, time,
             QStringLiteral("@\t%1\t0\t%2\t%3\t0\t\r\n").arg(loop).arg(id, time).toLatin1());
     };
+    // Two classes; one car runs in both and is in 4WD now.
+    ClassStore::createSchema(SpeedDb::database());
+    const qint64 twoWd = ClassStore::addClass(QStringLiteral("2WD"));
+    const qint64 fourWd = ClassStore::addClass(QStringLiteral("4WD"));
+    for (int i = 0; i < 5; ++i)
+        ClassStore::addEntry(i < 3 ? twoWd : fourWd, QString::fromLatin1(cars[i].id),
+                             i == 0 ? QStringLiteral("山田 太郎 (2WD)") : QString(),
+                             QString::number(i + 1));
+    ClassStore::makeCurrent(ClassStore::addEntry(fourWd, QString::fromLatin1(cars[2].id), QString(),
+                                                 QStringLiteral("12")));
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     for (const Car& c : cars) {
         pass(1, QString::fromLatin1(c.id), c.t1, nowMs);
@@ -143,6 +155,21 @@ int main(int argc, char** argv) {
         w.Edit8->setText(QStringLiteral("311077"));
         w.Edit8KeyDown();
         shoot(w.TabSheet6, "registration.png");
+
+        // Entries and the ranking of one class today.
+        auto* classes = w.host().room<ClassesRoom>();
+        QWidget* entries = w.host().page(QStringLiteral("entries"));
+        w.setActivePage(entries);
+        classes->unlock(QString()); // the empty password unlocks
+        entries->findChild<QListWidget*>(QStringLiteral("classList"))->setCurrentRow(1);
+        shoot(entries, "entries.png");
+        for (QCheckBox* box : w.TabSheet5->findChildren<QCheckBox*>())
+            if (box->text() == QCoreApplication::translate("ClassesRoom", "クラス別"))
+                box->setChecked(true);
+        classes->selectRanking(fourWd, 1);
+        shoot(w.TabSheet5, "ranking-class.png");
+        for (QCheckBox* box : w.TabSheet5->findChildren<QCheckBox*>())
+            box->setChecked(false);
 
         // The history as measured, then with a double read on loop 2 and a
         // car first seen on loop 2.
