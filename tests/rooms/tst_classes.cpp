@@ -9,6 +9,7 @@
 #include "Framework.h"
 #include "Journal.h"
 #include "Names.h"
+#include "TestHost.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -22,39 +23,6 @@
 namespace {
 
 // A host with real pages, so that the room is driven by its own controls.
-class PageHost final : public Host {
-public:
-    QString dataDir() const override { return {}; }
-    QString iniPath() const override { return {}; }
-    QString databasePath() const override { return {}; }
-    QWidget* window() const override { return nullptr; }
-    Settings settings() const override { return {}; }
-    SuspectChecks suspectChecks() const override { return {}; }
-    QWidget* addPage(const QString&, const QString&, std::function<void()>) override {
-        pages.push_back(std::make_unique<QWidget>());
-        return pages.back().get();
-    }
-    QWidget* page(const QString&) const override { return pages.front().get(); }
-    void showPage(QWidget*) override {}
-    bool isShown(const QWidget*) const override { return true; }
-    void setCornerWidget(QWidget*) override {}
-    void addRankingView(const QString&, QWidget* view, std::function<void(bool)>) override {
-        view->setParent(pages.front().get());
-    }
-    bool rankingViewShown(const QWidget*) const override { return false; }
-    void note(const QString& line) override { notes << line; }
-    void log(const QString&) override {}
-    QString chooseCsvPath(const QString&) override { return {}; }
-    bool pagePasswordMatches(const QString& typed) const override {
-        return typed == QLatin1String("pw");
-    }
-    PortState port(int) const override { return {}; }
-    void sendClockCommand() override {}
-
-    std::vector<std::unique_ptr<QWidget>> pages;
-    QStringList notes;
-};
-
 class Boxes final : public Dialogs {
 public:
     void message(const QString& text, const QString&) override { shown << text; }
@@ -186,11 +154,13 @@ private slots:
         const qint64 b = ClassStore::addClass(QStringLiteral("Mod"));
         ClassStore::addEntry(a, QStringLiteral("55"), QStringLiteral("Ann"), QString());
         const qint64 inB = ClassStore::addEntry(b, QStringLiteral("55"), QString(), QString());
-        PageHost host;
+        TestHost host;
+        host.password = QStringLiteral("pw");
         ClassesRoom& room =
             static_cast<ClassesRoom&>(host.adopt(std::make_unique<ClassesRoom>(host)));
         host.roomsCreated();
-        QWidget* page = host.pages.front().get();
+        QWidget* page = host.pages.first();
+        host.shown = page;
         room.unlock(QStringLiteral("pw"));
 
         const qint64 first = attempt(QStringLiteral("55"), 1000);

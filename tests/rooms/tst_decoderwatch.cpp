@@ -3,6 +3,7 @@
 // the other rooms' lines while it is up.
 #include "DecoderWatch.h"
 #include "Host.h"
+#include "TestHost.h"
 
 #include "DiskSpace.h"
 
@@ -13,37 +14,6 @@
 #include <QWidget>
 
 namespace {
-
-class FakeHost final : public Host {
-public:
-    QWidget top;
-    QWidget* statusPage = nullptr;
-    bool statusShown = false;
-    PortState ports[3];
-    QStringList notes;
-
-    QString dataDir() const override { return QStringLiteral("/data"); }
-    QString iniPath() const override { return QStringLiteral("/nonexistent/Korvane.ini"); }
-    QString databasePath() const override { return {}; }
-    QWidget* window() const override { return const_cast<QWidget*>(&top); }
-    Settings settings() const override { return {}; }
-    SuspectChecks suspectChecks() const override { return {}; }
-    QWidget* addPage(const QString&, const QString&, std::function<void()>) override {
-        statusPage = new QWidget(&top);
-        return statusPage;
-    }
-    QWidget* page(const QString&) const override { return statusPage; }
-    void showPage(QWidget*) override {}
-    bool isShown(const QWidget* p) const override { return statusShown && p == statusPage; }
-    void setBottomStrip(QWidget*) override {}
-    void addRankingView(const QString&, QWidget*, std::function<void(bool)>) override {}
-    bool rankingViewShown(const QWidget*) const override { return false; }
-    void note(const QString& suffix) override { notes << suffix; }
-    void log(const QString&) override {}
-    QString chooseCsvPath(const QString&) override { return {}; }
-    PortState port(int number) const override { return ports[number - 1]; }
-    void sendClockCommand() override {}
-};
 
 QLabel* named(const QWidget& top, const char* name) {
     return top.findChild<QLabel*>(QLatin1String(name));
@@ -58,7 +28,7 @@ private slots:
     // does not open: both in the alarm, in words, and loop 1 failed on the
     // bulletin for the live page.
     void portsFromTheHostReachTheAlarmAndTheBulletin() {
-        FakeHost host;
+        TestHost host;
         auto& watch = static_cast<DecoderWatch&>(host.adopt(std::make_unique<DecoderWatch>(host)));
         host.ports[0] = {1, QStringLiteral("/dev/ttyUSB7"), true, false, {}};
         watch.tick();
@@ -91,13 +61,13 @@ private slots:
     void theStatusPageFollowsTheBulletinWhileShown() {
         diskspace::setProbe([](const QString&) { return qint64(900) << 20; });
         const auto restore = qScopeGuard([] { diskspace::setProbe({}); });
-        FakeHost host;
+        TestHost host;
         host.adopt(std::make_unique<DecoderWatch>(host));
         QLabel* inter = named(host.top, "StatusInter");
         QVERIFY(inter);
         host.setStatusLine(QStringLiteral("Web"), {QStringLiteral("live page up"), {}});
         QVERIFY(!inter->text().contains(QStringLiteral("live page")));
-        host.statusShown = true;
+        host.shown = host.page(QStringLiteral("status"));
         host.setStatusLine(QStringLiteral("Web"), {QStringLiteral("live page on :8080"), {}});
         QVERIFY2(inter->text().endsWith(
                      QStringLiteral("データフォルダの空き 900 MB　live page on :8080")),

@@ -2,6 +2,7 @@
 // work are told on the bulletin and beside the ranking, and the outbox
 // triggers follow the settings as the window is created.
 #include "EventRoom.h"
+#include "TestHost.h"
 
 #include "Database.h"
 
@@ -14,41 +15,6 @@
 #include <memory>
 
 namespace {
-
-class TestHost final : public Host {
-public:
-    explicit TestHost(QString dir) : dir_(std::move(dir)) {}
-    QString dataDir() const override { return dir_; }
-    QString iniPath() const override { return dir_ + QStringLiteral("/Korvane.ini"); }
-    QString databasePath() const override { return dir_ + QStringLiteral("/Korvane.db"); }
-    QWidget* window() const override { return nullptr; }
-    Settings settings() const override { return {}; }
-    SuspectChecks suspectChecks() const override { return {}; }
-    QWidget* addPage(const QString&, const QString&, std::function<void()>) override {
-        return nullptr;
-    }
-    QWidget* page(const QString&) const override { return nullptr; }
-    void showPage(QWidget*) override {}
-    bool isShown(const QWidget*) const override { return false; }
-    void setCornerWidget(QWidget*) override {}
-    void addRankingView(const QString& caption, QWidget* view, std::function<void(bool)>) override {
-        captions << caption;
-        views << view;
-    }
-    bool rankingViewShown(const QWidget*) const override { return false; }
-    void note(const QString& suffix) override { lines << suffix; }
-    void log(const QString& line) override { lines << line; }
-    QString chooseCsvPath(const QString&) override { return {}; }
-    PortState port(int) const override { return {}; }
-    void sendClockCommand() override {}
-
-    QStringList captions;
-    QList<QWidget*> views;
-    QStringList lines;
-
-private:
-    QString dir_;
-};
 
 int outboxTriggers() {
     QSqlQuery q(SpeedDb::database());
@@ -96,8 +62,8 @@ private slots:
                      line.text.contains(problem),
                  qPrintable(line.text));
         QVERIFY2(line.toolTip.contains(problem), qPrintable(line.toolTip));
-        QCOMPARE(host.lines.size(), 1);
-        QVERIFY(host.lines.at(0).endsWith(line.text));
+        QCOMPARE(host.notes.size(), 1);
+        QVERIFY(host.notes.at(0).endsWith(line.text));
 
         QCOMPARE(host.combinedRanking().event, QStringLiteral("club"));
         QVERIFY(host.combinedRanking().error.contains(problem));
@@ -123,7 +89,7 @@ private slots:
         host.adopt(std::make_unique<EventRoom>(host));
         host.roomsCreated();
         QCOMPARE(outboxTriggers(), 0);
-        QVERIFY(host.statusLines().isEmpty() && host.views.isEmpty() && host.lines.isEmpty());
+        QVERIFY(host.statusLines().isEmpty() && host.views.isEmpty() && host.notes.isEmpty());
     }
 };
 

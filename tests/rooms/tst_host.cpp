@@ -1,6 +1,7 @@
 // The host's part of every room's life: a room that fails at close keeps
 // no other room from closing, and the bulletin tells of changes only.
 #include "Host.h"
+#include "TestHost.h"
 
 #include "Error.h"
 
@@ -8,30 +9,6 @@
 #include <QTest>
 
 namespace {
-
-class BareHost final : public Host {
-public:
-    QString dataDir() const override { return {}; }
-    QString iniPath() const override { return {}; }
-    QString databasePath() const override { return {}; }
-    QWidget* window() const override { return nullptr; }
-    Settings settings() const override { return {}; }
-    SuspectChecks suspectChecks() const override { return {}; }
-    QWidget* addPage(const QString&, const QString&, std::function<void()>) override {
-        return nullptr;
-    }
-    QWidget* page(const QString&) const override { return nullptr; }
-    void showPage(QWidget*) override {}
-    bool isShown(const QWidget*) const override { return false; }
-    void setBottomStrip(QWidget*) override {}
-    void addRankingView(const QString&, QWidget*, std::function<void(bool)>) override {}
-    bool rankingViewShown(const QWidget*) const override { return false; }
-    void note(const QString&) override {}
-    void log(const QString&) override {}
-    QString chooseCsvPath(const QString&) override { return {}; }
-    PortState port(int) const override { return {}; }
-    void sendClockCommand() override {}
-};
 
 class ClosingRoom final : public Room {
 public:
@@ -54,7 +31,7 @@ class TstHost : public QObject {
     Q_OBJECT
 private slots:
     void everyRoomClosesAndEveryFailureIsTold() {
-        BareHost host;
+        TestHost host;
         QStringList closed;
         host.adopt(std::make_unique<ClosingRoom>(host, QStringLiteral("capture lost"), closed));
         host.adopt(std::make_unique<ClosingRoom>(host, QString(), closed));
@@ -69,7 +46,7 @@ private slots:
     }
 
     void statusLinesAreToldWhenTheyChange() {
-        BareHost host;
+        TestHost host;
         QSignalSpy changed(&host, &Host::statusLinesChanged);
         host.setStatusLine(QStringLiteral("Web"), {QStringLiteral("up"), {}});
         host.setStatusLine(QStringLiteral("Web"), {QStringLiteral("up"), {}});
@@ -81,5 +58,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstHost)
+QTEST_MAIN(TstHost)
 #include "tst_host.moc"

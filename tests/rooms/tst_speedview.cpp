@@ -1,6 +1,7 @@
 // The speed view shows what the board showed, newest first with the name
 // the registration gives, and closes with Esc.
 #include "SpeedViewRoom.h"
+#include "TestHost.h"
 
 #include "Database.h"
 #include "SpeedTable.h"
@@ -10,39 +11,7 @@
 #include <QWidget>
 #include <QtTest>
 
-namespace {
-
-class MenuHost final : public Host {
-public:
-    QString dataDir() const override { return {}; }
-    QString iniPath() const override { return {}; }
-    QString databasePath() const override { return {}; }
-    QWidget* window() const override { return nullptr; }
-    Settings settings() const override { return {}; }
-    SuspectChecks suspectChecks() const override { return {}; }
-    QWidget* addPage(const QString&, const QString&, std::function<void()>) override {
-        return nullptr;
-    }
-    QWidget* page(const QString&) const override { return nullptr; }
-    void showPage(QWidget*) override {}
-    bool isShown(const QWidget*) const override { return false; }
-    void setCornerWidget(QWidget*) override {}
-    void addRankingView(const QString&, QWidget*, std::function<void(bool)>) override {}
-    bool rankingViewShown(const QWidget*) const override { return false; }
-    void addMenuItem(const QString&, const QString& name, const QString& shortcut,
-                     std::function<void()> triggered) override {
-        items[name] = {shortcut, std::move(triggered)};
-    }
-    void note(const QString&) override {}
-    void log(const QString&) override {}
-    QString chooseCsvPath(const QString&) override { return {}; }
-    PortState port(int) const override { return {}; }
-    void sendClockCommand() override {}
-
-    QMap<QString, QPair<QString, std::function<void()>>> items;
-};
-
-} // namespace
+namespace {} // namespace
 
 class TstSpeedView : public QObject {
     Q_OBJECT
@@ -54,7 +23,7 @@ private slots:
         SpeedTable::storePassing(1, QStringLiteral("204518"), QStringLiteral("100.000"));
         SpeedTable::rename(QStringLiteral("204518"), QStringLiteral("山田 太郎"));
 
-        MenuHost host;
+        TestHost host;
         auto& room = static_cast<SpeedViewRoom&>(host.adopt(std::make_unique<SpeedViewRoom>(host)));
         QCOMPARE(host.items.value(QStringLiteral("speedView")).first, QStringLiteral("F11"));
 
