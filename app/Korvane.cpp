@@ -48,10 +48,14 @@ struct PageName {
     QWidget* TFkorvane::*page = nullptr;
 };
 const PageName kPages[] = {
-    {"start", &TFkorvane::TabSheet1},    {"measure", &TFkorvane::TabSheet2},
-    {"settings", &TFkorvane::TabSheet3}, {"check", &TFkorvane::TabSheet4},
-    {"ranking", &TFkorvane::TabSheet5},  {"registration", &TFkorvane::TabSheet6},
-    {"history"},                         {"status"},
+    {"start", &TFkorvane::TabSheet1},
+    {"measure", &TFkorvane::TabSheet2},
+    {"settings", &TFkorvane::TabSheet3},
+    {"check", &TFkorvane::TabSheet4},
+    {"ranking", &TFkorvane::TabSheet5},
+    {"registration", &TFkorvane::TabSheet6},
+    {"history"},
+    {"status"},
     {"entries"},
 };
 

@@ -165,7 +165,6 @@ public:
     TTimer* Timer1 = nullptr;
     TTimer* Timer2 = nullptr;
 
-
     // Serial ports: the two decoders and the display board.
     TCommX* CommX1 = nullptr;
     TCommX* CommX2 = nullptr;

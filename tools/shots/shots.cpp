@@ -9,9 +9,9 @@
 
 #include "ClassStore.h"
 #include "ClassesRoom.h"
-#include "DecoderWatch.h"
 #include "Database.h"
 #include "DecoderHealth.h"
+#include "DecoderWatch.h"
 #include "Journal.h"
 #include "Language.h"
 #include "Peer.h"
