@@ -68,10 +68,12 @@ MeasuredRow ingest::measured(const MeasureRun& run, double time2) {
     return m;
 }
 
-qint64 ingest::record(const MeasureRun& run) {
+qint64 ingest::record(const MeasureRun& run, const std::function<void(qint64 id)>& inCommit) {
     Batch both;
     try {
         const qint64 id = storeMeasured(measured(run, 0));
+        if (id > 0 && inCommit)
+            inCommit(id);
         both.commit();
         return id;
     } catch (...) {

@@ -9,6 +9,7 @@
 #include "PassingBacklog.h"
 #include "SpeedTable.h"
 
+#include <functional>
 #include <optional>
 
 // The road of a passing below the window: how a received passing is stored
@@ -47,8 +48,9 @@ MeasuredRow measured(const MeasureRun& run, double time2);
 
 // Writes what the run measured, both or neither: a row left pending is
 // measured again and its attempt would be kept twice. One transaction of
-// their own, rolled back whole on an error. Returns the attempt's id (0 for
-// a row that makes none).
-qint64 record(const MeasureRun& run);
+// their own, rolled back whole on an error. inCommit runs inside that
+// transaction with the new attempt's id, before the commit. Returns the
+// attempt's id (0 for a row that makes none).
+qint64 record(const MeasureRun& run, const std::function<void(qint64 id)>& inCommit = {});
 
 } // namespace ingest

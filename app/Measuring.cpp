@@ -102,14 +102,6 @@ void TFkorvane::Timer1Timer() {
             sendToBoardInTurn(BoardLine);
         }
         MeasuredAttempt told;
-        try {
-            told.id = ingest::record(run);
-        } catch (const DbError& e) {
-            // What was shown and sent stays shown and sent: the row is not
-            // measured again, and its attempt and mark wait with the
-            // passings that the database has not taken.
-            reportStore(backlog_->addMeasured(ingest::measured(run, row->time2), e.message()));
-        }
         if (run.attempt) {
             told.tpid = run.attempt->tpid;
             told.speed = run.attempt->speed;
@@ -119,8 +111,21 @@ void TFkorvane::Timer1Timer() {
             told.measuredMs = run.attempt->measuredMs;
             told.shown = r.measured && !held;
             told.newBest = told.shown && r.newBest;
-            emit host_->attemptMeasured(told);
         }
+        try {
+            told.id = ingest::record(run, [this, &told](qint64 id) {
+                told.id = id;
+                emit host_->attemptStoring(told);
+            });
+        } catch (const DbError& e) {
+            // What was shown and sent stays shown and sent: the row is not
+            // measured again, and its attempt and mark wait with the
+            // passings that the database has not taken.
+            told.id = 0;
+            reportStore(backlog_->addMeasured(ingest::measured(run, row->time2), e.message()));
+        }
+        if (run.attempt)
+            emit host_->attemptMeasured(told);
         if (r.measured && !held)
             emit host_->speedShown(CurTpid, r.text, r.newBest, QDateTime::currentMSecsSinceEpoch());
         measureFaultShown_ = false;

@@ -128,12 +128,10 @@ bool WindowHost::eventFilter(QObject* watched, QEvent* event) {
     return Host::eventFilter(watched, event);
 }
 
-void WindowHost::addRankingView(const QString& caption, QWidget* view,
+void WindowHost::addRankingView(const QString& caption, const QString& name, QWidget* view,
                                 std::function<void(bool shown)> toggled) {
     auto* box = new QCheckBox(caption, w_.TabSheet5);
-    // The one view so far is the event's ranking of all stations, whose box
-    // has always gone by this name.
-    box->setObjectName(QStringLiteral("AllStations"));
+    box->setObjectName(name);
     // Above the ranking's lookup boxes, one under the other.
     box->setGeometry(520, 210 - 24 * int(rankingViews_.size()), 110, 22);
     box->show();

@@ -29,7 +29,7 @@ public:
     void showPage(QWidget* page) override;
     bool isShown(const QWidget* page) const override;
     void setBottomStrip(QWidget* widget) override;
-    void addRankingView(const QString& caption, QWidget* view,
+    void addRankingView(const QString& caption, const QString& name, QWidget* view,
                         std::function<void(bool shown)> toggled) override;
     bool rankingViewShown(const QWidget* view) const override;
     void addMenuItem(const QString& menuText, const QString& name, const QString& shortcut,

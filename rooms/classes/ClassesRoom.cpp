@@ -71,6 +71,7 @@ ClassesRoom::ClassesRoom(Host& h) : Room(h) {
     retry_ = new QTimer(this);
     retry_->setInterval(kRetryMs);
     connect(retry_, &QTimer::timeout, this, [this] { storeWaiting(); });
+    connect(&host, &Host::attemptStoring, this, &ClassesRoom::storing);
     connect(&host, &Host::attemptMeasured, this, &ClassesRoom::measured);
     connect(&host, &Host::speedShown, this, [this] {
         if (view_ && host.rankingViewShown(view_))
@@ -106,13 +107,29 @@ void ClassesRoom::reloadCurrent() {
     current_ = ClassStore::currentClasses();
 }
 
+// Inside the commit that stores the attempt: the class goes in with it, at
+// no commit of its own. A failure here must not roll the attempt back; the
+// class is then set after the commit (measured()).
+void ClassesRoom::storing(const MeasuredAttempt& a) {
+    const qint64 classId = current_.value(a.tpid);
+    if (classId == 0)
+        return;
+    try {
+        Journal::setClass(a.id, classId);
+        stamped_ = a.id;
+    } catch (const DbError&) {
+    }
+}
+
 // Runs inside the measuring run, right after its commit: whatever goes wrong
 // here must not stop measuring. A class that could not be stored waits and
 // is tried again, so the attempt keeps the class it was measured in.
 void ClassesRoom::measured(const MeasuredAttempt& a) {
-    const qint64 classId = current_.value(a.tpid);
     if (!waiting_.isEmpty())
         storeWaiting();
+    if (a.id > 0 && a.id == stamped_)
+        return;
+    const qint64 classId = current_.value(a.tpid);
     if (classId == 0)
         return;
     if (a.id > 0) {
@@ -494,7 +511,7 @@ void ClassesRoom::buildRankingView() {
     connect(classBox_, &QComboBox::activated, this, again);
     connect(periodBox_, &QComboBox::activated, this, again);
     connect(since_, &QDateTimeEdit::dateTimeChanged, this, again);
-    host.addRankingView(tr("クラス別"), view_, [this](bool shown) {
+    host.addRankingView(tr("クラス別"), QStringLiteral("ByClass"), view_, [this](bool shown) {
         if (shown)
             runHandler([this] { showRanking(); });
     });

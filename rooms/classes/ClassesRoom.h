@@ -55,6 +55,7 @@ private:
         qint64 measuredMs = 0;
         qint64 classId = 0;
     };
+    void storing(const MeasuredAttempt& a);
     void measured(const MeasuredAttempt& a);
     void storeWaiting();
     void reloadCurrent();
@@ -85,6 +86,7 @@ private:
 
     QHash<QString, qint64> current_; // transponder -> class of its current entry
     QVector<Waiting> waiting_;
+    qint64 stamped_ = 0; // the last attempt whose class went in with its own commit
     QTimer* retry_ = nullptr;
 
     QWidget* page_ = nullptr;

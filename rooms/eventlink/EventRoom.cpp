@@ -53,8 +53,8 @@ void EventRoom::created() {
     settings_ = settings;
 
     view_ = new AllStationsView;
-    host.addRankingView(QCoreApplication::translate("TFkorvane", "全ステーション"), view_,
-                        [this](bool shown) {
+    host.addRankingView(QCoreApplication::translate("TFkorvane", "全ステーション"),
+                        QStringLiteral("AllStations"), view_, [this](bool shown) {
                             if (shown && publisher_)
                                 publisher_->requestRanking();
                         });

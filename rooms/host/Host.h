@@ -136,8 +136,8 @@ public:
     // that it hides neither a menu item nor a control.
     virtual void setBottomStrip(QWidget* widget) = 0;
     // A view that stands in for the ranking grid while the check box with
-    // `caption` is ticked; toggled tells the room.
-    virtual void addRankingView(const QString& caption, QWidget* view,
+    // `caption` (object name `name`) is ticked; toggled tells the room.
+    virtual void addRankingView(const QString& caption, const QString& name, QWidget* view,
                                 std::function<void(bool shown)> toggled) = 0;
     // The ranking view is ticked and the ranking page is up.
     virtual bool rankingViewShown(const QWidget* view) const = 0;
@@ -202,6 +202,12 @@ signals:
     void chunkReceived(int loop, qint64 receivedMs, const QByteArray& bytes, qsizetype dropped,
                        const QStringList& lines);
     void attemptMeasured(const MeasuredAttempt& attempt);
+    // Inside the commit that stores the attempt, right after its row (id set):
+    // a room may add to it in the same commit (the same connection, this
+    // thread) and so costs no commit of its own. A slot must not raise: the
+    // attempt would be rolled back with it. An attempt the database does not
+    // take now is stored later without this signal (attemptMeasured has id 0).
+    void attemptStoring(const MeasuredAttempt& attempt);
     // A speed reached the screen and the board and its row is stored.
     void speedShown(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
     void portOpened(int port, qint64 atMonotonicMs);

@@ -41,7 +41,8 @@ public:
     }
     bool isShown(const QWidget* p) const override { return p && p == shown; }
     void setBottomStrip(QWidget* widget) override { strip = widget; }
-    void addRankingView(const QString& caption, QWidget* view, std::function<void(bool)>) override {
+    void addRankingView(const QString& caption, const QString&, QWidget* view,
+                        std::function<void(bool)>) override {
         view->setParent(&top);
         captions << caption;
         views << view;

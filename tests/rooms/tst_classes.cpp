@@ -197,6 +197,23 @@ private slots:
         QCOMPARE(room.waitingAttempts(), 0);
         QCOMPARE(*Journal::classOf(late), b);
         QCOMPARE(*Journal::classOf(next), 0); // no entry, no class
+
+        // Measuring stores the class in the attempt's own commit: rolled back
+        // with it, and committed with it.
+        for (const bool keep : {false, true}) {
+            Batch batch;
+            const qint64 id = attempt(QStringLiteral("55"), 4000);
+            emit host.attemptStoring(told(id, QStringLiteral("55"), 4000));
+            if (!keep) {
+                batch.rollback();
+                QVERIFY(!Journal::classOf(id));
+                continue;
+            }
+            batch.commit();
+            QCOMPARE(*Journal::classOf(id), b);
+            emit host.attemptMeasured(told(id, QStringLiteral("55"), 4000));
+            QCOMPARE(room.waitingAttempts(), 0);
+        }
     }
 
     void classWithAttemptsIsNotDeleted() {
