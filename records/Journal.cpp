@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include "Chain.h"
 #include "Database.h"
 
 #include <QSqlError>
@@ -81,6 +82,8 @@ void Journal::createSchema(QSqlDatabase db) {
     run(db, QStringLiteral("create index if not exists attempt_tpid on attempt(tpid, id)"));
     // What a best speed is derived from after a review.
     createBaseSchema(db);
+    // The chain over all of the above; an older file's rows go into its genesis.
+    Chain::createSchema(db);
 }
 
 void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
@@ -93,6 +96,8 @@ void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, co
     q.bind(4, time);
     q.bind(5, raw);
     q.run();
+    if (Chain::enabled())
+        Chain::appendPassing(q.insertedId());
 }
 
 Journal::PairFacts Journal::pairFacts(const QString& tpid) {
@@ -163,7 +168,10 @@ qint64 Journal::recordAttempt(const Attempt& a) {
     q.bind(10, a.status);
     q.bind(11, a.measuredMs);
     q.run();
-    return q.insertedId();
+    const qint64 id = q.insertedId();
+    if (Chain::enabled())
+        Chain::appendAttempt(id);
+    return id;
 }
 
 QVector<Journal::ListedAttempt> Journal::listed(const QString& tpid, qint64 beforeId, int limit) {
