@@ -1,7 +1,8 @@
 #include "Rooms.h"
 
+#include "EvidenceRoom.h"
 #include "Host.h"
 
 void adoptRooms(Host& host) {
-    (void)host;
+    host.adopt(std::make_unique<EvidenceRoom>(host));
 }
