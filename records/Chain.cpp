@@ -42,18 +42,49 @@ QVariantList rowOf(KeptStatement& q, int columns) {
     return row;
 }
 
-QVariantList passingRow(qint64 id) {
-    KeptStatement& q = KeptStatement::of("select " KV_PASSING_COLUMNS " from passing where id=?");
-    q.bind(1, id);
-    QVariantList row;
-    if (q.step())
-        row = rowOf(q, Chain::kPassingColumnCount);
-    q.reset();
-    return row;
+// The head as last appended on this connection, so that a passing costs no
+// read of it. Forgotten when a transaction is rolled back (the engine's hook:
+// every path, an automatic rollback included) and when the connection
+// changes.
+struct CachedHead {
+    sqlite3* handle = nullptr;
+    bool valid = false;
+    Chain::Head head;
+};
+CachedHead& cachedHead() {
+    static CachedHead c;
+    return c;
+}
+
+void forgetHead(void*) {
+    cachedHead().valid = false;
+}
+
+sqlite3* speedHandle() {
+    const QVariant h = SpeedDb::database().driver()->handle();
+    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(h.constData());
+}
+
+Chain::Head currentHead() {
+    CachedHead& c = cachedHead();
+    sqlite3* h = speedHandle();
+    if (h && h == c.handle && c.valid)
+        return c.head;
+    const Chain::Head head = Chain::head();
+    if (h) {
+        if (h != c.handle)
+            sqlite3_rollback_hook(h, forgetHead, nullptr);
+        c.handle = h;
+        c.head = head;
+        c.valid = true;
+    }
+    return head;
 }
 
 void append(const QString& kind, qint64 rowId, const QByteArray& data, const QVariantList& row) {
-    const Chain::Head h = Chain::head();
+    const Chain::Head h = currentHead();
     Chain::Link l;
     l.seq = h.seq + 1;
     l.kind = kind;
@@ -72,7 +103,13 @@ void append(const QString& kind, qint64 rowId, const QByteArray& data, const QVa
     else
         q.bind(5, data);
     q.bind(6, l.hash);
-    q.run();
+    try {
+        q.run();
+    } catch (...) {
+        cachedHead().valid = false;
+        throw;
+    }
+    cachedHead().head = {l.seq, l.hash};
 }
 
 sqlite3* handleOf(QSqlDatabase db) {
@@ -243,6 +280,8 @@ QVariant Chain::columnValue(sqlite3_stmt* s, int column) {
 void Chain::createSchema(QSqlDatabase db) {
     if (sodium_init() < 0)
         throw DbError(QStringLiteral("libsodium cannot start"));
+    // A new connection (perhaps at the address of one closed before).
+    cachedHead() = {};
     const bool had = runBound(db, QStringLiteral("select 1 from sqlite_master where "
                                                  "type='table' and name='chain'"))
                          .next();
@@ -298,8 +337,22 @@ void Chain::createSchema(QSqlDatabase db) {
                                 "signature blob not null, public_key blob not null)"));
 }
 
-void Chain::appendPassing(qint64 id) {
-    append(QStringLiteral("passing"), id, {}, passingRow(id));
+namespace {
+
+// A REAL column never holds an integer: the engine keeps a whole number in
+// it as one on the page but gives it back as a real, except through an
+// insert's RETURNING, which gives the integer. Made what a read gives.
+QVariantList asRead(QVariantList row, std::initializer_list<int> realColumns) {
+    for (int c : realColumns)
+        if (c < row.size() && row[c].metaType().id() == QMetaType::LongLong)
+            row[c] = QVariant(double(row[c].toLongLong()));
+    return row;
+}
+
+} // namespace
+
+void Chain::appendPassing(const QVariantList& row) {
+    append(QStringLiteral("passing"), row.value(0).toLongLong(), {}, asRead(row, {4}));
 }
 
 QVariantList Chain::attemptRow(qint64 id) {
@@ -312,8 +365,9 @@ QVariantList Chain::attemptRow(qint64 id) {
     return row;
 }
 
-void Chain::appendAttempt(qint64 id) {
-    append(QStringLiteral("attempt"), id, {}, attemptRow(id));
+void Chain::appendAttempt(const QVariantList& row) {
+    // time1, time2, speed, orig_speed
+    append(QStringLiteral("attempt"), row.value(0).toLongLong(), {}, asRead(row, {4, 5, 7, 12}));
 }
 
 void Chain::appendReview(const QString& kind, qint64 attemptId, const QString& reason,

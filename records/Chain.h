@@ -90,9 +90,11 @@ QVariant columnValue(sqlite3_stmt* s, int column);
 // and has no chain gets its genesis link in the same transaction.
 void createSchema(QSqlDatabase db);
 
-// Appended in the caller's transaction; each raises DbError.
-void appendPassing(qint64 id);
-void appendAttempt(qint64 id);
+// Appended in the caller's transaction; each raises DbError. The row is
+// the covered row's columns as the engine stored them (an insert's
+// RETURNING KORVANE_CHAIN_*_COLUMNS).
+void appendPassing(const QVariantList& row);
+void appendAttempt(const QVariantList& row);
 // The attempt's columns as stored now (kAttemptColumns); empty when it is gone.
 QVariantList attemptRow(qint64 id);
 // A review action on an attempt: kind "accept", "reject" or "correct".
