@@ -7,6 +7,7 @@
 #include "KeyStore.h"
 
 #include <QDateTime>
+#include <QTimer>
 
 #include <sodium.h>
 
@@ -48,9 +49,18 @@ void EvidenceRoom::created() {
     } catch (const DbError&) {
         // Signed anew at the next row.
     }
-    // Each stored passing and attempt may bring the head to its next signing.
-    connect(&host, &Host::chunkReceived, this, [this] { signIfDue(); });
-    connect(&host, &Host::attemptMeasured, this, [this] { signIfDue(); });
+    // Each stored passing and attempt may bring the head to its next
+    // signing. Looked at once the road's own work is done: a signature's
+    // commit never delays a passing's.
+    const auto soon = [this] {
+        if (!std::exchange(scheduled_, true))
+            QTimer::singleShot(0, this, [this] {
+                scheduled_ = false;
+                signIfDue();
+            });
+    };
+    connect(&host, &Host::chunkReceived, this, soon);
+    connect(&host, &Host::attemptMeasured, this, soon);
     signIfDue();
 }
 

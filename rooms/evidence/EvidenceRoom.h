@@ -34,5 +34,6 @@ private:
     QString fingerprint_;
     int signEvery_ = 100;
     qint64 signedSeq_ = 0;
-    bool failed_ = false; // a signing failure is told once
+    bool failed_ = false;    // a signing failure is told once
+    bool scheduled_ = false; // a look at the head is on its way
 };

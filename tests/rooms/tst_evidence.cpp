@@ -84,9 +84,11 @@ private slots:
 
         passings(4);
         emit host.attemptMeasured({});
+        QCoreApplication::processEvents();
         QVERIFY(!Chain::lastSignedHead()); // 4 rows: not yet
         passings(1);
         emit host.attemptMeasured({});
+        QTRY_VERIFY(Chain::lastSignedHead());
         QCOMPARE(Chain::lastSignedHead()->seq, 5);
         passings(2);
         host.roomsClose();
@@ -121,6 +123,7 @@ private slots:
         QVERIFY(host.notes.join(QString()).contains(QLatin1String("0600")));
         passings(3);
         emit host.attemptMeasured({});
+        QCoreApplication::processEvents();
         host.roomsClose();
         QCOMPARE(Chain::head().seq, 3);
         QVERIFY(!Chain::lastSignedHead());
