@@ -252,6 +252,7 @@ void TFkorvane::showStatus() {
     }
     statusPage_->inter->setToolTip(tips.join(QLatin1Char('\n')));
     if (!last.isEmpty())
-        text += QLatin1Char('\n') + last.join(QStringLiteral("　"));
+        text += QLatin1Char('\n') +
+                last.join(tr("　", "between the lines of the status page's last row"));
     statusPage_->inter->setText(text);
 }

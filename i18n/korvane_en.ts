@@ -946,5 +946,10 @@ Continue?</translation>
         <source>ウェブページ: 結果を再び読めます</source>
         <translation>Web page: the results read again</translation>
     </message>
+    <message>
+        <source>&#x3000;</source>
+        <comment>between the lines of the status page&apos;s last row</comment>
+        <translation>  </translation>
+    </message>
 </context>
 </TS>
