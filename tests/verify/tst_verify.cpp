@@ -72,6 +72,24 @@ private slots:
         qInfo("%d rounds in %lld ms", kRounds, qint64(clock.elapsed()));
     }
 
+    // The attempt a deleted review touched no longer matches what the chain
+    // says of it, but the gap in the chain is what broke.
+    void aDeletedReviewIsNamedNotTheAttemptItTouched() {
+        const QString copy = dir_.filePath(QStringLiteral("review.db"));
+        QVERIFY(QFile::copy(station_ + QStringLiteral("/Korvane.db"), copy));
+        qint64 seq = 0;
+        {
+            tamper::Db db(copy);
+            seq = db.integer(QStringLiteral("select min(seq) from chain where kind='correct'"));
+            QVERIFY(seq > 0);
+            QVERIFY(db.run(QStringLiteral("delete from chain where seq=?"), {seq}));
+        }
+        const tamper::Expected e{QStringLiteral("review deleted"), QStringLiteral("chain"),
+                                 QString::number(seq), QStringLiteral("missing")};
+        const QString wrong = tamper::judge(ChainCheck::verify(copy, key_.pub), e);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    }
+
     void theToolTellsAndExitsAsTheCheckFound() {
         const Run fp = verifyTool({QStringLiteral("--fingerprint"), station_});
         QCOMPARE(fp.code, 0);
