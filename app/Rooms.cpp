@@ -3,6 +3,7 @@
 #include "ClassesRoom.h"
 #include "DecoderWatch.h"
 #include "EventRoom.h"
+#include "EvidenceRoom.h"
 #include "HistoryRoom.h"
 #include "Host.h"
 #include "LiveRoom.h"
@@ -17,4 +18,5 @@ void adoptRooms(Host& host) {
     host.adopt(std::make_unique<LiveRoom>(host));
     host.adopt(std::make_unique<SpeedViewRoom>(host));
     host.adopt(std::make_unique<ClassesRoom>(host));
+    host.adopt(std::make_unique<EvidenceRoom>(host));
 }

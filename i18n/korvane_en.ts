@@ -267,6 +267,29 @@ sudo usermod -aG %1 $USER</translation>
     </message>
 </context>
 <context>
+    <name>EvidenceRoom</name>
+    <message>
+        <source>証拠: 署名できません（%1）。計測は続けます。</source>
+        <translation>Evidence: cannot sign (%1). Measuring goes on.</translation>
+    </message>
+    <message>
+        <source>証拠の鍵の指紋: %1</source>
+        <translation>Evidence key fingerprint: %1</translation>
+    </message>
+    <message>
+        <source>korvane-verify --fingerprint で同じ指紋が出ます。公開鍵 %1 は局の外にも保管してください。</source>
+        <translation>korvane-verify --fingerprint prints the same fingerprint. Keep the public key %1 away from the station as well.</translation>
+    </message>
+    <message>
+        <source>証拠の鍵を作りました（指紋 %1）</source>
+        <translation>Evidence key made (fingerprint %1)</translation>
+    </message>
+    <message>
+        <source>証拠: 署名を保存できません（%1）</source>
+        <translation>Evidence: cannot store the signature (%1)</translation>
+    </message>
+</context>
+<context>
     <name>HistoryModel</name>
     <message>
         <source>正常</source>
@@ -1219,6 +1242,9 @@ Manual: %2</translation>
     <message>
         <source>ソースの docs/manual.md</source>
         <translation>docs/manual.md in the sources</translation>
+        <source>&#x3000;</source>
+        <comment>between the lines of the status page&apos;s last row</comment>
+        <translation>  </translation>
     </message>
 </context>
 </TS>

@@ -1,5 +1,6 @@
 #include "Journal.h"
 
+#include "Chain.h"
 #include "Database.h"
 
 #include <QSqlError>
@@ -99,18 +100,29 @@ void Journal::createSchema(QSqlDatabase db) {
                            "where class_id is not null"));
     // What a best speed is derived from after a review.
     createBaseSchema(db);
+    // The chain over all of the above; an older file's rows go into its genesis.
+    Chain::createSchema(db);
 }
 
 void Journal::recordPassing(qint64 receivedMs, int loop, const QString& tpid, const QString& time,
                             const QByteArray& raw) {
-    KeptStatement& q = KeptStatement::of(
-        "insert into passing (received_ms, loop, tpid, time, raw) values (?,?,?,?,?)");
+    // The row comes back as stored (the time as a number where it is one),
+    // for the chain to hash without reading it again.
+    KeptStatement& q =
+        KeptStatement::of("insert into passing (received_ms, loop, tpid, time, raw) values "
+                          "(?,?,?,?,?) returning " KORVANE_CHAIN_PASSING_COLUMNS);
     q.bind(1, receivedMs);
     q.bind(2, loop);
     q.bind(3, tpid);
     q.bind(4, time);
     q.bind(5, raw);
-    q.run();
+    QVariantList row;
+    if (q.step())
+        for (int c = 0; c < Chain::kPassingColumnCount; ++c)
+            row << q.value(c);
+    q.reset();
+    if (Chain::enabled())
+        Chain::appendPassing(row);
 }
 
 Journal::PairFacts Journal::pairFacts(const QString& tpid) {
@@ -163,7 +175,8 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
 qint64 Journal::recordAttempt(const Attempt& a) {
     KeptStatement& q = KeptStatement::of(
         "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
-        "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?)");
+        "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?) "
+        "returning " KORVANE_CHAIN_ATTEMPT_COLUMNS);
     q.bind(1, a.tpid);
     // A missing passing is stored as empty.
     for (const auto& [place, id] : {std::pair{2, a.passing1}, std::pair{3, a.passing2}}) {
@@ -180,8 +193,14 @@ qint64 Journal::recordAttempt(const Attempt& a) {
     q.bind(9, qint64(a.flags));
     q.bind(10, a.status);
     q.bind(11, a.measuredMs);
-    q.run();
-    return q.insertedId();
+    QVariantList row;
+    if (q.step())
+        for (int c = 0; c < Chain::kAttemptColumnCount; ++c)
+            row << q.value(c);
+    q.reset();
+    if (Chain::enabled())
+        Chain::appendAttempt(row);
+    return row.value(0).toLongLong();
 }
 
 namespace {

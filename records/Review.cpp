@@ -1,5 +1,6 @@
 #include "Review.h"
 
+#include "Chain.h"
 #include "Database.h"
 #include "FloatText.h"
 #include "Journal.h"
@@ -111,10 +112,12 @@ struct Tally {
 
 void Review::markCleared(const QString& tpid) {
     Journal::baseCleared(tpid);
+    Chain::appendBase(QStringLiteral("clear"), tpid);
 }
 
-void Review::markMoved(const QString& tpid) {
+void Review::markMoved(const QString& tpid, const QString& oldTpid) {
     Journal::baseMoved(tpid);
+    Chain::appendBase(QStringLiteral("move"), tpid, oldTpid);
 }
 
 Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
@@ -124,7 +127,9 @@ Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
             const std::optional<AttemptRow> a = attempt(id);
             if (!a || a->status == Journal::kAccepted || a->status == Journal::kOk)
                 continue;
+            const QVariantList before = Chain::attemptRow(id);
             Journal::setStatus(id, Journal::kAccepted);
+            Chain::appendReview(QStringLiteral("accept"), id, {}, before);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
@@ -144,7 +149,9 @@ Review::Outcome Review::reject(const QVector<qint64>& ids, const Rules& rules) {
             const std::optional<AttemptRow> a = attempt(id);
             if (!a || a->status == Journal::kRejected)
                 continue;
+            const QVariantList before = Chain::attemptRow(id);
             Journal::setStatus(id, Journal::kRejected);
+            Chain::appendReview(QStringLiteral("reject"), id, {}, before);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
@@ -178,7 +185,7 @@ QVector<qint64> Review::attemptsBetween(qint64 fromMs, qint64 toMs, const QStrin
 }
 
 Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 nowMs,
-                                const Rules& rules, bool write) {
+                                const Rules& rules, bool write, const QString& reason) {
     if (distCm < 1)
         throw RecordError(
             QCoreApplication::translate("Review", "区間長 %1 cm は使えません").arg(distCm));
@@ -200,7 +207,9 @@ Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 n
             QString status = a->status;
             if (status == Journal::kOk || status == Journal::kSuspect)
                 status = flags ? Journal::kSuspect : Journal::kOk;
+            const QVariantList before = Chain::attemptRow(id);
             Journal::correct(id, distCm, v, SpeedText(v), flags, status, nowMs);
+            Chain::appendReview(QStringLiteral("correct"), id, reason, before);
             ++t.attempts;
             t.transponders.insert(a->tpid);
         }

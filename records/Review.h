@@ -30,7 +30,7 @@ void markCleared(const QString& tpid);
 // The transponder's row took a new ID (the registration page): the best it
 // carries becomes the new ID's base, and only later attempts count. Called in
 // the transaction that changes the ID.
-void markMoved(const QString& tpid);
+void markMoved(const QString& tpid, const QString& oldTpid = {});
 
 // How attempts count. A suspect attempt counts for the best unless suspect
 // attempts are held for the operator; the limits flag a corrected speed.
@@ -66,8 +66,9 @@ QVector<qint64> attemptsBetween(qint64 fromMs, qint64 toMs, const QString& tpid)
 // are computed anew by the measuring rules, the speed flags follow the new
 // speed, the first original speed and length are kept, and the best of each
 // transponder concerned is derived anew. With write false nothing stays
-// written: the outcome tells what writing would change.
+// written: the outcome tells what writing would change. The operator's reason
+// goes into the chain with each corrected attempt.
 Outcome correct(const QVector<qint64>& ids, int distCm, qint64 nowMs, const Rules& rules,
-                bool write);
+                bool write, const QString& reason = {});
 
 } // namespace Review

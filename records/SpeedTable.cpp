@@ -243,7 +243,7 @@ void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, co
     try {
         execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
                 {tpid, name, oldTpid});
-        Review::markMoved(tpid);
+        Review::markMoved(tpid, oldTpid);
         both.commit();
     } catch (...) {
         both.rollback();

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 #include <poll.h>
+#include <vector>
 
 using namespace bench;
 
@@ -216,11 +217,23 @@ int main(int argc, char** argv) {
     const int rows = intArg(argc, argv, "--rows", 0);
     const int rate = intArg(argc, argv, "--rate", 0);
     const int batch = intArg(argc, argv, "--batch", 32);
-    if (rows > 0) {
-        runOnce(rows, passings, rate, batch);
-    } else {
-        runOnce(10, passings, rate, batch);
-        runOnce(100000, passings, rate, batch);
+    // --chain-compare: each table size twice, the program without the chain
+    // over its journal (a switch for this comparison alone) and with it.
+    bool compare = false;
+    for (int i = 1; i < argc; ++i)
+        compare = compare || !std::strcmp(argv[i], "--chain-compare");
+    for (const int size : rows > 0 ? std::vector<int>{rows} : std::vector<int>{10, 100000}) {
+        for (const bool chain :
+             compare ? std::vector<bool>{false, true} : std::vector<bool>{true}) {
+            if (chain) {
+                qunsetenv("KORVANE_BENCH_NO_CHAIN");
+            } else {
+                qputenv("KORVANE_BENCH_NO_CHAIN", "1");
+            }
+            if (compare)
+                std::printf("chain %s: ", chain ? "on " : "off");
+            runOnce(size, passings, rate, batch);
+        }
     }
     return 0;
 }

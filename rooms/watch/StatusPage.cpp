@@ -268,6 +268,8 @@ void DecoderWatch::showStatus() {
     }
     status_->inter->setToolTip(tips.join(QLatin1Char('\n')));
     if (!last.isEmpty())
-        text += QLatin1Char('\n') + last.join(QStringLiteral("　"));
+        text += QLatin1Char('\n') +
+                last.join(QCoreApplication::translate(
+                    "TFkorvane", "　", "between the lines of the status page's last row"));
     status_->inter->setText(text);
 }

@@ -3,7 +3,9 @@
 // notification and each measuring run one commit, as in the program) as
 // fast as the disk takes them, and is killed at a random moment. After every
 // kill the database, opened as the next start would open it, must be whole
-// and the journal, the attempts and table `speed` must agree.
+// and the journal, the attempts and table `speed` must agree, and the chain
+// over the journal must verify.
+#include "ChainCheck.h"
 #include "KorvaneRun.h"
 #include "ReplayRun.h"
 
@@ -100,6 +102,10 @@ private slots:
                                                "group by tpid, time1, time2 having count(*)>1)"))
                          .toInt(),
                      0);
+            // The chain holds every row up to the last commit.
+            const ChainCheck::Result chain = ChainCheck::verify(db, {});
+            QVERIFY2(chain.ok(),
+                     qPrintable(chain.error + (chain.first ? chain.first->detail : QString())));
         }
         const e2e::DbLook look(db);
         QVERIFY(look.value(QStringLiteral("select count(*) from attempt")).toInt() > kKills);

@@ -1,0 +1,78 @@
+// The verifier against a forger: a journal of --attempts laps (default 1000)
+// built through the program's store, measuring and review code, then
+// --rounds (default 10000) rounds of one random change to a copy of it,
+// every change checked to be found with its first broken row named, and the
+// untouched copy verified every --clean-every rounds (default 1: each
+// round). With --rounds 0 it times the verifier on the journal alone.
+//
+//   bench_tamper [--attempts N] [--rounds R] [--clean-every K]
+#include "Tamper.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int intArg(int argc, char** argv, const char* name, int fallback) {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (!std::strcmp(argv[i], name))
+            return std::atoi(argv[i + 1]);
+    return fallback;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int attempts = intArg(argc, argv, "--attempts", 1000);
+    const int rounds = intArg(argc, argv, "--rounds", 10000);
+    const int cleanEvery = std::max(1, intArg(argc, argv, "--clean-every", 1));
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("Korvane.db"));
+    const tamper::KeyPair key;
+    QElapsedTimer clock;
+    clock.start();
+    tamper::build(db, attempts, key, 1000, true);
+    std::printf("journal of %d attempts built in %.1f s\n", attempts, clock.elapsed() / 1000.0);
+
+    clock.restart();
+    const ChainCheck::Result whole = ChainCheck::verify(db, key.pub);
+    std::printf("verify: %s, %lld rows, %lld signed heads, %.3f s\n", whole.ok() ? "OK" : "BROKEN",
+                (long long)whole.links, (long long)whole.heads, clock.elapsed() / 1000.0);
+    if (!whole.ok())
+        return 1;
+
+    QRandomGenerator rnd(27);
+    int found = 0, clean = 0, cleanOk = 0;
+    QStringList missed;
+    clock.restart();
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    for (int round = 0; round < rounds; ++round) {
+        QFile::remove(copy);
+        if (!QFile::copy(db, copy))
+            return 2;
+        if (round % cleanEvery == 0) {
+            ++clean;
+            cleanOk += ChainCheck::verify(copy, key.pub).ok() ? 1 : 0;
+        }
+        const tamper::Expected e = tamper::change(copy, rnd);
+        const QString wrong = tamper::judge(ChainCheck::verify(copy, key.pub), e);
+        if (wrong.isEmpty())
+            ++found;
+        else if (missed.size() < 20)
+            missed << wrong;
+    }
+    if (rounds > 0)
+        std::printf("tamper: %d rounds in %.1f s: %d found and named (%.2f %%), untouched copy "
+                    "verified %d of %d\n",
+                    rounds, clock.elapsed() / 1000.0, found, 100.0 * found / rounds, cleanOk,
+                    clean);
+    for (const QString& m : std::as_const(missed))
+        std::printf("  %s\n", qPrintable(m));
+    return found == rounds && cleanOk == clean ? 0 : 1;
+}

@@ -1,0 +1,151 @@
+// The chain over the journal and korvane-verify: an untouched copy of a
+// station's records verifies; any one change a forger makes to a copy is
+// found and the first row it breaks is named; an older data folder is
+// covered from its genesis on.
+#include "Tamper.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const int kAttempts = 1000;
+const int kRounds = 200;
+
+struct Run {
+    int code = -1;
+    QString out;
+};
+
+Run verifyTool(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(KORVANE_VERIFY_BIN), args);
+    Run r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    return r;
+}
+
+} // namespace
+
+class TstVerify : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    tamper::KeyPair key_;
+    QString station_; // a data folder: the journal and the public key
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        station_ = dir_.filePath(QStringLiteral("station"));
+        QVERIFY(QDir().mkpath(station_));
+        tamper::build(station_ + QStringLiteral("/Korvane.db"), kAttempts, key_);
+        QFile pub(station_ + QStringLiteral("/evidence.pub"));
+        QVERIFY(pub.open(QIODevice::WriteOnly));
+        pub.write(key_.pub.toHex() + '\n');
+    }
+
+    void everyChangeIsFoundAndAnUntouchedCopyVerifies() {
+        QRandomGenerator rnd(27);
+        const QString db = station_ + QStringLiteral("/Korvane.db");
+        QElapsedTimer clock;
+        clock.start();
+        QStringList missed;
+        for (int round = 0; round < kRounds; ++round) {
+            const QString copy = dir_.filePath(QStringLiteral("copy.db"));
+            QFile::remove(copy);
+            QVERIFY(QFile::copy(db, copy));
+            if (round % 20 == 0) {
+                const ChainCheck::Result clean = ChainCheck::verify(copy, key_.pub);
+                QVERIFY2(clean.ok(), qPrintable(clean.first ? clean.first->detail : clean.error));
+                QCOMPARE(clean.signedUpTo, clean.links);
+            }
+            const tamper::Expected e = tamper::change(copy, rnd);
+            const QString wrong = tamper::judge(ChainCheck::verify(copy, key_.pub), e);
+            if (!wrong.isEmpty())
+                missed << wrong;
+        }
+        QVERIFY2(missed.isEmpty(), qPrintable(missed.mid(0, 10).join(QLatin1Char('\n'))));
+        qInfo("%d rounds in %lld ms", kRounds, qint64(clock.elapsed()));
+    }
+
+    // The attempt a deleted review touched no longer matches what the chain
+    // says of it, but the gap in the chain is what broke.
+    void aDeletedReviewIsNamedNotTheAttemptItTouched() {
+        const QString copy = dir_.filePath(QStringLiteral("review.db"));
+        QVERIFY(QFile::copy(station_ + QStringLiteral("/Korvane.db"), copy));
+        qint64 seq = 0;
+        {
+            tamper::Db db(copy);
+            seq = db.integer(QStringLiteral("select min(seq) from chain where kind='correct'"));
+            QVERIFY(seq > 0);
+            QVERIFY(db.run(QStringLiteral("delete from chain where seq=?"), {seq}));
+        }
+        const tamper::Expected e{QStringLiteral("review deleted"), QStringLiteral("chain"),
+                                 QString::number(seq), QStringLiteral("missing")};
+        const QString wrong = tamper::judge(ChainCheck::verify(copy, key_.pub), e);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    }
+
+    void theToolTellsAndExitsAsTheCheckFound() {
+        const Run fp = verifyTool({QStringLiteral("--fingerprint"), station_});
+        QCOMPARE(fp.code, 0);
+        const QString fingerprint = ChainCheck::fingerprint(key_.pub);
+        QCOMPARE(fp.out.trimmed(), fingerprint);
+
+        Run ok = verifyTool({station_});
+        QVERIFY2(ok.code == 0, qPrintable(ok.out));
+        QVERIFY2(ok.out.contains(QLatin1String("the data folder's own")), qPrintable(ok.out));
+        ok = verifyTool({QStringLiteral("--public-key"), fingerprint, station_});
+        QCOMPARE(ok.code, 0);
+
+        // A key kept elsewhere that is not the station's: the folder's key was replaced.
+        const tamper::KeyPair other;
+        const Run replaced = verifyTool(
+            {QStringLiteral("--public-key"), ChainCheck::fingerprint(other.pub), station_});
+        QCOMPARE(replaced.code, 1);
+        QVERIFY2(replaced.out.contains(QLatin1String("other key")), qPrintable(replaced.out));
+
+        // A copy elsewhere verifies as the original; changed, it does not.
+        const QString copy = dir_.filePath(QStringLiteral("copied"));
+        QVERIFY(QDir().mkpath(copy));
+        for (const QString& f : {QStringLiteral("Korvane.db"), QStringLiteral("evidence.pub")})
+            QVERIFY(QFile::copy(station_ + QLatin1Char('/') + f, copy + QLatin1Char('/') + f));
+        QCOMPARE(verifyTool({copy}).code, 0);
+        tamper::Db(copy + QStringLiteral("/Korvane.db"))
+            .run(QStringLiteral("update speed set speed='99.99' where tpid='1001'"));
+        const Run best = verifyTool({copy});
+        QCOMPARE(best.code, 1);
+        QVERIFY2(best.out.contains(QLatin1String("speed 1001: changed")), qPrintable(best.out));
+    }
+
+    void anOlderFolderIsCoveredFromItsGenesis() {
+        const QString db = dir_.filePath(QStringLiteral("older.db"));
+        QVERIFY(QFile::copy(station_ + QStringLiteral("/Korvane.db"), db));
+        {
+            // The file as a version before the chain left it.
+            tamper::Db old(db);
+            QVERIFY(old.run(QStringLiteral("drop table chain")));
+            QVERIFY(old.run(QStringLiteral("drop table chain_head")));
+        }
+        tamper::build(db, 60, key_, 3000); // opened anew: the genesis, then new rows
+        ChainCheck::Result r = ChainCheck::verify(db, key_.pub);
+        QVERIFY2(r.ok(), qPrintable(r.first ? r.first->detail : r.error));
+        QVERIFY(r.genesis);
+
+        const QString copy = dir_.filePath(QStringLiteral("older-copy.db"));
+        QVERIFY(QFile::copy(db, copy));
+        tamper::Db(copy).run(QStringLiteral("update passing set time=time+1 where id=5"));
+        r = ChainCheck::verify(copy, key_.pub);
+        QVERIFY(r.first);
+        QCOMPARE(r.first->seq, 1);
+        QCOMPARE(r.first->table, QStringLiteral("passing"));
+        QCOMPARE(r.first->kind, QStringLiteral("changed"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstVerify)
+#include "tst_verify.moc"
