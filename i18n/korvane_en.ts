@@ -1240,11 +1240,13 @@ F3: next to check   Shift+F3: previous to check</translation>
 Manual: %2</translation>
     </message>
     <message>
-        <source>ソースの docs/manual.md</source>
-        <translation>docs/manual.md in the sources</translation>
         <source>&#x3000;</source>
         <comment>between the lines of the status page&apos;s last row</comment>
         <translation>  </translation>
+    </message>
+    <message>
+        <source>ソースの docs/manual.md</source>
+        <translation>docs/manual.md in the sources</translation>
     </message>
 </context>
 </TS>
