@@ -58,6 +58,12 @@ protected:
     void keyPressEvent(QKeyEvent* e) override {
         if (e->key() == Qt::Key_Escape || e->key() == Qt::Key_F11) {
             hide();
+            // The keys go back to the window the view was opened from, also
+            // where no window manager hands the focus on.
+            if (QWidget* window = parentWidget()) {
+                window->activateWindow();
+                window->setFocus();
+            }
             return;
         }
         QWidget::keyPressEvent(e);
