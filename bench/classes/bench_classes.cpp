@@ -4,6 +4,7 @@
 // --cars transponders (default 1000), each car in one class. Then the CPU
 // of storing an attempt with a durable commit, without and with the class
 // row the room adds after it. --runs repeats the whole (default 3).
+#include "BenchCommon.h"
 #include "ClassStore.h"
 #include "Database.h"
 #include "Journal.h"
@@ -17,13 +18,9 @@
 #include <cstdio>
 #include <ctime>
 
-namespace {
+using namespace bench;
 
-double cpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
+namespace {
 
 int option(const QStringList& args, const char* name, int fallback) {
     const int at = int(args.indexOf(QLatin1String(name)));

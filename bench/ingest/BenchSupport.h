@@ -3,6 +3,7 @@
 // Shared by the receive-path benchmarks: a data folder with a pre-filled
 // speed table, the real program started on it with pseudo-terminals, and
 // small timing helpers. Figures go to standard output.
+#include "BenchCommon.h"
 #include "KorvaneRun.h"
 
 #include "Database.h"
@@ -26,11 +27,6 @@ using Clock = std::chrono::steady_clock;
 
 inline double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-[[noreturn]] inline void die(const char* what) {
-    std::fprintf(stderr, "bench: %s\n", what);
-    std::exit(1);
 }
 
 // Polls a condition every pollMs (benchmarks only: the program runs in
@@ -106,12 +102,5 @@ struct Rig {
             run->kill();
     }
 };
-
-inline int intArg(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
 
 } // namespace bench

@@ -6,6 +6,7 @@
 // how long after the last attempt the newest row was on top.
 //
 //   bench_follow [--attempts N] [--rate R] [--rows M]   (defaults 500, 20, 10000)
+#include "BenchCommon.h"
 #include "Framework.h"
 #include "Host.h"
 #include "Ukorvane.h"
@@ -28,25 +29,9 @@
 #include <cstring>
 #include <ctime>
 
+using namespace bench;
+
 namespace {
-
-[[noreturn]] void die(const char* what) {
-    std::fprintf(stderr, "bench: %s\n", what);
-    std::exit(1);
-}
-
-double cpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-int intArg(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
 
 struct Quiet : Dialogs {
     void message(const QString&, const QString&) override {}

@@ -9,6 +9,7 @@
 //                               open, scroll, filter by ID
 // Each size runs in its own process, so its memory figure is its own; the
 // row of 0 is the empty-table figure the others are compared with.
+#include "BenchCommon.h"
 #include "Ukorvane.h"
 
 #include "Database.h"
@@ -34,12 +35,9 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
+using namespace bench;
 
-[[noreturn]] void die(const char* what) {
-    std::fprintf(stderr, "bench: %s\n", what);
-    std::exit(1);
-}
+namespace {
 
 double rssMb() {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -49,12 +47,6 @@ double rssMb() {
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return -1;
-}
-
-double cpuMs() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 // n rows with varied speeds and some names, IDs not in speed order.
@@ -259,13 +251,6 @@ int history(int argc, char** argv, int attempts) {
     SpeedDb::close();
     Dialogs::install(nullptr);
     return 0;
-}
-
-int intArg(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atoi(argv[i + 1]);
-    return fallback;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 // round). With --rounds 0 it times the verifier on the journal alone.
 //
 //   bench_tamper [--attempts N] [--rounds R] [--clean-every K]
+#include "BenchCommon.h"
 #include "Tamper.h"
 
 #include <QCoreApplication>
@@ -16,16 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-int intArg(int argc, char** argv, const char* name, int fallback) {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (!std::strcmp(argv[i], name))
-            return std::atoi(argv[i + 1]);
-    return fallback;
-}
-
-} // namespace
+using namespace bench;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
