@@ -90,6 +90,12 @@ void Journal::createSchema(QSqlDatabase db) {
              db, QStringLiteral("select 1 from pragma_table_info('attempt') where name='class_id'"))
              .next())
         run(db, QStringLiteral("alter table attempt add column class_id integer"));
+    // The class's name as it was at measuring time travels with the attempt
+    // (published results, exports), whatever becomes of the class later.
+    if (!runBound(db, QStringLiteral(
+                          "select 1 from pragma_table_info('attempt') where name='class_name'"))
+             .next())
+        run(db, QStringLiteral("alter table attempt add column class_name text"));
     run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
                            "measured_ms, status, tpid, speed, speed_text) "
                            "where class_id is not null"));

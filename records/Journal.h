@@ -17,8 +17,8 @@
 //   attempt  id, tpid, passing1/passing2 (the journal rows it pairs), time1,
 //            time2, dist_cm, speed, speed_text, flags (PlausibilityFlag
 //            bits), status, measured_ms; after a correction orig_speed,
-//            orig_speed_text, orig_dist_cm and changed_ms; class_id, the class
-//            it was measured in (empty: none)
+//            orig_speed_text, orig_dist_cm and changed_ms; class_id and
+//            class_name, the class it was measured in (empty: none)
 //
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in

@@ -72,7 +72,7 @@ private slots:
             QStringLiteral(
                 "id received_ms loop tpid time raw | id tpid passing1 passing2 time1 time2 dist_cm "
                 "speed speed_text flags status measured_ms orig_speed orig_speed_text orig_dist_cm "
-                "changed_ms class_id |"));
+                "changed_ms class_id class_name |"));
         // The history's queries: newest first, and by ID, without a scan or a sort.
         QCOMPARE(plan("select * from attempt order by id desc limit 50"),
                  QStringLiteral("SCAN attempt"));
