@@ -4,6 +4,7 @@
 #include "Database.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -213,4 +214,10 @@ QByteArray EventServer::exportCsv(QSqlDatabase pg, const QString& event) {
                                            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))});
     }
     return text.toUtf8();
+}
+
+QString EventServer::channelFor(const QString& event) {
+    const QByteArray digest =
+        QCryptographicHash::hash(event.toUtf8(), QCryptographicHash::Sha256).left(8);
+    return QStringLiteral("korvane_ev_") + QString::fromLatin1(digest.toHex());
 }

@@ -75,6 +75,11 @@ struct RankingEntry {
 };
 QList<RankingEntry> ranking(QSqlDatabase pg, const QString& event);
 
+// The LISTEN/NOTIFY channel of an event. Event names are free text and a
+// channel is an identifier of at most 63 bytes, so the name is hashed:
+// "korvane_ev_" and the first 8 bytes of the SHA-256 of its UTF-8, in hex.
+QString channelFor(const QString& event);
+
 // The event's results sheet: the combined ranking, a blank line, then every
 // attempt of every station, each part with its heading.
 QByteArray exportCsv(QSqlDatabase pg, const QString& event);
