@@ -8,6 +8,7 @@
 #include "PortKeeper.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QEvent>
 #include <QKeySequence>
@@ -62,6 +63,7 @@ QWidget* WindowHost::addPage(const QString& menuText, const QString& name,
             pageShown(page);
         else
             showPage(page);
+        takeKeys(page);
     });
     return page;
 }
@@ -71,6 +73,22 @@ QWidget* WindowHost::page(const QString& name) const {
         if (p.name == name)
             return p.page;
     return nullptr;
+}
+
+// A page turned to from its menu item takes the keys: otherwise the focus
+// stays on a control of the page that was shown before, hidden now, and
+// Tab, Enter and the page's own keys (F3 on the history) go nowhere.
+void WindowHost::takeKeys(QWidget* page) {
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus && page->isAncestorOf(focus) && focus->isVisible())
+        return;
+    for (QWidget* at = page->nextInFocusChain(); at && at != page; at = at->nextInFocusChain()) {
+        if (page->isAncestorOf(at) && at->isVisible() && at->isEnabled() &&
+            (at->focusPolicy() & Qt::TabFocus)) {
+            at->setFocus(Qt::MenuBarFocusReason);
+            return;
+        }
+    }
 }
 
 void WindowHost::showPage(QWidget* page) {

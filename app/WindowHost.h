@@ -56,6 +56,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void takeKeys(QWidget* page);
     struct RoomPage {
         QString name;
         QAction* item = nullptr;

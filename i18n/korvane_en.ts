@@ -333,7 +333,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>区間</source>
-        <translation>Section</translation>
+        <translation>cm</translation>
     </message>
     <message>
         <source>判定</source>
@@ -402,6 +402,10 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>区間時間なし</source>
         <translation>no section time</translation>
+    </message>
+    <message>
+        <source>計測ではありません（計算上の値 %1 Km/h）</source>
+        <translation>Not a measurement (the times give %1 Km/h)</translation>
     </message>
 </context>
 <context>
@@ -1011,7 +1015,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>選択でなく期間で</source>
-        <translation>By time range, not selection</translation>
+        <translation>Time range, not rows</translation>
     </message>
     <message>
         <source>訂正</source>

@@ -131,6 +131,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             return flagsText(r.flags);
         if (index.column() == ColStatus)
             tip = data(index, Qt::DisplayRole).toString();
+        if (index.column() == ColSpeed && r.status == Journal::kNotMeasurement &&
+            r.speedText.toDouble() > 0)
+            tip = tr("計測ではありません（計算上の値 %1 Km/h）").arg(r.speedText);
         if (corrected)
             tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                    tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
@@ -150,9 +153,13 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     case ColName:
         return r.name;
     case ColSpeed:
-        // An attempt without a speed (no loop-1 time, not a measurement) has
-        // none to show: its stored text is a zero.
-        return r.speedText.toDouble() > 0 ? r.speedText : QStringLiteral("—");
+        // An attempt that is not a measurement has no speed to show: its
+        // stored figure is a zero or what its two times give (a loop-1 time
+        // from an earlier lap, none at all), which no car drove. The figure
+        // stays in the tooltip for whoever reviews it.
+        return r.speedText.toDouble() > 0 && r.status != Journal::kNotMeasurement
+                   ? r.speedText
+                   : QStringLiteral("—");
     case ColDist:
         return QString::number(r.distCm);
     case ColFlags:

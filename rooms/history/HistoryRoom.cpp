@@ -152,6 +152,12 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
         e->setDisplayFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
     from_->setGeometry(x + 6, 142, 164, 22);
     to_->setGeometry(x + 6, 166, 164, 22);
+    // The range counts only in range mode; greyed out otherwise, and Tab does
+    // not walk through their six sections each on the way to 訂正 and CSV出力.
+    for (QDateTimeEdit* e : {from_, to_}) {
+        e->setEnabled(false);
+        connect(byRange_, &QCheckBox::toggled, e, &QWidget::setEnabled);
+    }
     TCuteButton* correct = button(QCoreApplication::translate("TFkorvane", "訂正"),
                                   "HistoryCorrect", p, x + 6, 194, 84);
     connect(correct, &TCuteButton::clicked, this,
@@ -251,10 +257,16 @@ void HistoryRoom::followNewest() {
 void HistoryRoom::jumpToForReview(int step) {
     // Looks through the rows held and, forwards, a few pages more.
     int pagesLeft = 16;
+    // A current row that is not selected is only where the view put its
+    // cursor when it took the focus (the top row): the search includes it,
+    // so that F3 on a fresh list finds a suspect newest attempt.
     const QModelIndex current = grid_->currentIndex();
-    for (int row = current.isValid() ? current.row() + step
-                   : step > 0        ? 0
-                                     : model_->rowCount() - 1;
+    const bool picked =
+        current.isValid() && grid_->selectionModel()->isRowSelected(current.row(), {});
+    for (int row = picked              ? current.row() + step
+                   : current.isValid() ? current.row()
+                   : step > 0          ? 0
+                                       : model_->rowCount() - 1;
          row >= 0; row += step) {
         if (row >= model_->rowCount()) {
             if (!model_->canFetchMore({}) || pagesLeft-- == 0)

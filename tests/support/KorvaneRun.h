@@ -90,11 +90,16 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        for (const QString& name : extraEnv_.keys())
+            env.insert(name, extraEnv_.value(name));
         proc_.setProcessEnvironment(env);
         proc_.setProgram(binary_);
         proc_.setArguments(QStringList{QStringLiteral("--data-dir"), dir_} + moreArguments);
         proc_.start();
     }
+    // Set before start(): QT_QPA_PLATFORM=xcb and DISPLAY run it on a real
+    // X server.
+    void setEnv(const QString& name, const QString& value) { extraEnv_.insert(name, value); }
     bool waitStarted() { return proc_.waitForStarted(10000); }
     bool running() const { return proc_.state() == QProcess::Running; }
     qint64 pid() const { return proc_.processId(); }
@@ -131,6 +136,7 @@ private:
     QString dir_;
     QProcess proc_;
     QByteArray err_;
+    QProcessEnvironment extraEnv_;
 };
 
 // The board's final opening at start-up (at the saved rate, with RTS/CTS)
