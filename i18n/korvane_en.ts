@@ -2,6 +2,187 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="ja_JP">
 <context>
+    <name>Certificate</name>
+    <message>
+        <source>%1 m ± %2 mm（測量の許容差）</source>
+        <translation>%1 m ± %2 mm (survey tolerance)</translation>
+    </message>
+    <message>
+        <source>順方向（ループ1→2）</source>
+        <translation>Forward (loop 1→2)</translation>
+    </message>
+    <message>
+        <source>逆方向（ループ2→1）</source>
+        <translation>Reverse (loop 2→1)</translation>
+    </message>
+    <message>
+        <source>不明</source>
+        <translation>Unknown</translation>
+    </message>
+    <message>
+        <source>（ばらつき %1 ms）</source>
+        <translation> (spread %1 ms)</translation>
+    </message>
+    <message>
+        <source>承認</source>
+        <translation>Accepted</translation>
+    </message>
+    <message>
+        <source>却下</source>
+        <translation>Rejected</translation>
+    </message>
+    <message>
+        <source>区間長の訂正</source>
+        <translation>Section length corrected</translation>
+    </message>
+    <message>
+        <source>正常</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>要確認</source>
+        <translation>To check</translation>
+    </message>
+    <message>
+        <source>計測ではない</source>
+        <translation>Not a measurement</translation>
+    </message>
+    <message>
+        <source>速度記録証明書</source>
+        <translation>Speed Record Certificate</translation>
+    </message>
+    <message>
+        <source>ドライバー</source>
+        <translation>Driver</translation>
+    </message>
+    <message>
+        <source>クラス</source>
+        <translation>Class</translation>
+    </message>
+    <message>
+        <source>トランスポンダー</source>
+        <translation>Transponder</translation>
+    </message>
+    <message>
+        <source>計測所</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>日時</source>
+        <translation>Date and time</translation>
+    </message>
+    <message>
+        <source>計測区間</source>
+        <translation>Section</translation>
+    </message>
+    <message>
+        <source>走行</source>
+        <translation>Runs</translation>
+    </message>
+    <message>
+        <source>方向</source>
+        <translation>Direction</translation>
+    </message>
+    <message>
+        <source>ループ1の時刻</source>
+        <translation>Loop 1 time</translation>
+    </message>
+    <message>
+        <source>ループ2の時刻</source>
+        <translation>Loop 2 time</translation>
+    </message>
+    <message>
+        <source>速度 ± U (k=2)</source>
+        <translation>Speed ± U (k=2)</translation>
+    </message>
+    <message>
+        <source>時計のずれ</source>
+        <translation>Clock offset</translation>
+    </message>
+    <message>
+        <source>2回の走行の平均</source>
+        <translation>Mean of the two runs</translation>
+    </message>
+    <message>
+        <source>± %1 km/h（%2 %）拡張不確かさ k=2</source>
+        <translation>± %1 km/h (%2 %) expanded uncertainty, k=2</translation>
+    </message>
+    <message>
+        <source>比べる記録はありません</source>
+        <translation>No stored record to compare with</translation>
+    </message>
+    <message>
+        <source>記録 %1 km/h に %2 % を加えた %3 km/h を超えること：%4</source>
+        <translation>Must exceed the record %1 km/h plus %2 %, %3 km/h: %4</translation>
+    </message>
+    <message>
+        <source>達成</source>
+        <translation>achieved</translation>
+    </message>
+    <message>
+        <source>未達成</source>
+        <translation>not achieved</translation>
+    </message>
+    <message>
+        <source>確認の操作</source>
+        <translation>Review actions</translation>
+    </message>
+    <message>
+        <source>ほか %1 件</source>
+        <translation>and %1 more</translation>
+    </message>
+    <message>
+        <source>理由：%1</source>
+        <translation>Reason: %1</translation>
+    </message>
+    <message>
+        <source>証拠</source>
+        <translation>Evidence</translation>
+    </message>
+    <message>
+        <source>局の鍵の指紋：%1</source>
+        <translation>Station key fingerprint: %1</translation>
+    </message>
+    <message>
+        <source>走行%1 チェーン行 %2：%3</source>
+        <translation>Run %1, chain row %2: %3</translation>
+    </message>
+    <message>
+        <source>QRコードの内容を局の証拠の束と照らし合わせて確認できます：
+korvane-verify --claim &quot;QRコードの内容&quot; 証拠の束</source>
+        <translation>Check the QR code&apos;s content against the station&apos;s evidence bundle:
+korvane-verify --claim &quot;QR CODE CONTENT&quot; BUNDLE</translation>
+    </message>
+    <message>
+        <source>計測票</source>
+        <translation>Time Slip</translation>
+    </message>
+    <message>
+        <source>計測番号</source>
+        <translation>Attempt</translation>
+    </message>
+    <message>
+        <source>状態</source>
+        <translation>Status</translation>
+    </message>
+    <message>
+        <source>± %1 km/h（%2 %）k=2</source>
+        <translation>± %1 km/h (%2 %) k=2</translation>
+    </message>
+    <message>
+        <source>チェーン行 %1：%2</source>
+        <translation>Chain row %1: %2</translation>
+    </message>
+    <message>
+        <source>ループ1→2</source>
+        <translation>Loop 1→2</translation>
+    </message>
+    <message>
+        <source>ループ2→1</source>
+        <translation>Loop 2→1</translation>
+    </message>
+</context>
+<context>
     <name>ClassesRoom</name>
     <message>
         <source>エントリーの読込</source>
@@ -554,6 +735,40 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>区間長 %1 cm は使えません</source>
         <translation>A section length of %1 cm cannot be used</translation>
+    </message>
+</context>
+<context>
+    <name>SlipPrinter</name>
+    <message>
+        <source>プリンター %1 で印刷を始められません</source>
+        <translation>Cannot start printing on printer %1</translation>
+    </message>
+    <message>
+        <source>速度記録証明書</source>
+        <translation>Speed Record Certificate</translation>
+    </message>
+    <message>
+        <source>計測票</source>
+        <translation>Time Slip</translation>
+    </message>
+    <message>
+        <source>既定のプリンターがないため、計測票を印刷しません</source>
+        <translation>There is no default printer: slips are not printed</translation>
+    </message>
+    <message>
+        <source>計測票のフォルダー %1 がありません</source>
+        <translation>The slip folder %1 does not exist</translation>
+    </message>
+    <message numerus="yes">
+        <source>計測票の印刷が追いつかないため、計測票 %n 枚を待たせています。これより後の計測票は印刷しません</source>
+        <translation>
+            <numerusform>Printing cannot keep up: %n slip is waiting. Later slips are not printed</numerusform>
+            <numerusform>Printing cannot keep up: %n slips are waiting. Later slips are not printed</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>計測票を印刷できません：%1</source>
+        <translation>Cannot print a slip: %1</translation>
     </message>
 </context>
 <context>
