@@ -24,7 +24,6 @@ using namespace webtext;
 
 namespace {
 
-const int kRankingPollMs = 2000;
 const int kPageRowsMax = 200;
 const int kDriverAttempts = 500;
 
@@ -247,7 +246,7 @@ void LiveServer::start() {
         emit started(false, why, {});
         return;
     }
-    reader_ = std::make_unique<WebReader>(options_.dbPath);
+    reader_ = options_.source ? options_.source() : std::make_unique<WebReader>(options_.dbPath);
     try {
         if (std::optional<SpeedEvent> last = reader_->latestShown(options_.suspectShown)) {
             last->seq = ++seq_;
@@ -267,11 +266,12 @@ void LiveServer::start() {
     connect(http_, &QHttpServer::newWebSocketConnection, this, &LiveServer::takeWebSockets);
 
     rankingPoll_ = new QTimer(this);
-    rankingPoll_->setInterval(kRankingPollMs);
+    rankingPoll_->setInterval(options_.rankingPollMs);
     // Names and bests change also on the operator's pages (a rename, a
     // cleared best): the top is read again every little while.
     connect(rankingPoll_, &QTimer::timeout, this, [this] { refreshRanking(true); });
-    rankingPoll_->start();
+    if (options_.rankingPollMs > 0)
+        rankingPoll_->start();
 
     auto* ping = new QTimer(this);
     ping->setInterval(options_.pingMs);
@@ -440,6 +440,7 @@ QByteArray LiveServer::snapshot() {
         {QStringLiteral("recent"), recent},
         {QStringLiteral("ranking"), rankingJson(top_)},
         {QStringLiteral("decoders"), decoders_},
+        {QStringLiteral("available"), !readFailing_},
         {QStringLiteral("event"), event_ ? eventRankingJson(*event_, kTopRows) : QJsonValue()}});
 }
 
@@ -510,7 +511,6 @@ void LiveServer::broadcast(const QByteArray& message) {
 
 void LiveServer::publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs) {
     SpeedEvent e;
-    e.seq = ++seq_;
     e.tpid = tpid;
     e.speedText = speedText;
     e.atMs = atMs;
@@ -523,6 +523,16 @@ void LiveServer::publish(const QString& tpid, const QString& speedText, bool new
         // Shown without its name rather than not at all.
         readFailedWith(err);
     }
+    publishShown(e);
+}
+
+void LiveServer::refresh() {
+    refreshRanking(true);
+}
+
+void LiveServer::publishShown(SpeedEvent e) {
+    e.seq = ++seq_;
+    const bool newBest = e.newBest;
     recent_.push_back(e);
     if (recent_.size() > kRecentEvents)
         recent_.removeFirst();
@@ -591,12 +601,20 @@ void LiveServer::refreshRanking(bool pushWhenChanged) {
 void LiveServer::readWorked() {
     if (!std::exchange(readFailing_, false))
         return;
+    broadcastAvailable();
     emit readRecovered();
 }
 
 void LiveServer::readFailedWith(const std::exception& e) {
     if (std::exchange(readFailing_, true))
         return;
+    broadcastAvailable();
     const auto* db = dynamic_cast<const DbError*>(&e);
     emit readFailed(db ? db->message() : QString::fromLocal8Bit(e.what()));
+}
+
+// The pages say that what they show may be stale; never why.
+void LiveServer::broadcastAvailable() {
+    broadcast(json(QJsonObject{{QStringLiteral("type"), QStringLiteral("status")},
+                               {QStringLiteral("available"), !readFailing_}}));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LiveSource.h"
 #include "WebText.h"
 
 #include <QHash>
@@ -13,6 +14,7 @@
 #include <QVector>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,7 +24,6 @@ class QHttpServerResponse;
 class QTimer;
 class QWebSocket;
 class GuardedTcpServer;
-class WebReader;
 
 // The live results page: HTTP for the pages and the JSON, a WebSocket
 // (/live) that pushes each published speed, ranking change and decoder
@@ -39,6 +40,12 @@ class LiveServer : public QObject {
 public:
     struct Options {
         QString dbPath;
+        // Where the results come from, made in the server's thread; none:
+        // the station's speed file at dbPath.
+        std::function<std::unique_ptr<LiveSource>()> source;
+        // The top rows are read again this often (0: only when refresh()
+        // is called): names and bests also change where nothing is pushed.
+        int rankingPollMs = 2000;
         QHostAddress address = QHostAddress::LocalHost;
         quint16 port = 8080;
         bool suspectShown = true; // a suspect attempt reaches the screen
@@ -74,6 +81,10 @@ public slots:
     // Opens the port (in the server's thread) and says how that went.
     void start();
     void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
+    // A result whose name the caller has read already; its seq is given here.
+    void publishShown(webtext::SpeedEvent e);
+    // Reads the top rows now and pushes them when they changed.
+    void refresh();
     // One object per loop: {"loop": n, "state": text, "ok": bool}.
     void setDecoders(const QJsonArray& loops);
     // The event's combined ranking as the station last read it; pages are
@@ -111,9 +122,10 @@ private:
     QStringList phoneUrls() const;
     void readWorked();
     void readFailedWith(const std::exception& e);
+    void broadcastAvailable();
 
     Options options_;
-    std::unique_ptr<WebReader> reader_;
+    std::unique_ptr<LiveSource> reader_;
     QHttpServer* http_ = nullptr;
     QTimer* rankingPoll_ = nullptr;
     QList<QWebSocket*> clients_;

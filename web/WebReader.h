@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LiveSource.h"
 #include "WebText.h"
 
 #include <QJsonObject>
@@ -15,10 +16,10 @@
 // nor hold them up; every statement ends before the call returns, so no
 // read snapshot is kept between requests (it would stall checkpoints).
 // The connection only reads (query_only). Failures raise DbError.
-class WebReader {
+class WebReader : public LiveSource {
 public:
     explicit WebReader(QString dbPath);
-    ~WebReader();
+    ~WebReader() override;
     WebReader(const WebReader&) = delete;
     WebReader& operator=(const WebReader&) = delete;
 
@@ -27,29 +28,26 @@ public:
     // none of the spectators' business.
 
     // The fastest n rows of the ranking (the order of the reference page).
-    QVector<webtext::RankRow> top(int n);
+    QVector<webtext::RankRow> top(int n) override;
 
     // A page of the ranking after `cursor` (empty: from the top), filtered
     // by a part of the ID or name when `search` is not empty, read through
     // index speed_rank by speed and row as the reference page does. `next`
     // is empty after the last page.
-    struct Page {
-        QVector<webtext::RankRow> rows;
-        QString next;
-    };
-    Page ranking(const QString& cursor, int limit, const QString& search);
+    Page ranking(const QString& cursor, int limit, const QString& search) override;
 
-    QString name(const QString& tpid);
+    QString name(const QString& tpid) override;
 
     // The newest attempt that was shown (suspect ones only when they are
     // shown), for a server started after it.
-    std::optional<webtext::SpeedEvent> latestShown(bool suspectShown);
+    std::optional<webtext::SpeedEvent> latestShown(bool suspectShown) override;
 
     // The transponder's name, best speed and newest attempts that count
     // (oldest first): ok or accepted ones, and suspect ones when they are
     // shown as measured; each with its time and speed, no check's verdict.
     // Nothing when the ID has neither a row nor such an attempt.
-    std::optional<QJsonObject> driver(const QString& tpid, int maxAttempts, bool suspectShown);
+    std::optional<QJsonObject> driver(const QString& tpid, int maxAttempts,
+                                      bool suspectShown) override;
 
 private:
     QSqlDatabase db();

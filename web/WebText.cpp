@@ -64,11 +64,16 @@ QJsonObject speedJson(const SpeedEvent& e) {
 
 QJsonArray rankingJson(const QVector<RankRow>& rows) {
     QJsonArray out;
-    for (const RankRow& r : rows)
-        out.append(QJsonObject{{QStringLiteral("rank"), r.rank},
-                               {QStringLiteral("tpid"), r.tpid},
-                               {QStringLiteral("name"), r.name},
-                               {QStringLiteral("speed"), r.speedText}});
+    for (const RankRow& r : rows) {
+        QJsonObject o{{QStringLiteral("rank"), r.rank},
+                      {QStringLiteral("tpid"), r.tpid},
+                      {QStringLiteral("name"), r.name},
+                      {QStringLiteral("speed"), r.speedText}};
+        // Rows read from an event's server say where they were measured.
+        if (!r.station.isEmpty())
+            o.insert(QStringLiteral("station"), r.station);
+        out.append(o);
+    }
     return out;
 }
 

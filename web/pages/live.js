@@ -14,6 +14,7 @@
       loop: "ループ", open: "受信中", silent: "無信号", failed: "ポート異常", closed: "閉",
       thisstation: "このステーション", allstations: "全ステーション", station: "ステーション",
       eventoff: "全ステーションの順位を読めません", eventwait: "全ステーションの順位を読み込み中…",
+      unavailable: "結果を読めません（表示は前回のもの）",
     },
     en: {
       live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
@@ -25,6 +26,7 @@
       loop: "Loop ", open: "receiving", silent: "silent", failed: "port fault", closed: "closed",
       thisstation: "This station", allstations: "All stations", station: "Station",
       eventoff: "All-stations ranking unavailable", eventwait: "Reading the all-stations ranking…",
+      unavailable: "Results unavailable (showing the last ones read)",
     },
   };
   const lang = (navigator.languages && navigator.languages[0] || navigator.language || "ja")
@@ -160,7 +162,12 @@
     const h = handlers[page];
     if (!h || !("WebSocket" in window)) return;
     const ws = new WebSocket((location.protocol === "https:" ? "wss://" : "ws://") + location.host + "/live");
-    ws.onopen = () => { retryMs = 500; setText("conn", L("online")); $("conn") && $("conn").classList.remove("off"); };
+    // Connected, but the results cannot be read: what is shown is older.
+    const showAvailable = (available) => {
+      setText("conn", L(available ? "online" : "unavailable"));
+      $("conn") && $("conn").classList.toggle("off", !available);
+    };
+    ws.onopen = () => { retryMs = 500; showAvailable(true); };
     ws.onclose = () => {
       setText("conn", L("offline"));
       $("conn") && $("conn").classList.add("off");
@@ -191,6 +198,9 @@
         h.ranking(msg.ranking || []);
         h.event(msg.event || null);
         showLoops(msg.decoders);
+        showAvailable(msg.available !== false);
+      } else if (msg.type === "status") {
+        showAvailable(msg.available !== false);
       } else if (msg.type === "speed") {
         if (msg.seq <= lastSeq) return;
         lastSeq = msg.seq;
