@@ -403,6 +403,10 @@ sudo usermod -aG %1 $USER</translation>
         <source>区間時間なし</source>
         <translation>no section time</translation>
     </message>
+    <message>
+        <source>クラス</source>
+        <translation>Class</translation>
+    </message>
 </context>
 <context>
     <name>Korvane</name>
