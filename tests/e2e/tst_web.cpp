@@ -265,7 +265,7 @@ private slots:
         QTemporaryDir profile;
         Browser browser;
         QVERIFY(browser.open(QString::fromLatin1(address) + QStringLiteral("?class=Mod"),
-                             profile.path()));
+                             profile.path(), QStringLiteral("ja")));
         QTRY_COMPARE_WITH_TIMEOUT(
             browser.eval(
                 QStringLiteral("!!document.getElementById('conn') && "
@@ -302,6 +302,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(browser.eval(state),
                                   QStringLiteral("[[\"45.000\",\"88\",[\"88\"],\"Mod\"]]"), 20000);
         QCOMPARE(browser.eval(QStringLiteral("seen.includes('77')")), QStringLiteral("[false]"));
+
+        // The ranking page: a tab per class, すべて first, opened on the class asked.
+        browser.call(QStringLiteral("Page.navigate"),
+                     QJsonObject{{QStringLiteral("url"), QString::fromLatin1(address) +
+                                                             QStringLiteral("ranking?class=Mod")}});
+        const QString tabs = QStringLiteral(
+            "[[...document.querySelectorAll('#classtabs button')].map((b) => b.textContent + "
+            "(b.classList.contains('on') ? '*' : '')), "
+            "[...document.querySelectorAll('#rows td.id')].map((td) => td.textContent)]");
+        QTRY_COMPARE_WITH_TIMEOUT(browser.eval(tabs),
+                                  QStringLiteral("[[[\"すべて\",\"Stock\",\"Mod*\"],[\"88\"]]]"),
+                                  20000);
+        browser.eval(QStringLiteral("document.querySelectorAll('#classtabs button')[1].click()"));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.eval(tabs),
+                                  QStringLiteral("[[[\"すべて\",\"Stock*\",\"Mod\"],[\"77\"]]]"),
+                                  20000);
 
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "check");
         {

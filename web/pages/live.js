@@ -268,7 +268,8 @@
         });
         return b;
       };
-      box.replaceChildren(tab(L("allclasses"), ""), ...names.map((n) => tab(n, n)));
+      if (names.length) box.replaceChildren(tab(L("allclasses"), ""), ...names.map((n) => tab(n, n)));
+      else box.replaceChildren();
     },
     refreshIfTop() { if (this.tab === "local" && this.pages <= 1) this.load(false); },
     // The all-stations tab, there while this station is in an event.
