@@ -54,6 +54,9 @@ ingest::MeasureRun ingest::evaluate(const SpeedTable::PendingRow& row, int dist,
     run.attempt =
         Journal::Attempt{row.tpid, pair.passing1, pair.passing2, row.time1, row.time2, dist,
                          r.v,      r.text,        flags,         status,    nowMs};
+    // The class in force now, at measuring time: a switch after this does
+    // not move the attempt, and an attempt that waits to be stored keeps it.
+    run.attemptClass = Journal::classAt(row.tpid);
     run.held = !measurement || (flags != 0 && checks.HoldSuspect != 0);
     return run;
 }
@@ -63,6 +66,7 @@ MeasuredRow ingest::measured(const MeasureRun& run, double time2) {
     m.tpid = run.tpid;
     m.time2 = time2;
     m.attempt = run.attempt;
+    m.attemptClass = run.attemptClass;
     if (run.result.newBest && !run.held)
         m.newBest = run.result.text;
     return m;

@@ -29,6 +29,8 @@ struct MeasureRun {
     SpeedResult result;
     // None for a row without a loop-2 time or with a time that is no number.
     std::optional<Journal::Attempt> attempt;
+    // The class the attempt is measured in: the one in force at nowMs.
+    Journal::AttemptClass attemptClass;
     // Not shown, not sent, not counted as best: an attempt that is no
     // measurement, and a suspect one while suspect attempts wait for the
     // operator.

@@ -588,6 +588,10 @@ sudo usermod -aG %1 $USER</translation>
         <source>計測ではありません（計算上の値 %1 Km/h）</source>
         <translation>Not a measurement (the times give %1 Km/h)</translation>
     </message>
+    <message>
+        <source>クラス</source>
+        <translation>Class</translation>
+    </message>
 </context>
 <context>
     <name>Korvane</name>

@@ -166,6 +166,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return flagsText(r.flags);
     case ColStatus:
         return corrected ? statusWord(r.status) + tr("・訂正") : statusWord(r.status);
+    case ColClass:
+        return r.className;
     default:
         return {};
     }
@@ -193,6 +195,8 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
         return tr("判定");
     case ColStatus:
         return tr("状態");
+    case ColClass:
+        return tr("クラス");
     default:
         return {};
     }
@@ -212,7 +216,8 @@ QByteArray attemptsCsv(const QVector<HistoryRow>& rows, bool header) {
                            HistoryModel::tr("判定"),
                            HistoryModel::tr("状態"),
                            HistoryModel::tr("訂正前のスピード"),
-                           HistoryModel::tr("訂正前の区間長(cm)")}
+                           HistoryModel::tr("訂正前の区間長(cm)"),
+                           HistoryModel::tr("クラス")}
                    .join(QLatin1Char(',')) +
                QStringLiteral("\r\n");
     for (const HistoryRow& r : rows) {
@@ -225,7 +230,8 @@ QByteArray attemptsCsv(const QVector<HistoryRow>& rows, bool header) {
                                  HistoryModel::flagsText(r.flags),
                                  HistoryModel::statusWord(r.status),
                                  r.origSpeedText,
-                                 r.origDistCm > 0 ? QString::number(r.origDistCm) : QString()};
+                                 r.origDistCm > 0 ? QString::number(r.origDistCm) : QString(),
+                                 r.className};
         for (int i = 0; i < fields.size(); ++i) {
             if (i > 0)
                 text += QLatin1Char(',');

@@ -3,6 +3,7 @@
 #include "Chain.h"
 #include "Database.h"
 
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -45,7 +46,8 @@ void createBaseSchema(QSqlDatabase db) {
 
 const QString kListed = QStringLiteral(
     "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
-    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm from attempt a");
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,a.class_name "
+    "from attempt a");
 
 Journal::ListedAttempt listedOf(const Query& q) {
     Journal::ListedAttempt r;
@@ -59,6 +61,7 @@ Journal::ListedAttempt listedOf(const Query& q) {
     r.status = q.asText(QStringLiteral("status"));
     r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
     r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
+    r.className = q.asText(QStringLiteral("class_name"));
     return r;
 }
 
@@ -178,11 +181,31 @@ Journal::PairFacts Journal::pairFacts(const QString& tpid) {
     return f;
 }
 
-qint64 Journal::recordAttempt(const Attempt& a) {
+namespace {
+
+std::function<Journal::AttemptClass(const QString&)>& classResolver() {
+    static std::function<Journal::AttemptClass(const QString&)> resolver;
+    return resolver;
+}
+
+} // namespace
+
+void Journal::setClassResolver(std::function<AttemptClass(const QString&)> resolver) {
+    classResolver() = std::move(resolver);
+}
+
+Journal::AttemptClass Journal::classAt(const QString& tpid) {
+    const auto& resolver = classResolver();
+    return resolver ? resolver(tpid) : AttemptClass{};
+}
+
+qint64 Journal::recordAttempt(const Attempt& a, const AttemptClass& inClass) {
+    // The class in the row's own statement: a class costs the store path two
+    // bound values, not a statement of its own.
     KeptStatement& q = KeptStatement::of(
         "insert into attempt (tpid, passing1, passing2, time1, time2, dist_cm, speed, "
-        "speed_text, flags, status, measured_ms) values (?,?,?,?,?,?,?,?,?,?,?) "
-        "returning " KORVANE_CHAIN_ATTEMPT_COLUMNS);
+        "speed_text, flags, status, measured_ms, class_id, class_name) "
+        "values (?,?,?,?,?,?,?,?,?,?,?,?,?) returning " KORVANE_CHAIN_ATTEMPT_COLUMNS);
     q.bind(1, a.tpid);
     // A missing passing is stored as empty.
     for (const auto& [place, id] : {std::pair{2, a.passing1}, std::pair{3, a.passing2}}) {
@@ -199,6 +222,13 @@ qint64 Journal::recordAttempt(const Attempt& a) {
     q.bind(9, qint64(a.flags));
     q.bind(10, a.status);
     q.bind(11, a.measuredMs);
+    if (inClass.id > 0) {
+        q.bind(12, inClass.id);
+        q.bind(13, inClass.name);
+    } else {
+        q.bindNull(12);
+        q.bindNull(13);
+    }
     QVariantList row;
     if (q.step())
         for (int c = 0; c < Chain::kAttemptColumnCount; ++c)
@@ -419,7 +449,8 @@ QVector<Journal::StoredAttempt> Journal::attemptsAfter(qint64 after) {
 std::optional<Journal::ShownAttempt> Journal::latestShown(QSqlDatabase db, bool suspectShown) {
     QSqlQuery q =
         runBound(db, QStringLiteral(
-                         "select a.id, a.tpid, a.speed_text, a.measured_ms, s.pname from attempt a "
+                         "select a.id, a.tpid, a.speed_text, a.measured_ms, s.pname, a.class_name "
+                         "from attempt a "
                          "left join speed s on s.tpid=a.tpid where a.status in ('ok','accepted'%1) "
                          "order by a.id desc limit 1")
                          .arg(suspectShown ? QStringLiteral(",'suspect'") : QString()));
@@ -431,6 +462,7 @@ std::optional<Journal::ShownAttempt> Journal::latestShown(QSqlDatabase db, bool 
     a.speedText = q.value(2).toString();
     a.measuredMs = q.value(3).toLongLong();
     a.name = q.value(4).toString();
+    a.className = q.value(5).toString();
     return a;
 }
 
@@ -517,6 +549,59 @@ QVector<Journal::PeriodBest> Journal::periodBests(QSqlDatabase db, qint64 classI
     std::stable_sort(out.begin(), out.end(),
                      [](const PeriodBest& x, const PeriodBest& y) { return x.speed > y.speed; });
     return out;
+}
+
+QVector<Journal::RankedBest> Journal::classRanking(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                                   bool suspectCounts) {
+    QHash<QString, QString> names;
+    if (!classNames(db).isEmpty()) {
+        QSqlQuery q = runBound(db,
+                               QStringLiteral("select tpid, name from entry where name<>'' and "
+                                              "(class_id=? or (?=0 and current=1))"),
+                               {classId, classId});
+        while (q.next())
+            names.insert(q.value(0).toString(), q.value(1).toString());
+    }
+    QVector<RankedBest> out;
+    double previous = -1;
+    int rank = 0;
+    const QVector<PeriodBest> bests = periodBests(db, classId, sinceMs, suspectCounts);
+    for (int i = 0; i < bests.size(); ++i) {
+        const PeriodBest& b = bests[i];
+        if (b.speed != previous)
+            rank = i + 1;
+        previous = b.speed;
+        out.append({rank, b.tpid, names.value(b.tpid, b.name), b.speedText});
+    }
+    return out;
+}
+
+QString Journal::latestClass(QSqlDatabase db, const QString& tpid) {
+    QSqlQuery q = runBound(
+        db, QStringLiteral("select class_name from attempt where tpid=? order by id desc limit 1"),
+        {tpid});
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+QVector<Journal::ClassName> Journal::classNames(QSqlDatabase db) {
+    // The classes' tables are made by the room that keeps them: a file it
+    // never opened has none.
+    if (!runBound(db,
+                  QStringLiteral("select 1 from sqlite_master where type='table' and name='class'"))
+             .next())
+        return {};
+    QSqlQuery q = runBound(db, QStringLiteral("select id, name from class order by ord, id"));
+    QVector<ClassName> out;
+    while (q.next())
+        out.append({q.value(0).toLongLong(), q.value(1).toString()});
+    return out;
+}
+
+std::optional<qint64> Journal::classNamed(QSqlDatabase db, const QString& name) {
+    for (const ClassName& c : classNames(db))
+        if (c.name == name)
+            return c.id;
+    return std::nullopt;
 }
 
 QString Journal::publishStatement() {

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 
 // Tables `passing` and `attempt`: every passing as it reached table `speed`,
@@ -79,8 +80,20 @@ struct Attempt {
     QString status = kOk;
     qint64 measuredMs = 0;
 };
-// Returns the new attempt's id.
-qint64 recordAttempt(const Attempt& a);
+
+// The class of a transponder's current entry as it stands now: id and name.
+struct AttemptClass {
+    qint64 id = 0; // 0: in no class
+    QString name;
+};
+// Returns the new attempt's id. The class it was measured in (classAt at
+// measuring time) goes in with the row itself.
+qint64 recordAttempt(const Attempt& a, const AttemptClass& inClass = {});
+// Set once by whoever keeps the classes, answered from memory (measuring
+// asks it for every attempt); an empty function: nobody, every attempt is
+// in no class.
+void setClassResolver(std::function<AttemptClass(const QString& tpid)> resolver);
+AttemptClass classAt(const QString& tpid);
 
 // --- the history page ---------------------------------------------------------
 
@@ -97,6 +110,7 @@ struct ListedAttempt {
     // After a correction: the values first measured; empty and 0 before.
     QString origSpeedText;
     int origDistCm = 0;
+    QString className; // the class it was measured in; empty: none
 };
 // At most `limit` attempts older than `beforeId` (from the newest when 0), of
 // `tpid` when it is not empty, newest first.
@@ -168,7 +182,8 @@ QVector<StoredAttempt> attemptsAfter(qint64 after); // oldest first
 struct ShownAttempt {
     qint64 id = 0;
     QString tpid;
-    QString name; // latestShown only
+    QString name;      // latestShown only
+    QString className; // latestShown only: the class it was measured in
     QString speedText;
     double kmh = 0; // shownAttempts only
     qint64 measuredMs = 0;
@@ -200,6 +215,29 @@ struct PeriodBest {
 };
 QVector<PeriodBest> periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
                                 bool suspectCounts);
+
+// The ranking of a class over a period as every view of it shows it (the
+// ranking page's class view, the live page): periodBests with equal speeds
+// sharing a rank, and the name the transponder's entry gives (of that class;
+// of its current one for every class) before the registration page's.
+struct RankedBest {
+    int rank = 0;
+    QString tpid;
+    QString name;
+    QString speedText;
+};
+QVector<RankedBest> classRanking(QSqlDatabase db, qint64 classId, qint64 sinceMs,
+                                 bool suspectCounts);
+// The class the transponder's newest attempt was measured in; empty: none.
+QString latestClass(QSqlDatabase db, const QString& tpid);
+// The classes in their order (id, name); none on a file without them.
+struct ClassName {
+    qint64 id = 0;
+    QString name;
+};
+QVector<ClassName> classNames(QSqlDatabase db);
+// The class of that name; nothing when there is none.
+std::optional<qint64> classNamed(QSqlDatabase db, const QString& name);
 
 // The outbox's oldest rows (limit bound) with the attempts they name as they
 // stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,

@@ -16,7 +16,7 @@ bool forLackOfSpace(const QString& why) {
 } // namespace
 
 qint64 storeMeasured(const MeasuredRow& row) {
-    const qint64 id = row.attempt ? Journal::recordAttempt(*row.attempt) : 0;
+    const qint64 id = row.attempt ? Journal::recordAttempt(*row.attempt, row.attemptClass) : 0;
     if (row.newBest.isEmpty())
         SpeedTable::markProcessed(row.tpid);
     else

@@ -26,6 +26,8 @@ struct MeasuredRow {
     double time2 = 0; // with tpid, the row as it was measured
     std::optional<Journal::Attempt> attempt;
     QString newBest; // the row's new best speed as text; empty: the best stays
+    // The class the attempt was measured in; not kept in the spill file.
+    Journal::AttemptClass attemptClass;
 };
 
 // What the spill file holds, in the order it was written.

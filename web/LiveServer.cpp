@@ -76,6 +76,12 @@ QHttpServerResponse unavailable() {
     return r;
 }
 
+QHttpServerResponse jsonError(QHttpServerResponse::StatusCode status, const QString& error,
+                              const QString& detail) {
+    return jsonResponse(
+        QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("detail"), detail}}, status);
+}
+
 QString rankRowsHtml(const QVector<RankRow>& rows) {
     QString html;
     for (const RankRow& r : rows)
@@ -310,11 +316,13 @@ void LiveServer::route() {
         http_->route(QString::fromLatin1(p.path), Method::Get,
                      [this, resource] { return page(resource); });
     }
-    http_->route(QStringLiteral("/"), Method::Get, [this] { return kiosk(); });
+    http_->route(QStringLiteral("/"), Method::Get,
+                 [this](const QHttpServerRequest& r) { return kiosk(r); });
     http_->route(QStringLiteral("/share"), Method::Get, [this] { return share(); });
     http_->route(QStringLiteral("/api/latest"), Method::Get, [this] { return apiLatest(); });
     http_->route(QStringLiteral("/api/ranking"), Method::Get,
                  [this](const QHttpServerRequest& r) { return apiRanking(r); });
+    http_->route(QStringLiteral("/api/classes"), Method::Get, [this] { return apiClasses(); });
     http_->route(QStringLiteral("/api/event-ranking"), Method::Get,
                  [this] { return apiEventRanking(); });
     // The push socket: the server upgrades a request only when a route
@@ -349,16 +357,45 @@ QHttpServerResponse LiveServer::page(const QString& resource) {
 
 // The kiosk comes with its latest speed and top ten already in it: the first
 // paint is right before the socket is up, and also without scripts.
-QHttpServerResponse LiveServer::kiosk() {
+// Pinned to a class (/?class=NAME), it shows that class's speeds and top
+// ten only; without, it is the whole station's.
+QHttpServerResponse LiveServer::kiosk(const QHttpServerRequest& request) {
     QFile f(QStringLiteral(":/web/kiosk.html"));
     if (!f.open(QIODevice::ReadOnly))
         return notFound();
-    const SpeedEvent last = recent_.isEmpty() ? SpeedEvent() : recent_.back();
+    const QString pinned =
+        QUrlQuery(request.url()).queryItemValue(QStringLiteral("class"), QUrl::FullyDecoded);
+    QVector<RankRow> top = top_;
+    SpeedEvent last = recent_.isEmpty() ? SpeedEvent() : recent_.back();
+    QString pinnedHtml;
+    if (!pinned.isEmpty()) {
+        try {
+            const std::optional<QVector<RankRow>> rows =
+                reader_ ? reader_->classRanking(pinned, 0, options_.suspectShown) : std::nullopt;
+            if (!rows) {
+                QHttpServerResponse r("text/plain; charset=utf-8",
+                                      QByteArray("404 No such class\n"),
+                                      QHttpServerResponse::StatusCode::NotFound);
+                secure(r);
+                return r;
+            }
+            top = rows->mid(0, kTopRows);
+        } catch (const std::exception&) {
+            return unavailable();
+        }
+        last = SpeedEvent();
+        for (const SpeedEvent& e : std::as_const(recent_))
+            if (e.className == pinned)
+                last = e;
+        pinnedHtml = QStringLiteral("<h2 class=\"pinned\" id=\"pinned\" data-class=\"%1\">%1</h2>")
+                         .arg(htmlEscape(pinned));
+    }
     const QString html = fillPlaceholders(QString::fromUtf8(f.readAll()),
                                           {{QStringLiteral("speed"), htmlEscape(last.speedText)},
                                            {QStringLiteral("tpid"), htmlEscape(last.tpid)},
                                            {QStringLiteral("name"), htmlEscape(last.name)},
-                                           {QStringLiteral("top"), rankRowsHtml(top_)}});
+                                           {QStringLiteral("pinned"), pinnedHtml},
+                                           {QStringLiteral("top"), rankRowsHtml(top)}});
     QHttpServerResponse r("text/html; charset=utf-8", html.toUtf8());
     secure(r);
     r.setHeader("Cache-Control", "no-store");
@@ -396,6 +433,9 @@ QHttpServerResponse LiveServer::apiLatest() {
 
 QHttpServerResponse LiveServer::apiRanking(const QHttpServerRequest& request) {
     const QUrlQuery q(request.url());
+    if (!q.queryItemValue(QStringLiteral("class")).isEmpty() ||
+        q.hasQueryItem(QStringLiteral("since")))
+        return apiClassRanking(q);
     const int limit =
         std::clamp(q.queryItemValue(QStringLiteral("limit")).toInt(), 1, kPageRowsMax);
     try {
@@ -406,6 +446,55 @@ QHttpServerResponse LiveServer::apiRanking(const QHttpServerRequest& request) {
         return jsonResponse(QJsonObject{
             {QStringLiteral("rows"), rankingJson(p.rows)},
             {QStringLiteral("next"), p.next.isEmpty() ? QJsonValue() : QJsonValue(p.next)}});
+    } catch (const std::exception&) {
+        return unavailable();
+    }
+}
+
+// A class's bests (every class's without ?class) of a period (since a UTC
+// millisecond, all time without ?since), read from the journal's attempts
+// that count. One page: a class is no longer than the cars it has.
+QHttpServerResponse LiveServer::apiClassRanking(const QUrlQuery& q) {
+    const QString name = q.queryItemValue(QStringLiteral("class"), QUrl::FullyDecoded);
+    qint64 since = 0;
+    if (q.hasQueryItem(QStringLiteral("since"))) {
+        bool ok = false;
+        since = q.queryItemValue(QStringLiteral("since")).toLongLong(&ok);
+        if (!ok || since < 0)
+            return jsonError(QHttpServerResponse::StatusCode::BadRequest,
+                             QStringLiteral("bad since"),
+                             QStringLiteral("since is a time in UTC milliseconds"));
+    }
+    const QString search = q.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded).trimmed();
+    try {
+        const std::optional<QVector<RankRow>> rows =
+            reader_->classRanking(name, since, options_.suspectShown);
+        if (!rows)
+            return jsonError(QHttpServerResponse::StatusCode::NotFound,
+                             QStringLiteral("unknown class"),
+                             QStringLiteral("no class is named \"%1\"").arg(name));
+        QVector<RankRow> shown;
+        for (const RankRow& r : *rows)
+            if (search.isEmpty() || r.tpid.contains(search, Qt::CaseInsensitive) ||
+                r.name.contains(search, Qt::CaseInsensitive))
+                shown.append(r);
+        if (q.hasQueryItem(QStringLiteral("limit")))
+            shown = shown.mid(
+                0, std::clamp(q.queryItemValue(QStringLiteral("limit")).toInt(), 1, kPageRowsMax));
+        return jsonResponse(
+            QJsonObject{{QStringLiteral("rows"), rankingJson(shown)},
+                        {QStringLiteral("next"), QJsonValue()},
+                        {QStringLiteral("class"), name.isEmpty() ? QJsonValue() : name},
+                        {QStringLiteral("since"), double(since)}});
+    } catch (const std::exception&) {
+        return unavailable();
+    }
+}
+
+QHttpServerResponse LiveServer::apiClasses() {
+    try {
+        return jsonResponse(QJsonObject{
+            {QStringLiteral("classes"), QJsonArray::fromStringList(reader_->classNames())}});
     } catch (const std::exception&) {
         return unavailable();
     }
@@ -517,6 +606,7 @@ void LiveServer::publish(const QString& tpid, const QString& speedText, bool new
     e.newBest = newBest;
     try {
         e.name = reader_ ? reader_->name(tpid) : QString();
+        e.className = reader_ ? reader_->className(tpid) : QString();
         if (reader_)
             readWorked();
     } catch (const std::exception& err) {

@@ -22,6 +22,7 @@ class QHttpServer;
 class QHttpServerRequest;
 class QHttpServerResponse;
 class QTimer;
+class QUrlQuery;
 class QWebSocket;
 class GuardedTcpServer;
 
@@ -106,10 +107,12 @@ signals:
 private:
     void route();
     QHttpServerResponse page(const QString& resource);
-    QHttpServerResponse kiosk();
+    QHttpServerResponse kiosk(const QHttpServerRequest& request);
     QHttpServerResponse share();
     QHttpServerResponse apiLatest();
     QHttpServerResponse apiRanking(const QHttpServerRequest& request);
+    QHttpServerResponse apiClassRanking(const QUrlQuery& query);
+    QHttpServerResponse apiClasses();
     QHttpServerResponse apiDriver(const QString& tpid);
     QHttpServerResponse apiEventRanking();
     void takeWebSockets();

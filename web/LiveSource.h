@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <optional>
@@ -32,6 +33,24 @@ public:
     virtual Page ranking(const QString& cursor, int limit, const QString& search) = 0;
 
     virtual QString name(const QString& tpid) = 0;
+
+    // Classes, where the source has them (none by default): the class the
+    // transponder's newest attempt was measured in, the classes in their
+    // order, and the counting bests of one class (every class for an empty
+    // name) measured at sinceMs or later; nothing for a class that does not
+    // exist.
+    virtual QString className(const QString& tpid) {
+        Q_UNUSED(tpid);
+        return {};
+    }
+    virtual QStringList classNames() { return {}; }
+    virtual std::optional<QVector<webtext::RankRow>>
+    classRanking(const QString& className, qint64 sinceMs, bool suspectCounts) {
+        Q_UNUSED(className);
+        Q_UNUSED(sinceMs);
+        Q_UNUSED(suspectCounts);
+        return std::nullopt;
+    }
 
     // The newest attempt that was shown (suspect ones only when they are
     // shown), for a server started after it.

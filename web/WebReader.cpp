@@ -138,6 +138,33 @@ QString WebReader::name(const QString& tpid) {
     return row ? row->name : QString();
 }
 
+QString WebReader::className(const QString& tpid) {
+    return Journal::latestClass(db(), tpid);
+}
+
+QStringList WebReader::classNames() {
+    QStringList out;
+    for (const Journal::ClassName& c : Journal::classNames(db()))
+        out << c.name;
+    return out;
+}
+
+std::optional<QVector<webtext::RankRow>>
+WebReader::classRanking(const QString& className, qint64 sinceMs, bool suspectCounts) {
+    qint64 classId = 0;
+    if (!className.isEmpty()) {
+        const std::optional<qint64> id = Journal::classNamed(db(), className);
+        if (!id)
+            return std::nullopt;
+        classId = *id;
+    }
+    QVector<webtext::RankRow> rows;
+    for (const Journal::RankedBest& b :
+         Journal::classRanking(db(), classId, sinceMs, suspectCounts))
+        rows.append({b.rank, b.tpid, b.name, b.speedText, QString()});
+    return rows;
+}
+
 std::optional<webtext::SpeedEvent> WebReader::latestShown(bool suspectShown) {
     const std::optional<Journal::ShownAttempt> a = Journal::latestShown(db(), suspectShown);
     if (!a)
@@ -147,6 +174,7 @@ std::optional<webtext::SpeedEvent> WebReader::latestShown(bool suspectShown) {
     e.speedText = a->speedText;
     e.atMs = a->measuredMs;
     e.name = a->name;
+    e.className = a->className;
     return e;
 }
 

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <optional>
@@ -37,6 +38,16 @@ public:
     Page ranking(const QString& cursor, int limit, const QString& search) override;
 
     QString name(const QString& tpid) override;
+    // The class the transponder's newest attempt was measured in.
+    QString className(const QString& tpid) override;
+
+    // The classes, in their order; none on a station without classes.
+    QStringList classNames() override;
+    // The bests of the class named (every class for an empty name) measured
+    // at sinceMs or later that count: ok or accepted, and suspect ones when
+    // they are shown. Nothing for a class that does not exist.
+    std::optional<QVector<webtext::RankRow>> classRanking(const QString& className, qint64 sinceMs,
+                                                          bool suspectCounts) override;
 
     // The newest attempt that was shown (suspect ones only when they are
     // shown), for a server started after it.

@@ -56,10 +56,13 @@ QByteArray json(const QJsonObject& object) {
 }
 
 QJsonObject speedJson(const SpeedEvent& e) {
-    return QJsonObject{
-        {QStringLiteral("seq"), double(e.seq)}, {QStringLiteral("tpid"), e.tpid},
-        {QStringLiteral("name"), e.name},       {QStringLiteral("speed"), e.speedText},
-        {QStringLiteral("at"), double(e.atMs)}, {QStringLiteral("best"), e.newBest}};
+    QJsonObject o{{QStringLiteral("seq"), double(e.seq)}, {QStringLiteral("tpid"), e.tpid},
+                  {QStringLiteral("name"), e.name},       {QStringLiteral("speed"), e.speedText},
+                  {QStringLiteral("at"), double(e.atMs)}, {QStringLiteral("best"), e.newBest}};
+    // A station without classes sends what it always sent.
+    if (!e.className.isEmpty())
+        o.insert(QStringLiteral("class"), e.className);
+    return o;
 }
 
 QJsonArray rankingJson(const QVector<RankRow>& rows) {

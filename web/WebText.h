@@ -32,6 +32,7 @@ struct SpeedEvent {
     QString speedText;
     qint64 atMs = 0; // PC time, UTC milliseconds
     bool newBest = false;
+    QString className; // the class it was measured in; empty: none (not sent)
 };
 QJsonObject speedJson(const SpeedEvent& e);
 

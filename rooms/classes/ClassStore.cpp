@@ -198,11 +198,12 @@ void ClassStore::makeCurrent(qint64 entryId) {
     }
 }
 
-QHash<QString, qint64> ClassStore::currentClasses() {
-    QSqlQuery q = sql(QStringLiteral("select tpid, class_id from entry where current=1"));
-    QHash<QString, qint64> out;
+QHash<QString, Journal::AttemptClass> ClassStore::currentClasses() {
+    QSqlQuery q = sql(QStringLiteral("select e.tpid, c.id, c.name from entry e "
+                                     "join class c on c.id=e.class_id where e.current=1"));
+    QHash<QString, Journal::AttemptClass> out;
     while (q.next())
-        out.insert(q.value(0).toString(), q.value(1).toLongLong());
+        out.insert(q.value(0).toString(), {q.value(1).toLongLong(), q.value(2).toString()});
     return out;
 }
 

@@ -6,12 +6,14 @@
 //   entry          id, class_id, tpid, name, number, current (1 on at most
 //                  one entry per transponder: the class its attempts take)
 //
-// The class of an attempt is kept with the attempt, in the journal
-// (Journal::setClass).
+// The class of an attempt is kept with the attempt, in the journal: the
+// room answers Journal::classAt from currentClasses() held in memory.
 //
 // Every statement on these tables is here; each binds its values and raises
 // DbError on a database failure, RecordError on a refusal the operator can
 // act on.
+
+#include "Journal.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -55,8 +57,8 @@ qint64 addEntry(qint64 classId, const QString& tpid, const QString& name, const 
 void updateEntry(qint64 id, const QString& tpid, const QString& name, const QString& number);
 void deleteEntry(qint64 id);
 void makeCurrent(qint64 entryId);
-// Transponder ID -> the class of its current entry.
-QHash<QString, qint64> currentClasses();
+// Transponder ID -> the class of its current entry, with the class's name.
+QHash<QString, Journal::AttemptClass> currentClasses();
 
 // One row of an import, checked before (EntryImport).
 struct NewEntry {

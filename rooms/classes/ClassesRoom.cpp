@@ -24,15 +24,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 using windowparts::label;
 
 namespace {
-
-// A class the journal has not taken yet is tried again this often.
-constexpr int kRetryMs = 5000;
 
 enum Period { AllTime, Today, Since };
 
@@ -68,11 +64,7 @@ QPushButton* button(const QString& text, QWidget* parent, int x, int y, int w,
 } // namespace
 
 ClassesRoom::ClassesRoom(Host& h) : Room(h) {
-    retry_ = new QTimer(this);
-    retry_->setInterval(kRetryMs);
-    connect(retry_, &QTimer::timeout, this, [this] { storeWaiting(); });
-    connect(&host, &Host::attemptStoring, this, &ClassesRoom::storing);
-    connect(&host, &Host::attemptMeasured, this, &ClassesRoom::measured);
+    Journal::setClassResolver([this](const QString& tpid) { return current_.value(tpid); });
     connect(&host, &Host::speedShown, this, [this] {
         if (view_ && host.rankingViewShown(view_))
             runHandler([this] { showRanking(); });
@@ -92,7 +84,9 @@ ClassesRoom::ClassesRoom(Host& h) : Room(h) {
     }
 }
 
-ClassesRoom::~ClassesRoom() = default;
+ClassesRoom::~ClassesRoom() {
+    Journal::setClassResolver({});
+}
 
 void ClassesRoom::created() {
     ClassStore::createSchema(SpeedDb::database());
@@ -105,69 +99,6 @@ void ClassesRoom::created() {
 
 void ClassesRoom::reloadCurrent() {
     current_ = ClassStore::currentClasses();
-}
-
-// Inside the commit that stores the attempt: the class goes in with it, at
-// no commit of its own. A failure here must not roll the attempt back; the
-// class is then set after the commit (measured()).
-void ClassesRoom::storing(const MeasuredAttempt& a) {
-    const qint64 classId = current_.value(a.tpid);
-    if (classId == 0)
-        return;
-    try {
-        Journal::setClass(a.id, classId);
-        stamped_ = a.id;
-    } catch (const DbError&) {
-    }
-}
-
-// Runs inside the measuring run, right after its commit: whatever goes wrong
-// here must not stop measuring. A class that could not be stored waits and
-// is tried again, so the attempt keeps the class it was measured in.
-void ClassesRoom::measured(const MeasuredAttempt& a) {
-    if (!waiting_.isEmpty())
-        storeWaiting();
-    if (a.id > 0 && a.id == stamped_)
-        return;
-    const qint64 classId = current_.value(a.tpid);
-    if (classId == 0)
-        return;
-    if (a.id > 0) {
-        try {
-            Journal::setClass(a.id, classId);
-            return;
-        } catch (const DbError&) {
-        }
-    }
-    waiting_.append({a.tpid, a.measuredMs, classId});
-    retry_->start();
-}
-
-// An attempt the database had not taken when it was measured is found in the
-// journal by its transponder and measuring time once it is there.
-void ClassesRoom::storeWaiting() {
-    QVector<Waiting> still;
-    for (const Waiting& w : std::as_const(waiting_)) {
-        try {
-            const QVector<qint64> ids =
-                Journal::attemptsBetween(w.measuredMs, w.measuredMs, w.tpid);
-            bool stored = false;
-            for (qint64 id : ids) {
-                if (Journal::classOf(id).value_or(-1) == 0) {
-                    Journal::setClass(id, w.classId);
-                    stored = true;
-                    break;
-                }
-            }
-            if (!stored)
-                still << w;
-        } catch (const DbError&) {
-            still << w;
-        }
-    }
-    waiting_ = still;
-    if (waiting_.isEmpty())
-        retry_->stop();
 }
 
 // --- the entries page ---------------------------------------------------------
@@ -328,6 +259,7 @@ void ClassesRoom::renameClass() {
     if (id == 0)
         return;
     ClassStore::renameClass(id, className_->text().trimmed());
+    reloadCurrent(); // attempts from now on carry the new name
     className_->clear();
     showClasses(id);
 }
@@ -551,24 +483,10 @@ QVector<RankingEntry> classRanking(qint64 classId, int period, qint64 sinceMs, b
                         : period == Today
                             ? QDateTime(QDate::currentDate(), QTime(0, 0)).toMSecsSinceEpoch()
                             : sinceMs;
-    // The name an entry gives wins over the registration page's: that one
-    // stands for entries without a name.
-    QHash<QString, QString> names;
-    for (const ClassStore::Entry& e : ClassStore::entries(classId))
-        if (!e.name.isEmpty() && (classId > 0 || e.current))
-            names.insert(e.tpid, e.name);
     QVector<RankingEntry> out;
-    double previous = -1;
-    int rank = 0;
-    const QVector<Journal::PeriodBest> bests =
-        Journal::periodBests(SpeedDb::database(), classId, from, suspectCounts);
-    for (int i = 0; i < bests.size(); ++i) {
-        const Journal::PeriodBest& b = bests[i];
-        if (b.speed != previous)
-            rank = i + 1;
-        previous = b.speed;
-        out.append({rank, b.tpid, names.value(b.tpid, b.name), b.speedText});
-    }
+    for (const Journal::RankedBest& b :
+         Journal::classRanking(SpeedDb::database(), classId, from, suspectCounts))
+        out.append({b.rank, b.tpid, b.name, b.speedText});
     return out;
 }
 

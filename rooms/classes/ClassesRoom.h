@@ -7,6 +7,7 @@
 // period from the journal's attempts.
 
 #include "Host.h"
+#include "Journal.h"
 
 #include <QHash>
 #include <QVector>
@@ -19,7 +20,6 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTableWidget;
-class QTimer;
 class QWidget;
 
 namespace EntryImport {
@@ -40,24 +40,12 @@ public:
     // Shows the preview; true writes its good lines.
     std::function<bool(const EntryImport::Preview&)> confirmImport;
 
-    // Attempts measured while the database refused them: their class waits
-    // here until the journal has them.
-    int waitingAttempts() const { return int(waiting_.size()); }
-
     // The page's and the ranking view's controls, for tests and screenshots.
     QWidget* rankingView() const { return view_; }
     void unlock(const QString& password);
     void selectRanking(qint64 classId, int period, qint64 sinceMs = 0);
 
 private:
-    struct Waiting {
-        QString tpid;
-        qint64 measuredMs = 0;
-        qint64 classId = 0;
-    };
-    void storing(const MeasuredAttempt& a);
-    void measured(const MeasuredAttempt& a);
-    void storeWaiting();
     void reloadCurrent();
 
     void buildPage(QWidget* page);
@@ -84,10 +72,9 @@ private:
     void showRanking();
     void exportRanking();
 
-    QHash<QString, qint64> current_; // transponder -> class of its current entry
-    QVector<Waiting> waiting_;
-    qint64 stamped_ = 0; // the last attempt whose class went in with its own commit
-    QTimer* retry_ = nullptr;
+    // Transponder -> the class of its current entry: what measuring asks
+    // (Journal::classAt) for every attempt, kept current by every change.
+    QHash<QString, Journal::AttemptClass> current_;
 
     QWidget* page_ = nullptr;
     QWidget* curtain_ = nullptr;

@@ -476,7 +476,8 @@ private slots:
         restart();
         const QString car = QStringLiteral("1001"); // best 36, 山田
         const qint64 ok = Journal::recordAttempt(
-            {car, 0, 0, 0, 0.5, 500, 36, "36", 0, Journal::kOk, 1700000000000});
+            {car, 0, 0, 0, 0.5, 500, 36, "36", 0, Journal::kOk, 1700000000000},
+            {3, QStringLiteral("ストック")});
         Journal::recordAttempt(
             {car, 0, 0, 0, 0.36, 500, 50, "50", FlagDoubleRead, Journal::kSuspect, 1700000001000});
 
@@ -488,6 +489,7 @@ private slots:
         QCOMPARE(column(g, HistoryModel::ColName), (QStringList{"山田", "山田"}));
         QCOMPARE(column(g, HistoryModel::ColFlags), (QStringList{"二重読み", ""}));
         QCOMPARE(column(g, HistoryModel::ColStatus), (QStringList{"要確認", "正常"}));
+        QCOMPARE(column(g, HistoryModel::ColClass), (QStringList{"", "ストック"}));
         QVERIFY(m->index(0, 0).data(Qt::BackgroundRole).value<QBrush>().style() != Qt::NoBrush);
         QVERIFY(!m->index(1, 0).data(Qt::BackgroundRole).isValid());
         QCOMPARE(stored(QStringLiteral("speed"), car), QStringLiteral("36"));
@@ -542,7 +544,7 @@ private slots:
         const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), 4); // header, two attempts, the empty rest
         QVERIFY(lines[0].startsWith(QStringLiteral("日時,ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID,名前,スピード")));
-        QVERIFY2(lines[2].endsWith(QStringLiteral(",1001,山田,72,1000,,正常,36,500")),
+        QVERIFY2(lines[2].endsWith(QStringLiteral(",1001,山田,72,1000,,正常,36,500,ストック")),
                  qPrintable(lines[2]));
         QVERIFY(rec_.errors.isEmpty());
     }

@@ -1,7 +1,8 @@
 // The live results page of the real program in a real browser: headless
 // Chromium driven over its DevTools socket opens the kiosk page, a passing
 // sent after the page loaded shows on it, and a name with markup shows as
-// text. A port in use leaves the window working and says why.
+// text; pinned to a class it shows that class only. A port in use leaves the
+// window working and says why.
 #include "KorvaneRun.h"
 
 #include <QImage>
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <tuple>
 
 using namespace e2e;
 
@@ -229,6 +231,111 @@ private slots:
                                         "document.getElementById('name').textContent, "
                                         "document.querySelectorAll('#latest b, #top b').length]")),
             QStringLiteral("[[\"36\",\"77\",\"<b>Bold</b>\",0]]"), 20000);
+    }
+
+    // A kiosk pinned to a class (/?class=NAME) shows that class's speeds
+    // and top ten only; each attempt keeps in its own row the class its car
+    // was entered in when it was measured.
+    void kioskPinnedToAClassShowsOnlyIt() {
+        seedDriver(QStringLiteral("Ann"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "seed");
+            db.setDatabaseName(run->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            // The classes as an earlier session of the entries page left them.
+            for (const char* sql :
+                 {"create table class (id integer primary key, name text not null unique, "
+                  "ord integer not null)",
+                  "create table entry (id integer primary key, class_id integer not null "
+                  "references class(id), tpid text not null, name text not null default '', "
+                  "number text not null default '', current integer not null default 0, "
+                  "unique(class_id, tpid))",
+                  "insert into class values (1, 'Stock', 1), (2, 'Mod', 2)",
+                  "insert into entry values (1, 1, '77', '', '', 1), (2, 2, '88', 'Bob', '', 1)"})
+                QVERIFY2(q.exec(QString::fromLatin1(sql)), sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("seed"));
+        const quint16 port = freePort();
+        start(port);
+        const QByteArray address = "http://127.0.0.1:" + QByteArray::number(port) + "/";
+        QTRY_VERIFY_WITH_TIMEOUT(run->errors().contains(address), kStartMs);
+
+        QTemporaryDir profile;
+        Browser browser;
+        QVERIFY(browser.open(QString::fromLatin1(address) + QStringLiteral("?class=Mod"),
+                             profile.path(), QStringLiteral("ja")));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            browser.eval(
+                QStringLiteral("!!document.getElementById('conn') && "
+                               "document.getElementById('conn').textContent !== '' && "
+                               "!document.getElementById('conn').classList.contains('off')")),
+            QStringLiteral("[true]"), 20000);
+        // Every transponder the latest speed ever shows.
+        browser.eval(
+            QStringLiteral("window.seen = []; new MutationObserver(() => "
+                           "seen.push(document.getElementById('tpid').textContent)).observe("
+                           "document.getElementById('latest'), {subtree: true, childList: true, "
+                           "characterData: true}); seen.length"));
+        const QString state = QStringLiteral(
+            "[document.getElementById('speed').textContent, "
+            "document.getElementById('tpid').textContent, "
+            "[...document.querySelectorAll('#top td.id')].map((td) => td.textContent), "
+            "document.getElementById('pinned').textContent]");
+        QCOMPARE(browser.eval(state), QStringLiteral("[[\"\",\"\",[],\"Mod\"]]"));
+
+        // 36 km/h in Mod, 72 in Stock, then 45 (shown "45.000") in Mod.
+        for (const auto& [tpid, t1, t2] :
+             {std::tuple{"88", "100.000", "100.500"}, std::tuple{"77", "200.000", "200.250"},
+              std::tuple{"88", "300.000", "300.400"}}) {
+            QVERIFY(track->dec1.send(passingLine(tpid, t1)));
+            QVERIFY(track->dec2.send(passingLine(tpid, t2)));
+            if (QByteArray(tpid) == "88")
+                QTRY_COMPARE_WITH_TIMEOUT(
+                    browser.eval(QStringLiteral("document.getElementById('speed').textContent")),
+                    QStringLiteral("[\"%1\"]")
+                        .arg(QByteArray(t1) == "100.000" ? QStringLiteral("36")
+                                                         : QStringLiteral("45.000")),
+                    20000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(browser.eval(state),
+                                  QStringLiteral("[[\"45.000\",\"88\",[\"88\"],\"Mod\"]]"), 20000);
+        QCOMPARE(browser.eval(QStringLiteral("seen.includes('77')")), QStringLiteral("[false]"));
+
+        // The ranking page: a tab per class, すべて first, opened on the class asked.
+        browser.call(QStringLiteral("Page.navigate"),
+                     QJsonObject{{QStringLiteral("url"), QString::fromLatin1(address) +
+                                                             QStringLiteral("ranking?class=Mod")}});
+        const QString tabs = QStringLiteral(
+            "[[...document.querySelectorAll('#classtabs button')].map((b) => b.textContent + "
+            "(b.classList.contains('on') ? '*' : '')), "
+            "[...document.querySelectorAll('#rows td.id')].map((td) => td.textContent)]");
+        QTRY_COMPARE_WITH_TIMEOUT(browser.eval(tabs),
+                                  QStringLiteral("[[[\"すべて\",\"Stock\",\"Mod*\"],[\"88\"]]]"),
+                                  20000);
+        browser.eval(QStringLiteral("document.querySelectorAll('#classtabs button')[1].click()"));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.eval(tabs),
+                                  QStringLiteral("[[[\"すべて\",\"Stock*\",\"Mod\"],[\"77\"]]]"),
+                                  20000);
+
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "check");
+        {
+            db.setDatabaseName(run->dbPath());
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("select tpid, class_id, class_name from attempt "
+                                          "order by id")));
+            QStringList rows;
+            while (q.next())
+                rows << QStringLiteral("%1 %2 %3")
+                            .arg(q.value(0).toString(), q.value(1).toString(),
+                                 q.value(2).toString());
+            QCOMPARE(rows, (QStringList{"88 2 Mod", "77 1 Stock", "88 2 Mod"}));
+            db.close();
+        }
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
     }
 
     // A phone 360 or 390 px wide, in either language: no page scrolls

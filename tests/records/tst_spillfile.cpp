@@ -65,8 +65,8 @@ private slots:
         a.flags = 5;
         a.status = QStringLiteral("suspect");
         a.measuredMs = 1733660000123;
-        const QList<MeasuredRow> measured{{a.tpid, a.time2, a, QStringLiteral("36")},
-                                          {QStringLiteral("ＩＤ"), 0, std::nullopt, QString()}};
+        const QList<MeasuredRow> measured{{a.tpid, a.time2, a, QStringLiteral("36"), {}},
+                                          {QStringLiteral("ＩＤ"), 0, std::nullopt, QString(), {}}};
         const QList<QueuedPassing> first{
             passing(1, QStringLiteral("1234"), QStringLiteral("100.000"),
                     "@\t1\t0\t1234\t100.000\t0\t\r\n", 1733660000000),

@@ -1,16 +1,19 @@
 // Classes and entries: an import is checked line by line before anything is
-// written and then written whole or not at all; an attempt keeps the class
-// its transponder was in when it was measured; a class with attempts is not
-// deleted.
+// written and then written whole or not at all; an attempt's own row keeps
+// the class its transponder was in when it was measured; a class with
+// attempts is not deleted.
 #include "ClassStore.h"
 #include "ClassesRoom.h"
 #include "Database.h"
 #include "EntryImport.h"
 #include "Framework.h"
+#include "Ingest.h"
 #include "Journal.h"
 #include "Names.h"
+#include "SpeedTable.h"
 #include "TestHost.h"
 
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -41,15 +44,6 @@ qint64 attempt(const QString& tpid, qint64 measuredMs, double speed = 50) {
     a.speedText = QString::number(speed);
     a.measuredMs = measuredMs;
     return Journal::recordAttempt(a);
-}
-
-MeasuredAttempt told(qint64 id, const QString& tpid, qint64 measuredMs) {
-    MeasuredAttempt m;
-    m.id = id;
-    m.tpid = tpid;
-    m.measuredMs = measuredMs;
-    m.status = Journal::kOk;
-    return m;
 }
 
 int entryCount() {
@@ -163,57 +157,62 @@ private slots:
         host.shown = page;
         room.unlock(QStringLiteral("pw"));
 
-        const qint64 first = attempt(QStringLiteral("55"), 1000);
-        emit host.attemptMeasured(told(first, QStringLiteral("55"), 1000));
+        // Measured as the window measures: the class goes in with the
+        // attempt's own INSERT.
+        const auto measure = [](const QString& tpid, double time2, qint64 nowMs) {
+            SpeedTable::PendingRow row;
+            row.tpid = tpid;
+            row.time1 = time2 - 0.5;
+            row.time2 = time2;
+            row.hasTime1 = row.hasTime2 = true;
+            return ingest::evaluate(row, 500, SuspectChecks{}, nowMs);
+        };
+        const auto stored = [](qint64 id) {
+            QSqlQuery q = runBound(SpeedDb::database(),
+                                   QStringLiteral("select ifnull(class_id,0), class_name "
+                                                  "from attempt where id=?"),
+                                   {id});
+            return q.next() ? std::pair{q.value(0).toLongLong(), q.value(1)}
+                            : std::pair{qint64(-1), QVariant()};
+        };
+        const qint64 first = ingest::record(measure(QStringLiteral("55"), 10, 1000));
 
         // Loop 1 passes while the car is in Stock; the operator switches it
         // to Mod before it reaches loop 2.
-        Journal::recordPassing(1900, 1, QStringLiteral("55"), QStringLiteral("1.0"), "");
+        Journal::recordPassing(1900, 1, QStringLiteral("55"), QStringLiteral("19.5"), "");
         page->findChild<QListWidget*>(QStringLiteral("classList"))->setCurrentRow(1);
         auto* entries = page->findChild<QTableWidget*>(QStringLiteral("entryGrid"));
         QCOMPARE(entries->item(0, 0)->data(Qt::UserRole).toLongLong(), inB);
         entries->selectRow(0);
         page->findChild<QPushButton*>(QStringLiteral("makeCurrent"))->click();
         QVERIFY(boxes.shown.isEmpty());
-        const qint64 second = attempt(QStringLiteral("55"), 2000, 60);
-        emit host.attemptMeasured(told(second, QStringLiteral("55"), 2000));
+        const ingest::MeasureRun second = measure(QStringLiteral("55"), 20, 2000);
+        // Switched back before the database took it (an attempt that waits
+        // with the passings): it keeps the class it was measured in.
+        page->findChild<QListWidget*>(QStringLiteral("classList"))->setCurrentRow(0);
+        entries->selectRow(0);
+        page->findChild<QPushButton*>(QStringLiteral("makeCurrent"))->click();
+        const qint64 secondId = ingest::record(second);
+        const qint64 other = ingest::record(measure(QStringLiteral("56"), 30, 3000));
 
-        QCOMPARE(*Journal::classOf(first), a);
-        QCOMPARE(*Journal::classOf(second), b);
+        QCOMPARE(stored(first), (std::pair{a, QVariant(QStringLiteral("Stock"))}));
+        QCOMPARE(stored(secondId), (std::pair{b, QVariant(QStringLiteral("Mod"))}));
+        const std::pair<qint64, QVariant> none = stored(other); // no entry, no class
+        QCOMPARE(none.first, qint64(0));
+        QVERIFY(none.second.isNull());
         const QVector<Journal::PeriodBest> stock =
             Journal::periodBests(SpeedDb::database(), a, 0, true);
         QCOMPARE(stock.size(), 1);
-        QCOMPARE(stock[0].speedText, QStringLiteral("50"));
         QCOMPARE(Journal::periodBests(SpeedDb::database(), b, 1500, true).size(), 1);
         QCOMPARE(Journal::periodBests(SpeedDb::database(), b, 2001, true).size(), 0);
 
-        // An attempt the database did not take yet keeps its class until the
-        // journal has it.
-        emit host.attemptMeasured(told(0, QStringLiteral("55"), 3000));
-        QCOMPARE(room.waitingAttempts(), 1);
-        const qint64 late = attempt(QStringLiteral("55"), 3000);
-        const qint64 next = attempt(QStringLiteral("56"), 3100);
-        emit host.attemptMeasured(told(next, QStringLiteral("56"), 3100));
-        QCOMPARE(room.waitingAttempts(), 0);
-        QCOMPARE(*Journal::classOf(late), b);
-        QCOMPARE(*Journal::classOf(next), 0); // no entry, no class
-
-        // Measuring stores the class in the attempt's own commit: rolled back
-        // with it, and committed with it.
-        for (const bool keep : {false, true}) {
-            Batch batch;
-            const qint64 id = attempt(QStringLiteral("55"), 4000);
-            emit host.attemptStoring(told(id, QStringLiteral("55"), 4000));
-            if (!keep) {
-                batch.rollback();
-                QVERIFY(!Journal::classOf(id));
-                continue;
-            }
-            batch.commit();
-            QCOMPARE(*Journal::classOf(id), b);
-            emit host.attemptMeasured(told(id, QStringLiteral("55"), 4000));
-            QCOMPARE(room.waitingAttempts(), 0);
-        }
+        // A renamed class: attempts from then on carry the new name, those
+        // before keep theirs.
+        page->findChild<QLineEdit*>(QStringLiteral("className"))->setText(QStringLiteral("Open"));
+        page->findChild<QPushButton*>(QStringLiteral("renameClass"))->click();
+        const qint64 renamed = ingest::record(measure(QStringLiteral("55"), 40, 4000));
+        QCOMPARE(stored(renamed), (std::pair{a, QVariant(QStringLiteral("Open"))}));
+        QCOMPARE(stored(first).second, QVariant(QStringLiteral("Stock")));
     }
 
     void classWithAttemptsIsNotDeleted() {

@@ -1,5 +1,7 @@
 // The live page's server in this process, on a free local port: what it
 // does with its clients.
+#include "ClassStore.h"
+#include "Journal.h"
 #include "Language.h"
 #include "LiveServer.h"
 #include "LiveWeb.h"
@@ -327,6 +329,61 @@ private slots:
         const QByteArray share = get(o.port, "/share");
         QVERIFY(server.urls.isEmpty());
         QVERIFY(share.contains("data-urls=\"\"") && share.contains("share nophone"));
+    }
+
+    // A class's ranking of a period holds only its own attempts that count
+    // (ok, accepted) measured from `since` on, each car's best; the kiosk
+    // pinned to a class shows only it; an unknown class and a `since` that
+    // is no number are told in JSON.
+    void classRankingOfAPeriodAndThePinnedKiosk() {
+        FreshSpeedDb fresh;
+        ClassStore::createSchema(SpeedDb::database());
+        const qint64 stock = ClassStore::addClass(QStringLiteral("Stock"));
+        const qint64 mod = ClassStore::addClass(QStringLiteral("<Mod>"));
+        ClassStore::addEntry(stock, QStringLiteral("1"), QStringLiteral("Entered"), QString());
+        const auto attempt = [](const char* tpid, double v, const QString& status, qint64 ms,
+                                qint64 classId) {
+            execSql({QStringLiteral("insert into attempt (tpid,speed,speed_text,status,"
+                                    "measured_ms,class_id) values (?,?,?,?,?,?)")},
+                    {QString::fromUtf8(tpid), v, QString::number(v), status, ms, classId});
+        };
+        attempt("1", 50, Journal::kOk, 1000, stock); // before the period
+        attempt("1", 40, Journal::kOk, 2000, stock);
+        attempt("1", 90, Journal::kRejected, 2500, stock);
+        attempt("2", 95, Journal::kNotMeasurement, 2600, stock);
+        attempt("2", 30, Journal::kAccepted, 3000, stock);
+        attempt("3", 99, Journal::kOk, 3000, mod);
+
+        LiveServer::Options o;
+        o.dbPath = fresh.path();
+        o.port = freePort();
+        Running server(o);
+        QVERIFY(server.ok);
+
+        const QByteArray period = get(o.port, "/api/ranking?class=Stock&since=2000");
+        QCOMPARE(statusOf(period), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY2(period.contains("\"rows\":[{\"name\":\"Entered\",\"rank\":1,\"speed\":\"40\","
+                                 "\"tpid\":\"1\"},{\"name\":\"\",\"rank\":2,\"speed\":\"30\","
+                                 "\"tpid\":\"2\"}]"),
+                 period.constData());
+        QVERIFY(get(o.port, "/api/ranking?class=Stock").contains("\"speed\":\"50\""));
+
+        const QByteArray unknown = get(o.port, "/api/ranking?class=Nitro&since=0");
+        QCOMPARE(statusOf(unknown), QByteArray("HTTP/1.1 404 Not Found"));
+        QVERIFY2(unknown.contains("application/json") && unknown.contains("\"unknown class\""),
+                 unknown.constData());
+        QCOMPARE(statusOf(get(o.port, "/api/ranking?class=Stock&since=today")),
+                 QByteArray("HTTP/1.1 400 Bad Request"));
+
+        const QByteArray pinned = get(o.port, "/?class=%3CMod%3E");
+        QCOMPARE(statusOf(pinned), QByteArray("HTTP/1.1 200 OK"));
+        QVERIFY(pinned.contains("data-class=\"&lt;Mod&gt;\">&lt;Mod&gt;</h2>"));
+        QVERIFY(!pinned.contains("<Mod>"));
+        QCOMPARE(pinned.count("<tr><td class=\"rank\">"), 1);
+        QVERIFY(pinned.contains("<td class=\"id\">3</td>"));
+        QVERIFY(!get(o.port, "/").contains("pinned"));
+        QCOMPARE(statusOf(get(o.port, "/?class=Nitro")), QByteArray("HTTP/1.1 404 Not Found"));
+        QVERIFY(get(o.port, "/api/classes").contains("[\"Stock\",\"\\u003cMod\\u003e\"]"));
     }
 
     void unreadableResultsAreNotExplained() {

@@ -15,6 +15,7 @@
       thisstation: "このステーション", allstations: "全ステーション", station: "ステーション",
       eventoff: "全ステーションの順位を読めません", eventwait: "全ステーションの順位を読み込み中…",
       unavailable: "結果を読めません（表示は前回のもの）",
+      allclasses: "すべて",
     },
     en: {
       live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
@@ -27,6 +28,7 @@
       thisstation: "This station", allstations: "All stations", station: "Station",
       eventoff: "All-stations ranking unavailable", eventwait: "Reading the all-stations ranking…",
       unavailable: "Results unavailable (showing the last ones read)",
+      allclasses: "All",
     },
   };
   const lang = (navigator.languages && navigator.languages[0] || navigator.language || "ja")
@@ -109,6 +111,12 @@
     speechSynthesis.speak(u);
   };
 
+  // A kiosk pinned to a class (/?class=NAME) shows that class's speeds and
+  // top ten only.
+  const pinned = $("pinned") ? $("pinned").dataset.class : null;
+  const classUrl = (name, since) => "/api/ranking?class=" + encodeURIComponent(name) +
+    (since != null ? "&since=" + encodeURIComponent(since) : "");
+
   // --- what each page does with the pushed news --------------------------
   let latestBest = null; // tpid of a new best still highlighted
   let bestTimer = 0;
@@ -144,11 +152,23 @@
     }));
   };
 
+  let pinnedSeq = 0;
+  const loadPinnedTop = () => {
+    const seq = ++pinnedSeq;
+    fetch(classUrl(pinned) + "&limit=10").then((r) => r.ok ? r.json() : null).then((p) => {
+      if (!p || seq !== pinnedSeq) return;
+      top = p.rows;
+      showTop();
+    }).catch(() => {});
+  };
   const none = () => {};
   const handlers = {
-    kiosk: {
+    kiosk: pinned == null ? {
       speed: (e) => { showLatest(e, true); say(e); }, ranking: (rows) => { top = rows; showTop(); },
       event: showEventTop,
+    } : {
+      speed: (e) => { if (e.class !== pinned) return; showLatest(e, true); say(e); loadPinnedTop(); },
+      ranking: loadPinnedTop, event: showEventTop,
     },
     overlay: { speed: (e) => showLatest(e, true), ranking: none, event: none },
     ranking: { speed: none, ranking: () => rankingPage.refreshIfTop(), event: (ev) => rankingPage.event(ev) },
@@ -180,8 +200,9 @@
       let msg;
       try { msg = JSON.parse(m.data); } catch (_) { return; }
       if (msg.type === "hello") {
-        const recent = msg.recent || [];
-        const newest = recent.length ? recent[recent.length - 1].seq : 0;
+        const all = msg.recent || [];
+        const recent = pinned == null ? all : all.filter((e) => e.class === pinned);
+        const newest = all.length ? all[all.length - 1].seq : 0;
         if (newest < lastSeq) lastSeq = 0; // the program was started again
         const missed = recent.filter((e) => e.seq > lastSeq);
         // Shown, not all spoken: only the newest of what was missed.
@@ -216,14 +237,23 @@
   };
 
   // --- ranking page: pages of 50 from the server, searched there ---------
+  // A tab per class (すべて first) when the station has classes; /ranking?class=NAME
+  // opens on that class's tab, &since=UTC_MS ranks the attempts from then on.
+  const pageQuery = new URLSearchParams(location.search);
   const rankingPage = {
     next: null, query: "", pages: 0, seq: 0,
+    cls: pageQuery.get("class") || "", since: pageQuery.get("since"),
     load(more) {
       const seq = ++this.seq;
-      let url = "/api/ranking?limit=50&q=" + encodeURIComponent(this.query);
+      const byClass = this.cls !== "" || this.since != null;
+      // A class comes whole (it is no longer than its cars); the station's
+      // ranking a page at a time.
+      let url = (byClass ? classUrl(this.cls, this.since) + "&" : "/api/ranking?limit=50&") +
+        "q=" + encodeURIComponent(this.query);
       if (more && this.next) url += "&after=" + encodeURIComponent(this.next);
       fetch(url).then((r) => r.json()).then((p) => {
         if (seq !== this.seq) return; // a newer search is under way
+        if (!p.rows) p = { rows: [], next: null }; // a class gone meanwhile
         const body = $("rows");
         if (!more) { body.replaceChildren(); this.pages = 0; }
         p.rows.forEach((r) => body.appendChild(rankRow(r)));
@@ -232,6 +262,24 @@
         $("more").hidden = !p.next;
         $("empty").hidden = body.children.length > 0;
       }).catch(() => {});
+    },
+    classes(names) {
+      const box = $("classtabs");
+      box.hidden = !names.length;
+      const tab = (label, name) => {
+        const b = document.createElement("button");
+        b.type = "button";
+        b.textContent = label;
+        b.classList.toggle("on", name === this.cls);
+        b.addEventListener("click", () => {
+          this.cls = name;
+          box.querySelectorAll("button").forEach((o) => o.classList.toggle("on", o === b));
+          this.load(false);
+        });
+        return b;
+      };
+      if (names.length) box.replaceChildren(tab(L("allclasses"), ""), ...names.map((n) => tab(n, n)));
+      else box.replaceChildren();
     },
     refreshIfTop() { if (this.tab === "local" && this.pages <= 1) this.load(false); },
     // The all-stations tab, there while this station is in an event.
@@ -250,6 +298,7 @@
       $("tablocal").classList.toggle("on", !onEvent);
       $("tabevent").classList.toggle("on", onEvent);
       $("localtable").hidden = onEvent;
+      $("classtabs").hidden = onEvent || !$("classtabs").children.length;
       $("eventtable").hidden = !onEvent;
       $("more").hidden = true;
       $("empty").hidden = true;
@@ -283,6 +332,8 @@
     $("tabevent").addEventListener("click", () => rankingPage.show("event"));
     $("more").addEventListener("click", () => rankingPage.load(true));
     rankingPage.load(false);
+    fetch("/api/classes").then((r) => r.ok ? r.json() : null)
+      .then((c) => { if (c) rankingPage.classes(c.classes || []); }).catch(() => {});
   }
 
   // --- driver page: attempts and a small chart ---------------------------
