@@ -203,9 +203,9 @@ QVector<PeriodBest> periodBests(QSqlDatabase db, qint64 classId, qint64 sinceMs,
 
 // The outbox's oldest rows (limit bound) with the attempts they name as they
 // stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,
-// time1, time2, measured_ms, changed_ms; the attempt's columns empty when it
-// is gone. One statement, so that both are read together; the caller
-// prepares it once on its connection.
+// time1, time2, measured_ms, changed_ms, class_name; the attempt's columns
+// empty when it is gone. One statement, so that both are read together; the
+// caller prepares it once on its connection.
 QString publishStatement();
 
 } // namespace Journal
