@@ -66,15 +66,21 @@ QString text(const QVariant& v) {
     return s.isNull() ? QString(QLatin1String("")) : s;
 }
 
-// The socket of an open connection, or -1.
-int socketOf(const QSqlDatabase& pg) {
+// libpq's connection under the driver's, or null.
+PGconn* connectionOf(const QSqlDatabase& pg) {
     const QVariant handle = pg.driver() ? pg.driver()->handle() : QVariant();
     // The driver names the type by libpq's struct (pg_conn*) or by its
     // typedef (PGconn*), as its version has it.
     if (!handle.isValid() ||
         (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return -1;
-    return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+// The socket of an open connection, or -1.
+int socketOf(const QSqlDatabase& pg) {
+    PGconn* conn = connectionOf(pg);
+    return conn ? PQsocket(conn) : -1;
 }
 
 int nextConnectionSerial() {
@@ -380,11 +386,7 @@ private:
     // (restarted, the backend terminated) leaves it bad. Looked at before
     // every use, so within a poll's time.
     bool lost() const {
-        const QVariant handle = server().driver() ? server().driver()->handle() : QVariant();
-        if (!handle.isValid() || (qstrcmp(handle.typeName(), "pg_conn*") != 0 &&
-                                  qstrcmp(handle.typeName(), "PGconn*") != 0))
-            return false;
-        PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
+        PGconn* conn = connectionOf(server());
         return conn && PQstatus(conn) == CONNECTION_BAD;
     }
 

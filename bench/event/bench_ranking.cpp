@@ -53,7 +53,7 @@ void exec(PGconn* c, const char* sql) {
     PGresult* r = PQexec(c, sql);
     const ExecStatusType st = PQresultStatus(r);
     PQclear(r);
-    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK && st != PGRES_COPY_IN) {
         std::fprintf(stderr, "%s\n", PQerrorMessage(c));
         bench::die(sql);
     }
