@@ -1,5 +1,6 @@
 #include "Publisher.h"
 
+#include "Chain.h"
 #include "Database.h"
 #include "Journal.h"
 #include "Outbox.h"
@@ -403,23 +404,15 @@ private:
             headSeq_ = EventServer::lastHeadSeq(server(), settings_.Event, settings_.Station);
             headsKnown_ = true;
         }
-        QSqlQuery q(local());
-        q.setForwardOnly(true);
-        if (!q.prepare(QStringLiteral(
-                "select seq, hash, at_ms, signature, public_key from chain_head where id in"
-                " (select max(id) from chain_head where seq > ? group by seq) order by seq"
-                " limit ?")))
-            return; // a file without signed heads
-        q.bindValue(0, headSeq_);
-        q.bindValue(1, options_.batch);
-        if (!q.exec())
-            return;
+        QList<Chain::SignedHead> found;
+        try {
+            found = Chain::signedHeadsAfter(local(), headSeq_, options_.batch);
+        } catch (const DbError&) {
+            return; // the station's own file: looked at again at the next check
+        }
         QList<EventServer::Head> heads;
-        while (q.next())
-            heads << EventServer::Head{q.value(0).toLongLong(), q.value(1).toByteArray(),
-                                       q.value(2).toLongLong(), q.value(3).toByteArray(),
-                                       q.value(4).toByteArray()};
-        q.finish();
+        for (const Chain::SignedHead& h : found)
+            heads << EventServer::Head{h.seq, h.hash, h.atMs, h.signature, h.publicKey};
         if (heads.isEmpty())
             return;
         Watching w(*this);

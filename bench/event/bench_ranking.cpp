@@ -20,6 +20,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -148,6 +149,14 @@ int kept(PgCluster& pg, int rows, int stations, int cars, int events) {
                 status = 1;
         }
     }
+    // The read's plan, to show it is the index scan it is meant to be.
+    QSqlQuery plan(db);
+    plan.exec(QStringLiteral("explain select tpid, name, speed_text, speed, station from "
+                             "korvane_best where event = 'ev3' and overall and class = '' "
+                             "order by speed desc, tpid limit 100"));
+    while (plan.next())
+        std::printf("  %s\n", qPrintable(plan.value(0).toString()));
+    plan.finish();
     db.close();
     return status;
 }
