@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -45,6 +46,128 @@ const QStringList kMigrations[] = {
                     " event text not null, station text not null, instance text not null,"
                     " first_seen timestamptz not null default now(),"
                     " primary key (event, station))")},
+    // 3 (each step also where a server holds it already, as one put back to
+    // an earlier version by hand): the class travels with the attempt; the best per (event, class,
+    // transponder) and per (event, transponder) over all classes is kept in
+    // korvane_best by a trigger, in the transaction that brings the attempt,
+    // so that a ranking is an index scan and a change is told by NOTIFY; the
+    // stations' signed chain heads are kept in korvane_head.
+    {QStringLiteral(
+         "alter table korvane_attempt add column if not exists class text not null default ''"),
+     // What a ranking counts, in the order that picks the best: the fastest,
+     // the earliest of equal speeds, then any fixed order.
+     QStringLiteral("create index if not exists korvane_attempt_class_counting on korvane_attempt"
+                    " (event, class, tpid, speed desc, measured_at, station, attempt_id)"
+                    " where status in ('ok', 'accepted') and speed is not null"),
+     QStringLiteral("create index if not exists korvane_attempt_counting on korvane_attempt"
+                    " (event, tpid, speed desc, measured_at, station, attempt_id)"
+                    " where status in ('ok', 'accepted') and speed is not null"),
+     QStringLiteral("drop index if exists korvane_attempt_best"),
+     // overall: the best over every class (class is then ''), else the
+     // best within `class`.
+     QStringLiteral("create table if not exists korvane_best ("
+                    " event text not null, overall boolean not null, class text not null,"
+                    " tpid text not null, station text not null, attempt_id bigint not null,"
+                    " name text not null, speed double precision not null,"
+                    " speed_text text not null, measured_at timestamptz,"
+                    " primary key (event, overall, class, tpid))"),
+     QStringLiteral("create index if not exists korvane_best_rank on korvane_best"
+                    " (event, overall, class, speed desc, tpid)"),
+     QStringLiteral("insert into korvane_best select distinct on (event, class, tpid)"
+                    " event, false, class, tpid, station, attempt_id, name, speed, speed_text,"
+                    " measured_at from korvane_attempt"
+                    " where status in ('ok', 'accepted') and speed is not null"
+                    " order by event, class, tpid, speed desc, measured_at, station, attempt_id"
+                    " on conflict do nothing"),
+     QStringLiteral("insert into korvane_best select distinct on (event, tpid)"
+                    " event, true, '', tpid, station, attempt_id, name, speed, speed_text,"
+                    " measured_at from korvane_attempt"
+                    " where status in ('ok', 'accepted') and speed is not null"
+                    " order by event, tpid, speed desc, measured_at, station, attempt_id"
+                    " on conflict do nothing"),
+     QStringLiteral("create or replace view korvane_ranking as"
+                    " select event, tpid, name, speed, speed_text, station, attempt_id, measured_at"
+                    " from korvane_best where overall"),
+     // As EventServer::channelFor names it.
+     QStringLiteral("create or replace function korvane_channel(ev text) returns text"
+                    " language sql immutable strict as $$"
+                    " select 'korvane_ev_' || encode(substring(sha256(convert_to(ev, 'UTF8'))"
+                    " from 1 for 8), 'hex') $$"),
+     // Takes the key's best again from its counting attempts, of any
+     // station, and tells the event's listeners when it changed.
+     QStringLiteral(
+         "create or replace function korvane_best_refresh(ev text, all_classes boolean, cl text, "
+         "tp text)"
+         " returns void language plpgsql as $$"
+         " declare b record; was record; begin"
+         "  if all_classes then"
+         "   select station, attempt_id, name, speed, speed_text, measured_at into b"
+         "    from korvane_attempt where event = ev and tpid = tp"
+         "    and status in ('ok', 'accepted') and speed is not null"
+         "    order by speed desc, measured_at, station, attempt_id limit 1;"
+         "  else"
+         "   select station, attempt_id, name, speed, speed_text, measured_at into b"
+         "    from korvane_attempt where event = ev and class = cl and tpid = tp"
+         "    and status in ('ok', 'accepted') and speed is not null"
+         "    order by speed desc, measured_at, station, attempt_id limit 1;"
+         "  end if;"
+         "  select station, attempt_id, name, speed, speed_text, measured_at into was"
+         "   from korvane_best where event = ev and overall = all_classes and class = cl"
+         "   and tpid = tp;"
+         "  if b.station is null then"
+         "   if was.station is null then return; end if;"
+         "   delete from korvane_best where event = ev and overall = all_classes"
+         "    and class = cl and tpid = tp;"
+         "  elsif was.station is not null and (b.station, b.attempt_id, b.name, b.speed,"
+         "   b.speed_text, b.measured_at) is not distinct from (was.station, was.attempt_id,"
+         "   was.name, was.speed, was.speed_text, was.measured_at) then"
+         "   return;"
+         "  else"
+         "   insert into korvane_best values (ev, all_classes, cl, tp, b.station, b.attempt_id,"
+         "    b.name, b.speed, b.speed_text, b.measured_at)"
+         "    on conflict (event, overall, class, tpid) do update set station = excluded.station,"
+         "    attempt_id = excluded.attempt_id, name = excluded.name, speed = excluded.speed,"
+         "    speed_text = excluded.speed_text, measured_at = excluded.measured_at;"
+         "  end if;"
+         "  perform pg_notify(korvane_channel(ev), json_build_object('class',"
+         "   case when all_classes then null else cl end, 'tpid', tp)::text);"
+         " end $$"),
+     // Stations publishing the same transponder at once are taken one after
+     // the other (a lock per event and transponder, held to the commit):
+     // each sees the other's attempt before it takes the best again. The
+     // publisher sends its rows by transponder, so two batches take their
+     // locks in the same order.
+     QStringLiteral(
+         "create or replace function korvane_attempt_changed() returns trigger language plpgsql as "
+         "$$"
+         " declare counted_old boolean := false; counted_new boolean := false; begin"
+         "  if tg_op <> 'INSERT' then"
+         "   counted_old := old.status in ('ok', 'accepted') and old.speed is not null;"
+         "  end if;"
+         "  if tg_op <> 'DELETE' then"
+         "   counted_new := new.status in ('ok', 'accepted') and new.speed is not null;"
+         "  end if;"
+         "  if counted_old then"
+         "   perform pg_advisory_xact_lock(hashtextextended(old.event || chr(1) || old.tpid, 7));"
+         "   perform korvane_best_refresh(old.event, false, old.class, old.tpid);"
+         "   perform korvane_best_refresh(old.event, true, '', old.tpid);"
+         "  end if;"
+         "  if counted_new and (not counted_old or (new.event, new.class, new.tpid)"
+         "   is distinct from (old.event, old.class, old.tpid)) then"
+         "   perform pg_advisory_xact_lock(hashtextextended(new.event || chr(1) || new.tpid, 7));"
+         "   perform korvane_best_refresh(new.event, false, new.class, new.tpid);"
+         "   perform korvane_best_refresh(new.event, true, '', new.tpid);"
+         "  end if;"
+         "  return null;"
+         " end $$"),
+     QStringLiteral("drop trigger if exists korvane_attempt_best on korvane_attempt"),
+     QStringLiteral("create trigger korvane_attempt_best after insert or update or delete"
+                    " on korvane_attempt for each row execute function korvane_attempt_changed()"),
+     QStringLiteral("create table if not exists korvane_head ("
+                    " event text not null, station text not null, seq bigint not null,"
+                    " hash bytea not null, at timestamptz not null, signature bytea not null,"
+                    " public_key bytea not null, published_at timestamptz not null default now(),"
+                    " primary key (event, station, seq))")},
 };
 static_assert(std::size(kMigrations) == EventServer::kSchemaVersion);
 
@@ -80,6 +203,9 @@ void EventServer::migrate(QSqlDatabase pg, const QList<QStringList>& migrations)
         throw DbError(pg.lastError().text());
     try {
         runBound(pg, QStringLiteral("select pg_advisory_xact_lock(?)"), {kMigrationLock});
+        // The steps that find their work done (see migration 3) say so in
+        // notices: nothing for the station's terminal.
+        runBound(pg, QStringLiteral("set local client_min_messages to warning"));
         const int found = schemaVersion(pg);
         if (found > target)
             throw DbError(
@@ -141,35 +267,47 @@ void EventServer::upsert(QSqlDatabase pg, const QString& event, const QString& s
                          const QList<Attempt>& attempts) {
     if (attempts.isEmpty())
         return;
+    // By transponder: the trigger locks each transponder's bests in row
+    // order, and two stations' batches in the same order cannot deadlock.
+    QList<const Attempt*> order;
+    for (const Attempt& a : attempts)
+        order << &a;
+    std::stable_sort(order.begin(), order.end(),
+                     [](const Attempt* x, const Attempt* y) { return x->tpid < y->tpid; });
     QString sql = QStringLiteral(
         "insert into korvane_attempt (event, station, attempt_id, tpid, name, speed, speed_text,"
-        " dist_cm, flags, status, time1, time2, measured_at, changed_at) values ");
+        " dist_cm, flags, status, time1, time2, measured_at, changed_at, class) values ");
     const QString row = QStringLiteral(
         "(?, ?, ?, ?, ?, ?::double precision, ?, ?::integer, ?, ?, ?::double precision,"
         " ?::double precision, to_timestamp(?::bigint / 1000.0), to_timestamp(?::bigint / "
-        "1000.0))");
+        "1000.0), ?)");
     QVariantList values;
-    for (int i = 0; i < attempts.size(); ++i) {
-        const Attempt& a = attempts.at(i);
+    for (int i = 0; i < order.size(); ++i) {
+        const Attempt& a = *order.at(i);
         sql += (i ? QStringLiteral(", ") : QString()) + row;
         values << event << station << a.id << a.tpid << a.name << a.speed << a.speedText << a.distCm
-               << a.flags << a.status << a.time1 << a.time2 << a.measuredMs << a.changedMs;
+               << a.flags << a.status << a.time1 << a.time2 << a.measuredMs << a.changedMs
+               << (a.className.isNull() ? QString(QLatin1String("")) : a.className);
     }
     sql += QStringLiteral(
         " on conflict (event, station, attempt_id) do update set tpid = excluded.tpid,"
         " name = excluded.name, speed = excluded.speed, speed_text = excluded.speed_text,"
         " dist_cm = excluded.dist_cm, flags = excluded.flags, status = excluded.status,"
         " time1 = excluded.time1, time2 = excluded.time2, measured_at = excluded.measured_at,"
-        " changed_at = excluded.changed_at, published_at = now()");
+        " changed_at = excluded.changed_at, class = excluded.class, published_at = now()");
     runBound(pg, sql, values);
 }
 
-QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event) {
+QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event,
+                                                      const QString& className, int limit) {
+    // A null limit is none.
     QSqlQuery q = runBound(pg,
                            QStringLiteral("select tpid, name, speed_text, speed, station "
-                                          "from korvane_ranking where event = ? "
-                                          "order by speed desc, tpid"),
-                           {event});
+                                          "from korvane_best where event = ? and overall = ? and "
+                                          "class = ? order by speed desc, tpid limit ?::bigint"),
+                           {event, className.isEmpty(),
+                            className.isNull() ? QString(QLatin1String("")) : className,
+                            limit > 0 ? QVariant(limit) : QVariant(QMetaType(QMetaType::Int))});
     QList<RankingEntry> out;
     while (q.next()) {
         RankingEntry e;
@@ -185,33 +323,119 @@ QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QSt
     return out;
 }
 
-QByteArray EventServer::exportCsv(QSqlDatabase pg, const QString& event) {
+QStringList EventServer::classes(QSqlDatabase pg, const QString& event) {
+    QSqlQuery q = runBound(pg,
+                           QStringLiteral("select distinct class from korvane_best where event = ?"
+                                          " and not overall and class <> '' order by class"),
+                           {event});
+    QStringList out;
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+void EventServer::upsertHeads(QSqlDatabase pg, const QString& event, const QString& station,
+                              const QList<Head>& heads) {
+    if (heads.isEmpty())
+        return;
+    QString sql = QStringLiteral(
+        "insert into korvane_head (event, station, seq, hash, at, signature, public_key) values ");
+    QVariantList values;
+    for (int i = 0; i < heads.size(); ++i) {
+        const Head& h = heads.at(i);
+        sql += (i ? QStringLiteral(", ") : QString()) +
+               QStringLiteral("(?, ?, ?, ?, to_timestamp(?::bigint / 1000.0), ?, ?)");
+        values << event << station << h.seq << h.hash << h.atMs << h.signature << h.publicKey;
+    }
+    sql += QStringLiteral(" on conflict (event, station, seq) do update set hash = excluded.hash,"
+                          " at = excluded.at, signature = excluded.signature,"
+                          " public_key = excluded.public_key, published_at = now()");
+    runBound(pg, sql, values);
+}
+
+qint64 EventServer::lastHeadSeq(QSqlDatabase pg, const QString& event, const QString& station) {
+    QSqlQuery q = runBound(pg,
+                           QStringLiteral("select coalesce(max(seq), 0) from korvane_head"
+                                          " where event = ? and station = ?"),
+                           {event, station});
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+namespace {
+
+// The overall part has no class column: sheets read before classes
+// existed keep their columns.
+void rankingPart(QString& text, QSqlDatabase pg, const QString& event, const QString& className) {
+    QStringList heading{QStringLiteral("順位"), QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"),
+                        QStringLiteral("名前"), QStringLiteral("スピード"),
+                        QStringLiteral("ステーション")};
+    if (!className.isEmpty())
+        heading << QStringLiteral("クラス");
+    text += csvLine(heading);
+    for (const EventServer::RankingEntry& e : EventServer::ranking(pg, event, className)) {
+        QStringList row{QString::number(e.rank), e.tpid, e.name, e.speedText, e.station};
+        if (!className.isEmpty())
+            row << className;
+        text += csvLine(row);
+    }
+    text += QLatin1String("\r\n");
+}
+
+QString msText(const QVariant& ms) {
+    return ms.isNull() ? QString()
+                       : QDateTime::fromMSecsSinceEpoch(ms.toLongLong())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+QByteArray EventServer::exportCsv(QSqlDatabase pg, const QString& event, const QString& className) {
     // The byte order mark makes spreadsheets on Japanese systems read UTF-8.
     QString text = QStringLiteral("\uFEFF");
-    text += csvLine({QStringLiteral("順位"), QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"),
-                     QStringLiteral("スピード"), QStringLiteral("ステーション")});
-    for (const RankingEntry& e : ranking(pg, event))
-        text += csvLine({QString::number(e.rank), e.tpid, e.name, e.speedText, e.station});
-    text += QLatin1String("\r\n");
-    text += csvLine({QStringLiteral("ステーション"), QStringLiteral("番号"),
-                     QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"),
-                     QStringLiteral("スピード"), QStringLiteral("区間 cm"), QStringLiteral("状態"),
-                     QStringLiteral("フラグ"), QStringLiteral("計測時刻")});
+    if (className.isEmpty()) {
+        rankingPart(text, pg, event, {});
+        for (const QString& c : classes(pg, event))
+            rankingPart(text, pg, event, c);
+    } else {
+        rankingPart(text, pg, event, className);
+    }
+    text +=
+        csvLine({QStringLiteral("ステーション"), QStringLiteral("番号"),
+                 QStringLiteral("ﾄﾗﾝｽﾎﾟﾝﾀﾞｰID"), QStringLiteral("名前"), QStringLiteral("スピード"),
+                 QStringLiteral("区間 cm"), QStringLiteral("状態"), QStringLiteral("フラグ"),
+                 QStringLiteral("計測時刻"), QStringLiteral("クラス")});
     QSqlQuery q = runBound(
         pg,
         QStringLiteral("select station, attempt_id, tpid, name, speed_text, dist_cm, status, flags,"
-                       " (extract(epoch from measured_at) * 1000)::bigint"
-                       " from korvane_attempt where event = ? order by measured_at, station,"
-                       " attempt_id"),
-        {event});
-    while (q.next()) {
-        const QVariant ms = q.value(8);
+                       " (extract(epoch from measured_at) * 1000)::bigint, class"
+                       " from korvane_attempt where event = ? and (? or class = ?)"
+                       " order by measured_at, station, attempt_id"),
+        {event, className.isEmpty(), className.isNull() ? QString(QLatin1String("")) : className});
+    while (q.next())
         text += csvLine({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
                          q.value(3).toString(), q.value(4).toString(), number(q.value(5)),
-                         q.value(6).toString(), q.value(7).toString(),
-                         ms.isNull() ? QString()
-                                     : QDateTime::fromMSecsSinceEpoch(ms.toLongLong())
-                                           .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))});
+                         q.value(6).toString(), q.value(7).toString(), msText(q.value(8)),
+                         q.value(9).toString()});
+    if (!className.isEmpty())
+        return text.toUtf8();
+    // A copy of each station's last signed head outside the station: its
+    // records can be checked against it later. Only where a station signs.
+    QSqlQuery h = runBound(
+        pg,
+        QStringLiteral("select distinct on (station) station, seq, encode(hash, 'hex'),"
+                       " (extract(epoch from at) * 1000)::bigint, encode(signature, 'hex'),"
+                       " encode(public_key, 'hex') from korvane_head where event = ?"
+                       " order by station, seq desc"),
+        {event});
+    for (bool first = true; h.next(); first = false) {
+        if (first) {
+            text += QLatin1String("\r\n");
+            text += csvLine({QStringLiteral("ステーション"), QStringLiteral("チェーン番号"),
+                             QStringLiteral("ハッシュ"), QStringLiteral("署名時刻"),
+                             QStringLiteral("署名"), QStringLiteral("公開鍵")});
+        }
+        text += csvLine({h.value(0).toString(), h.value(1).toString(), h.value(2).toString(),
+                         msText(h.value(3)), h.value(4).toString(), h.value(5).toString()});
     }
     return text.toUtf8();
 }

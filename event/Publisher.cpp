@@ -1,5 +1,6 @@
 #include "Publisher.h"
 
+#include "Chain.h"
 #include "Database.h"
 #include "Journal.h"
 #include "Outbox.h"
@@ -27,6 +28,10 @@
 namespace {
 
 const qint64 kIdleCheckMs = 3000;
+// The station's signed heads are looked for at most this often.
+const qint64 kHeadCheckMs = 1000;
+// Notifications closer together than this are told as one.
+const int kNotifyGatherMs = 20;
 // While not connected the waiting rows are counted this often, so that the
 // status follows an outage as it grows.
 const int kCountMs = 1000;
@@ -62,15 +67,21 @@ QString text(const QVariant& v) {
     return s.isNull() ? QString(QLatin1String("")) : s;
 }
 
-// The socket of an open connection, or -1.
-int socketOf(const QSqlDatabase& pg) {
+// libpq's connection under the driver's, or null.
+PGconn* connectionOf(const QSqlDatabase& pg) {
     const QVariant handle = pg.driver() ? pg.driver()->handle() : QVariant();
     // The driver names the type by libpq's struct (pg_conn*) or by its
     // typedef (PGconn*), as its version has it.
     if (!handle.isValid() ||
         (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return -1;
-    return PQsocket(*static_cast<PGconn* const*>(handle.constData()));
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+// The socket of an open connection, or -1.
+int socketOf(const QSqlDatabase& pg) {
+    PGconn* conn = connectionOf(pg);
+    return conn ? PQsocket(conn) : -1;
 }
 
 int nextConnectionSerial() {
@@ -103,6 +114,11 @@ public:
             }
         });
         countTimer_->start();
+        notifyTimer_ = new QTimer(this);
+        notifyTimer_->setSingleShot(true);
+        notifyTimer_->setInterval(kNotifyGatherMs);
+        connect(notifyTimer_, &QTimer::timeout, this,
+                [this] { tell([](Publisher* p) { emit p->rankingChanged(); }); });
         pump();
     }
 
@@ -130,6 +146,8 @@ public:
         timer_ = nullptr;
         delete countTimer_;
         countTimer_ = nullptr;
+        delete notifyTimer_;
+        notifyTimer_ = nullptr;
         closeServer();
         if (QSqlDatabase::contains(localName_)) {
             batchQuery_.reset();
@@ -141,6 +159,8 @@ public:
     void fetchRanking() {
         if (stopping_)
             return;
+        if (serverOpen_ && lost())
+            connectionLost();
         if (!serverOpen_) {
             const QString why =
                 status_.lastError.isEmpty()
@@ -202,6 +222,13 @@ private:
     void pump() {
         if (stopping_)
             return;
+        if (serverOpen_ && lost()) {
+            connectionLost();
+            readWaiting();
+            report();
+            schedule(retryMs_);
+            return;
+        }
         if (!openLocal()) {
             report();
             schedule(options_.retryMaxMs);
@@ -217,6 +244,8 @@ private:
         int taken = 0;
         try {
             taken = sendBatch();
+            if (taken || !headCheck_.isValid() || headCheck_.hasExpired(kHeadCheckMs))
+                sendHeads();
             if (taken)
                 lastContact_.start();
             else if (lastContact_.hasExpired(kIdleCheckMs))
@@ -288,8 +317,13 @@ private:
                     Watching w(*this);
                     // The server gives up first where it can still answer,
                     // with a reason of its own.
-                    runBound(pg, QStringLiteral("select set_config('statement_timeout', ?, false)"),
-                             {QString::number(options_.answerMs * 4 / 5)});
+                    // The station's name shows in the server's list of
+                    // connections.
+                    runBound(pg,
+                             QStringLiteral("select set_config('statement_timeout', ?, false),"
+                                            " set_config('application_name', ?, false)"),
+                             {QString::number(options_.answerMs * 4 / 5),
+                              QStringLiteral("korvane %1").arg(settings_.Station).left(60)});
                     EventServer::migrate(pg);
                     if (!claimed(pg))
                         why = QCoreApplication::translate(
@@ -323,7 +357,77 @@ private:
         status_.unanswered = false;
         status_.lastError.clear();
         retryMs_ = options_.retryMinMs;
+        listen();
         return true;
+    }
+
+    // LISTEN on the event's channel, on this same connection: one
+    // connection per station, however many stations the server takes.
+    // Whatever changed while the station was not listening is told at once.
+    // Without it the station polls (status_.listening false).
+    void listen() {
+        QSqlDriver* driver = server().driver();
+        {
+            Watching w(*this);
+            status_.listening =
+                driver->subscribeToNotification(EventServer::channelFor(settings_.Event));
+        }
+        if (!status_.listening)
+            return;
+        connect(driver, &QSqlDriver::notification, this, [this] {
+            if (notifyTimer_ && !notifyTimer_->isActive())
+                notifyTimer_->start();
+        });
+        if (notifyTimer_)
+            notifyTimer_->start();
+    }
+
+    // The server connection broke while idle: the driver, listening, reads
+    // what the server sends, and a server that ended the connection
+    // (restarted, the backend terminated) leaves it bad. Looked at before
+    // every use, so within a poll's time.
+    bool lost() const {
+        PGconn* conn = connectionOf(server());
+        return conn && PQstatus(conn) == CONNECTION_BAD;
+    }
+
+    void connectionLost() {
+        failed(QCoreApplication::translate("Publisher", "サーバーとの接続が切れました"));
+    }
+
+    // The station's signed chain heads the server does not have yet (one per
+    // seq: a head signed twice is the same head).
+    void sendHeads() {
+        headCheck_.start();
+        if (!headsKnown_) {
+            Watching w(*this);
+            headSeq_ = EventServer::lastHeadSeq(server(), settings_.Event, settings_.Station);
+            headsKnown_ = true;
+        }
+        QList<Chain::SignedHead> found;
+        try {
+            found = Chain::signedHeadsAfter(local(), headSeq_, options_.batch);
+        } catch (const DbError&) {
+            return; // the station's own file: looked at again at the next check
+        }
+        QList<EventServer::Head> heads;
+        for (const Chain::SignedHead& h : found)
+            heads << EventServer::Head{h.seq, h.hash, h.atMs, h.signature, h.publicKey};
+        if (heads.isEmpty())
+            return;
+        Watching w(*this);
+        QSqlDatabase pg = server();
+        if (!pg.transaction())
+            throw DbError(engineMessage(pg.lastError()));
+        try {
+            EventServer::upsertHeads(pg, settings_.Event, settings_.Station, heads);
+        } catch (...) {
+            pg.rollback();
+            throw;
+        }
+        if (!pg.commit())
+            throw DbError(engineMessage(pg.lastError()));
+        headSeq_ = heads.back().seq;
     }
 
     // Whether the station's name in the event belongs to this file. Another
@@ -361,7 +465,9 @@ private:
         QSqlDatabase::removeDatabase(serverName_);
         socket_ = -1;
         serverOpen_ = false;
+        headsKnown_ = false;
         status_.connected = false;
+        status_.listening = false;
     }
 
     // The server failed in the middle of the work: the connection is
@@ -415,6 +521,7 @@ private:
             a.time2 = q.value(10);
             a.measuredMs = q.value(11);
             a.changedMs = q.value(12);
+            a.className = text(q.value(13));
             attempts.insert(a.id, a);
         }
         q.finish();
@@ -501,6 +608,10 @@ private:
     QString instance_; // the SQLite file's instance id, once read
     QTimer* timer_ = nullptr;
     QTimer* countTimer_ = nullptr;
+    QTimer* notifyTimer_ = nullptr;
+    QElapsedTimer headCheck_;
+    bool headsKnown_ = false; // headSeq_ read from the server on this connection
+    qint64 headSeq_ = 0;      // the highest seq of this station's heads on the server
     ServerWatch watch_;
     int socket_ = -1;  // of the server connection, while open
     bool cut_ = false; // the watch cut the connection off

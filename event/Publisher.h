@@ -16,13 +16,17 @@ struct PublisherStatus {
     qint64 waiting = -1;     // outbox rows not yet on the server; -1 not read yet
     QString lastError;       // empty while all is well
     qint64 sent = 0;         // attempts sent since start
+    // The server tells this station of every change of the combined
+    // ranking (LISTEN on the event's channel); while false it must be polled.
+    bool listening = false;
     // What fails on the station's own file (the outbox) while publishing
     // goes on; empty while all is well.
     QString localError;
 
     bool operator==(const PublisherStatus& o) const {
         return connected == o.connected && unanswered == o.unanswered && waiting == o.waiting &&
-               lastError == o.lastError && sent == o.sent && localError == o.localError;
+               lastError == o.lastError && sent == o.sent && localError == o.localError &&
+               listening == o.listening;
     }
     bool operator!=(const PublisherStatus& o) const { return !(*this == o); }
 };
@@ -41,6 +45,8 @@ Q_DECLARE_METATYPE(QList<EventServer::RankingEntry>)
 // holds the name nothing is sent and the outbox keeps everything. A server
 // that does not answer a statement within answerMs counts as failed, as
 // does one that does not let a connection in within libpq's connect_timeout.
+// The same one connection reads the combined ranking and listens for the
+// server's word that it changed, and sends the station's signed chain heads.
 class Publisher : public QObject {
     Q_OBJECT
 public:
@@ -69,6 +75,10 @@ public:
 signals:
     void statusChanged(const PublisherStatus& status);
     void published(int attempts);
+    // The combined ranking on the server changed, or may have while the
+    // station was not listening (told again at every new connection).
+    // Several changes close together are told once.
+    void rankingChanged();
     // `error` is empty when the rows came from the server.
     void rankingReady(const QList<EventServer::RankingEntry>& rows, const QString& error);
 

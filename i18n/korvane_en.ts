@@ -691,6 +691,10 @@ sudo usermod -aG %1 $USER</translation>
         <source>送信待ちの件数を読めません: </source>
         <translation>Cannot count the rows waiting: </translation>
     </message>
+    <message>
+        <source>サーバーとの接続が切れました</source>
+        <translation>The connection to the server was lost</translation>
+    </message>
 </context>
 <context>
     <name>RankingModel</name>

@@ -437,6 +437,24 @@ std::optional<Chain::SignedHead> Chain::lastSignedHead() {
     return h;
 }
 
+QList<Chain::SignedHead> Chain::signedHeadsAfter(QSqlDatabase db, qint64 afterSeq, int limit) {
+    QList<SignedHead> out;
+    if (!runBound(db, QStringLiteral("select 1 from sqlite_master where type = 'table' and name ="
+                                     " 'chain_head'"))
+             .next())
+        return out;
+    QSqlQuery q = runBound(db,
+                           QStringLiteral("select seq, hash, at_ms, signature, public_key from "
+                                          "chain_head where id in (select max(id) from chain_head"
+                                          " where seq > ? group by seq) order by seq limit ?"),
+                           {afterSeq, limit});
+    while (q.next())
+        out << SignedHead{q.value(0).toLongLong(), q.value(1).toByteArray(),
+                          q.value(2).toLongLong(), q.value(3).toByteArray(),
+                          q.value(4).toByteArray()};
+    return out;
+}
+
 std::optional<Chain::Genesis> Chain::genesisOf(const QByteArray& data) {
     const std::optional<QVariantList> v = decode(data);
     if (!v || v->size() != 5)

@@ -124,6 +124,10 @@ struct SignedHead {
 // Stored in a transaction of its own.
 void storeSignedHead(const SignedHead& h);
 std::optional<SignedHead> lastSignedHead();
+// On a connection of the caller's own (another thread's): the signed heads
+// past `afterSeq`, oldest first, at most `limit`, the last one signed of each
+// seq. Empty where the file has no signed heads; raises DbError.
+QList<SignedHead> signedHeadsAfter(QSqlDatabase db, qint64 afterSeq, int limit);
 
 // The genesis link's data: encode(passing_max, passings_hash, attempt_max,
 // attempts_hash, bests) where the hashes are SHA-256 over the encoded rows

@@ -608,7 +608,7 @@ QString Journal::publishStatement() {
     return QStringLiteral("select o.seq, a.id, a.tpid,"
                           " (select s.pname from speed s where s.tpid = a.tpid limit 1),"
                           " a.speed, a.speed_text, a.dist_cm, a.flags, a.status, a.time1, a.time2,"
-                          " a.measured_ms, a.changed_ms"
+                          " a.measured_ms, a.changed_ms, a.class_name"
                           " from outbox o left join attempt a on a.id = o.attempt_id"
                           " order by o.seq limit ?");
 }

@@ -241,9 +241,9 @@ std::optional<qint64> classNamed(QSqlDatabase db, const QString& name);
 
 // The outbox's oldest rows (limit bound) with the attempts they name as they
 // stand: seq, id, tpid, name, speed, speed_text, dist_cm, flags, status,
-// time1, time2, measured_ms, changed_ms; the attempt's columns empty when it
-// is gone. One statement, so that both are read together; the caller
-// prepares it once on its connection.
+// time1, time2, measured_ms, changed_ms, class_name; the attempt's columns
+// empty when it is gone. One statement, so that both are read together; the
+// caller prepares it once on its connection.
 QString publishStatement();
 
 } // namespace Journal

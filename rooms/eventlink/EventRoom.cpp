@@ -15,6 +15,8 @@
 
 namespace {
 
+// The combined ranking is read again when the server says it changed; this
+// poll is only for while the station is not listening.
 const int kRefreshMs = 5000;
 
 QString describe(const PublisherStatus& s) {
@@ -76,6 +78,10 @@ void EventRoom::created() {
     connect(publisher_.get(), &Publisher::statusChanged, this,
             [this](const PublisherStatus& s) { statusChanged(s); });
     connect(publisher_.get(), &Publisher::published, this, [this] {
+        if (!listening_ && rankingWatched())
+            publisher_->requestRanking();
+    });
+    connect(publisher_.get(), &Publisher::rankingChanged, this, [this] {
         if (rankingWatched())
             publisher_->requestRanking();
     });
@@ -86,7 +92,7 @@ void EventRoom::created() {
     refresh_ = new QTimer(this);
     refresh_->setInterval(kRefreshMs);
     connect(refresh_, &QTimer::timeout, this, [this] {
-        if (rankingWatched())
+        if (!listening_ && rankingWatched())
             publisher_->requestRanking();
     });
     refresh_->start();
@@ -101,6 +107,7 @@ bool EventRoom::rankingWatched() const {
 }
 
 void EventRoom::statusChanged(const PublisherStatus& s) {
+    listening_ = s.listening;
     const QString text = QCoreApplication::translate("TFkorvane", "イベント %1 / %2: %3")
                              .arg(settings_.Event, settings_.Station, describe(s));
     host.setStatusLine(

@@ -36,6 +36,7 @@ private:
     std::unique_ptr<Publisher> publisher_;
     QPointer<AllStationsView> view_; // the window's once it took it
     QTimer* refresh_ = nullptr;
+    bool listening_ = false;              // the server tells of changes: no poll needed
     std::optional<PublisherStatus> told_; // what Memo3 was last told
     // The combined ranking last read, kept for the live page.
     QList<EventServer::RankingEntry> rows_;

@@ -332,6 +332,162 @@ private slots:
         QCOMPARE(current.at(1), current.at(0));
     }
 
+    // Another station's attempt, written on the server as its publisher would.
+    void otherStation(const QString& event, const QString& station, qint64 id, const char* tpid,
+                      double kmh, const QString& className = {}) const {
+        QVERIFY(pg->execute(
+            QStringLiteral("insert into korvane_attempt (event, station, attempt_id, tpid, speed,"
+                           " speed_text, status, measured_at, class) values ('%1', '%2', %3,"
+                           " '%4', %5, '%6', 'ok', now(), '%7')")
+                .arg(event, station)
+                .arg(id)
+                .arg(QLatin1String(tpid))
+                .arg(kmh)
+                .arg(QString::number(kmh, 'f', 2), className)));
+    }
+    static QList<QVariantList> shown(const QList<EventServer::RankingEntry>& rows) {
+        QList<QVariantList> out;
+        for (const EventServer::RankingEntry& e : rows)
+            out << QVariantList{e.rank, e.tpid, e.speedText, e.station};
+        return out;
+    }
+
+    // The station reads the combined ranking only when the server tells it
+    // of a change: a correction that lowers this station's best brings the
+    // transponder's next best, from the other station, to its screen.
+    void aLoweredBestGivesWayToTheNextBestOfAnyStationAndIsTold() {
+        const EventSettings s = settings(pg->socketConnection());
+        const qint64 best = Journal::recordAttempt(attempt("7", 60));
+        Journal::recordAttempt(attempt("7", 50));
+        Publisher publisher(s, dbPath(), fast());
+        QSignalSpy status(&publisher, &Publisher::statusChanged);
+        QSignalSpy read(&publisher, &Publisher::rankingReady);
+        connect(&publisher, &Publisher::rankingChanged, &publisher, &Publisher::requestRanking);
+        publisher.start();
+        QTRY_VERIFY(!status.isEmpty() && status.last().at(0).value<PublisherStatus>().listening);
+        otherStation(s.Event, QStringLiteral("B"), 1, "7", 55);
+        otherStation(s.Event, QStringLiteral("B"), 2, "8", 40);
+        const auto last = [&] {
+            return read.isEmpty()
+                       ? QList<QVariantList>()
+                       : shown(read.last().at(0).value<QList<EventServer::RankingEntry>>());
+        };
+        QTRY_COMPARE(last(), (QList<QVariantList>{{1, "7", "60.00", "A"}, {2, "8", "40.00", "B"}}));
+
+        execSql({QStringLiteral("update attempt set speed=45, speed_text='45.00' where id=?")},
+                {best});
+        QTRY_COMPARE(last(), (QList<QVariantList>{{1, "7", "55.00", "B"}, {2, "8", "40.00", "B"}}));
+        // A rejection of the other's best leaves this station's second one.
+        QVERIFY(pg->execute(QStringLiteral("update korvane_attempt set status = 'rejected' where "
+                                           "event = '%1' and station = 'B' and tpid = '7'")
+                                .arg(s.Event)));
+        QTRY_COMPARE(last(), (QList<QVariantList>{{1, "7", "50.00", "A"}, {2, "8", "40.00", "B"}}));
+        QCOMPARE(ranking(s.Event), (QList<QVariantList>{{"7", "50.00", "A"}, {"8", "40.00", "B"}}));
+        // Only the poll-free path read it: nothing here asks but the notifications.
+        QVERIFY(status.last().at(0).value<PublisherStatus>().listening);
+    }
+
+    // The listening connection ended by the server: the station says it is
+    // not listening (the room polls meanwhile), connects again, listens
+    // again and reads what changed while it was away.
+    void aKilledListenConnectionIsNoticedAndNothingIsMissed() {
+        const EventSettings s = settings(pg->socketConnection());
+        Journal::recordAttempt(attempt("7", 60));
+        Publisher publisher(s, dbPath(), fast());
+        QSignalSpy status(&publisher, &Publisher::statusChanged);
+        QSignalSpy read(&publisher, &Publisher::rankingReady);
+        connect(&publisher, &Publisher::rankingChanged, &publisher, &Publisher::requestRanking);
+        publisher.start();
+        const auto listening = [&] {
+            return !status.isEmpty() && status.last().at(0).value<PublisherStatus>().listening;
+        };
+        QTRY_VERIFY(listening());
+        QTRY_VERIFY(!read.isEmpty() && read.last().at(1).toString().isEmpty() &&
+                    read.last().at(0).value<QList<EventServer::RankingEntry>>().size() == 1);
+        status.clear();
+        read.clear();
+
+        // Killed, and the other station's attempt committed right after.
+        QVERIFY(pg->execute(
+            QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where "
+                           "application_name = 'korvane A' and pid <> pg_backend_pid()")));
+        otherStation(s.Event, QStringLiteral("B"), 1, "9", 70);
+        QTRY_VERIFY(!status.isEmpty() && !status.first().at(0).value<PublisherStatus>().listening);
+        QTRY_VERIFY(listening());
+        QTRY_VERIFY(!read.isEmpty() && read.last().at(1).toString().isEmpty() &&
+                    shown(read.last().at(0).value<QList<EventServer::RankingEntry>>()) ==
+                        (QList<QVariantList>{{1, "9", "70.00", "B"}, {2, "7", "60.00", "A"}}));
+    }
+
+    // Rankings per class and over all classes, on the server and on the
+    // results sheet, with each station's last signed chain head.
+    void classesHaveRankingsOfTheirOwnAndTheSheetHasEach() {
+        const EventSettings s = settings(pg->socketConnection());
+        const qint64 fastOne = Journal::recordAttempt(attempt("7", 60));
+        const qint64 slowOne = Journal::recordAttempt(attempt("7", 50));
+        const qint64 other = Journal::recordAttempt(attempt("8", 55));
+        Journal::recordAttempt(attempt("9", 30));
+        execSql({QStringLiteral("update attempt set class_name='GT' where id in (?, ?)")},
+                {fastOne, other});
+        execSql({QStringLiteral("update attempt set class_name='Stock' where id=?")}, {slowOne});
+        execSql({QStringLiteral("insert into chain_head (seq, hash, at_ms, signature, public_key)"
+                                " values (5, x'aa', 1700000000000, x'01', x'02'),"
+                                " (9, x'bb', 1700000001000, x'03', x'02')")});
+        otherStation(s.Event, QStringLiteral("B"), 1, "7", 58, QStringLiteral("Stock"));
+        {
+            Publisher publisher(s, dbPath(), fast());
+            publisher.start();
+            QTRY_COMPARE(outbox(), 0);
+            QTRY_COMPARE(
+                pg->value(QStringLiteral("select max(seq) from korvane_head where event=?"),
+                          {s.Event})
+                    .toInt(),
+                9);
+        }
+        const auto rankings = serverCall([&](QSqlDatabase db) {
+            return QList<QList<QVariantList>>{shown(EventServer::ranking(db, s.Event)),
+                                              shown(EventServer::ranking(db, s.Event, {}, 2)),
+                                              shown(EventServer::ranking(db, s.Event, "GT")),
+                                              shown(EventServer::ranking(db, s.Event, "Stock"))};
+        });
+        QCOMPARE(rankings.at(0),
+                 (QList<QVariantList>{
+                     {1, "7", "60.00", "A"}, {2, "8", "55.00", "A"}, {3, "9", "30.00", "A"}}));
+        QCOMPARE(rankings.at(1), rankings.at(0).mid(0, 2));
+        QCOMPARE(rankings.at(2),
+                 (QList<QVariantList>{{1, "7", "60.00", "A"}, {2, "8", "55.00", "A"}}));
+        QCOMPARE(rankings.at(3), (QList<QVariantList>{{1, "7", "58.00", "B"}}));
+        QCOMPARE(serverCall([&](QSqlDatabase db) { return EventServer::classes(db, s.Event); }),
+                 (QStringList{"GT", "Stock"}));
+
+        const auto sheet = [&](const QStringList& extra) {
+            const QString csv = dir->filePath(QStringLiteral("results.csv"));
+            QProcess exporter;
+            exporter.start(QStringLiteral(KORVANE_EVENT_BIN),
+                           QStringList{QStringLiteral("--database"), s.Database,
+                                       QStringLiteral("--event"), s.Event} +
+                               extra + QStringList{QStringLiteral("export"), csv});
+            QFile f(csv);
+            return exporter.waitForFinished(30000) && exporter.exitCode() == 0 &&
+                           f.open(QIODevice::ReadOnly)
+                       ? QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"))
+                       : QStringList{QString::fromLocal8Bit(exporter.readAllStandardError())};
+        };
+        const QStringList all = sheet({});
+        // Overall, GT, Stock, the attempts, the heads: parts apart by a blank line.
+        QCOMPARE(all.mid(1, 3), (QStringList{"1,7,Seven,60.00,A", "2,8,,55.00,A", "3,9,,30.00,A"}));
+        QCOMPARE(all.mid(6, 2), (QStringList{"1,7,Seven,60.00,A,GT", "2,8,,55.00,A,GT"}));
+        QCOMPARE(all.at(10), QStringLiteral("1,7,,58.00,B,Stock"));
+        QCOMPARE(all.filter(QRegularExpression(QStringLiteral("^[AB],\\d+,\\d+,"))).size(), 5);
+        QVERIFY2(all.filter(QStringLiteral("A,9,bb,")).size() == 1 &&
+                     all.filter(QStringLiteral(",aa,")).isEmpty(),
+                 qPrintable(all.join('\n')));
+        const QStringList stock = sheet({QStringLiteral("--class"), QStringLiteral("Stock")});
+        QCOMPARE(stock.at(1), QStringLiteral("1,7,,58.00,B,Stock"));
+        QCOMPARE(stock.filter(QRegularExpression(QStringLiteral("^[AB],\\d+,\\d+,"))).size(), 2);
+        QVERIFY2(stock.filter(QStringLiteral(",GT")).isEmpty(), qPrintable(stock.join('\n')));
+    }
+
     void withoutAServerNothingIsCaptured() {
         Journal::recordAttempt(attempt("7", 50));
         Outbox::uninstall(SpeedDb::database());

@@ -18,8 +18,10 @@
 namespace {
 
 const char* const kUsage =
-    "usage: korvane-event --database CONNECTION --event NAME export FILE.csv\n"
-    "Writes the event's combined ranking and every station's attempts.\n"
+    "usage: korvane-event --database CONNECTION --event NAME [--class CLASS] export FILE.csv\n"
+    "Writes the event's combined ranking, the ranking of each class, every station's\n"
+    "attempts and each station's last signed chain head; with --class, that class's\n"
+    "ranking and attempts only.\n"
     "  CONNECTION  as Database in section Event, e.g. \"host=… dbname=… user=…\";\n"
     "              the password from ~/.pgpass or PGPASSWORD\n";
 
@@ -28,7 +30,7 @@ int fail(const QString& why) {
     return 1;
 }
 
-int exportTo(const EventSettings& s, const QString& path) {
+int exportTo(const EventSettings& s, const QString& className, const QString& path) {
     QSqlDatabase pg = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"));
     if (!pg.isValid())
         return fail(QStringLiteral("PostgreSQL のドライバ (QPSQL) がありません"));
@@ -40,7 +42,7 @@ int exportTo(const EventSettings& s, const QString& path) {
     try {
         if (EventServer::schemaVersion(pg) == 0)
             return fail(QStringLiteral("サーバーにイベントの表がありません"));
-        csv = EventServer::exportCsv(pg, s.Event);
+        csv = EventServer::exportCsv(pg, s.Event, className);
     } catch (const DbError& e) {
         return fail(e.message());
     }
@@ -68,7 +70,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     EventSettings s;
+    QString className;
     QStringList rest;
+    bool missing = false; // an option without its value
     while (!args.isEmpty()) {
         const QString a = args.takeFirst();
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -76,14 +80,22 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == QLatin1String("--database") || a == QLatin1String("--event")) {
-            if (args.isEmpty())
+            if (args.isEmpty()) {
+                missing = true;
                 break;
+            }
             (a == QLatin1String("--database") ? s.Database : s.Event) = args.takeFirst();
+        } else if (a == QLatin1String("--class")) {
+            if (args.isEmpty()) {
+                missing = true;
+                break;
+            }
+            className = args.takeFirst();
         } else {
             rest << a;
         }
     }
-    if (s.Database.isEmpty() || s.Event.isEmpty() || rest.size() != 2 ||
+    if (s.Database.isEmpty() || s.Event.isEmpty() || rest.size() != 2 || missing ||
         rest.first() != QLatin1String("export")) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -91,5 +103,5 @@ int main(int argc, char** argv) {
     s.Station = QStringLiteral("-"); // not a station: only read
     if (const QString problem = EventSettingsProblem(s); !problem.isEmpty())
         return fail(problem);
-    return exportTo(s, rest.at(1));
+    return exportTo(s, className, rest.at(1));
 }

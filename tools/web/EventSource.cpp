@@ -12,9 +12,9 @@ using webtext::RankRow;
 
 EventSource::EventSource(PgLink& link, QString event) : link_(link), event_(std::move(event)) {}
 
-QVector<RankRow> EventSource::rows() {
+QVector<RankRow> EventSource::rows(const QString& className) {
     const QList<EventServer::RankingEntry> entries =
-        link_.read([this](QSqlDatabase pg) { return EventServer::ranking(pg, event_); });
+        link_.read([&](QSqlDatabase pg) { return EventServer::ranking(pg, event_, className); });
     QVector<RankRow> out;
     out.reserve(entries.size());
     for (const EventServer::RankingEntry& e : entries)
@@ -41,6 +41,19 @@ LiveSource::Page EventSource::ranking(const QString& cursor, int limit, const QS
     if (from + limit < all.size())
         page.next = QString::number(from + limit);
     return page;
+}
+
+QStringList EventSource::classNames() {
+    return link_.read([this](QSqlDatabase pg) { return EventServer::classes(pg, event_); });
+}
+
+// The server keeps each car's best of all time per class; a period's
+// ranking is the station's own page's to give.
+std::optional<QVector<RankRow>> EventSource::classRanking(const QString& className, qint64 sinceMs,
+                                                          bool) {
+    if (sinceMs > 0 || (!className.isEmpty() && !classNames().contains(className)))
+        return std::nullopt;
+    return rows(className);
 }
 
 QString EventSource::name(const QString& tpid) {

@@ -18,6 +18,10 @@ public:
     // The cursor is the number of rows before the page.
     Page ranking(const QString& cursor, int limit, const QString& search) override;
     QString name(const QString& tpid) override;
+    QStringList classNames() override;
+    // All time only: a period (sinceMs > 0) is answered as unknown.
+    std::optional<QVector<webtext::RankRow>> classRanking(const QString& className, qint64 sinceMs,
+                                                          bool suspectCounts) override;
     // Only attempts that count reach the event's pages: suspect ones are
     // the station's to review.
     std::optional<webtext::SpeedEvent> latestShown(bool suspectShown) override;
@@ -25,7 +29,8 @@ public:
                                       bool suspectShown) override;
 
 private:
-    QVector<webtext::RankRow> rows();
+    // The whole ranking, of one class or (empty) of every class together.
+    QVector<webtext::RankRow> rows(const QString& className = {});
 
     PgLink& link_;
     QString event_;
