@@ -335,6 +335,10 @@ void Chain::createSchema(QSqlDatabase db) {
     runBound(db, QStringLiteral("create table if not exists chain_head (id integer primary key, "
                                 "seq integer not null, hash blob not null, at_ms integer not null, "
                                 "signature blob not null, public_key blob not null)"));
+    // An attempt's reviews (the history's reasons): few rows, and none of
+    // the passings' and attempts' links, so the store path pays nothing.
+    runBound(db, QStringLiteral("create index if not exists chain_review on chain(row_id) "
+                                "where kind in ('accept','reject','correct')"));
 }
 
 namespace {
