@@ -1,7 +1,5 @@
 #include "Claim.h"
 
-#include "Database.h"
-
 #include <QList>
 #include <QRegularExpression>
 
@@ -136,12 +134,8 @@ std::optional<Claim::Head> Claim::parseHead(const QByteArray& text, QString* why
 }
 
 std::optional<Claim::Entry> Claim::attemptLink(qint64 attemptId) {
-    KeptStatement& q = KeptStatement::of(
-        "select seq, hash from chain where kind='attempt' and row_id=? order by seq desc limit 1");
-    q.bind(1, attemptId);
-    std::optional<Entry> e;
-    if (q.step())
-        e = Entry{attemptId, q.integer(0), q.value(1).toByteArray()};
-    q.reset();
-    return e;
+    const Chain::Head link = Chain::attemptLink(attemptId);
+    if (link.seq == 0)
+        return std::nullopt;
+    return Entry{attemptId, link.seq, link.hash};
 }

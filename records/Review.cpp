@@ -222,18 +222,5 @@ Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 n
 }
 
 QString Review::correctionReason(qint64 attemptId) {
-    // The kinds as the review index names them, so that it is used.
-    KeptStatement& q = KeptStatement::of("select kind, data from chain where row_id=? and kind in "
-                                         "('accept','reject','correct') order by seq desc");
-    q.bind(1, attemptId);
-    QString reason;
-    while (q.step()) {
-        if (q.value(0).toString() != QLatin1String("correct"))
-            continue;
-        if (const std::optional<QVariantList> d = Chain::decode(q.value(1).toByteArray()))
-            reason = d->value(0).toString();
-        break;
-    }
-    q.reset();
-    return reason;
+    return Chain::reviewReason(attemptId, QStringLiteral("correct"));
 }
