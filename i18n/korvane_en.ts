@@ -290,7 +290,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>&#x3000;署名済み: %1 行まで</source>
-        <translation>, signed up to row %1</translation>
+        <translation> Signed up to row %1.</translation>
     </message>
     <message>
         <source>QR コードは最後に署名した先頭です。korvane-verify --head で照合できます。</source>

@@ -106,10 +106,12 @@ void EvidenceRoom::showStatus(const std::optional<Chain::SignedHead>& head) {
                         .arg(ChainCheck::kPublicFile),
                     {}};
     if (head) {
-        line.text += tr("　署名済み: %1 行まで").arg(head->seq);
+        // The row signed goes to the tooltip: the line shares the page's
+        // last row with the code and the other rooms' lines.
         line.toolTip +=
             QLatin1Char('\n') +
-            tr("QR コードは最後に署名した先頭です。korvane-verify --head で照合できます。");
+            tr("QR コードは最後に署名した先頭です。korvane-verify --head で照合できます。") +
+            tr("　署名済み: %1 行まで").arg(head->seq);
         line.qrText = Claim::headClaim(fingerprint_, *head);
     }
     host.setStatusLine(QStringLiteral("Evidence"), line);

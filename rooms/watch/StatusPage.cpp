@@ -213,6 +213,7 @@ void DecoderWatch::showQr(const QByteArray& text) {
     if (code.isNull()) {
         status_->qr->hide();
         status_->inter->setGeometry(14, 284, 612, 58);
+        status_->inter->setWordWrap(false);
         return;
     }
     const int modules = code.size() + 8; // with the quiet zone
@@ -225,7 +226,10 @@ void DecoderWatch::showQr(const QByteArray& text) {
     status_->qr->setToolTip(QString::fromLatin1(text));
     status_->qr->show();
     status_->qr->raise();
-    status_->inter->setGeometry(14, 284, 612 - image.width() - 4, 58);
+    status_->inter->setWordWrap(true);
+    // The code's white quiet zone is the margin; a line too long for what
+    // is left wraps rather than losing its end (a fingerprint's last group).
+    status_->inter->setGeometry(14, 284, 620 - image.width(), 58);
 }
 
 // Only while the page is up: the watch's tick and the bulletin's changes
