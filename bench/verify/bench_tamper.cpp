@@ -42,8 +42,13 @@ int main(int argc, char** argv) {
     const ChainCheck::Result whole = ChainCheck::verify(db, key.pub);
     std::printf("verify: %s, %lld rows, %lld signed heads, %.3f s\n", whole.ok() ? "OK" : "BROKEN",
                 (long long)whole.links, (long long)whole.heads, clock.elapsed() / 1000.0);
-    if (!whole.ok())
+    if (!whole.ok()) {
+        if (whole.first)
+            std::printf("  at row %lld: %s %s: %s: %s\n", (long long)whole.first->seq,
+                        qPrintable(whole.first->table), qPrintable(whole.first->rowId),
+                        qPrintable(whole.first->kind), qPrintable(whole.first->detail));
         return 1;
+    }
 
     // The program as a receiver of the data folder runs it.
     {
