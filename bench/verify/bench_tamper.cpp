@@ -42,12 +42,13 @@ int main(int argc, char** argv) {
     const ChainCheck::Result whole = ChainCheck::verify(db, key.pub);
     std::printf("verify: %s, %lld rows, %lld signed heads, %.3f s\n", whole.ok() ? "OK" : "BROKEN",
                 (long long)whole.links, (long long)whole.heads, clock.elapsed() / 1000.0);
+    // A break the check names late (a best) still walks every row: the
+    // program's time is measured all the same, and the exit status tells.
     if (!whole.ok()) {
         if (whole.first)
             std::printf("  at row %lld: %s %s: %s: %s\n", (long long)whole.first->seq,
                         qPrintable(whole.first->table), qPrintable(whole.first->rowId),
                         qPrintable(whole.first->kind), qPrintable(whole.first->detail));
-        return 1;
     }
 
     // The program as a receiver of the data folder runs it.
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
         clock.restart();
         QProcess tool;
         tool.start(QStringLiteral(KORVANE_VERIFY_BIN), {dir.path()});
-        if (!tool.waitForFinished(-1) || tool.exitCode() != 0) {
+        if (!tool.waitForFinished(-1) || tool.exitCode() != (whole.ok() ? 0 : 1)) {
             std::printf("korvane-verify failed: %s\n", tool.readAllStandardOutput().constData());
             return 1;
         }
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
         const auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
         const double cpu = seconds(after.ru_utime) - seconds(before.ru_utime) +
                            seconds(after.ru_stime) - seconds(before.ru_stime);
-        std::printf("korvane-verify run %d: %.2f s wall, %.2f s CPU\n", run + 1, wall, cpu);
+        std::printf("korvane-verify run %d: exit %d, %.2f s wall, %.2f s CPU\n", run + 1,
+                    tool.exitCode(), wall, cpu);
     }
 
     QRandomGenerator rnd(27);
@@ -101,5 +103,5 @@ int main(int argc, char** argv) {
                     clean);
     for (const QString& m : std::as_const(missed))
         std::printf("  %s\n", qPrintable(m));
-    return found == rounds && cleanOk == clean ? 0 : 1;
+    return whole.ok() && found == rounds && cleanOk == clean ? 0 : 1;
 }
