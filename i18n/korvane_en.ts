@@ -469,6 +469,14 @@ sudo usermod -aG %1 $USER</translation>
         <source>証拠: 署名を保存できません（%1）</source>
         <translation>Evidence: cannot store the signature (%1)</translation>
     </message>
+    <message>
+        <source>&#x3000;署名済み: %1 行まで</source>
+        <translation> Signed up to row %1.</translation>
+    </message>
+    <message>
+        <source>QR コードは最後に署名した先頭です。korvane-verify --head で照合できます。</source>
+        <translation>The QR code is the last signed head; korvane-verify --head checks it.</translation>
+    </message>
 </context>
 <context>
     <name>HistoryModel</name>
@@ -591,6 +599,10 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>クラス</source>
         <translation>Class</translation>
+    </message>
+    <message>
+        <source>訂正の理由: %1</source>
+        <translation>Reason for the correction: %1</translation>
     </message>
 </context>
 <context>
@@ -1474,6 +1486,18 @@ Manual: %2</translation>
     <message>
         <source>ソースの docs/manual.md</source>
         <translation>docs/manual.md in the sources</translation>
+    </message>
+    <message>
+        <source>理由</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>訂正には必須</source>
+        <translation>required for a correction</translation>
+    </message>
+    <message>
+        <source>訂正の理由を入力してください（証拠の記録に残ります）。</source>
+        <translation>Enter the reason for the correction (it is kept in the evidence records).</translation>
     </message>
 </context>
 </TS>

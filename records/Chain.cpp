@@ -335,6 +335,10 @@ void Chain::createSchema(QSqlDatabase db) {
     runBound(db, QStringLiteral("create table if not exists chain_head (id integer primary key, "
                                 "seq integer not null, hash blob not null, at_ms integer not null, "
                                 "signature blob not null, public_key blob not null)"));
+    // An attempt's reviews (the history's reasons): few rows, and none of
+    // the passings' and attempts' links, so the store path pays nothing.
+    runBound(db, QStringLiteral("create index if not exists chain_review on chain(row_id) "
+                                "where kind in ('accept','reject','correct')"));
 }
 
 namespace {
@@ -397,6 +401,36 @@ Chain::Head Chain::head() {
     }
     q.reset();
     return h;
+}
+
+Chain::Head Chain::attemptLink(qint64 attemptId) {
+    KeptStatement& q = KeptStatement::of(
+        "select seq, hash from chain where kind='attempt' and row_id=? order by seq desc limit 1");
+    q.bind(1, attemptId);
+    Head h;
+    if (q.step()) {
+        h.seq = q.integer(0);
+        h.hash = q.value(1).toByteArray();
+    }
+    q.reset();
+    return h;
+}
+
+QString Chain::reviewReason(qint64 attemptId, const QString& kind) {
+    // The kinds as the review index names them, so that it is used.
+    KeptStatement& q = KeptStatement::of("select kind, data from chain where row_id=? and kind in "
+                                         "('accept','reject','correct') order by seq desc");
+    q.bind(1, attemptId);
+    QString reason;
+    while (q.step()) {
+        if (q.value(0).toString() != kind)
+            continue;
+        if (const std::optional<QVariantList> d = decode(q.value(1).toByteArray()))
+            reason = d->value(0).toString();
+        break;
+    }
+    q.reset();
+    return reason;
 }
 
 QByteArray Chain::headMessage(qint64 seq, const QByteArray& hash, qint64 atMs) {

@@ -110,6 +110,12 @@ struct Head {
 };
 Head head();
 
+// The link that records the attempt (the newest first: one asked for is
+// usually recent); seq 0 when the chain holds none.
+Head attemptLink(qint64 attemptId);
+// The reason given with the attempt's last review of `kind`; empty for none.
+QString reviewReason(qint64 attemptId, const QString& kind);
+
 // What the station's key signs for a head: "korvane-chain-head" || encode(seq,
 // hash, at_ms).
 QByteArray headMessage(qint64 seq, const QByteArray& hash, qint64 atMs);

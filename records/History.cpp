@@ -5,6 +5,7 @@
 #include "Journal.h"
 #include "Names.h"
 #include "Plausibility.h"
+#include "Review.h"
 #include "WholeFile.h"
 
 #include <QCoreApplication>
@@ -134,9 +135,19 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         if (index.column() == ColSpeed && r.status == Journal::kNotMeasurement &&
             r.speedText.toDouble() > 0)
             tip = tr("計測ではありません（計算上の値 %1 Km/h）").arg(r.speedText);
-        if (corrected)
+        if (corrected) {
             tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                    tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
+            // Read when asked: a tooltip is one row at a time.
+            QString reason;
+            try {
+                reason = Review::correctionReason(r.id);
+            } catch (const DbError&) {
+                // The tooltip goes without it.
+            }
+            if (!reason.isEmpty())
+                tip += QStringLiteral("\n") + tr("訂正の理由: %1").arg(reason);
+        }
         return tip.isEmpty() ? QVariant() : QVariant(tip);
     }
     case Qt::DisplayRole:

@@ -120,7 +120,7 @@ void Review::markMoved(const QString& tpid, const QString& oldTpid) {
     Chain::appendBase(QStringLiteral("move"), tpid, oldTpid);
 }
 
-Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
+Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&, const QString& reason) {
     return inTransaction(true, [&] {
         Tally t;
         for (qint64 id : ids) {
@@ -129,7 +129,7 @@ Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
                 continue;
             const QVariantList before = Chain::attemptRow(id);
             Journal::setStatus(id, Journal::kAccepted);
-            Chain::appendReview(QStringLiteral("accept"), id, {}, before);
+            Chain::appendReview(QStringLiteral("accept"), id, reason, before);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
@@ -142,7 +142,8 @@ Review::Outcome Review::accept(const QVector<qint64>& ids, const Rules&) {
     });
 }
 
-Review::Outcome Review::reject(const QVector<qint64>& ids, const Rules& rules) {
+Review::Outcome Review::reject(const QVector<qint64>& ids, const Rules& rules,
+                               const QString& reason) {
     return inTransaction(true, [&] {
         Tally t;
         for (qint64 id : ids) {
@@ -151,7 +152,7 @@ Review::Outcome Review::reject(const QVector<qint64>& ids, const Rules& rules) {
                 continue;
             const QVariantList before = Chain::attemptRow(id);
             Journal::setStatus(id, Journal::kRejected);
-            Chain::appendReview(QStringLiteral("reject"), id, {}, before);
+            Chain::appendReview(QStringLiteral("reject"), id, reason, before);
             ++t.attempts;
             t.transponders.insert(a->tpid);
             if (id <= baseOf(a->tpid).afterAttempt)
@@ -218,4 +219,8 @@ Review::Outcome Review::correct(const QVector<qint64>& ids, int distCm, qint64 n
                 t.bests.insert(tpid);
         return t.outcome();
     });
+}
+
+QString Review::correctionReason(qint64 attemptId) {
+    return Chain::reviewReason(attemptId, QStringLiteral("correct"));
 }

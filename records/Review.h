@@ -48,11 +48,12 @@ struct Outcome {
 // Suspect or rejected attempts become accepted (one already ok stays so);
 // one that beats its transponder's best becomes the best. Nothing is shown
 // or sent: the attempt's moment has passed.
-Outcome accept(const QVector<qint64>& ids, const Rules& rules);
+// The operator's reason, if any, goes into the chain with each.
+Outcome accept(const QVector<qint64>& ids, const Rules& rules, const QString& reason = {});
 
 // The attempts become rejected; where one of them was its transponder's
 // best, the best is derived anew from the attempts that remain.
-Outcome reject(const QVector<qint64>& ids, const Rules& rules);
+Outcome reject(const QVector<qint64>& ids, const Rules& rules, const QString& reason = {});
 
 // A section length as the operator typed it: whole centimetres from 1 to
 // 5000, as on the measurement page; nothing for any other text.
@@ -70,5 +71,9 @@ QVector<qint64> attemptsBetween(qint64 fromMs, qint64 toMs, const QString& tpid)
 // goes into the chain with each corrected attempt.
 Outcome correct(const QVector<qint64>& ids, int distCm, qint64 nowMs, const Rules& rules,
                 bool write, const QString& reason = {});
+
+// The reason given with the attempt's last correction (the chain's review
+// rows); empty for none.
+QString correctionReason(qint64 attemptId);
 
 } // namespace Review

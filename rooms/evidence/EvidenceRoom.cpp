@@ -2,6 +2,7 @@
 
 #include "Chain.h"
 #include "ChainCheck.h"
+#include "Claim.h"
 #include "Database.h"
 #include "IniFile.h"
 #include "KeyStore.h"
@@ -35,20 +36,21 @@ void EvidenceRoom::created() {
     publicKey_ = keys.publicKey;
     secretKey_ = keys.secretKey;
     fingerprint_ = ChainCheck::fingerprint(publicKey_);
-    host.setStatusLine(QStringLiteral("Evidence"),
-                       {tr("証拠の鍵の指紋: %1").arg(fingerprint_),
-                        tr("korvane-verify --fingerprint で同じ指紋が出ます。公開鍵 %1 "
-                           "は局の外にも保管してください。")
-                            .arg(ChainCheck::kPublicFile)});
     if (keys.made)
         host.note(QLatin1Char(' ') + tr("証拠の鍵を作りました（指紋 %1）").arg(fingerprint_));
+    std::optional<Chain::SignedHead> last;
     try {
         if (SpeedDb::isOpen())
-            if (const std::optional<Chain::SignedHead> last = Chain::lastSignedHead())
-                signedSeq_ = last->seq;
+            last = Chain::lastSignedHead();
     } catch (const DbError&) {
         // Signed anew at the next row.
     }
+    if (last)
+        signedSeq_ = last->seq;
+    // A head another key signed is not this station's to show.
+    if (last && last->publicKey != publicKey_)
+        last.reset();
+    showStatus(last);
     // Each stored passing and attempt may bring the head to its next
     // signing. Looked at once the road's own work is done: a signature's
     // commit never delays a passing's.
@@ -89,9 +91,28 @@ void EvidenceRoom::signIfDue(bool force) {
         Chain::storeSignedHead(h);
         signedSeq_ = h.seq;
         failed_ = false;
+        showStatus(h);
     } catch (const DbError& e) {
         // Measuring goes on; the next row tries again.
         if (!std::exchange(failed_, true))
             host.note(QLatin1Char(' ') + tr("証拠: 署名を保存できません（%1）").arg(e.message()));
     }
+}
+
+void EvidenceRoom::showStatus(const std::optional<Chain::SignedHead>& head) {
+    StatusLine line{tr("証拠の鍵の指紋: %1").arg(fingerprint_),
+                    tr("korvane-verify --fingerprint で同じ指紋が出ます。公開鍵 %1 "
+                       "は局の外にも保管してください。")
+                        .arg(ChainCheck::kPublicFile),
+                    {}};
+    if (head) {
+        // The row signed goes to the tooltip: the line shares the page's
+        // last row with the code and the other rooms' lines.
+        line.toolTip +=
+            QLatin1Char('\n') +
+            tr("QR コードは最後に署名した先頭です。korvane-verify --head で照合できます。") +
+            tr("　署名済み: %1 行まで").arg(head->seq);
+        line.qrText = Claim::headClaim(fingerprint_, *head);
+    }
+    host.setStatusLine(QStringLiteral("Evidence"), line);
 }

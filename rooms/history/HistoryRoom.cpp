@@ -125,24 +125,32 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
     connect(filter_, &QLineEdit::returnPressed, this,
             [this] { runHandler([this] { showHistory(); }); });
 
+    // Goes into the chain with each review: asked for a correction, optional
+    // for accepting and rejecting.
+    label(QCoreApplication::translate("TFkorvane", "理由"), p, x, 36);
+    reason_ = new QLineEdit(p);
+    reason_->setObjectName(QStringLiteral("HistoryReason"));
+    reason_->setGeometry(x + 30, 32, 146, 22);
+    reason_->setPlaceholderText(QCoreApplication::translate("TFkorvane", "訂正には必須"));
+
     TCuteButton* accept =
-        button(QCoreApplication::translate("TFkorvane", "承認"), "HistoryAccept", p, x, 34, 84);
+        button(QCoreApplication::translate("TFkorvane", "承認"), "HistoryAccept", p, x, 58, 84);
     connect(accept, &TCuteButton::clicked, this,
             [this] { runHandler([this] { reviewSelected(true); }); });
     TCuteButton* reject = button(QCoreApplication::translate("TFkorvane", "却下"), "HistoryReject",
-                                 p, x + 92, 34, 84);
+                                 p, x + 92, 58, 84);
     connect(reject, &TCuteButton::clicked, this,
             [this] { runHandler([this] { reviewSelected(false); }); });
 
-    frame(p, x, 68, 176, 158);
-    label(QCoreApplication::translate("TFkorvane", "区間長の訂正"), p, x + 6, 72);
+    frame(p, x, 92, 176, 158);
+    label(QCoreApplication::translate("TFkorvane", "区間長の訂正"), p, x + 6, 96);
     dist_ = new QLineEdit(p);
     dist_->setObjectName(QStringLiteral("HistoryDist"));
-    dist_->setGeometry(x + 6, 94, 70, 22);
-    label(QCoreApplication::translate("TFkorvane", "cm"), p, x + 80, 96);
+    dist_->setGeometry(x + 6, 118, 70, 22);
+    label(QCoreApplication::translate("TFkorvane", "cm"), p, x + 80, 120);
     byRange_ = new QCheckBox(QCoreApplication::translate("TFkorvane", "選択でなく期間で"), p);
     byRange_->setObjectName(QStringLiteral("HistoryByRange"));
-    byRange_->setGeometry(x + 6, 120, 166, 20);
+    byRange_->setGeometry(x + 6, 144, 166, 20);
     const QDate today = QDate::currentDate();
     from_ = new QDateTimeEdit(QDateTime(today, QTime(0, 0)), p);
     to_ = new QDateTimeEdit(QDateTime(today, QTime(23, 59, 59)), p);
@@ -150,8 +158,8 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
     to_->setObjectName(QStringLiteral("HistoryTo"));
     for (QDateTimeEdit* e : {from_, to_})
         e->setDisplayFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    from_->setGeometry(x + 6, 142, 164, 22);
-    to_->setGeometry(x + 6, 166, 164, 22);
+    from_->setGeometry(x + 6, 166, 164, 22);
+    to_->setGeometry(x + 6, 190, 164, 22);
     // The range counts only in range mode; greyed out otherwise, and Tab does
     // not walk through their six sections each on the way to 訂正 and CSV出力.
     for (QDateTimeEdit* e : {from_, to_}) {
@@ -159,30 +167,30 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
         connect(byRange_, &QCheckBox::toggled, e, &QWidget::setEnabled);
     }
     TCuteButton* correct = button(QCoreApplication::translate("TFkorvane", "訂正"),
-                                  "HistoryCorrect", p, x + 6, 194, 84);
+                                  "HistoryCorrect", p, x + 6, 218, 84);
     connect(correct, &TCuteButton::clicked, this,
             [this] { runHandler([this] { correctDistance(); }); });
 
     TCuteButton* csv =
-        button(QCoreApplication::translate("TFkorvane", "CSV出力"), "HistoryCsv", p, x, 234, 84);
+        button(QCoreApplication::translate("TFkorvane", "CSV出力"), "HistoryCsv", p, x, 258, 84);
     connect(csv, &TCuteButton::clicked, this, [this] { runHandler([this] { exportHistory(); }); });
 
     forReviewOnly_ = new QCheckBox(QCoreApplication::translate("TFkorvane", "要確認のみ"), p);
     forReviewOnly_->setObjectName(QStringLiteral("HistoryForReview"));
-    forReviewOnly_->setGeometry(x, 264, 118, 20);
+    forReviewOnly_->setGeometry(x, 288, 118, 20);
     forReviewOnly_->setToolTip(
         QCoreApplication::translate("TFkorvane", "要確認と計測不能の計測だけを表示します。\n"
                                                  "F3: 次の要確認　Shift+F3: 前の要確認"));
     connect(forReviewOnly_, &QCheckBox::toggled, this,
             [this] { runHandler([this] { showHistory(); }); });
-    count_ = label(QString(), p, x + 120, 266, 56, 18);
+    count_ = label(QString(), p, x + 120, 290, 56, 18);
     count_->setObjectName(QStringLiteral("HistoryCount"));
     count_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
     // The order of the work: pick attempts, narrow the list, review, correct,
     // export.
-    QWidget* order[] = {grid_, filter_, accept,  reject, dist_,         byRange_,
-                        from_, to_,     correct, csv,    forReviewOnly_};
+    QWidget* order[] = {grid_,    filter_, reason_, accept,  reject, dist_,
+                        byRange_, from_,   to_,     correct, csv,    forReviewOnly_};
     for (size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -204,7 +212,7 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
             follow_->start();
     });
 
-    note_ = label(QString(), p, x, 288, 176, 58);
+    note_ = label(QString(), p, x, 312, 176, 34);
     note_->setObjectName(QStringLiteral("HistoryNote"));
     note_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     note_->setWordWrap(true);
@@ -302,8 +310,12 @@ void HistoryRoom::reviewSelected(bool accept) {
         return;
     }
     const Review::Rules rules = rulesOf(host.suspectChecks());
-    const Review::Outcome o = accept ? Review::accept(ids, rules) : Review::reject(ids, rules);
+    const QString reason = reason_->text().trimmed();
+    const Review::Outcome o =
+        accept ? Review::accept(ids, rules, reason) : Review::reject(ids, rules, reason);
     model_->reread(ids);
+    if (o.attempts > 0)
+        reason_->clear();
     showCount();
     note_->setText(
         (accept ? QCoreApplication::translate("TFkorvane", "%1 件を承認しました。")
@@ -319,6 +331,14 @@ void HistoryRoom::correctDistance() {
     if (!cm) {
         ShowMessage(QCoreApplication::translate(
             "TFkorvane", "区間長は 1～5000 の整数（cm）で入力してください。"));
+        return;
+    }
+    // A changed speed must say why, for whoever checks the records later.
+    const QString reason = reason_->text().trimmed();
+    if (reason.isEmpty()) {
+        ShowMessage(QCoreApplication::translate(
+            "TFkorvane", "訂正の理由を入力してください（証拠の記録に残ります）。"));
+        reason_->setFocus();
         return;
     }
     QVector<qint64> ids;
@@ -357,8 +377,9 @@ void HistoryRoom::correctDistance() {
                           .arg(would.bests)))
         return;
     const Review::Outcome o =
-        Review::correct(ids, *cm, QDateTime::currentMSecsSinceEpoch(), rules, true);
+        Review::correct(ids, *cm, QDateTime::currentMSecsSinceEpoch(), rules, true, reason);
     model_->reread(ids);
+    reason_->clear();
     showCount();
     note_->setText(
         QCoreApplication::translate("TFkorvane", "%1 件の区間長を %2 cm に訂正しました。")

@@ -42,6 +42,7 @@ private:
     QTableView* grid_ = nullptr;
     HistoryModel* model_ = nullptr;
     QLineEdit* filter_ = nullptr;
+    QLineEdit* reason_ = nullptr;
     QLineEdit* dist_ = nullptr;
     QCheckBox* byRange_ = nullptr;
     QDateTimeEdit* from_ = nullptr;

@@ -62,7 +62,8 @@ void Host::setStatusLine(const QString& room, const StatusLine& line) {
             return;
         statusLines_.remove(room);
     } else {
-        if (at != statusLines_.cend() && at->text == line.text && at->toolTip == line.toolTip)
+        if (at != statusLines_.cend() && at->text == line.text && at->toolTip == line.toolTip &&
+            at->qrText == line.qrText)
             return;
         statusLines_.insert(room, line);
     }

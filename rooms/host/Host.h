@@ -60,6 +60,9 @@ struct PortState {
 struct StatusLine {
     QString text;
     QString toolTip;
+    // Shown beside the line as a QR code, for a photo of the screen to carry
+    // (the chain's last signed head); empty for none.
+    QByteArray qrText = {};
 };
 
 // The state of one decoder loop as the live page tells spectators.

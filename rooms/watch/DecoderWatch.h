@@ -37,6 +37,7 @@ private:
     void tellEvents();
     void showAlarm();
     void buildStatusPage();
+    void showQr(const QByteArray& text);
     void showStatus();
 
     CheckSettings checks_;

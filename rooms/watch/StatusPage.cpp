@@ -6,11 +6,13 @@
 #include "DecoderHealth.h"
 #include "DiskSpace.h"
 #include "PageParts.h"
+#include "QrCode.h"
 
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QWidget>
 
 #include <algorithm>
@@ -92,6 +94,27 @@ private:
     Source source_;
 };
 
+// The QR code at the size the page leaves it; a click shows it large, for
+// a camera further away.
+class QrLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QByteArray text;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override {
+        const QrCode code = QrCode::encode(text);
+        if (code.isNull())
+            return;
+        auto* big = new QLabel(window(), Qt::Dialog);
+        big->setObjectName(QStringLiteral("StatusQrLarge"));
+        big->setAttribute(Qt::WA_DeleteOnClose);
+        big->setWindowTitle(toolTip());
+        big->setPixmap(QPixmap::fromImage(code.image(4)));
+        big->show();
+    }
+};
+
 QString ago(qint64 ms) {
     return ms < 0 ? QStringLiteral("—")
                   : QCoreApplication::translate("TFkorvane", "%1 秒前")
@@ -123,6 +146,8 @@ struct DecoderWatch::StatusPage {
     };
     Panel panels[2];
     QLabel* inter = nullptr;
+    QrLabel* qr = nullptr; // a room's QR code at the right end of the last row
+    QByteArray qrText;
     QWidget* page = nullptr;
 };
 
@@ -170,7 +195,41 @@ void DecoderWatch::buildStatusPage() {
     status_->inter = label(QString(), p, 14, 284, 612, 58);
     status_->inter->setObjectName(QStringLiteral("StatusInter"));
     status_->inter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    status_->qr = new QrLabel(p);
+    status_->qr->setCursor(Qt::PointingHandCursor);
+    status_->qr->setObjectName(QStringLiteral("StatusQr"));
+    status_->qr->hide();
     connect(&host, &Host::statusLinesChanged, this, [this] { showStatus(); });
+}
+
+// Whole pixels per module, as large as the last row's frame and the gap
+// above it allow: a scanner needs square modules, and a photo of the screen
+// is what carries the code away.
+void DecoderWatch::showQr(const QByteArray& text) {
+    if (text == status_->qrText)
+        return;
+    status_->qrText = text;
+    const QrCode code = QrCode::encode(text);
+    if (code.isNull()) {
+        status_->qr->hide();
+        status_->inter->setGeometry(14, 284, 612, 58);
+        status_->inter->setWordWrap(false);
+        return;
+    }
+    const int modules = code.size() + 8; // with the quiet zone
+    const int px = std::max(1, 74 / modules);
+    const QImage image = code.image(px);
+    status_->qr->setPixmap(QPixmap::fromImage(image));
+    status_->qr->setGeometry(634 - image.width(), 348 - image.height(), image.width(),
+                             image.height());
+    status_->qr->text = text;
+    status_->qr->setToolTip(QString::fromLatin1(text));
+    status_->qr->show();
+    status_->qr->raise();
+    status_->inter->setWordWrap(true);
+    // The code's white quiet zone is the margin; a line too long for what
+    // is left wraps rather than losing its end (a fingerprint's last group).
+    status_->inter->setGeometry(14, 284, 620 - image.width(), 58);
 }
 
 // Only while the page is up: the watch's tick and the bulletin's changes
@@ -260,12 +319,16 @@ void DecoderWatch::showStatus() {
     }
     // What the other rooms have to say (the live page, the event link).
     QStringList tips;
+    QByteArray qrText;
     const QMap<QString, StatusLine> lines = host.statusLines();
     for (const StatusLine& l : lines) {
         last << l.text;
         if (!l.toolTip.isEmpty())
             tips << l.toolTip;
+        if (qrText.isEmpty())
+            qrText = l.qrText;
     }
+    showQr(qrText);
     status_->inter->setToolTip(tips.join(QLatin1Char('\n')));
     if (!last.isEmpty())
         text += QLatin1Char('\n') +

@@ -2,6 +2,7 @@
 #include "Host.h"
 #include "Ukorvane.h"
 
+#include "Chain.h"
 #include "CuteBtn.h"
 #include "Database.h"
 #include "Framework.h"
@@ -513,7 +514,14 @@ private slots:
             QStringList(3, QStringLiteral("区間長は 1～5000 の整数（cm）で入力してください。")));
         QVERIFY(rec_.questions.isEmpty());
 
+        // Not without the operator's reason, which goes into the chain.
         dist->setText(QStringLiteral("1000"));
+        press(button("HistoryCorrect"));
+        QCOMPARE(rec_.messages.size(), 4);
+        QVERIFY(rec_.messages.last().startsWith(QStringLiteral("訂正の理由を入力してください")));
+        QVERIFY(rec_.questions.isEmpty());
+        w_->findChild<QLineEdit*>(QStringLiteral("HistoryReason"))
+            ->setText(QStringLiteral("区間を測り直した"));
         rec_.answer = false;
         press(button("HistoryCorrect"));
         QCOMPARE(rec_.questions.size(), 1);
@@ -530,6 +538,16 @@ private slots:
         q.setSql({QStringLiteral("select orig_speed_text from attempt where id=?")}, {ok});
         q.open();
         QCOMPARE(q.asText(QStringLiteral("orig_speed_text")), QStringLiteral("36"));
+        const QString tip = m->index(1, HistoryModel::ColSpeed).data(Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(QStringLiteral("区間を測り直した")), qPrintable(tip));
+        q.setSql({QStringLiteral("select data from chain where kind='correct' and row_id=?")},
+                 {ok});
+        q.open();
+        QCOMPARE(Chain::decode(q.value(QStringLiteral("data")).toByteArray())
+                     .value()
+                     .value(0)
+                     .toString(),
+                 QStringLiteral("区間を測り直した"));
 
         auto* filter = w_->findChild<QLineEdit*>(QStringLiteral("HistoryFilter"));
         enter(filter, QStringLiteral("9999"));
@@ -639,9 +657,10 @@ private slots:
             if (at->isVisible() && (at->focusPolicy() & Qt::TabFocus) &&
                 at->parentWidget() == g->parentWidget())
                 order << at->objectName();
-        QCOMPARE(order, (QStringList{"HistoryFilter", "HistoryAccept", "HistoryReject",
-                                     "HistoryDist", "HistoryByRange", "HistoryFrom", "HistoryTo",
-                                     "HistoryCorrect", "HistoryCsv", "HistoryForReview"}));
+        QCOMPARE(order,
+                 (QStringList{"HistoryFilter", "HistoryReason", "HistoryAccept", "HistoryReject",
+                              "HistoryDist", "HistoryByRange", "HistoryFrom", "HistoryTo",
+                              "HistoryCorrect", "HistoryCsv", "HistoryForReview"}));
         QTest::keyClick(g, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("HistoryFilter"));
 

@@ -2,15 +2,20 @@
 // from others, the chain's head signed every SignEvery rows and at close,
 // and a key it must not use told on the status page and in the event log
 // while measuring goes on.
+#include "DecoderWatch.h"
 #include "EvidenceRoom.h"
 #include "TestHost.h"
 
 #include "Chain.h"
 #include "ChainCheck.h"
+#include "Claim.h"
 #include "Database.h"
 #include "Journal.h"
 
 #include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,6 +29,21 @@ void passings(int n) {
                                "@\t1\t0\t7\t1.500\t0\t\r\n");
         b.commit();
     }
+}
+
+// What a camera reads from the code on the status page: the label as drawn,
+// enlarged without smoothing as a photo of the screen would be.
+QByteArray scanned(QLabel* qr, const QString& dir) {
+    const QString file = dir + QStringLiteral("/qr.png");
+    const QImage shot = qr->grab().toImage();
+    if (!shot.scaled(shot.size() * 4, Qt::IgnoreAspectRatio, Qt::FastTransformation).save(file))
+        return "<not saved>";
+    QProcess p;
+    p.start(QStringLiteral("zbarimg"),
+            {QStringLiteral("--quiet"), QStringLiteral("--raw"), QStringLiteral("-Sbinary"), file});
+    if (!p.waitForFinished(30000))
+        return "<zbarimg hung>";
+    return p.readAllStandardOutput();
 }
 
 } // namespace
@@ -72,6 +92,37 @@ private slots:
         const ChainCheck::Result r = ChainCheck::verify(host.databasePath(), pub);
         QVERIFY(r.ok());
         QCOMPARE(r.signedUpTo, 7);
+    }
+
+    // The status page carries the last signed head as a code, and a newer
+    // head replaces it as soon as it is signed.
+    void theStatusPageShowsTheLastSignedHeadAsAQrCode() {
+        if (QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty())
+            QFAIL("zbarimg is missing: scripts/setup installs zbar-tools");
+        QTemporaryDir dir;
+        TestHost host(dir.path());
+        QFile ini(host.iniPath());
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Evidence]\r\nSignEvery=3\r\n");
+        ini.close();
+        SpeedDb::open(host.databasePath());
+        host.adopt(std::make_unique<DecoderWatch>(host));
+        auto& room = static_cast<EvidenceRoom&>(host.adopt(std::make_unique<EvidenceRoom>(host)));
+        host.roomsCreated();
+        host.showPage(host.page(QStringLiteral("status")));
+        auto* qr = host.top.findChild<QLabel*>(QStringLiteral("StatusQr"));
+        QVERIFY(qr);
+        QVERIFY(qr->isHidden()); // nothing signed yet
+
+        for (const qint64 seq : {3, 6}) {
+            passings(3);
+            emit host.attemptMeasured({});
+            QTRY_COMPARE(Chain::lastSignedHead() ? Chain::lastSignedHead()->seq : 0, seq);
+            const QByteArray claim = Claim::headClaim(room.fingerprint(), *Chain::lastSignedHead());
+            QTRY_VERIFY(!qr->isHidden());
+            QCOMPARE(scanned(qr, dir.path()), claim);
+        }
+        host.roomsClose();
     }
 
     void aKeyOthersMayReadIsToldAndMeasuringGoesOn() {

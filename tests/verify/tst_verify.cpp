@@ -2,9 +2,11 @@
 // station's records verifies; any one change a forger makes to a copy is
 // found and the first row it breaks is named; an older data folder is
 // covered from its genesis on.
+#include "Claim.h"
 #include "Tamper.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,6 +28,23 @@ Run verifyTool(const QStringList& args) {
         r.code = p.exitCode();
     r.out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
     return r;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// One hex digit (or character) changed at `at`.
+QByteArray flipped(QByteArray bytes, qsizetype at) {
+    bytes[at] = bytes[at] == '0' ? '1' : '0';
+    return bytes;
 }
 
 } // namespace
@@ -120,6 +139,114 @@ private slots:
         const Run best = verifyTool({copy});
         QCOMPARE(best.code, 1);
         QVERIFY2(best.out.contains(QLatin1String("speed 1001: changed")), qPrintable(best.out));
+    }
+
+    // A bundle of a corrected attempt verifies alone, as a folder and as a
+    // zip that unzip takes; one changed byte, in the evidence or in its
+    // readable copy, or in the zip, fails naming what broke.
+    void aBundleVerifiesAloneAndOneChangedByteIsNamed() {
+        if (QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty())
+            QFAIL("unzip is missing: scripts/setup installs it");
+        const qint64 id =
+            tamper::Db(station_ + QStringLiteral("/Korvane.db"))
+                .integer(QStringLiteral("select min(row_id) from chain where kind='correct'"));
+        QVERIFY(id > 0);
+        const QString folder = dir_.filePath(QStringLiteral("bundle"));
+        const QString zip = dir_.filePath(QStringLiteral("bundle.zip"));
+        for (const QString& out : {folder, zip}) {
+            const Run made =
+                verifyTool({QStringLiteral("--export"), QString::number(id), out, station_});
+            QVERIFY2(made.code == 0, qPrintable(made.out));
+            const Run checked = verifyTool({out});
+            QVERIFY2(checked.code == 0 && checked.out.contains(QLatin1String("the section was "
+                                                                             "measured anew")),
+                     qPrintable(checked.out));
+        }
+        QProcess unzip;
+        unzip.start(QStringLiteral("unzip"), {QStringLiteral("-t"), zip});
+        QVERIFY(unzip.waitForFinished(30000));
+        QVERIFY2(unzip.exitCode() == 0, unzip.readAllStandardOutput().constData());
+
+        const QString json = folder + QStringLiteral("/bundle.json");
+        const QByteArray good = readAll(json);
+        // A digit of a passing's row as its link holds it.
+        const qsizetype passing = good.indexOf("\"kind\": \"passing\"");
+        const qsizetype row = good.indexOf("\"row\": \"", passing) + 20;
+        writeAll(json, flipped(good, row));
+        Run broken = verifyTool({folder});
+        QCOMPARE(broken.code, 1);
+        QVERIFY2(broken.out.contains(QRegularExpression(
+                     QStringLiteral("BROKEN at row \\d+ of the chain: passing \\d+: changed"))),
+                 qPrintable(broken.out));
+        // A character of a raw line in the readable copy.
+        writeAll(json, flipped(good, good.indexOf("\"raw\": \"@") + 11));
+        broken = verifyTool({folder});
+        QCOMPARE(broken.code, 1);
+        QVERIFY2(
+            broken.out.contains(QStringLiteral("attempt %1: changed: the readable copy").arg(id)),
+            qPrintable(broken.out));
+        // A byte of the zip.
+        const QByteArray zipped = readAll(zip);
+        const QString changedZip = dir_.filePath(QStringLiteral("changed.zip"));
+        writeAll(changedZip, flipped(zipped, zipped.indexOf("\"hash\": \"") + 12));
+        broken = verifyTool({changedZip});
+        QCOMPARE(broken.code, 1);
+        QVERIFY2(broken.out.contains(QLatin1String("bundle.json: its CRC does not hold")),
+                 qPrintable(broken.out));
+    }
+
+    // A claim holds against the bundles of its attempts and fails on one
+    // changed digit; a head claim holds against the folder it came from and
+    // fails on a copy whose chain was cut before that head.
+    void claimsAndHeadsHoldOnlyAsSigned() {
+        const QString db = station_ + QStringLiteral("/Korvane.db");
+        const QString copy = dir_.filePath(QStringLiteral("claims.db"));
+        QVERIFY(QFile::copy(db, copy));
+        QVector<Claim::Entry> entries;
+        Chain::SignedHead head;
+        SpeedDb::open(copy);
+        for (const qint64 id : {qint64(10), qint64(kAttempts - 3)})
+            entries << Claim::attemptLink(id).value();
+        head = Chain::lastSignedHead().value();
+        SpeedDb::close();
+        const QString fp = ChainCheck::fingerprint(key_.pub);
+
+        QStringList bundles;
+        for (const Claim::Entry& e : std::as_const(entries)) {
+            bundles << dir_.filePath(QStringLiteral("claimed-%1.zip").arg(e.attemptId));
+            const Run made = verifyTool({QStringLiteral("--export"), QString::number(e.attemptId),
+                                         bundles.last(), station_});
+            QVERIFY2(made.code == 0, qPrintable(made.out));
+        }
+        const QString claim = QString::fromLatin1(Claim::evidenceClaim(fp, entries));
+        Run r = verifyTool(QStringList{QStringLiteral("--claim"), claim} + bundles);
+        QVERIFY2(r.code == 0, qPrintable(r.out));
+        r = verifyTool(
+            QStringList{QStringLiteral("--claim"),
+                        QString::fromLatin1(flipped(claim.toLatin1(), claim.size() - 5))} +
+            bundles);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.out.contains(QLatin1String("BROKEN: the claim's attempt")), qPrintable(r.out));
+        // One attempt's bundle alone does not carry the other.
+        r = verifyTool({QStringLiteral("--claim"), claim, bundles.first()});
+        QCOMPARE(r.code, 1);
+
+        const QString headClaim = QString::fromLatin1(Claim::headClaim(fp, head));
+        r = verifyTool({QStringLiteral("--head"), headClaim, station_});
+        QVERIFY2(r.code == 0, qPrintable(r.out));
+        const QString cut = dir_.filePath(QStringLiteral("cut"));
+        QVERIFY(QDir().mkpath(cut));
+        QVERIFY(QFile::copy(station_ + QStringLiteral("/evidence.pub"),
+                            cut + QStringLiteral("/evidence.pub")));
+        QVERIFY(QFile::copy(db, cut + QStringLiteral("/Korvane.db")));
+        {
+            tamper::Db t(cut + QStringLiteral("/Korvane.db"));
+            QVERIFY(t.run(QStringLiteral("delete from chain where seq>?"), {head.seq - 10}));
+            QVERIFY(t.run(QStringLiteral("delete from chain_head where seq>?"), {head.seq - 10}));
+        }
+        r = verifyTool({QStringLiteral("--head"), headClaim, cut});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.out.contains(QLatin1String("truncated")), qPrintable(r.out));
     }
 
     void anOlderFolderIsCoveredFromItsGenesis() {
