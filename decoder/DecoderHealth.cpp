@@ -254,6 +254,32 @@ std::optional<double> DecoderHealth::interOffsetMs() const {
     return *loops_[0].offset - *loops_[1].offset;
 }
 
+std::optional<double> DecoderHealth::interSpreadMs() const {
+    if (!interOffsetMs())
+        return std::nullopt;
+    double sum = 0;
+    for (const Loop& l : loops_) {
+        double mean = 0;
+        for (const Sample& s : l.window)
+            mean += s.offset;
+        mean /= double(l.window.size());
+        double squares = 0;
+        for (const Sample& s : l.window)
+            squares += (s.offset - mean) * (s.offset - mean);
+        sum += squares / double(l.window.size() - 1);
+    }
+    return std::sqrt(sum);
+}
+
+std::optional<double> DecoderHealth::interDriftMs(qint64 monoMs) const {
+    const Loop& a = loops_[0];
+    const Loop& b = loops_[1];
+    if (!a.slope || !b.slope || a.trend.empty() || b.trend.empty())
+        return std::nullopt;
+    const qint64 since = std::min(a.trend.front().mono, b.trend.front().mono);
+    return std::abs(*a.slope - *b.slope) * double(monoMs - since) / 1000;
+}
+
 double SpeedErrorPercent(double offsetMs, int distCm, double kmh) {
     if (distCm <= 0 || kmh <= 0)
         return 0;

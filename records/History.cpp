@@ -5,6 +5,7 @@
 #include "Journal.h"
 #include "Names.h"
 #include "Plausibility.h"
+#include "Uncertainty.h"
 #include "WholeFile.h"
 
 #include <QCoreApplication>
@@ -110,7 +111,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     const bool corrected = r.origDistCm > 0;
     switch (role) {
     case Qt::TextAlignmentRole:
-        if (index.column() == ColSpeed || index.column() == ColDist)
+        if (index.column() == ColSpeed || index.column() == ColDist ||
+            index.column() == ColUncertainty)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         if (index.column() == ColTpid || index.column() == ColTime)
             return int(Qt::AlignCenter);
@@ -131,6 +133,12 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
             return flagsText(r.flags);
         if (index.column() == ColStatus)
             tip = data(index, Qt::DisplayRole).toString();
+        if (index.column() == ColUncertainty && !r.uPct.isNull())
+            return tr("拡張不確かさ (k=2): ±%1 Km/h（%2 %）")
+                .arg(UncertaintyText(r.uKmh.toDouble()),
+                     QString::number(r.uPct.toDouble(), 'f', 2));
+        if (index.column() == ColSpeed && r.reverse)
+            tip = tr("逆方向の走行（ループ2からループ1）");
         if (corrected)
             tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                    tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
@@ -159,6 +167,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return flagsText(r.flags);
     case ColStatus:
         return corrected ? statusWord(r.status) + tr("・訂正") : statusWord(r.status);
+    case ColUncertainty:
+        return r.uKmh.isNull() || r.speedText.toDouble() <= 0 ? QString()
+                                                              : UncertaintyText(r.uKmh.toDouble());
     default:
         return {};
     }
@@ -186,6 +197,8 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
         return tr("判定");
     case ColStatus:
         return tr("状態");
+    case ColUncertainty:
+        return tr("±");
     default:
         return {};
     }

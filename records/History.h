@@ -21,7 +21,17 @@ QVector<HistoryRow> historyPage(const QString& tpid, qint64 beforeId, int limit)
 class HistoryModel : public PagedModel {
     Q_OBJECT
 public:
-    enum Column { ColTime, ColTpid, ColName, ColSpeed, ColDist, ColFlags, ColStatus, ColumnCount };
+    enum Column {
+        ColTime,
+        ColTpid,
+        ColName,
+        ColSpeed,
+        ColDist,
+        ColFlags,
+        ColStatus,
+        ColUncertainty,
+        ColumnCount
+    };
     static constexpr int kPageRows = 256;
     // A row for the operator's eye stands out (by colour on the page, and by
     // the word in its status); MarkRole gives its Mark as an int.

@@ -2,6 +2,7 @@
 
 #include "Chain.h"
 #include "Database.h"
+#include "Uncertainty.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -45,7 +46,8 @@ void createBaseSchema(QSqlDatabase db) {
 
 const QString kListed = QStringLiteral(
     "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
-    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm from attempt a");
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,a.u_kmh,a.u_pct,"
+    "a.direction from attempt a");
 
 Journal::ListedAttempt listedOf(const Query& q) {
     Journal::ListedAttempt r;
@@ -59,6 +61,9 @@ Journal::ListedAttempt listedOf(const Query& q) {
     r.status = q.asText(QStringLiteral("status"));
     r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
     r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
+    r.uKmh = q.value(QStringLiteral("u_kmh"));
+    r.uPct = q.value(QStringLiteral("u_pct"));
+    r.reverse = q.asText(QStringLiteral("direction")) == Journal::kReverse;
     return r;
 }
 
@@ -96,6 +101,17 @@ void Journal::createSchema(QSqlDatabase db) {
                           "select 1 from pragma_table_info('attempt') where name='class_name'"))
              .next())
         run(db, QStringLiteral("alter table attempt add column class_name text"));
+    // Two-way runs and the uncertainty of each speed (rooms/record): a run
+    // from loop 2 to loop 1 has direction 'reverse' (empty: loop 1 to loop
+    // 2, as every attempt before); u_kmh and u_pct are the expanded
+    // uncertainty of its speed (empty: not computed).
+    for (const char* column : {"direction text", "u_kmh real", "u_pct real"}) {
+        const QString name = QString::fromLatin1(column).section(QLatin1Char(' '), 0, 0);
+        if (!runBound(db, QStringLiteral("select 1 from pragma_table_info('attempt') where name=?"),
+                      {name})
+                 .next())
+            run(db, QStringLiteral("alter table attempt add column ") + QLatin1String(column));
+    }
     run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
                            "measured_ms, status, tpid, speed, speed_text) "
                            "where class_id is not null"));
@@ -438,11 +454,12 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
                                                       bool suspectShown, int limit) {
     // Newest first through index attempt_tpid, then turned oldest first.
     // Every status but these is left out, those added later included.
-    QSqlQuery q = runBound(db,
-                           QStringLiteral("select id, speed_text, speed, measured_ms from attempt "
-                                          "where tpid=? and (status in ('ok','accepted') or "
-                                          "(status='suspect' and ?=1)) order by id desc limit ?"),
-                           {tpid, suspectShown ? 1 : 0, limit});
+    QSqlQuery q =
+        runBound(db,
+                 QStringLiteral("select id, speed_text, speed, measured_ms, u_kmh from attempt "
+                                "where tpid=? and (status in ('ok','accepted') or "
+                                "(status='suspect' and ?=1)) order by id desc limit ?"),
+                 {tpid, suspectShown ? 1 : 0, limit});
     QVector<ShownAttempt> out;
     while (q.next()) {
         ShownAttempt a;
@@ -451,6 +468,8 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
         a.speedText = q.value(1).toString();
         a.kmh = q.value(2).toDouble();
         a.measuredMs = q.value(3).toLongLong();
+        if (!q.value(4).isNull())
+            a.uText = UncertaintyText(q.value(4).toDouble());
         out.prepend(a);
     }
     return out;
@@ -526,4 +545,111 @@ QString Journal::publishStatement() {
                           " a.measured_ms, a.changed_ms"
                           " from outbox o left join attempt a on a.id = o.attempt_id"
                           " order by o.seq limit ?");
+}
+
+// --- two-way runs and uncertainty (rooms/record) -------------------------------
+
+void Journal::setUncertainty(qint64 attemptId, double uKmh, double uPct) {
+    KeptStatement& q = KeptStatement::of("update attempt set u_kmh=?, u_pct=? where id=?");
+    q.bind(1, uKmh);
+    q.bind(2, uPct);
+    q.bind(3, attemptId);
+    q.run();
+}
+
+qint64 Journal::recordReverseAttempt(const Attempt& a) {
+    // The chain covers the row as inserted; its direction shows there as
+    // a loop-1 time after the loop-2 time.
+    const qint64 id = recordAttempt(a);
+    KeptStatement& q = KeptStatement::of("update attempt set direction='reverse' where id=?");
+    q.bind(1, id);
+    q.run();
+    return id;
+}
+
+qint64 Journal::lastPassingId() {
+    KeptStatement& q = KeptStatement::of("select ifnull(max(id),0) from passing");
+    const qint64 id = q.step() ? q.integer(0) : 0;
+    q.reset();
+    return id;
+}
+
+namespace {
+
+Journal::PassingRow passingOf(const KeptStatement& q) {
+    Journal::PassingRow p;
+    p.id = q.integer(0);
+    p.receivedMs = q.integer(1);
+    p.loop = int(q.integer(2));
+    p.tpid = textOf(q.value(3));
+    p.time = q.value(4);
+    p.raw = q.value(5).toByteArray();
+    return p;
+}
+
+} // namespace
+
+QVector<Journal::PassingRow> Journal::passingsAfter(qint64 afterId, int limit) {
+    KeptStatement& q = KeptStatement::of("select id, received_ms, loop, tpid, time, raw from "
+                                         "passing where id>? order by id limit ?");
+    q.bind(1, afterId);
+    q.bind(2, limit);
+    QVector<PassingRow> out;
+    while (q.step())
+        out << passingOf(q);
+    return out;
+}
+
+QVector<Journal::PassingRow> Journal::latestPassings(const QString& tpid, int loop, int limit) {
+    KeptStatement& q =
+        KeptStatement::of("select id, received_ms, loop, tpid, time, raw from passing "
+                          "where tpid=? and loop=? order by id desc limit ?");
+    q.bind(1, tpid);
+    q.bind(2, loop);
+    q.bind(3, limit);
+    QVector<PassingRow> out;
+    while (q.step())
+        out << passingOf(q);
+    return out;
+}
+
+bool Journal::passingPaired(const QString& tpid, qint64 passingId) {
+    // Through index attempt_tpid, newest first: a passing is paired by one of
+    // the attempts measured soon after it.
+    KeptStatement& q = KeptStatement::of(
+        "select 1 from (select passing1, passing2, direction, status from attempt where tpid=? "
+        "order by id desc limit 64) where (direction='reverse' and (passing1=? or passing2=?)) "
+        "or (direction is null and passing2=? and status<>'unmeasured') limit 1");
+    q.bind(1, tpid);
+    q.bind(2, passingId);
+    q.bind(3, passingId);
+    q.bind(4, passingId);
+    const bool paired = q.step();
+    q.reset();
+    return paired;
+}
+
+std::optional<Journal::Run> Journal::runFacts(qint64 attemptId) {
+    KeptStatement& q = KeptStatement::of(
+        "select id, tpid, time1, time2, dist_cm, speed, speed_text, status, measured_ms, "
+        "direction, u_kmh, u_pct from attempt where id=?");
+    q.bind(1, attemptId);
+    std::optional<Run> r;
+    if (q.step()) {
+        r = Run();
+        r->id = q.integer(0);
+        r->tpid = textOf(q.value(1));
+        r->time1 = q.value(2).toDouble();
+        r->time2 = q.value(3).toDouble();
+        r->distCm = int(q.integer(4));
+        r->speed = q.value(5).toDouble();
+        r->speedText = textOf(q.value(6));
+        r->status = textOf(q.value(7));
+        r->measuredMs = q.integer(8);
+        r->reverse = textOf(q.value(9)) == kReverse;
+        r->uKmh = q.value(10).isNull() ? -1 : q.value(10).toDouble();
+        r->uPct = q.value(11).isNull() ? -1 : q.value(11).toDouble();
+    }
+    q.reset();
+    return r;
 }
