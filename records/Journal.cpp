@@ -46,8 +46,8 @@ void createBaseSchema(QSqlDatabase db) {
 
 const QString kListed = QStringLiteral(
     "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
-    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,a.u_kmh,a.u_pct,"
-    "a.direction from attempt a");
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,r.u_kmh,r.u_pct,"
+    "r.direction from attempt a left join attempt_run r on r.attempt_id=a.id");
 
 Journal::ListedAttempt listedOf(const Query& q) {
     Journal::ListedAttempt r;
@@ -101,17 +101,12 @@ void Journal::createSchema(QSqlDatabase db) {
                           "select 1 from pragma_table_info('attempt') where name='class_name'"))
              .next())
         run(db, QStringLiteral("alter table attempt add column class_name text"));
-    // Two-way runs and the uncertainty of each speed (rooms/record): a run
-    // from loop 2 to loop 1 has direction 'reverse' (empty: loop 1 to loop
-    // 2, as every attempt before); u_kmh and u_pct are the expanded
-    // uncertainty of its speed (empty: not computed).
-    for (const char* column : {"direction text", "u_kmh real", "u_pct real"}) {
-        const QString name = QString::fromLatin1(column).section(QLatin1Char(' '), 0, 0);
-        if (!runBound(db, QStringLiteral("select 1 from pragma_table_info('attempt') where name=?"),
-                      {name})
-                 .next())
-            run(db, QStringLiteral("alter table attempt add column ") + QLatin1String(column));
-    }
+    // Two-way runs and the uncertainty of each speed (rooms/record), beside
+    // the attempt rather than in it: a change of an attempt's row is news
+    // to whatever follows the table (the event's outbox), and these are
+    // not.
+    run(db, QStringLiteral("create table if not exists attempt_run (attempt_id integer primary "
+                           "key references attempt(id), direction text, u_kmh real, u_pct real)"));
     run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
                            "measured_ms, status, tpid, speed, speed_text) "
                            "where class_id is not null"));
@@ -456,9 +451,10 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
     // Every status but these is left out, those added later included.
     QSqlQuery q =
         runBound(db,
-                 QStringLiteral("select id, speed_text, speed, measured_ms, u_kmh from attempt "
-                                "where tpid=? and (status in ('ok','accepted') or "
-                                "(status='suspect' and ?=1)) order by id desc limit ?"),
+                 QStringLiteral("select a.id, a.speed_text, a.speed, a.measured_ms, r.u_kmh "
+                                "from attempt a left join attempt_run r on r.attempt_id=a.id "
+                                "where a.tpid=? and (a.status in ('ok','accepted') or "
+                                "(a.status='suspect' and ?=1)) order by a.id desc limit ?"),
                  {tpid, suspectShown ? 1 : 0, limit});
     QVector<ShownAttempt> out;
     while (q.next()) {
@@ -550,10 +546,12 @@ QString Journal::publishStatement() {
 // --- two-way runs and uncertainty (rooms/record) -------------------------------
 
 void Journal::setUncertainty(qint64 attemptId, double uKmh, double uPct) {
-    KeptStatement& q = KeptStatement::of("update attempt set u_kmh=?, u_pct=? where id=?");
-    q.bind(1, uKmh);
-    q.bind(2, uPct);
-    q.bind(3, attemptId);
+    KeptStatement& q = KeptStatement::of(
+        "insert into attempt_run (attempt_id, u_kmh, u_pct) values (?,?,?) "
+        "on conflict(attempt_id) do update set u_kmh=excluded.u_kmh, u_pct=excluded.u_pct");
+    q.bind(1, attemptId);
+    q.bind(2, uKmh);
+    q.bind(3, uPct);
     q.run();
 }
 
@@ -561,7 +559,9 @@ qint64 Journal::recordReverseAttempt(const Attempt& a) {
     // The chain covers the row as inserted; its direction shows there as
     // a loop-1 time after the loop-2 time.
     const qint64 id = recordAttempt(a);
-    KeptStatement& q = KeptStatement::of("update attempt set direction='reverse' where id=?");
+    KeptStatement& q =
+        KeptStatement::of("insert into attempt_run (attempt_id, direction) values (?, 'reverse') "
+                          "on conflict(attempt_id) do update set direction='reverse'");
     q.bind(1, id);
     q.run();
     return id;
@@ -617,8 +617,10 @@ bool Journal::passingPaired(const QString& tpid, qint64 passingId) {
     // Through index attempt_tpid, newest first: a passing is paired by one of
     // the attempts measured soon after it.
     KeptStatement& q = KeptStatement::of(
-        "select 1 from (select passing1, passing2, direction, status from attempt where tpid=? "
-        "order by id desc limit 64) where (direction='reverse' and (passing1=? or passing2=?)) "
+        "select 1 from (select a.passing1 as passing1, a.passing2 as passing2, r.direction as "
+        "direction, a.status as status from attempt a left join attempt_run r on "
+        "r.attempt_id=a.id where a.tpid=? order by a.id desc limit 64) where (direction='reverse' "
+        "and (passing1=? or passing2=?)) "
         "or (direction is null and passing2=? and status<>'unmeasured') limit 1");
     q.bind(1, tpid);
     q.bind(2, passingId);
@@ -631,8 +633,9 @@ bool Journal::passingPaired(const QString& tpid, qint64 passingId) {
 
 std::optional<Journal::Run> Journal::runFacts(qint64 attemptId) {
     KeptStatement& q = KeptStatement::of(
-        "select id, tpid, time1, time2, dist_cm, speed, speed_text, status, measured_ms, "
-        "direction, u_kmh, u_pct from attempt where id=?");
+        "select a.id, a.tpid, a.time1, a.time2, a.dist_cm, a.speed, a.speed_text, a.status, "
+        "a.measured_ms, r.direction, r.u_kmh, r.u_pct from attempt a left join attempt_run r on "
+        "r.attempt_id=a.id where a.id=?");
     q.bind(1, attemptId);
     std::optional<Run> r;
     if (q.step()) {

@@ -18,10 +18,10 @@
 //            time2, dist_cm, speed, speed_text, flags (PlausibilityFlag
 //            bits), status, measured_ms; after a correction orig_speed,
 //            orig_speed_text, orig_dist_cm and changed_ms; class_id and
-//            class_name, the class it was measured in (empty: none);
-//            direction ('reverse' for a run from loop 2 to loop 1, empty
-//            for the usual way), u_kmh and u_pct (the speed's expanded
-//            uncertainty, k = 2; empty when not computed)
+//            class_name, the class it was measured in (empty: none)
+//   attempt_run  attempt_id, direction ('reverse' for a run from loop 2 to
+//            loop 1, empty for the usual way), u_kmh and u_pct (the speed's
+//            expanded uncertainty, k = 2); no row: the usual way, not computed
 //
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in

@@ -395,9 +395,16 @@ void RecordRoom::reweigh() {
             continue;
         }
         if (firstCounts && secondCounts) {
-            // A corrected run moves the mean with it.
-            const RecordStore::RecordAttempt before = r;
-            complete(r, *first, *second);
+            // A corrected run moves the mean with it; an attempt as it was
+            // is not written again.
+            const double mean = (first->speed + second->speed) / 2;
+            const double u =
+                first->uKmh >= 0 && second->uKmh >= 0 ? (first->uKmh + second->uKmh) / 2 : -1;
+            if (mean != r.mean || u != r.uKmh) {
+                r.mean = mean;
+                r.uKmh = u;
+                RecordStore::update(r);
+            }
             continue;
         }
         // A rejected run reopens the attempt; the run that still counts
