@@ -257,16 +257,21 @@ std::optional<double> DecoderHealth::interOffsetMs() const {
 std::optional<double> DecoderHealth::interSpreadMs() const {
     if (!interOffsetMs())
         return std::nullopt;
+    // Of the filtered offsets: a raw one holds the line's way to the PC as
+    // well, which says nothing about the clocks.
     double sum = 0;
     for (const Loop& l : loops_) {
+        const qsizetype n = std::min<qsizetype>(l.history.size(), std::max(2, limits_.window));
+        if (n < 2)
+            continue;
         double mean = 0;
-        for (const Sample& s : l.window)
-            mean += s.offset;
-        mean /= double(l.window.size());
+        for (qsizetype i = l.history.size() - n; i < l.history.size(); ++i)
+            mean += l.history[i].y();
+        mean /= double(n);
         double squares = 0;
-        for (const Sample& s : l.window)
-            squares += (s.offset - mean) * (s.offset - mean);
-        sum += squares / double(l.window.size() - 1);
+        for (qsizetype i = l.history.size() - n; i < l.history.size(); ++i)
+            squares += (l.history[i].y() - mean) * (l.history[i].y() - mean);
+        sum += squares / double(n - 1);
     }
     return std::sqrt(sum);
 }

@@ -88,8 +88,8 @@ public:
     // Loop-2 clock minus loop-1 clock, in ms: what the measured travel time
     // of every car is off by.
     std::optional<double> interOffsetMs() const;
-    // The standard deviation of the two loops' recent raw offsets, combined:
-    // how far a single passing's offset strays from the filtered one.
+    // The standard deviation of the two loops' recent filtered offsets,
+    // combined: how far the offset estimate wanders.
     std::optional<double> interSpreadMs() const;
     // How far the two clocks drifted apart since the last clock command, at
     // their trends' rates; nothing until both trends are known.
