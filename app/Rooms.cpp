@@ -7,6 +7,7 @@
 #include "HistoryRoom.h"
 #include "Host.h"
 #include "LiveRoom.h"
+#include "RecordRoom.h"
 #include "SpeedViewRoom.h"
 
 #include <memory>
@@ -19,4 +20,5 @@ void adoptRooms(Host& host) {
     host.adopt(std::make_unique<SpeedViewRoom>(host));
     host.adopt(std::make_unique<ClassesRoom>(host));
     host.adopt(std::make_unique<EvidenceRoom>(host));
+    host.adopt(std::make_unique<RecordRoom>(host));
 }

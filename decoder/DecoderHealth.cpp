@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -252,6 +253,45 @@ std::optional<double> DecoderHealth::interOffsetMs() const {
         loops_[1].window.size() < kSettledSamples)
         return std::nullopt;
     return *loops_[0].offset - *loops_[1].offset;
+}
+
+std::optional<double> DecoderHealth::interSpreadMs() const {
+    if (!interOffsetMs())
+        return std::nullopt;
+    // Of the filtered offsets: a raw one holds the line's way to the PC as
+    // well, which says nothing about the clocks. Robust (1.4826 times the
+    // median absolute deviation, a standard deviation for normal data): the
+    // first lines after a start arrive late, and one such offset would
+    // otherwise stand for the spread until it leaves the window.
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        const size_t m = v.size() / 2;
+        return v.size() % 2 ? v[m] : (v[m - 1] + v[m]) / 2;
+    };
+    double sum = 0;
+    for (const Loop& l : loops_) {
+        const qsizetype n = std::min<qsizetype>(l.history.size(), std::max(2, limits_.window));
+        if (n < 2)
+            continue;
+        std::vector<double> values;
+        for (qsizetype i = l.history.size() - n; i < l.history.size(); ++i)
+            values.push_back(l.history[i].y());
+        const double mid = median(values);
+        for (double& v : values)
+            v = std::abs(v - mid);
+        const double sigma = 1.4826 * median(values);
+        sum += sigma * sigma;
+    }
+    return std::sqrt(sum);
+}
+
+std::optional<double> DecoderHealth::interDriftMs(qint64 monoMs) const {
+    const Loop& a = loops_[0];
+    const Loop& b = loops_[1];
+    if (!a.slope || !b.slope || a.trend.empty() || b.trend.empty())
+        return std::nullopt;
+    const qint64 since = std::min(a.trend.front().mono, b.trend.front().mono);
+    return std::abs(*a.slope - *b.slope) * double(monoMs - since) / 1000;
 }
 
 double SpeedErrorPercent(double offsetMs, int distCm, double kmh) {

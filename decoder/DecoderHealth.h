@@ -88,6 +88,12 @@ public:
     // Loop-2 clock minus loop-1 clock, in ms: what the measured travel time
     // of every car is off by.
     std::optional<double> interOffsetMs() const;
+    // The standard deviation of the two loops' recent filtered offsets,
+    // combined: how far the offset estimate wanders.
+    std::optional<double> interSpreadMs() const;
+    // How far the two clocks drifted apart since the last clock command, at
+    // their trends' rates; nothing until both trends are known.
+    std::optional<double> interDriftMs(qint64 monoMs) const;
     bool offsetOver() const { return offsetOver_; }
     // Filtered offsets of the last hour: x monotonic ms, y offset ms.
     const QList<QPointF>& history(int loop) const { return loops_[index(loop)].history; }

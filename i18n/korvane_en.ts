@@ -604,6 +604,18 @@ sudo usermod -aG %1 $USER</translation>
         <source>訂正の理由: %1</source>
         <translation>Reason for the correction: %1</translation>
     </message>
+    <message>
+        <source>拡張不確かさ (k=2): ±%1 Km/h（%2 %）</source>
+        <translation>Expanded uncertainty (k=2): ±%1 km/h (%2 %)</translation>
+    </message>
+    <message>
+        <source>逆方向の走行（ループ2からループ1）</source>
+        <translation>Reverse run (loop 2 to loop 1)</translation>
+    </message>
+    <message>
+        <source>±</source>
+        <translation>±</translation>
+    </message>
 </context>
 <context>
     <name>Korvane</name>
@@ -725,6 +737,109 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>%1 に書き込めません: %2</source>
         <translation>Cannot write %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>RecordRoom</name>
+    <message>
+        <source>記録</source>
+        <translation>Records</translation>
+    </message>
+    <message>
+        <source>状態</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>ID</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>走行1</source>
+        <translation>Run 1</translation>
+    </message>
+    <message>
+        <source>走行2</source>
+        <translation>Run 2</translation>
+    </message>
+    <message>
+        <source>平均 Km/h</source>
+        <translation>Mean km/h</translation>
+    </message>
+    <message>
+        <source>±</source>
+        <translation>±</translation>
+    </message>
+    <message>
+        <source>開始</source>
+        <translation>Opened</translation>
+    </message>
+    <message>
+        <source>残り</source>
+        <translation>Left</translation>
+    </message>
+    <message>
+        <source>理由</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>証明書</source>
+        <translation>Certificate</translation>
+    </message>
+    <message>
+        <source>証明書はまだ作れません</source>
+        <translation>Certificates cannot be made yet</translation>
+    </message>
+    <message>
+        <source>逆方向 %1 %2 Km/h</source>
+        <translation>Reverse %1 %2 km/h</translation>
+    </message>
+    <message>
+        <source>帰りの走行 %1 は計測になっていません</source>
+        <translation>Return run %1 is not a measurement</translation>
+    </message>
+    <message>
+        <source>走行 %1 は最初の走行から %2 分後: 窓は %3 分です。%1 から数え直します</source>
+        <translation>Run %1 came %2 min after the first run: the window is %3 min. Counting again from %1</translation>
+    </message>
+    <message>
+        <source>走行 %1 は同じ方向です。%1 から数え直します</source>
+        <translation>Run %1 is in the same direction. Counting again from %1</translation>
+    </message>
+    <message>
+        <source>最初の走行 %1 が数えられなくなりました</source>
+        <translation>First run %1 no longer counts</translation>
+    </message>
+    <message>
+        <source>走行 %1 が却下されたため、再び開いています</source>
+        <translation>Open again: run %1 was rejected</translation>
+    </message>
+    <message>
+        <source>完了</source>
+        <translation>Completed</translation>
+    </message>
+    <message>
+        <source>無効</source>
+        <translation>Void</translation>
+    </message>
+    <message>
+        <source>待機中</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>%1 分</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>期限切れ</source>
+        <translation>Expired</translation>
+    </message>
+    <message>
+        <source>・更新</source>
+        <translation>, new record</translation>
+    </message>
+    <message>
+        <source>記録挑戦 %1 件（完了 %2 件）&#x3000;窓 %3 分&#x3000;更新に必要な差 %4 %</source>
+        <translation>%1 record attempts (%2 completed)   window %3 min   margin to beat %4 %</translation>
     </message>
 </context>
 <context>

@@ -6,6 +6,7 @@
 #include "Names.h"
 #include "Plausibility.h"
 #include "Review.h"
+#include "Uncertainty.h"
 #include "WholeFile.h"
 
 #include <QCoreApplication>
@@ -111,7 +112,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
     const bool corrected = r.origDistCm > 0;
     switch (role) {
     case Qt::TextAlignmentRole:
-        if (index.column() == ColSpeed || index.column() == ColDist)
+        if (index.column() == ColSpeed || index.column() == ColDist ||
+            index.column() == ColUncertainty)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         if (index.column() == ColTpid || index.column() == ColTime)
             return int(Qt::AlignCenter);
@@ -135,6 +137,12 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         if (index.column() == ColSpeed && r.status == Journal::kNotMeasurement &&
             r.speedText.toDouble() > 0)
             tip = tr("計測ではありません（計算上の値 %1 Km/h）").arg(r.speedText);
+        if (index.column() == ColUncertainty && !r.uPct.isNull())
+            return tr("拡張不確かさ (k=2): ±%1 Km/h（%2 %）")
+                .arg(UncertaintyText(r.uKmh.toDouble()),
+                     QString::number(r.uPct.toDouble(), 'f', 2));
+        if (index.column() == ColSpeed && r.reverse)
+            tip = tr("逆方向の走行（ループ2からループ1）");
         if (corrected) {
             tip += (tip.isEmpty() ? QString() : QStringLiteral("\n")) +
                    tr("訂正前: %1 Km/h、%2 cm").arg(r.origSpeedText).arg(r.origDistCm);
@@ -179,6 +187,9 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const {
         return corrected ? statusWord(r.status) + tr("・訂正") : statusWord(r.status);
     case ColClass:
         return r.className;
+    case ColUncertainty:
+        return r.uKmh.isNull() || r.speedText.toDouble() <= 0 ? QString()
+                                                              : UncertaintyText(r.uKmh.toDouble());
     default:
         return {};
     }
@@ -208,6 +219,8 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
         return tr("状態");
     case ColClass:
         return tr("クラス");
+    case ColUncertainty:
+        return tr("±");
     default:
         return {};
     }

@@ -30,6 +30,7 @@ public:
         ColFlags,
         ColStatus,
         ColClass,
+        ColUncertainty,
         ColumnCount
     };
     static constexpr int kPageRows = 256;

@@ -2,6 +2,7 @@
 
 #include "Chain.h"
 #include "Database.h"
+#include "Uncertainty.h"
 
 #include <QHash>
 #include <QSqlError>
@@ -46,8 +47,8 @@ void createBaseSchema(QSqlDatabase db) {
 
 const QString kListed = QStringLiteral(
     "select a.id,a.measured_ms,a.tpid,(select pname from speed s where s.tpid=a.tpid) as pname,"
-    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,a.class_name "
-    "from attempt a");
+    "a.speed_text,a.dist_cm,a.flags,a.status,a.orig_speed_text,a.orig_dist_cm,a.class_name,"
+    "r.u_kmh,r.u_pct,r.direction from attempt a left join attempt_run r on r.attempt_id=a.id");
 
 Journal::ListedAttempt listedOf(const Query& q) {
     Journal::ListedAttempt r;
@@ -62,6 +63,9 @@ Journal::ListedAttempt listedOf(const Query& q) {
     r.origSpeedText = q.asText(QStringLiteral("orig_speed_text"));
     r.origDistCm = q.value(QStringLiteral("orig_dist_cm")).toInt();
     r.className = q.asText(QStringLiteral("class_name"));
+    r.uKmh = q.value(QStringLiteral("u_kmh"));
+    r.uPct = q.value(QStringLiteral("u_pct"));
+    r.reverse = q.asText(QStringLiteral("direction")) == Journal::kReverse;
     return r;
 }
 
@@ -99,6 +103,12 @@ void Journal::createSchema(QSqlDatabase db) {
                           "select 1 from pragma_table_info('attempt') where name='class_name'"))
              .next())
         run(db, QStringLiteral("alter table attempt add column class_name text"));
+    // Two-way runs and the uncertainty of each speed (rooms/record), beside
+    // the attempt rather than in it: a change of an attempt's row is news
+    // to whatever follows the table (the event's outbox), and these are
+    // not.
+    run(db, QStringLiteral("create table if not exists attempt_run (attempt_id integer primary "
+                           "key references attempt(id), direction text, u_kmh real, u_pct real)"));
     run(db, QStringLiteral("create index if not exists attempt_class_best on attempt(class_id, "
                            "measured_ms, status, tpid, speed, speed_text) "
                            "where class_id is not null"));
@@ -470,11 +480,13 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
                                                       bool suspectShown, int limit) {
     // Newest first through index attempt_tpid, then turned oldest first.
     // Every status but these is left out, those added later included.
-    QSqlQuery q = runBound(db,
-                           QStringLiteral("select id, speed_text, speed, measured_ms from attempt "
-                                          "where tpid=? and (status in ('ok','accepted') or "
-                                          "(status='suspect' and ?=1)) order by id desc limit ?"),
-                           {tpid, suspectShown ? 1 : 0, limit});
+    QSqlQuery q =
+        runBound(db,
+                 QStringLiteral("select a.id, a.speed_text, a.speed, a.measured_ms, r.u_kmh "
+                                "from attempt a left join attempt_run r on r.attempt_id=a.id "
+                                "where a.tpid=? and (a.status in ('ok','accepted') or "
+                                "(a.status='suspect' and ?=1)) order by a.id desc limit ?"),
+                 {tpid, suspectShown ? 1 : 0, limit});
     QVector<ShownAttempt> out;
     while (q.next()) {
         ShownAttempt a;
@@ -483,6 +495,8 @@ QVector<Journal::ShownAttempt> Journal::shownAttempts(QSqlDatabase db, const QSt
         a.speedText = q.value(1).toString();
         a.kmh = q.value(2).toDouble();
         a.measuredMs = q.value(3).toLongLong();
+        if (!q.value(4).isNull())
+            a.uText = UncertaintyText(q.value(4).toDouble());
         out.prepend(a);
     }
     return out;
@@ -611,4 +625,118 @@ QString Journal::publishStatement() {
                           " a.measured_ms, a.changed_ms, a.class_name"
                           " from outbox o left join attempt a on a.id = o.attempt_id"
                           " order by o.seq limit ?");
+}
+
+// --- two-way runs and uncertainty (rooms/record) -------------------------------
+
+void Journal::setUncertainty(qint64 attemptId, double uKmh, double uPct) {
+    KeptStatement& q = KeptStatement::of(
+        "insert into attempt_run (attempt_id, u_kmh, u_pct) values (?,?,?) "
+        "on conflict(attempt_id) do update set u_kmh=excluded.u_kmh, u_pct=excluded.u_pct");
+    q.bind(1, attemptId);
+    q.bind(2, uKmh);
+    q.bind(3, uPct);
+    q.run();
+}
+
+qint64 Journal::recordReverseAttempt(const Attempt& a) {
+    // The chain covers the row as inserted; its direction shows there as
+    // a loop-1 time after the loop-2 time.
+    const qint64 id = recordAttempt(a);
+    KeptStatement& q =
+        KeptStatement::of("insert into attempt_run (attempt_id, direction) values (?, 'reverse') "
+                          "on conflict(attempt_id) do update set direction='reverse'");
+    q.bind(1, id);
+    q.run();
+    return id;
+}
+
+qint64 Journal::lastPassingId() {
+    KeptStatement& q = KeptStatement::of("select ifnull(max(id),0) from passing");
+    const qint64 id = q.step() ? q.integer(0) : 0;
+    q.reset();
+    return id;
+}
+
+namespace {
+
+Journal::PassingRow passingOf(const KeptStatement& q) {
+    Journal::PassingRow p;
+    p.id = q.integer(0);
+    p.receivedMs = q.integer(1);
+    p.loop = int(q.integer(2));
+    p.tpid = textOf(q.value(3));
+    p.time = q.value(4);
+    p.raw = q.value(5).toByteArray();
+    return p;
+}
+
+} // namespace
+
+QVector<Journal::PassingRow> Journal::passingsAfter(qint64 afterId, int limit) {
+    KeptStatement& q = KeptStatement::of("select id, received_ms, loop, tpid, time, raw from "
+                                         "passing where id>? order by id limit ?");
+    q.bind(1, afterId);
+    q.bind(2, limit);
+    QVector<PassingRow> out;
+    while (q.step())
+        out << passingOf(q);
+    return out;
+}
+
+QVector<Journal::PassingRow> Journal::latestPassings(const QString& tpid, int loop, int limit) {
+    KeptStatement& q =
+        KeptStatement::of("select id, received_ms, loop, tpid, time, raw from passing "
+                          "where tpid=? and loop=? order by id desc limit ?");
+    q.bind(1, tpid);
+    q.bind(2, loop);
+    q.bind(3, limit);
+    QVector<PassingRow> out;
+    while (q.step())
+        out << passingOf(q);
+    return out;
+}
+
+bool Journal::passingPaired(const QString& tpid, qint64 passingId) {
+    // Through index attempt_tpid, newest first: a passing is paired by one of
+    // the attempts measured soon after it.
+    KeptStatement& q = KeptStatement::of(
+        "select 1 from (select a.passing1 as passing1, a.passing2 as passing2, r.direction as "
+        "direction, a.status as status from attempt a left join attempt_run r on "
+        "r.attempt_id=a.id where a.tpid=? order by a.id desc limit 64) where (direction='reverse' "
+        "and (passing1=? or passing2=?)) "
+        "or (direction is null and passing2=? and status<>'unmeasured') limit 1");
+    q.bind(1, tpid);
+    q.bind(2, passingId);
+    q.bind(3, passingId);
+    q.bind(4, passingId);
+    const bool paired = q.step();
+    q.reset();
+    return paired;
+}
+
+std::optional<Journal::Run> Journal::runFacts(qint64 attemptId) {
+    KeptStatement& q = KeptStatement::of(
+        "select a.id, a.tpid, a.time1, a.time2, a.dist_cm, a.speed, a.speed_text, a.status, "
+        "a.measured_ms, r.direction, r.u_kmh, r.u_pct from attempt a left join attempt_run r on "
+        "r.attempt_id=a.id where a.id=?");
+    q.bind(1, attemptId);
+    std::optional<Run> r;
+    if (q.step()) {
+        r = Run();
+        r->id = q.integer(0);
+        r->tpid = textOf(q.value(1));
+        r->time1 = q.value(2).toDouble();
+        r->time2 = q.value(3).toDouble();
+        r->distCm = int(q.integer(4));
+        r->speed = q.value(5).toDouble();
+        r->speedText = textOf(q.value(6));
+        r->status = textOf(q.value(7));
+        r->measuredMs = q.integer(8);
+        r->reverse = textOf(q.value(9)) == kReverse;
+        r->uKmh = q.value(10).isNull() ? -1 : q.value(10).toDouble();
+        r->uPct = q.value(11).isNull() ? -1 : q.value(11).toDouble();
+    }
+    q.reset();
+    return r;
 }

@@ -20,6 +20,9 @@
 //            bits), status, measured_ms; after a correction orig_speed,
 //            orig_speed_text, orig_dist_cm and changed_ms; class_id and
 //            class_name, the class it was measured in (empty: none)
+//   attempt_run  attempt_id, direction ('reverse' for a run from loop 2 to
+//            loop 1, empty for the usual way), u_kmh and u_pct (the speed's
+//            expanded uncertainty, k = 2); no row: the usual way, not computed
 //
 // A passing row is written with the statement on `speed` it mirrors, and an
 // attempt with the statement that marks its pending row processed, each in
@@ -111,6 +114,10 @@ struct ListedAttempt {
     QString origSpeedText;
     int origDistCm = 0;
     QString className; // the class it was measured in; empty: none
+    // The expanded uncertainty of the speed; null when not computed.
+    QVariant uKmh;
+    QVariant uPct;
+    bool reverse = false; // a run from loop 2 to loop 1
 };
 // At most `limit` attempts older than `beforeId` (from the newest when 0), of
 // `tpid` when it is not empty, newest first.
@@ -187,6 +194,7 @@ struct ShownAttempt {
     QString speedText;
     double kmh = 0; // shownAttempts only
     qint64 measuredMs = 0;
+    QString uText; // shownAttempts only: the uncertainty as shown, empty when not computed
 };
 // The newest ok or accepted attempt (or suspect one when suspectShown).
 std::optional<ShownAttempt> latestShown(QSqlDatabase db, bool suspectShown);
@@ -245,5 +253,49 @@ std::optional<qint64> classNamed(QSqlDatabase db, const QString& name);
 // empty when it is gone. One statement, so that both are read together; the
 // caller prepares it once on its connection.
 QString publishStatement();
+
+// --- two-way runs and uncertainty (rooms/record) -------------------------------
+
+inline const QString kReverse = QStringLiteral("reverse");
+// The attempt's expanded uncertainty; in the caller's transaction.
+void setUncertainty(qint64 attemptId, double uKmh, double uPct);
+// A run from loop 2 to loop 1: the attempt with its chain link (passing1 and
+// time1 of loop 1 as always, so time1 is after time2), direction 'reverse'.
+// In the caller's transaction.
+qint64 recordReverseAttempt(const Attempt& a);
+
+struct PassingRow {
+    qint64 id = 0;
+    qint64 receivedMs = 0;
+    int loop = 0;
+    QString tpid;
+    QVariant time;
+    QByteArray raw;
+};
+qint64 lastPassingId();                                       // 0 when there is none
+QVector<PassingRow> passingsAfter(qint64 afterId, int limit); // oldest first
+// The transponder's newest passings on `loop`, newest first.
+QVector<PassingRow> latestPassings(const QString& tpid, int loop, int limit);
+// Among the transponder's recent attempts, one already pairs the passing: a
+// reverse run that starts or ends with it, or an attempt of the usual way
+// that is a measurement and ends with it.
+bool passingPaired(const QString& tpid, qint64 passingId);
+
+// An attempt as the record attempts weigh it.
+struct Run {
+    qint64 id = 0;
+    QString tpid;
+    double time1 = 0;
+    double time2 = 0;
+    int distCm = 0;
+    double speed = 0;
+    QString speedText;
+    QString status;
+    qint64 measuredMs = 0;
+    bool reverse = false;
+    double uKmh = -1; // -1: not computed
+    double uPct = -1;
+};
+std::optional<Run> runFacts(qint64 attemptId);
 
 } // namespace Journal

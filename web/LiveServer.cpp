@@ -9,7 +9,9 @@
 #include <QHttpServerRequest>
 #include <QHttpServerResponse>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -504,10 +506,12 @@ QHttpServerResponse LiveServer::apiDriver(const QString& tpid) {
     if (tpid.isEmpty())
         return notFound();
     try {
-        const std::optional<QJsonObject> d =
+        std::optional<QJsonObject> d =
             reader_->driver(tpid, kDriverAttempts, options_.suspectShown);
         if (!d)
             return notFound();
+        if (records_.contains(tpid))
+            d->insert(QStringLiteral("record"), records_.value(tpid));
         return jsonResponse(*d);
     } catch (const std::exception&) {
         return unavailable();
@@ -639,6 +643,20 @@ void LiveServer::setDecoders(const QJsonArray& loops) {
     decoders_ = loops;
     broadcast(json(QJsonObject{{QStringLiteral("type"), QStringLiteral("decoders")},
                                {QStringLiteral("loops"), decoders_}}));
+}
+
+void LiveServer::setRecords(const QHash<QString, QJsonObject>& byTpid) {
+    QSet<QString> changed;
+    for (auto it = byTpid.cbegin(); it != byTpid.cend(); ++it)
+        if (records_.value(it.key()) != it.value())
+            changed.insert(it.key());
+    for (auto it = records_.cbegin(); it != records_.cend(); ++it)
+        if (!byTpid.contains(it.key()))
+            changed.insert(it.key());
+    records_ = byTpid;
+    for (const QString& tpid : std::as_const(changed))
+        broadcast(json(QJsonObject{{QStringLiteral("type"), QStringLiteral("record")},
+                                   {QStringLiteral("tpid"), tpid}}));
 }
 
 void LiveServer::setEventRanking(const EventRanking& ranking) {

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -92,6 +93,10 @@ public slots:
     // told of a change with its top rows and read the rest from
     // /api/event-ranking. Never called: the station is in no event.
     void setEventRanking(const webtext::EventRanking& ranking);
+    // The record attempt of each transponder that has one (rooms/record),
+    // by ID: /api/driver/<id> carries it as "record", and a driver page is
+    // told of a change of its own.
+    void setRecords(const QHash<QString, QJsonObject>& byTpid);
 
 signals:
     // ok: listening, message is the page's address on this PC and
@@ -138,5 +143,6 @@ private:
     QVector<webtext::RankRow> top_;
     QJsonArray decoders_;
     std::optional<webtext::EventRanking> event_;
+    QHash<QString, QJsonObject> records_;
     bool readFailing_ = false; // told, and no read has worked since
 };

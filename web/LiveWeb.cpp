@@ -46,6 +46,16 @@ void LiveWeb::setDecoders(const QJsonArray& loops) {
         Qt::QueuedConnection);
 }
 
+void LiveWeb::setRecords(const QHash<QString, QJsonObject>& byTpid) {
+    QMetaObject::invokeMethod(
+        server_,
+        [s = server_, byTpid] {
+            if (s)
+                s->setRecords(byTpid);
+        },
+        Qt::QueuedConnection);
+}
+
 void LiveWeb::setEventRanking(const webtext::EventRanking& ranking) {
     QMetaObject::invokeMethod(
         server_,

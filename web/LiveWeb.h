@@ -20,6 +20,7 @@ public:
     void publish(const QString& tpid, const QString& speedText, bool newBest, qint64 atMs);
     void setDecoders(const QJsonArray& loops);
     void setEventRanking(const webtext::EventRanking& ranking);
+    void setRecords(const QHash<QString, QJsonObject>& byTpid);
 
 signals:
     void started(bool ok, const QString& message, const QStringList& phoneUrls);

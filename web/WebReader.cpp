@@ -188,11 +188,16 @@ std::optional<QJsonObject> WebReader::driver(const QString& tpid, int maxAttempt
     }
     QJsonArray attempts;
     for (const Journal::ShownAttempt& a :
-         Journal::shownAttempts(db(), tpid, suspectShown, maxAttempts))
-        attempts.append(QJsonObject{{QStringLiteral("id"), double(a.id)},
-                                    {QStringLiteral("speed"), a.speedText},
-                                    {QStringLiteral("kmh"), a.kmh},
-                                    {QStringLiteral("at"), double(a.measuredMs)}});
+         Journal::shownAttempts(db(), tpid, suspectShown, maxAttempts)) {
+        QJsonObject o{{QStringLiteral("id"), double(a.id)},
+                      {QStringLiteral("speed"), a.speedText},
+                      {QStringLiteral("kmh"), a.kmh},
+                      {QStringLiteral("at"), double(a.measuredMs)}};
+        // The expanded uncertainty as the station shows it, rounded up.
+        if (!a.uText.isEmpty())
+            o.insert(QStringLiteral("u"), a.uText);
+        attempts.append(o);
+    }
     if (!row && attempts.isEmpty())
         return std::nullopt;
     if (!row)

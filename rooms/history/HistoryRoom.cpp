@@ -109,7 +109,7 @@ HistoryRoom::HistoryRoom(Host& h) : Room(h) {
     colours->setSourceModel(model_);
     grid_->setModel(colours);
     // Room for an eight-digit transponder ID.
-    const int widths[HistoryModel::ColumnCount] = {60, 72, 60, 56, 36, 80, 60, 70};
+    const int widths[HistoryModel::ColumnCount] = {60, 72, 60, 56, 36, 80, 60, 70, 40};
     for (int c = 0; c < HistoryModel::ColumnCount; ++c)
         grid_->setColumnWidth(c, widths[c]);
     connect(

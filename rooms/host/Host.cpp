@@ -80,6 +80,11 @@ void Host::setCombinedRanking(const CombinedRanking& ranking) {
     emit combinedRankingChanged();
 }
 
+void Host::setRecordStates(const QList<RecordState>& states) {
+    recordStates_ = states;
+    emit recordStatesChanged();
+}
+
 qint64 monotonicNowMs() {
     QElapsedTimer t;
     t.start();

@@ -86,6 +86,25 @@ struct CombinedRanking {
     QList<Row> rows;
 };
 
+// The two decoder clocks as the decoder watch last found them, for what a
+// speed is uncertain by.
+struct ClockFigures {
+    bool known = false;  // both decoders sent enough passings
+    double offsetMs = 0; // loop-2 clock minus loop-1 clock
+    double spreadMs = 0; // standard deviation of the offset's recent samples
+    double driftMs = 0;  // offset change since the last clock command (0: not known yet)
+};
+
+// A record attempt of a transponder as the live page tells its driver.
+struct RecordState {
+    QString tpid;
+    QString state;           // "waiting" (first run done), "expired", "completed"
+    qint64 windowEndsMs = 0; // PC time, UTC ms: the return run is due by then
+    QString firstRunText;    // "57.692 ± 0.31"
+    QString resultText;      // the mean with its uncertainty, when completed
+    QString reason;          // why an earlier return run did not complete it
+};
+
 class Host;
 
 // The base of every room: made with the window, told when the window is
@@ -198,6 +217,10 @@ public:
         emit combinedRankingRequested();
     }
     bool combinedRankingWanted() const { return combinedRankingWanted_; }
+    void setClockFigures(const ClockFigures& figures) { clockFigures_ = figures; }
+    const ClockFigures& clockFigures() const { return clockFigures_; }
+    void setRecordStates(const QList<RecordState>& states);
+    const QList<RecordState>& recordStates() const { return recordStates_; }
 
 signals:
     // The road of a passing. Times marked "monotonic" are milliseconds of
@@ -224,6 +247,7 @@ signals:
     void loopStatesChanged(const QList<LoopState>& states);
     void combinedRankingChanged();
     void combinedRankingRequested();
+    void recordStatesChanged();
 
 private:
     std::vector<std::unique_ptr<Room>> rooms_;
@@ -231,6 +255,8 @@ private:
     QList<LoopState> loopStates_;
     CombinedRanking combinedRanking_;
     bool combinedRankingWanted_ = false;
+    ClockFigures clockFigures_;
+    QList<RecordState> recordStates_;
 };
 
 // The monotonic clock of the signals above.

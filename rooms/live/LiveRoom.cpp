@@ -91,10 +91,29 @@ void LiveRoom::started() {
     // The event's combined ranking, when this station is in one: what was
     // read so far, and a fresh read (it is read while the page is on).
     connect(&host, &Host::combinedRankingChanged, web_, [this] { passRanking(); });
+    // A driver's record attempt (two-way runs), as the record room last told.
+    connect(&host, &Host::recordStatesChanged, web_, [this] { passRecords(); });
+    if (!host.recordStates().isEmpty())
+        passRecords();
     web_->start();
     if (!host.combinedRanking().event.isEmpty())
         passRanking();
     host.wantCombinedRanking();
+}
+
+void LiveRoom::passRecords() {
+    QHash<QString, QJsonObject> byTpid;
+    for (const RecordState& s : host.recordStates()) {
+        QJsonObject o{{QStringLiteral("state"), s.state},
+                      {QStringLiteral("first"), s.firstRunText},
+                      {QStringLiteral("reason"), s.reason}};
+        if (s.windowEndsMs > 0)
+            o.insert(QStringLiteral("until"), double(s.windowEndsMs));
+        if (!s.resultText.isEmpty())
+            o.insert(QStringLiteral("result"), s.resultText);
+        byTpid.insert(s.tpid, o);
+    }
+    web_->setRecords(byTpid);
 }
 
 void LiveRoom::passRanking() {

@@ -20,6 +20,7 @@ public:
 private:
     void tell(const QString& line);
     void passRanking();
+    void passRecords();
 
     LiveWeb* web_ = nullptr; // a child of the room, none unless enabled
 };

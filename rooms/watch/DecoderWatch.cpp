@@ -77,6 +77,18 @@ qint64 DecoderWatch::now() {
     return t.msecsSinceReference();
 }
 
+// Fresh after every chunk: a speed measured right after its passings is
+// uncertain by the clocks as they stood then.
+void DecoderWatch::postClocks() {
+    ClockFigures c;
+    const std::optional<double> offset = health_->interOffsetMs();
+    c.known = offset.has_value();
+    c.offsetMs = offset.value_or(0);
+    c.spreadMs = health_->interSpreadMs().value_or(0);
+    c.driftMs = health_->interDriftMs(now()).value_or(0);
+    host.setClockFigures(c);
+}
+
 void DecoderWatch::tick() {
     const qint64 at = now();
     for (int loop = 1; loop <= 2; ++loop) {
@@ -100,6 +112,7 @@ void DecoderWatch::tick() {
                                         : QStringLiteral("closed")});
     }
     host.setLoopStates(states);
+    postClocks();
     showAlarm(); // the offset in the warning follows the clocks
     showStatus();
 }
@@ -108,6 +121,7 @@ void DecoderWatch::received(int loop, qsizetype bytes, qsizetype dropped,
                             const QStringList& lines) {
     health_->received(loop, now(), QTime::currentTime().msecsSinceStartOfDay(), bytes, dropped,
                       lines);
+    postClocks();
     tellEvents();
 }
 

@@ -35,6 +35,7 @@ private:
     void received(int loop, qsizetype bytes, qsizetype dropped, const QStringList& lines);
     void portFailed(int loop, const QString& reason);
     void tellEvents();
+    void postClocks();
     void showAlarm();
     void buildStatusPage();
     void showQr(const QByteArray& text);

@@ -274,6 +274,13 @@ void Simulator::carCrossesLoop1() {
     // The loop-2 decoder stamps the moment of crossing, whenever the line
     // actually leaves.
     const QByteArray id = tpid;
+    if (options_.twoWay) {
+        // Turned round behind loop 2, back a few seconds later at about the
+        // same speed.
+        const double back = kmh * cars_.uniform(0.97, 1.03);
+        const int turnMs = int((travel + cars_.uniform(2, 4)) * 1000);
+        QTimer::singleShot(turnMs, this, [this, id, back] { carReturns(id, back); });
+    }
     QTimer::singleShot(int(travel * 1000), this, [this, id, t1, m1, travel, clock1, readTwice] {
         const double clock2 = clocks_[1].read(t1 + travel, m1 + travel);
         if (silent_[1])
@@ -301,6 +308,29 @@ void Simulator::carCrossesLoop1() {
                     .arg(QString::fromLatin1(id))
                     .arg(clock, 0, 'f', 3));
         });
+    });
+}
+
+// The reverse run: loop 2 first, loop 1 after the travel time.
+void Simulator::carReturns(const QByteArray& id, double kmh) {
+    const double t2 = localSeconds();
+    const double m2 = monoSeconds();
+    const double travel = TravelSeconds(dist_, kmh);
+    const double clock2 = clocks_[1].read(t2, m2);
+    if (!silent_[1])
+        send(Loop2, PassingLine(2, id, clock2));
+    say(QStringLiteral("SIM loop 2 -> %1 at %2 (%3 km/h, returning)")
+            .arg(QString::fromLatin1(id))
+            .arg(clock2, 0, 'f', 3)
+            .arg(kmh, 0, 'f', 3));
+    QTimer::singleShot(int(travel * 1000), this, [this, id, t2, m2, travel] {
+        const double clock1 = clocks_[0].read(t2 + travel, m2 + travel);
+        if (silent_[0])
+            return;
+        send(Loop1, PassingLine(1, id, clock1));
+        say(QStringLiteral("SIM loop 1 -> %1 at %2 (returned)")
+                .arg(QString::fromLatin1(id))
+                .arg(clock1, 0, 'f', 3));
     });
 }
 

@@ -24,6 +24,7 @@ struct SimOptions {
     QString capturePath;       // where the decoders' bytes are recorded; empty: nowhere
     int doubleReadEvery = 0;   // every Nth lap is read twice on loop 2; 0: never
     int loop2FirstEvery = 0;   // after every Nth lap a new car is first seen on loop 2; 0: never
+    bool twoWay = false;       // each car turns after loop 2 and drives back over the section
 };
 
 // Two decoders and a board on pseudo-terminals, with cars crossing the loops.
@@ -59,6 +60,7 @@ private:
     void scheduleNextCar();
     void carCrossesLoop1();
     void carFirstSeenOnLoop2();
+    void carReturns(const QByteArray& id, double kmh);
     static double localSeconds();
     double monoSeconds() const { return double(mono_.elapsed()) / 1000; }
     void sendStatus();

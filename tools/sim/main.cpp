@@ -29,7 +29,7 @@ int usage() {
                  "                   [--clock-drift SECONDS] [--drift-ppm PPM1,PPM2] "
                  "[--status-every SECONDS]\n"
                  "                   [--truth-every SECONDS] [--capture FILE] [--double-read N]\n"
-                 "                   [--loop2-first N] [--run PROGRAM [ARGS...]]\n"
+                 "                   [--loop2-first N] [--two-way] [--run PROGRAM [ARGS...]]\n"
                  "SIGUSR1 / SIGUSR2 make decoder 1 / 2 fall silent, and talk again.\n");
     return 2;
 }
@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
     QStringList run;
     while (!args.isEmpty()) {
         const QString a = args.takeFirst();
+        if (a == QLatin1String("--two-way")) {
+            options.twoWay = true;
+            continue;
+        }
         if (a == QLatin1String("--run")) {
             run = args;
             args.clear();

@@ -16,6 +16,9 @@
       eventoff: "全ステーションの順位を読めません", eventwait: "全ステーションの順位を読み込み中…",
       unavailable: "結果を読めません（表示は前回のもの）",
       allclasses: "すべて",
+      recwaiting: "記録挑戦: 1本目 {first} km/h — 帰りの走行を待っています（残り {left}）",
+      recexpired: "記録挑戦: 1本目 {first} km/h — 時間切れ",
+      reccompleted: "記録挑戦 完了: 平均 {result} km/h",
     },
     en: {
       live: "Live", ranking: "Ranking", share: "Share", speak: "Speak",
@@ -29,6 +32,9 @@
       eventoff: "All-stations ranking unavailable", eventwait: "Reading the all-stations ranking…",
       unavailable: "Results unavailable (showing the last ones read)",
       allclasses: "All",
+      recwaiting: "Record attempt: first run {first} km/h — waiting for the return run ({left} left)",
+      recexpired: "Record attempt: first run {first} km/h — time is up",
+      reccompleted: "Record attempt completed: mean {result} km/h",
     },
   };
   const lang = (navigator.languages && navigator.languages[0] || navigator.language || "ja")
@@ -172,7 +178,10 @@
     },
     overlay: { speed: (e) => showLatest(e, true), ranking: none, event: none },
     ranking: { speed: none, ranking: () => rankingPage.refreshIfTop(), event: (ev) => rankingPage.event(ev) },
-    driver: { speed: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); }, ranking: none, event: none },
+    driver: {
+      speed: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); }, ranking: none, event: none,
+      record: (e) => { if (e.tpid === driverPage.tpid) driverPage.load(); },
+    },
   };
 
   // --- the push socket: reconnects by itself and catches up --------------
@@ -232,6 +241,8 @@
         h.event(msg);
       } else if (msg.type === "decoders") {
         showLoops(msg.loops);
+      } else if (msg.type === "record") {
+        if (h.record) h.record(msg);
       }
     };
   };
@@ -356,12 +367,32 @@
         body.replaceChildren(...d.attempts.slice().reverse().map((a) => {
           const tr = document.createElement("tr");
           cell(tr, fmtTime(a.at));
-          cell(tr, a.speed, "speed");
+          cell(tr, a.u ? a.speed + " ± " + a.u : a.speed, "speed");
           return tr;
         }));
+        this.record(d.record);
         $("empty").hidden = d.attempts.length > 0;
         this.chart(d.attempts);
       }).catch(() => {});
+    },
+    // The record attempt: its first run, the time left for the return run,
+    // or its result; the window's end ticks down between loads.
+    record(r) {
+      const box = $("record");
+      if (!box) return;
+      clearInterval(this.timer);
+      if (!r) { box.hidden = true; return; }
+      const show = () => {
+        const left = Math.max(0, (r.until || 0) - Date.now());
+        const state = r.state === "waiting" && left === 0 ? "expired" : r.state;
+        const mins = Math.floor(left / 60000), secs = Math.floor(left / 1000) % 60;
+        box.textContent = L("rec" + state).replace("{first}", r.first || "")
+          .replace("{result}", r.result || "").replace("{left}", mins + ":" + String(secs).padStart(2, "0")) +
+          (r.reason && state !== "completed" ? " — " + r.reason : "");
+      };
+      box.hidden = false;
+      show();
+      if (r.state === "waiting") this.timer = setInterval(show, 1000);
     },
     chart(attempts) {
       const box = $("chart");

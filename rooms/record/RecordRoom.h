@@ -1,0 +1,84 @@
+#pragma once
+
+// Record attempts: a transponder's two runs in opposite directions within a
+// window of time, their mean speed and its uncertainty. With TwoWay=1
+// (section "Record" of "Korvane.ini") a car that crosses loop 2 and then
+// loop 1 is measured too, as a run in the reverse direction, found in the
+// journal's passings. Every attempt, either way and whatever TwoWay says,
+// gets the expanded uncertainty of its speed (measure/Uncertainty.h) in the
+// commit that stores it. The page "記録" lists the record attempts; the
+// live page tells a driver how theirs stands (Host::recordStates).
+//
+// With TwoWay=0 the room only adds the uncertainty to each attempt: the
+// speed table, the screen and the board see nothing of it.
+
+#include "Host.h"
+
+#include "ClockSets.h"
+#include "Journal.h"
+#include "RecordStore.h"
+
+#include <array>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+struct RecordSettings {
+    int TwoWay = 0;
+    int WindowMin = 60;
+    double MarginPct = 0;
+    double SurveyToleranceMm = 5;
+};
+// Section "Record"; a missing or unreadable key gives its default, and so
+// does a window of 0 minutes or less or a negative margin or tolerance.
+RecordSettings LoadRecordSettings(const QString& iniPath);
+
+class RecordRoom final : public Room {
+    Q_OBJECT
+public:
+    explicit RecordRoom(Host& host);
+    ~RecordRoom() override;
+
+    void created() override;
+
+    const RecordSettings& settings() const { return settings_; }
+    // Looks for reverse runs among the passings stored since the last look
+    // (the poll timer's work while TwoWay=1).
+    void findReverseRuns();
+    // Weighs a new run against the transponder's open record attempt.
+    void weigh(qint64 attemptId);
+    // Reads every record attempt's runs afresh: a run rejected or corrected
+    // since reopens or changes it.
+    void reweigh();
+    // Redraws the page's list.
+    void showList();
+    QTableWidget* list() const { return list_; }
+    // Clock for the window of a record attempt; tests put their own.
+    std::function<qint64()> nowMs;
+
+private:
+    void storing(const MeasuredAttempt& a);
+    void measured(const MeasuredAttempt& a);
+    void lookForReverse(const QString& tpid);
+    void recordReverse(const Journal::PassingRow& p1, const Journal::PassingRow& p2,
+                       qint64 repeat1Ms, qint64 repeat2Ms);
+    bool counts(const Journal::Run& run) const;
+    void complete(RecordStore::RecordAttempt& r, const Journal::Run& first,
+                  const Journal::Run& second);
+    void publish();
+    double resolution(int loop) const;
+
+    RecordSettings settings_;
+    qint64 lastPassing_ = 0;
+    ClockSets clockSets_;                    // PC times of the clock commands
+    std::array<double, 2> resolution_{0, 0}; // per loop, from its latest passing line
+    QTimer* poll_ = nullptr;
+    QTimer* reweigh_ = nullptr;
+    QWidget* page_ = nullptr;
+    QTableWidget* list_ = nullptr;
+    QLabel* note_ = nullptr;
+    QPushButton* certificate_ = nullptr;
+};

@@ -1,0 +1,190 @@
+// Record attempts: a reverse run found in the journal's passings is stored
+// with its chain link and completes a pair; runs that cannot complete one
+// leave it open with the reason, and a reject after completion reopens it.
+#include "Database.h"
+#include "Journal.h"
+#include "RecordRoom.h"
+#include "RecordStore.h"
+#include "TestHost.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 kMinute = 60 * 1000;
+
+void writeIni(const QString& dir, const QByteArray& text) {
+    QFile f(dir + QStringLiteral("/Korvane.ini"));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+}
+
+qint64 passing(int loop, const QString& time) {
+    static qint64 receivedMs = 0;
+    receivedMs += 10000;
+    Journal::recordPassing(receivedMs, loop, QStringLiteral("7"), time,
+                           QStringLiteral("@\t1\t2\t7\t%1\t").arg(time).toLatin1());
+    return Journal::lastPassingId();
+}
+
+// An attempt as measuring or the reverse finder stores it.
+qint64 run(bool reverse, double speed, qint64 atMs, const QString& status = Journal::kOk,
+           qint64 p1 = 0, qint64 p2 = 0) {
+    Journal::Attempt a;
+    a.tpid = QStringLiteral("7");
+    a.passing1 = p1;
+    a.passing2 = p2;
+    a.time1 = reverse ? 10.3 : 10;
+    a.time2 = reverse ? 10 : 10.3;
+    a.distCm = 500;
+    a.speed = speed;
+    a.speedText = QString::number(speed);
+    a.status = status;
+    a.measuredMs = atMs;
+    return reverse ? Journal::recordReverseAttempt(a) : Journal::recordAttempt(a);
+}
+
+MeasuredAttempt told(qint64 id) {
+    MeasuredAttempt m;
+    m.id = id;
+    m.tpid = QStringLiteral("7");
+    return m;
+}
+
+} // namespace
+
+class TstRecord : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+private slots:
+    void init() {
+        QFile::remove(dir.filePath(QStringLiteral("Korvane.db")));
+        SpeedDb::open(dir.filePath(QStringLiteral("Korvane.db")));
+        writeIni(dir.path(), "[Record]\nTwoWay=1\nWindowMin=60\n");
+    }
+    void cleanup() { SpeedDb::close(); }
+
+    void reverseRunIsFoundStoredInTheChainAndCompletesThePair() {
+        TestHost host(dir.path());
+        host.inForce.Dist = 500;
+        RecordRoom room(host);
+        room.nowMs = [] { return qint64(3000); };
+        room.created();
+        QVERIFY(host.page(QStringLiteral("record")));
+
+        // Loop 1 then loop 2: measuring's attempt, its uncertainty stored in its commit.
+        const qint64 a1 = passing(1, QStringLiteral("10.000"));
+        const qint64 a2 = passing(2, QStringLiteral("10.300"));
+        const qint64 forward = run(false, 60, 1000, Journal::kOk, a1, a2);
+        emit host.attemptStoring(told(forward));
+        emit host.attemptMeasured(told(forward));
+        QVERIFY(Journal::runFacts(forward)->uKmh > 0);
+        room.findReverseRuns();
+        QCOMPARE(Journal::lastAttemptId(), forward);
+
+        // Loop 2 then loop 1, the loop-1 line first: a reverse run of 0.25 s.
+        passing(1, QStringLiteral("40.250"));
+        passing(2, QStringLiteral("40.000"));
+        room.findReverseRuns();
+        const qint64 reverse = Journal::lastAttemptId();
+        QVERIFY(reverse > forward);
+        const Journal::Run r = *Journal::runFacts(reverse);
+        QVERIFY(r.reverse);
+        QCOMPARE(r.speed, 72.0);
+        QCOMPARE(r.status, Journal::kOk);
+        QVERIFY(r.uKmh > 0);
+        QSqlQuery link(SpeedDb::database());
+        QVERIFY(
+            link.exec(QStringLiteral("select kind, row_id from chain order by seq desc limit 1")));
+        QVERIFY(link.next());
+        QCOMPARE(link.value(0).toString(), QStringLiteral("attempt"));
+        QCOMPARE(link.value(1).toLongLong(), reverse);
+
+        const QVector<RecordStore::RecordAttempt> all = RecordStore::newest(10);
+        QCOMPARE(all.size(), 1);
+        QCOMPARE(all[0].state, RecordStore::kCompleted);
+        QCOMPARE(all[0].run2, reverse);
+        QCOMPARE(all[0].mean, 66.0);
+        QCOMPARE(host.recordStates().size(), 1);
+        QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("66 ± ")));
+
+        // A closed course: the loop-1 passing of the next lap after a
+        // measured run's loop-2 passing is no reverse run, and neither is
+        // a loop-1 passing after a loop-2 passing a reverse run used.
+        const qint64 b1 = passing(1, QStringLiteral("100.000"));
+        const qint64 b2 = passing(2, QStringLiteral("100.300"));
+        run(false, 60, 2000, Journal::kOk, b1, b2);
+        const qint64 before = Journal::lastAttemptId();
+        passing(1, QStringLiteral("130.000"));
+        room.findReverseRuns();
+        QCOMPARE(Journal::lastAttemptId(), before);
+    }
+
+    void badRunsLeaveTheAttemptOpenAndARejectReopensIt() {
+        TestHost host(dir.path());
+        RecordRoom room(host);
+        room.nowMs = [] { return 65 * kMinute; };
+        room.created();
+        const qint64 first = run(false, 60, 0);
+        room.weigh(first);
+        auto open = [] { return RecordStore::openOf(QStringLiteral("7")); };
+        QCOMPARE(open()->run1, first);
+
+        // 61 minutes on: the window has passed; the later run starts anew.
+        const qint64 late = run(true, 62, 61 * kMinute);
+        room.weigh(late);
+        QCOMPARE(open()->run1, late);
+        QVERIFY(open()->reason.contains(QStringLiteral("61")));
+
+        // The same direction again: no pair.
+        const qint64 same = run(true, 63, 62 * kMinute);
+        room.weigh(same);
+        QCOMPARE(open()->run1, same);
+        QVERIFY(open()->reason.contains(QString::number(same)));
+
+        // A return run that is not a measurement leaves it waiting.
+        const qint64 unmeasured = run(false, 61, 63 * kMinute, Journal::kNotMeasurement);
+        room.weigh(unmeasured);
+        QCOMPARE(open()->run1, same);
+        QVERIFY(open()->reason.contains(QString::number(unmeasured)));
+
+        const qint64 back = run(false, 61, 64 * kMinute);
+        room.weigh(back);
+        QVERIFY(!open());
+        QCOMPARE(RecordStore::newest(1)[0].mean, 62.0);
+
+        // Rejected on the history page after completion: open again, the
+        // remaining run waiting for a new partner, the reason shown.
+        Journal::setStatus(back, Journal::kRejected);
+        room.reweigh();
+        QVERIFY(open());
+        QCOMPARE(open()->run1, same);
+        QCOMPARE(open()->run2, 0);
+        QVERIFY(open()->reason.contains(QString::number(back)));
+        room.showList();
+        QCOMPARE(room.list()->item(0, 8)->text(), open()->reason);
+        QCOMPARE(host.recordStates()[0].state, QStringLiteral("waiting"));
+    }
+
+    void withoutTwoWayNothingIsPaired() {
+        writeIni(dir.path(), "[Record]\n");
+        TestHost host(dir.path());
+        RecordRoom room(host);
+        room.created();
+        QVERIFY(!host.page(QStringLiteral("record")));
+        passing(2, QStringLiteral("40.000"));
+        passing(1, QStringLiteral("40.250"));
+        const qint64 id = run(false, 60, 0);
+        emit host.attemptMeasured(told(id));
+        QCOMPARE(Journal::lastAttemptId(), id);
+        QVERIFY(RecordStore::newest(10).isEmpty());
+    }
+};
+
+QTEST_MAIN(TstRecord)
+#include "tst_record.moc"
