@@ -786,10 +786,6 @@ sudo usermod -aG %1 $USER</translation>
         <translation>Certificate</translation>
     </message>
     <message>
-        <source>証明書はまだ作れません</source>
-        <translation>Certificates cannot be made yet</translation>
-    </message>
-    <message>
         <source>逆方向 %1 %2 Km/h</source>
         <translation>Reverse %1 %2 km/h</translation>
     </message>
@@ -840,6 +836,34 @@ sudo usermod -aG %1 $USER</translation>
     <message>
         <source>記録挑戦 %1 件（完了 %2 件）&#x3000;窓 %3 分&#x3000;更新に必要な差 %4 %</source>
         <translation>%1 record attempts (%2 completed)   window %3 min   margin to beat %4 %</translation>
+    </message>
+    <message>
+        <source>完了した記録挑戦を選ぶと証明書 (PDF) を作れます</source>
+        <translation>Pick a completed record attempt to make its certificate (PDF)</translation>
+    </message>
+    <message>
+        <source>PDF (*.pdf)</source>
+        <translation>PDF (*.pdf)</translation>
+    </message>
+    <message>
+        <source>証明書を %1 に書き出しました</source>
+        <translation>Certificate written to %1</translation>
+    </message>
+    <message>
+        <source>証明書を作れません: %1</source>
+        <translation>Cannot make the certificate: %1</translation>
+    </message>
+    <message>
+        <source>完了した記録挑戦ではありません</source>
+        <translation>not a completed record attempt</translation>
+    </message>
+    <message>
+        <source>局の鍵がありません（%1）</source>
+        <translation>the station has no key (%1)</translation>
+    </message>
+    <message>
+        <source>走行 %1 が記録にありません</source>
+        <translation>run %1 is not in the records</translation>
     </message>
 </context>
 <context>

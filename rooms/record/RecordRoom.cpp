@@ -1,17 +1,25 @@
 #include "RecordRoom.h"
 
+#include "CertificatePaint.h"
+#include "ChainCheck.h"
+#include "Claim.h"
 #include "Convert.h"
 #include "Database.h"
 #include "DecoderText.h"
+#include "EventSettings.h"
 #include "Framework.h"
 #include "IniFile.h"
 #include "Plausibility.h"
+#include "Review.h"
+#include "SpeedTable.h"
 #include "SpeedText.h"
 #include "Uncertainty.h"
 
 #include <QDateTime>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
 #include <QTableWidget>
@@ -126,7 +134,14 @@ void RecordRoom::created() {
         certificate_->setObjectName(QStringLiteral("recordCertificate"));
         certificate_->setGeometry(6, 318, 90, 24);
         certificate_->setEnabled(false);
-        certificate_->setToolTip(tr("証明書はまだ作れません"));
+        certificate_->setToolTip(tr("完了した記録挑戦を選ぶと証明書 (PDF) を作れます"));
+        connect(list_, &QTableWidget::itemSelectionChanged, this, [this] {
+            std::optional<RecordStore::RecordAttempt> r;
+            if (const qint64 id = selectedRecord())
+                r = RecordStore::byId(id);
+            certificate_->setEnabled(r && r->state == RecordStore::kCompleted);
+        });
+        connect(certificate_, &QPushButton::clicked, this, [this] { certificateForSelected(); });
     }
     reweigh();
 }
@@ -505,6 +520,7 @@ void RecordRoom::showList() {
             r.reason};
         for (int c = 0; c < cells.size(); ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
+            item->setData(Qt::UserRole, r.id);
             if (c == 8)
                 item->setToolTip(cells[c]);
             list_->setItem(i, c, item);
@@ -515,4 +531,99 @@ void RecordRoom::showList() {
                        .arg(completed)
                        .arg(settings_.WindowMin)
                        .arg(settings_.MarginPct));
+}
+
+// --- certificates ----------------------------------------------------------------
+
+qint64 RecordRoom::selectedRecord() const {
+    const QList<QTableWidgetItem*> items =
+        list_ ? list_->selectedItems() : QList<QTableWidgetItem*>();
+    return items.isEmpty() ? 0 : items.first()->data(Qt::UserRole).toLongLong();
+}
+
+void RecordRoom::certificateForSelected() {
+    const qint64 id = selectedRecord();
+    if (!id)
+        return;
+    const QString path = QFileDialog::getSaveFileName(
+        page_, tr("証明書"), QStringLiteral("certificate-%1.pdf").arg(id), tr("PDF (*.pdf)"));
+    if (path.isEmpty())
+        return;
+    QString why;
+    if (writeCertificate(id, path, &why))
+        host.note(QLatin1Char(' ') + tr("証明書を %1 に書き出しました").arg(path));
+    else
+        QMessageBox::warning(page_, tr("証明書"), tr("証明書を作れません: %1").arg(why));
+}
+
+bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString* why) {
+    try {
+        const std::optional<RecordStore::RecordAttempt> r = RecordStore::byId(recordId);
+        if (!r || r->state != RecordStore::kCompleted) {
+            *why = tr("完了した記録挑戦ではありません");
+            return false;
+        }
+        QString keyWhy;
+        const QByteArray key = ChainCheck::publicKeyIn(host.dataDir(), &keyWhy);
+        if (key.isEmpty()) {
+            *why = tr("局の鍵がありません（%1）").arg(keyWhy);
+            return false;
+        }
+        CertificateData d;
+        const EventSettings event = LoadEventSettings(host.iniPath());
+        d.event = event.Event;
+        d.station = event.Station;
+        d.atMs = r->closedMs;
+        d.tpid = r->tpid;
+        d.driver = SpeedTable::lookup(r->tpid).name;
+        d.surveyToleranceMm = settings_.SurveyToleranceMm;
+        d.fingerprint = ChainCheck::fingerprint(key);
+        d.meanKmh = r->mean;
+        d.meanUncertaintyKmh = std::max(0.0, r->uKmh);
+        QVector<Claim::Entry> links;
+        for (const qint64 runId : {r->run1, r->run2}) {
+            const std::optional<Journal::Run> run = Journal::runFacts(runId);
+            const std::optional<Claim::Entry> link = Claim::attemptLink(runId);
+            if (!run || !link) {
+                *why = tr("走行 %1 が記録にありません").arg(runId);
+                return false;
+            }
+            links << *link;
+            d.sectionCm = run->distCm;
+            CertificateRun c;
+            c.attemptId = runId;
+            c.direction = run->reverse ? RunDirection::Reverse : RunDirection::Forward;
+            c.measuredMs = run->measuredMs;
+            c.loop1Time = QString::number(run->time1, 'f', 3);
+            c.loop2Time = QString::number(run->time2, 'f', 3);
+            c.speedKmh = run->speed;
+            c.uncertaintyKmh = std::max(0.0, run->uKmh);
+            c.chainSeq = link->seq;
+            c.chainHash = QString::fromLatin1(link->hash.toHex());
+            c.status = run->status;
+            d.runs << c;
+            if (const QString reason = Review::correctionReason(runId); !reason.isEmpty())
+                d.reviews << CertificateReview{runId, QStringLiteral("correct"), run->measuredMs,
+                                               reason};
+        }
+        const ClockFigures& clock = host.clockFigures();
+        if (clock.known)
+            for (CertificateRun& c : d.runs) {
+                c.clockOffsetMs = clock.offsetMs;
+                c.clockSpreadMs = clock.spreadMs;
+            }
+        if (const std::optional<double> before = RecordStore::bestMean(recordId)) {
+            CertificateMargin m;
+            m.recordKmh = *before;
+            m.marginPct = settings_.MarginPct;
+            m.requiredKmh = *before * (1 + settings_.MarginPct / 100);
+            m.passed = r->beats;
+            d.margin = m;
+        }
+        d.claim = Claim::evidenceClaim(d.fingerprint, links);
+        return CertificatePaint::writePdf(path, DocumentKind::Certificate, d, why);
+    } catch (const DbError& e) {
+        *why = e.what();
+        return false;
+    }
 }

@@ -56,6 +56,14 @@ public:
     // Redraws the page's list.
     void showList();
     QTableWidget* list() const { return list_; }
+
+    // The certificate of a completed record attempt as a one-page PDF:
+    // both runs with their uncertainty, the mean, the margin check, the
+    // reviews and the evidence claim of the two runs' chain links (what
+    // korvane-verify --claim checks against their evidence bundles). False
+    // with the reason for any other record attempt or a file that cannot be
+    // written.
+    bool writeCertificate(qint64 recordId, const QString& path, QString* why);
     // Clock for the window of a record attempt; tests put their own.
     std::function<qint64()> nowMs;
 
@@ -69,6 +77,8 @@ private:
     void complete(RecordStore::RecordAttempt& r, const Journal::Run& first,
                   const Journal::Run& second);
     void publish();
+    void certificateForSelected();
+    qint64 selectedRecord() const;
     double resolution(int loop) const;
 
     RecordSettings settings_;

@@ -54,6 +54,13 @@ std::optional<RecordStore::RecordAttempt> RecordStore::openOf(const QString& tpi
     return attemptOf(q);
 }
 
+std::optional<RecordStore::RecordAttempt> RecordStore::byId(qint64 id) {
+    QSqlQuery q = runBound(SpeedDb::database(), kColumns + QStringLiteral("where id=?"), {id});
+    if (!q.next())
+        return std::nullopt;
+    return attemptOf(q);
+}
+
 qint64 RecordStore::open(const QString& tpid, qint64 run1, qint64 openedMs) {
     QSqlQuery q = runBound(SpeedDb::database(),
                            QStringLiteral("insert into record_attempt (tpid, run1, state, "

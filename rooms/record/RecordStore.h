@@ -41,6 +41,7 @@ struct RecordAttempt {
 };
 
 std::optional<RecordAttempt> openOf(const QString& tpid);
+std::optional<RecordAttempt> byId(qint64 id);
 qint64 open(const QString& tpid, qint64 run1, qint64 openedMs);
 // Writes every column of the row `a.id`.
 void update(const RecordAttempt& a);

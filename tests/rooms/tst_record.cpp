@@ -1,13 +1,16 @@
 // Record attempts: a reverse run found in the journal's passings is stored
 // with its chain link and completes a pair; runs that cannot complete one
 // leave it open with the reason, and a reject after completion reopens it.
+#include "Claim.h"
 #include "Database.h"
 #include "Journal.h"
+#include "KeyStore.h"
 #include "RecordRoom.h"
 #include "RecordStore.h"
 #include "TestHost.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -112,6 +115,41 @@ private slots:
         QCOMPARE(all[0].mean, 66.0);
         QCOMPARE(host.recordStates().size(), 1);
         QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("66 ± ")));
+
+        // Its certificate: the figures in the PDF's text, and a QR code that
+        // names the two runs' chain links under the station's key.
+        QString why;
+        const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
+        KeyStore::loadOrMake(dir.path());
+        QVERIFY2(room.writeCertificate(all[0].id, pdf, &why), qPrintable(why));
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(30000));
+        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(words.contains(QStringLiteral("66.000")) &&
+                     words.contains(QStringLiteral("72.000")),
+                 qPrintable(words));
+        QProcess render;
+        render.start(QStringLiteral("pdftoppm"),
+                     {QStringLiteral("-r"), QStringLiteral("150"), QStringLiteral("-png"),
+                      QStringLiteral("-singlefile"), pdf, dir.filePath(QStringLiteral("page"))});
+        QVERIFY(render.waitForFinished(60000));
+        QProcess scan;
+        scan.start(QStringLiteral("zbarimg"),
+                   {QStringLiteral("--quiet"), QStringLiteral("--raw"), QStringLiteral("-Sbinary"),
+                    dir.filePath(QStringLiteral("page.png"))});
+        QVERIFY(scan.waitForFinished(30000));
+        const std::optional<Claim::Evidence> claim =
+            Claim::parseEvidence(scan.readAllStandardOutput(), &why);
+        QVERIFY2(claim, qPrintable(why));
+        QCOMPARE(claim->entries.size(), 2);
+        for (const Claim::Entry& e : claim->entries) {
+            const std::optional<Claim::Entry> link = Claim::attemptLink(e.attemptId);
+            QVERIFY(link && link->seq == e.seq && link->hash == e.hash);
+        }
+        QCOMPARE(claim->entries[1].attemptId, reverse);
+        // Only a completed record attempt has one.
+        QVERIFY(!room.writeCertificate(all[0].id + 1, pdf, &why));
 
         // A closed course: the loop-1 passing of the next lap after a
         // measured run's loop-2 passing is no reverse run, and neither is
