@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -483,6 +484,11 @@ void RecordRoom::showList() {
     const qint64 now = nowMs();
     const qint64 windowMs = qint64(settings_.WindowMin) * 60 * 1000;
     const QVector<RecordStore::RecordAttempt> rows = RecordStore::newest(kListed);
+    // The list is drawn anew as runs come in: the record attempt the
+    // operator picked stays picked, wherever its row moves.
+    const qint64 picked = selectedRecord();
+    const QSignalBlocker quiet(list_);
+    list_->clearSelection();
     list_->setRowCount(int(rows.size()));
     int completed = 0;
     for (int i = 0; i < rows.size(); ++i) {
@@ -526,6 +532,15 @@ void RecordRoom::showList() {
             list_->setItem(i, c, item);
         }
     }
+    int pickedRow = -1;
+    for (int i = 0; i < rows.size(); ++i)
+        if (rows[i].id == picked)
+            pickedRow = i;
+    if (pickedRow >= 0)
+        list_->selectRow(pickedRow);
+    if (certificate_)
+        certificate_->setEnabled(pickedRow >= 0 &&
+                                 rows[pickedRow].state == RecordStore::kCompleted);
     note_->setText(tr("記録挑戦 %1 件（完了 %2 件）　窓 %3 分　更新に必要な差 %4 %")
                        .arg(rows.size())
                        .arg(completed)
