@@ -453,7 +453,7 @@ private:
                 broke(lastSeq_ + 1, QStringLiteral("speed"), tpid, QStringLiteral("changed"),
                       QStringLiteral("best %1 is not what the chain's attempts give (%2)")
                           .arg(s.value(1).toString())
-                          .arg(std::max(b.speed, c.strict)));
+                          .arg(std::max(b.speed, c.strict), 0, 'g', 17));
                 return;
             }
         }

@@ -1,6 +1,7 @@
 #include "SpeedTable.h"
 
 #include "Database.h"
+#include "Journal.h"
 #include "Review.h"
 
 #include <QSqlQuery>
@@ -244,6 +245,9 @@ void SpeedTable::changeIdAndName(const QString& oldTpid, const QString& tpid, co
         execSql({QStringLiteral("update speed set tpid=?,pname=?"), QStringLiteral("where tpid=?")},
                 {tpid, name, oldTpid});
         Review::markMoved(tpid, oldTpid);
+        // Its attempts so far went with the row: a best the old ID earns
+        // from now on starts anew, as the chain's move link records.
+        Journal::baseCleared(oldTpid);
         both.commit();
     } catch (...) {
         both.rollback();

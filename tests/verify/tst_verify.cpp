@@ -249,6 +249,39 @@ private slots:
         QVERIFY2(r.out.contains(QLatin1String("truncated")), qPrintable(r.out));
     }
 
+    // After an ID change the old ID's attempts went with its row: a review
+    // of the old ID's new attempts must not bring back a best from before.
+    void aReviewAfterAnIdChangeKeepsTheOldBestAway() {
+        const QString db = dir_.filePath(QStringLiteral("moved.db"));
+        SpeedDb::open(db);
+        SpeedDb::checkNameColumn();
+        qint64 ms = 1700000000000;
+        const auto lap = [&](double t1, double elapsed) {
+            for (int loop = 1; loop <= 2; ++loop) {
+                const QString t = QString::number(loop == 1 ? t1 : t1 + elapsed, 'f', 3);
+                Batch b;
+                const QByteArray raw =
+                    "@\t" + QByteArray::number(loop) + "\t0\t7\t" + t.toLatin1() + "\t0\t\r\n";
+                ingest::storePassing({loop, QStringLiteral("7"), t, ms += 250, raw});
+                b.commit();
+            }
+            if (const std::optional<SpeedTable::PendingRow> row = SpeedTable::nextPending())
+                ingest::record(ingest::evaluate(*row, 500, SuspectChecks{}, ms));
+            return Journal::lastAttemptId();
+        };
+        lap(100, 0.25); // 72 km/h, the old best
+        SpeedTable::changeIdAndName(QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("m"));
+        const qint64 best = lap(200, 0.5);
+        lap(300, 1.0);
+        Review::reject({best}, Review::Rules{});
+        QCOMPARE(SpeedTable::storedBest(QStringLiteral("7")).value_or(QString()),
+                 QStringLiteral("18"));
+        tamper::signHead(key_);
+        SpeedDb::close();
+        const ChainCheck::Result r = ChainCheck::verify(db, key_.pub);
+        QVERIFY2(r.ok(), qPrintable(r.first ? r.first->detail : r.error));
+    }
+
     void anOlderFolderIsCoveredFromItsGenesis() {
         const QString db = dir_.filePath(QStringLiteral("older.db"));
         QVERIFY(QFile::copy(station_ + QStringLiteral("/Korvane.db"), db));
