@@ -188,4 +188,9 @@ public:
     BatchGroup& operator=(const BatchGroup&) = delete;
     void commit();
     static bool open();
+
+private:
+    // This group's own state: one that has ended (committed) must not end
+    // the next group when it is destroyed after it begins.
+    bool active_ = false;
 };

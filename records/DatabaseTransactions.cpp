@@ -49,18 +49,21 @@ BatchGroup::BatchGroup() {
     if (!db.transaction())
         throw DbError(engineMessage(db.lastError()));
     groupOpen = true;
+    active_ = true;
 }
 
 BatchGroup::~BatchGroup() {
-    if (!groupOpen)
+    if (!active_)
         return;
+    active_ = false;
     groupOpen = false;
     SpeedDb::database().rollback();
 }
 
 void BatchGroup::commit() {
-    if (!groupOpen)
+    if (!active_)
         return;
+    active_ = false;
     groupOpen = false;
     QSqlDatabase db = SpeedDb::database();
     if (!db.commit()) {

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 class TestDatabase : public QObject {
     Q_OBJECT
 
@@ -260,6 +262,20 @@ private slots:
             group.commit();
         }
         QCOMPARE(scalar("select group_concat(tpid) from speed"), QStringLiteral("joined"));
+        // A group that has ended, destroyed after the next one began (one
+        // group replacing another in the same holder), leaves the next alone.
+        {
+            auto first = std::make_unique<BatchGroup>();
+            first->commit();
+            auto second = std::make_unique<BatchGroup>();
+            first.reset();
+            QVERIFY(BatchGroup::open());
+            Batch batch;
+            execSql({"insert into speed (tpid) values (?)"}, {"second"});
+            batch.commit();
+            second->commit();
+        }
+        QCOMPARE(scalar("select group_concat(tpid) from speed"), QStringLiteral("joined,second"));
     }
 
     void generalNumberText_data() {
