@@ -126,6 +126,9 @@ void RecordRoom::created() {
                                           tr("理由")});
         list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
         list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+        list_->setSelectionMode(QAbstractItemView::SingleSelection);
+        // Tab leaves the list for the button: the arrows walk the rows.
+        list_->setTabKeyNavigation(false);
         list_->verticalHeader()->hide();
         list_->verticalHeader()->setDefaultSectionSize(18);
         const int widths[] = {60, 60, 90, 90, 70, 44, 60, 44, 200};
@@ -153,11 +156,10 @@ double RecordRoom::resolution(int loop) const {
     return r > 0 ? r : 1e-3;
 }
 
+// A record stands on runs nobody doubts: a suspect run counts only once the
+// operator has accepted it, whatever the ranking does with suspect speeds.
 bool RecordRoom::counts(const Journal::Run& run) const {
-    if (run.status == Journal::kOk || run.status == Journal::kAccepted)
-        return run.speed > 0;
-    return run.status == Journal::kSuspect && host.suspectChecks().HoldSuspect == 0 &&
-           run.speed > 0;
+    return (run.status == Journal::kOk || run.status == Journal::kAccepted) && run.speed > 0;
 }
 
 // Inside the attempt's commit: its uncertainty goes in with it. A failure
@@ -349,9 +351,19 @@ void RecordRoom::weigh(qint64 attemptId) {
     }
     const qint64 windowMs = qint64(settings_.WindowMin) * 60 * 1000;
     if (!counts(*run)) {
-        // The car going back to the start of the usual way says nothing.
-        if (run->reverse != first->reverse) {
-            open->reason = tr("帰りの走行 %1 は計測になっていません").arg(run->id);
+        // The car going back to the start of the usual way says nothing, nor
+        // does the usual way's view of a run the other way (loop 2 before
+        // loop 1, not a measurement there): that run is the finder's own.
+        const bool otherWaysView = !run->reverse && run->time2 < run->time1;
+        if (run->reverse != first->reverse && !otherWaysView) {
+            if (run->status == Journal::kSuspect && run->speed > 0 &&
+                run->measuredMs - first->measuredMs <= windowMs) {
+                // Held as the partner until the operator decides on it.
+                open->run2 = run->id;
+                open->reason = tr("帰りの走行 %1 は要確認です。承認されると完了します").arg(run->id);
+            } else {
+                open->reason = tr("帰りの走行 %1 は計測になっていません").arg(run->id);
+            }
             RecordStore::update(*open);
         }
     } else if (run->measuredMs - first->measuredMs > windowMs) {
@@ -360,11 +372,13 @@ void RecordRoom::weigh(qint64 attemptId) {
                            .arg((run->measuredMs - first->measuredMs) / 60000)
                            .arg(settings_.WindowMin);
         open->run1 = run->id;
+        open->run2 = 0;
         open->openedMs = run->measuredMs;
         RecordStore::update(*open);
     } else if (run->reverse == first->reverse) {
         open->reason = tr("走行 %1 は同じ方向です。%1 から数え直します").arg(run->id);
         open->run1 = run->id;
+        open->run2 = 0;
         open->openedMs = run->measuredMs;
         RecordStore::update(*open);
     } else {
@@ -406,6 +420,13 @@ void RecordRoom::reweigh() {
             if (!firstCounts) {
                 r.state = RecordStore::kVoid;
                 r.reason = tr("最初の走行 %1 が数えられなくなりました").arg(r.run1);
+                RecordStore::update(r);
+            } else if (second && secondCounts) {
+                // The suspect return run held as the partner was accepted.
+                complete(r, *first, *second);
+            } else if (second && second->status != Journal::kSuspect) {
+                r.reason = tr("帰りの走行 %1 が却下されました").arg(r.run2);
+                r.run2 = 0;
                 RecordStore::update(r);
             }
             continue;

@@ -209,6 +209,44 @@ private slots:
         QCOMPARE(host.recordStates()[0].state, QStringLiteral("waiting"));
     }
 
+    // A record rests on runs nobody doubts: a suspect return run is held
+    // as the partner and completes the attempt only once it is accepted.
+    void aSuspectRunCompletesOnlyWhenAccepted() {
+        TestHost host(dir.path());
+        RecordRoom room(host);
+        room.nowMs = [] { return 10 * kMinute; };
+        room.created();
+        auto open = [] { return RecordStore::openOf(QStringLiteral("7")); };
+        room.weigh(run(false, 300, 0, Journal::kSuspect));
+        QVERIFY(!open());
+
+        const qint64 first = run(true, 60, kMinute);
+        room.weigh(first);
+        // The usual way's view of the run back (loop 2 before loop 1, not a
+        // measurement there) says nothing about the attempt.
+        Journal::Attempt view;
+        view.tpid = QStringLiteral("7");
+        view.time1 = 10.3;
+        view.time2 = 10;
+        view.distCm = 500;
+        view.status = Journal::kNotMeasurement;
+        view.measuredMs = kMinute + 1;
+        room.weigh(Journal::recordAttempt(view));
+        QVERIFY(open()->reason.isEmpty());
+        const qint64 doubted = run(false, 64, 2 * kMinute, Journal::kSuspect);
+        room.weigh(doubted);
+        QCOMPARE(open()->run2, doubted);
+        QVERIFY(open()->reason.contains(QString::number(doubted)));
+        room.reweigh();
+        QVERIFY(open());
+
+        Journal::setStatus(doubted, Journal::kAccepted);
+        room.reweigh();
+        QVERIFY(!open());
+        QCOMPARE(RecordStore::newest(1)[0].mean, 62.0);
+        QCOMPARE(RecordStore::newest(1)[0].state, RecordStore::kCompleted);
+    }
+
     void withoutTwoWayNothingIsPaired() {
         writeIni(dir.path(), "[Record]\n");
         TestHost host(dir.path());

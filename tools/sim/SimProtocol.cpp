@@ -112,8 +112,14 @@ CarField::CarField(quint32 seed) : rng_(seed) {
     }
 }
 
-std::pair<QByteArray, double> CarField::nextLap() {
-    Car& car = cars_[rng_.bounded(int(cars_.size()))];
+std::pair<QByteArray, double> CarField::nextLap(const QSet<QByteArray>& away) {
+    QList<int> free;
+    for (int i = 0; i < cars_.size(); ++i)
+        if (!away.contains(cars_[i].tpid))
+            free << i;
+    if (free.isEmpty())
+        return {QByteArray(), 0};
+    Car& car = cars_[free[rng_.bounded(int(free.size()))]];
     const double kmh = qBound(kMinKmh, car.skillKmh * uniform(0.85, 1.15), kMaxKmh);
     car.skillKmh = qMin(car.skillKmh * 1.01, kMaxKmh);
     return {car.tpid, kmh};

@@ -4,6 +4,7 @@
 #include <QByteArrayList>
 #include <QList>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -96,8 +97,9 @@ public:
     explicit CarField(quint32 seed);
     const QList<Car>& cars() const { return cars_; }
 
-    // The next car to cross and its speed for this lap.
-    std::pair<QByteArray, double> nextLap();
+    // The next car to cross and its speed for this lap, one of those not
+    // `away` (still on the section the other way); an empty ID when every car is.
+    std::pair<QByteArray, double> nextLap(const QSet<QByteArray>& away = {});
 
     // Seconds until the next car, around 60 / carsPerMinute.
     double nextGapSeconds(double carsPerMinute);

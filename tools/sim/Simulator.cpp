@@ -258,7 +258,10 @@ void Simulator::carCrossesLoop1() {
     if (options_.loop2FirstEvery > 0 && laps_ % options_.loop2FirstEvery == 0)
         carFirstSeenOnLoop2();
     const bool readTwice = options_.doubleReadEvery > 0 && laps_ % options_.doubleReadEvery == 0;
-    const auto [tpid, kmh] = cars_.nextLap();
+    // A car cannot start a lap while it is still driving back.
+    const auto [tpid, kmh] = cars_.nextLap(away_);
+    if (tpid.isEmpty())
+        return;
     const double t1 = localSeconds();
     const double travel = TravelSeconds(dist_, kmh);
     const double m1 = monoSeconds();
@@ -279,6 +282,7 @@ void Simulator::carCrossesLoop1() {
         // same speed.
         const double back = kmh * cars_.uniform(0.97, 1.03);
         const int turnMs = int((travel + cars_.uniform(2, 4)) * 1000);
+        away_.insert(id);
         QTimer::singleShot(turnMs, this, [this, id, back] { carReturns(id, back); });
     }
     QTimer::singleShot(int(travel * 1000), this, [this, id, t1, m1, travel, clock1, readTwice] {
@@ -324,6 +328,7 @@ void Simulator::carReturns(const QByteArray& id, double kmh) {
             .arg(clock2, 0, 'f', 3)
             .arg(kmh, 0, 'f', 3));
     QTimer::singleShot(int(travel * 1000), this, [this, id, t2, m2, travel] {
+        away_.remove(id);
         const double clock1 = clocks_[0].read(t2 + travel, m2 + travel);
         if (silent_[0])
             return;
