@@ -718,8 +718,8 @@ bool Journal::passingPaired(const QString& tpid, qint64 passingId) {
 std::optional<Journal::Run> Journal::runFacts(qint64 attemptId) {
     KeptStatement& q = KeptStatement::of(
         "select a.id, a.tpid, a.time1, a.time2, a.dist_cm, a.speed, a.speed_text, a.status, "
-        "a.measured_ms, r.direction, r.u_kmh, r.u_pct from attempt a left join attempt_run r on "
-        "r.attempt_id=a.id where a.id=?");
+        "a.measured_ms, r.direction, r.u_kmh, r.u_pct, a.passing1, a.passing2 from attempt a "
+        "left join attempt_run r on r.attempt_id=a.id where a.id=?");
     q.bind(1, attemptId);
     std::optional<Run> r;
     if (q.step()) {
@@ -736,7 +736,21 @@ std::optional<Journal::Run> Journal::runFacts(qint64 attemptId) {
         r->reverse = textOf(q.value(9)) == kReverse;
         r->uKmh = q.value(10).isNull() ? -1 : q.value(10).toDouble();
         r->uPct = q.value(11).isNull() ? -1 : q.value(11).toDouble();
+        r->passing1 = q.integer(12);
+        r->passing2 = q.integer(13);
     }
     q.reset();
     return r;
+}
+
+bool Journal::passingBetween(const QString& tpid, int loop, qint64 afterId, qint64 beforeId) {
+    KeptStatement& q = KeptStatement::of(
+        "select 1 from passing where tpid=? and loop=? and id>? and id<? limit 1");
+    q.bind(1, tpid);
+    q.bind(2, loop);
+    q.bind(3, afterId);
+    q.bind(4, beforeId);
+    const bool found = q.step();
+    q.reset();
+    return found;
 }

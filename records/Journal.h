@@ -295,7 +295,12 @@ struct Run {
     bool reverse = false;
     double uKmh = -1; // -1: not computed
     double uPct = -1;
+    qint64 passing1 = 0; // the passings it was measured from (0: none)
+    qint64 passing2 = 0;
 };
 std::optional<Run> runFacts(qint64 attemptId);
+// Whether the transponder has a passing on `loop` that arrived between the
+// two passings (by their ids, both excluded).
+bool passingBetween(const QString& tpid, int loop, qint64 afterId, qint64 beforeId);
 
 } // namespace Journal

@@ -158,8 +158,18 @@ double RecordRoom::resolution(int loop) const {
 
 // A record stands on runs nobody doubts: a suspect run counts only once the
 // operator has accepted it, whatever the ranking does with suspect speeds.
+// A run of the usual way whose loop-2 passing is not the first one after its
+// loop-1 passing timed the car from loop 1 to a later crossing of loop 2:
+// on a two-way course, the start of its run back.
 bool RecordRoom::counts(const Journal::Run& run) const {
-    return (run.status == Journal::kOk || run.status == Journal::kAccepted) && run.speed > 0;
+    if ((run.status != Journal::kOk && run.status != Journal::kAccepted) || run.speed <= 0)
+        return false;
+    return run.reverse || !overtaken(run);
+}
+
+bool RecordRoom::overtaken(const Journal::Run& run) const {
+    return run.passing1 > 0 && run.passing2 > run.passing1 &&
+           Journal::passingBetween(run.tpid, 2, run.passing1, run.passing2);
 }
 
 // Inside the attempt's commit: its uncertainty goes in with it. A failure
@@ -356,7 +366,10 @@ void RecordRoom::weigh(qint64 attemptId) {
         // loop 1, not a measurement there): that run is the finder's own.
         const bool otherWaysView = !run->reverse && run->time2 < run->time1;
         if (run->reverse != first->reverse && !otherWaysView) {
-            if (run->status == Journal::kSuspect && run->speed > 0 &&
+            if (overtaken(*run)) {
+                open->reason =
+                    tr("走行 %1 はループ1の後に2度目のループ2で計られています").arg(run->id);
+            } else if (run->status == Journal::kSuspect && run->speed > 0 &&
                 run->measuredMs - first->measuredMs <= windowMs) {
                 // Held as the partner until the operator decides on it.
                 open->run2 = run->id;

@@ -74,6 +74,7 @@ private:
     void recordReverse(const Journal::PassingRow& p1, const Journal::PassingRow& p2,
                        qint64 repeat1Ms, qint64 repeat2Ms);
     bool counts(const Journal::Run& run) const;
+    bool overtaken(const Journal::Run& run) const;
     void complete(RecordStore::RecordAttempt& r, const Journal::Run& first,
                   const Journal::Run& second);
     void publish();

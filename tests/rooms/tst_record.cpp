@@ -245,6 +245,17 @@ private slots:
         QVERIFY(!open());
         QCOMPARE(RecordStore::newest(1)[0].mean, 62.0);
         QCOMPARE(RecordStore::newest(1)[0].state, RecordStore::kCompleted);
+
+        // Loop 1, loop 2, loop 2 again (the start of the run back) before the
+        // usual way measured: timed to the second crossing, it is no partner.
+        room.weigh(run(true, 61, 3 * kMinute));
+        const qint64 l1 = passing(1, QStringLiteral("200.000"));
+        passing(2, QStringLiteral("200.300"));
+        const qint64 l2 = passing(2, QStringLiteral("202.900"));
+        const qint64 slow = run(false, 6.5, 4 * kMinute, Journal::kOk, l1, l2);
+        room.weigh(slow);
+        QVERIFY(open());
+        QVERIFY(open()->reason.contains(QString::number(slow)));
     }
 
     void withoutTwoWayNothingIsPaired() {
