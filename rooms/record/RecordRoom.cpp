@@ -370,10 +370,11 @@ void RecordRoom::weigh(qint64 attemptId) {
                 open->reason =
                     tr("走行 %1 はループ1の後に2度目のループ2で計られています").arg(run->id);
             } else if (run->status == Journal::kSuspect && run->speed > 0 &&
-                run->measuredMs - first->measuredMs <= windowMs) {
+                       run->measuredMs - first->measuredMs <= windowMs) {
                 // Held as the partner until the operator decides on it.
                 open->run2 = run->id;
-                open->reason = tr("帰りの走行 %1 は要確認です。承認されると完了します").arg(run->id);
+                open->reason =
+                    tr("帰りの走行 %1 は要確認です。承認されると完了します").arg(run->id);
             } else {
                 open->reason = tr("帰りの走行 %1 は計測になっていません").arg(run->id);
             }

@@ -1,6 +1,7 @@
 // Record attempts: a reverse run found in the journal's passings is stored
 // with its chain link and completes a pair; runs that cannot complete one
 // leave it open with the reason, and a reject after completion reopens it.
+#include "Chain.h"
 #include "Claim.h"
 #include "Database.h"
 #include "Journal.h"
@@ -15,6 +16,8 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sodium.h>
 
 namespace {
 
@@ -36,13 +39,13 @@ qint64 passing(int loop, const QString& time) {
 
 // An attempt as measuring or the reverse finder stores it.
 qint64 run(bool reverse, double speed, qint64 atMs, const QString& status = Journal::kOk,
-           qint64 p1 = 0, qint64 p2 = 0) {
+           qint64 p1 = 0, qint64 p2 = 0, double span = 0.3) {
     Journal::Attempt a;
     a.tpid = QStringLiteral("7");
     a.passing1 = p1;
     a.passing2 = p2;
-    a.time1 = reverse ? 10.3 : 10;
-    a.time2 = reverse ? 10 : 10.3;
+    a.time1 = reverse ? 10 + span : 10;
+    a.time2 = reverse ? 10 : 10 + span;
     a.distCm = 500;
     a.speed = speed;
     a.speedText = QString::number(speed);
@@ -82,8 +85,8 @@ private slots:
 
         // Loop 1 then loop 2: measuring's attempt, its uncertainty stored in its commit.
         const qint64 a1 = passing(1, QStringLiteral("10.000"));
-        const qint64 a2 = passing(2, QStringLiteral("10.300"));
-        const qint64 forward = run(false, 60, 1000, Journal::kOk, a1, a2);
+        const qint64 a2 = passing(2, QStringLiteral("10.500"));
+        const qint64 forward = run(false, 36, 1000, Journal::kOk, a1, a2, 0.5);
         emit host.attemptStoring(told(forward));
         emit host.attemptMeasured(told(forward));
         QVERIFY(Journal::runFacts(forward)->uKmh > 0);
@@ -112,21 +115,22 @@ private slots:
         QCOMPARE(all.size(), 1);
         QCOMPARE(all[0].state, RecordStore::kCompleted);
         QCOMPARE(all[0].run2, reverse);
-        QCOMPARE(all[0].mean, 66.0);
+        QCOMPARE(all[0].mean, 54.0);
         QCOMPARE(host.recordStates().size(), 1);
-        QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("66 ± ")));
+        QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("54 ± ")));
 
         // Its certificate: the figures in the PDF's text, and a QR code that
         // names the two runs' chain links under the station's key.
         QString why;
         const QString pdf = dir.filePath(QStringLiteral("certificate.pdf"));
-        KeyStore::loadOrMake(dir.path());
+        const KeyStore::Keys keys = KeyStore::loadOrMake(dir.path());
+        QVERIFY(!keys.secretKey.isEmpty());
         QVERIFY2(room.writeCertificate(all[0].id, pdf, &why), qPrintable(why));
         QProcess text;
         text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
         QVERIFY(text.waitForFinished(30000));
         const QString words = QString::fromUtf8(text.readAllStandardOutput());
-        QVERIFY2(words.contains(QStringLiteral("66.000")) &&
+        QVERIFY2(words.contains(QStringLiteral("54.000")) &&
                      words.contains(QStringLiteral("72.000")),
                  qPrintable(words));
         QProcess render;
@@ -139,8 +143,8 @@ private slots:
                    {QStringLiteral("--quiet"), QStringLiteral("--raw"), QStringLiteral("-Sbinary"),
                     dir.filePath(QStringLiteral("page.png"))});
         QVERIFY(scan.waitForFinished(30000));
-        const std::optional<Claim::Evidence> claim =
-            Claim::parseEvidence(scan.readAllStandardOutput(), &why);
+        const QByteArray scanned = scan.readAllStandardOutput().trimmed();
+        const std::optional<Claim::Evidence> claim = Claim::parseEvidence(scanned, &why);
         QVERIFY2(claim, qPrintable(why));
         QCOMPARE(claim->entries.size(), 2);
         for (const Claim::Entry& e : claim->entries) {
@@ -148,6 +152,40 @@ private slots:
             QVERIFY(link && link->seq == e.seq && link->hash == e.hash);
         }
         QCOMPARE(claim->entries[1].attemptId, reverse);
+        // The verifier takes the claim against an exported bundle of the
+        // two runs, and refuses it once one byte of a raw line is changed.
+        Chain::SignedHead head;
+        head.seq = Chain::head().seq;
+        head.hash = Chain::head().hash;
+        head.atMs = 4000;
+        head.publicKey = keys.publicKey;
+        const QByteArray message = Chain::headMessage(head.seq, head.hash, head.atMs);
+        head.signature.resize(crypto_sign_BYTES);
+        crypto_sign_detached(reinterpret_cast<unsigned char*>(head.signature.data()), nullptr,
+                             reinterpret_cast<const unsigned char*>(message.constData()),
+                             quint64(message.size()),
+                             reinterpret_cast<const unsigned char*>(keys.secretKey.constData()));
+        Chain::storeSignedHead(head);
+        const QString bundle = dir.filePath(QStringLiteral("bundle"));
+        auto verify = [](const QStringList& args) {
+            QProcess tool;
+            tool.start(QStringLiteral(KORVANE_VERIFY_BIN), args);
+            return tool.waitForFinished(60000) ? tool.exitCode() : -1;
+        };
+        QCOMPARE(verify({QStringLiteral("--export"),
+                         QStringLiteral("%1,%2").arg(forward).arg(reverse), bundle, dir.path()}),
+                 0);
+        const QString claimText = QString::fromLatin1(scanned);
+        QCOMPARE(verify({QStringLiteral("--claim"), claimText, bundle}), 0);
+        QFile json(bundle + QStringLiteral("/bundle.json"));
+        QVERIFY(json.open(QIODevice::ReadWrite));
+        QByteArray contents = json.readAll();
+        const qsizetype at = contents.indexOf("40.250\\t");
+        QVERIFY(at > 0);
+        contents[at + 5] = '1';
+        QVERIFY(json.seek(0) && json.write(contents) == contents.size());
+        json.close();
+        QCOMPARE(verify({QStringLiteral("--claim"), claimText, bundle}), 1);
         // Only a completed record attempt has one.
         QVERIFY(!room.writeCertificate(all[0].id + 1, pdf, &why));
 

@@ -76,6 +76,6 @@ private:
     std::array<bool, 2> silent_{};
     capture::Writer capture_;
     int laps_ = 0;
-    int newcomers_ = 0; // cars first seen on loop 2 so far
+    int newcomers_ = 0;     // cars first seen on loop 2 so far
     QSet<QByteArray> away_; // two-way: cars not yet back over loop 1
 };

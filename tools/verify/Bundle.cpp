@@ -736,7 +736,9 @@ private:
             }
         }
         const int dist = int(a.value(ADist).toLongLong());
-        const double e = t2 - t1;
+        // A run the other way (two-way courses) crosses loop 2 first: its
+        // loop-1 time is the later one.
+        const double e = std::fabs(t2 - t1);
         const double v = e > 0 && dist > 0 ? ComputeSpeed(e, dist) : 0;
         if (!(e > 0) || dist < 1 || SpeedText(v) != a.value(ASpeedText).toString() ||
             !same(v, a.value(ASpeed).toDouble()))
