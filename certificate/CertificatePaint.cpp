@@ -1,6 +1,8 @@
 #include "CertificatePaint.h"
 
 #include "QrCode.h"
+#include "SpeedText.h"
+#include "Uncertainty.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -16,6 +18,18 @@
 #include <cmath>
 
 namespace {
+
+// Speeds as the station shows them (cut, not rounded, after the third
+// decimal), written out to three decimals; uncertainties rounded up, so that
+// the paper never claims more than the station computed.
+QString kmhText(double kmh) {
+    QString s = SpeedText(kmh);
+    if (!s.contains(QLatin1Char('.')))
+        s += QLatin1Char('.');
+    while (s.size() - s.indexOf(QLatin1Char('.')) < 4)
+        s += QLatin1Char('0');
+    return s;
+}
 
 const QString kFamily = QStringLiteral("IPAGothic");
 
@@ -195,8 +209,7 @@ QString Sheet::direction(RunDirection d, bool brief) const {
 QString Sheet::speed(double kmh, double uKmh) const {
     const double pct = kmh > 0 ? uKmh / kmh * 100 : 0;
     return QStringLiteral("%1 ± %2 km/h (%3 %)")
-        .arg(QString::number(kmh, 'f', 3), QString::number(uKmh, 'f', 2),
-             QString::number(pct, 'f', 2));
+        .arg(kmhText(kmh), UncertaintyText(uKmh), UncertaintyText(pct));
 }
 
 QString Sheet::offset(const CertificateRun& r) const {
@@ -305,12 +318,12 @@ qreal Sheet::drawCertificate() {
     text(QRectF(left_, y_ + mm(2), width_, mm(7)), tr("2回の走行の平均"), font(11),
          Qt::AlignHCenter | Qt::AlignVCenter);
     text(QRectF(left_, y_ + mm(9), width_, mm(17)),
-         QStringLiteral("%1 km/h").arg(QString::number(d_.meanKmh, 'f', 3)), font(34, true),
+         QStringLiteral("%1 km/h").arg(kmhText(d_.meanKmh)), font(34, true),
          Qt::AlignHCenter | Qt::AlignVCenter);
     const double pct = d_.meanKmh > 0 ? d_.meanUncertaintyKmh / d_.meanKmh * 100 : 0;
     text(QRectF(left_, y_ + mm(27), width_, mm(7)),
          tr("± %1 km/h（%2 %）拡張不確かさ k=2")
-             .arg(QString::number(d_.meanUncertaintyKmh, 'f', 2), QString::number(pct, 'f', 2)),
+             .arg(UncertaintyText(d_.meanUncertaintyKmh), UncertaintyText(pct)),
          font(11), Qt::AlignHCenter | Qt::AlignVCenter);
     y_ += result.height() + mm(3);
 
@@ -318,11 +331,11 @@ qreal Sheet::drawCertificate() {
     if (!d_.margin)
         margin_ = tr("比べる記録はありません");
     else
-        margin_ = tr("記録 %1 km/h に %2 % を加えた %3 km/h を超えること：%4")
-                      .arg(QString::number(d_.margin->recordKmh, 'f', 3),
-                           QString::number(d_.margin->marginPct, 'g', 4),
-                           QString::number(d_.margin->requiredKmh, 'f', 3),
-                           d_.margin->passed ? tr("達成") : tr("未達成"));
+        margin_ =
+            tr("記録 %1 km/h に %2 % を加えた %3 km/h を超えること：%4")
+                .arg(kmhText(d_.margin->recordKmh), QString::number(d_.margin->marginPct, 'g', 4),
+                     kmhText(d_.margin->requiredKmh),
+                     d_.margin->passed ? tr("達成") : tr("未達成"));
     flow(margin_, font(11, true), Qt::AlignHCenter, 2, Words, 4);
 
     // The evidence block at the foot: the QR at the right, what it stands on
@@ -423,11 +436,10 @@ qreal Sheet::drawSlip() {
     rule(y_, left_, left_ + width_, 0.3, Qt::DashLine);
     y_ += mm(2);
 
-    flow(QStringLiteral("%1 km/h").arg(QString::number(run.speedKmh, 'f', 3)), font(22, true),
-         Qt::AlignHCenter, 1, Words, 0.5);
+    flow(QStringLiteral("%1 km/h").arg(kmhText(run.speedKmh)), font(22, true), Qt::AlignHCenter, 1,
+         Words, 0.5);
     const double pct = run.speedKmh > 0 ? run.uncertaintyKmh / run.speedKmh * 100 : 0;
-    flow(tr("± %1 km/h（%2 %）k=2")
-             .arg(QString::number(run.uncertaintyKmh, 'f', 2), QString::number(pct, 'f', 2)),
+    flow(tr("± %1 km/h（%2 %）k=2").arg(UncertaintyText(run.uncertaintyKmh), UncertaintyText(pct)),
          font(9), Qt::AlignHCenter, 1, Words, 2);
 
     if (!d_.reviews.isEmpty()) {
