@@ -865,6 +865,18 @@ sudo usermod -aG %1 $USER</translation>
         <source>走行 %1 が記録にありません</source>
         <translation>run %1 is not in the records</translation>
     </message>
+    <message>
+        <source>走行 %1 はループ1の後に2度目のループ2で計られています</source>
+        <translation>Run %1 was timed to a second crossing of loop 2 after loop 1</translation>
+    </message>
+    <message>
+        <source>帰りの走行 %1 は要確認です。承認されると完了します</source>
+        <translation>Return run %1 is suspect; it completes the attempt once accepted</translation>
+    </message>
+    <message>
+        <source>帰りの走行 %1 が却下されました</source>
+        <translation>Return run %1 was rejected</translation>
+    </message>
 </context>
 <context>
     <name>RegistrationModel</name>
