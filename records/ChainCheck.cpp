@@ -1,6 +1,7 @@
 #include "ChainCheck.h"
 
 #include "Chain.h"
+#include "ChainRead.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,75 +18,9 @@
 
 namespace {
 
-struct Failure {
-    QString why;
-};
-
-class Db {
-public:
-    explicit Db(const QString& path) {
-        // Read-write only so that a log left by a killed program is read;
-        // nothing is written, and the log is not folded in at the end.
-        int rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc != SQLITE_OK) {
-            sqlite3_close(db_);
-            db_ = nullptr;
-            rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READONLY, nullptr);
-        }
-        if (rc != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db_));
-            sqlite3_close(db_);
-            db_ = nullptr;
-            throw Failure{why};
-        }
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        sqlite3_exec(db_, "pragma query_only=1", nullptr, nullptr, nullptr);
-    }
-    ~Db() { sqlite3_close(db_); }
-    sqlite3* h() const { return db_; }
-
-private:
-    sqlite3* db_ = nullptr;
-};
-
-class Stmt {
-public:
-    Stmt(const Db& db, const char* sql) {
-        if (sqlite3_prepare_v2(db.h(), sql, -1, &s_, nullptr) != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db.h()));
-            sqlite3_finalize(s_);
-            throw Failure{why};
-        }
-    }
-    ~Stmt() { sqlite3_finalize(s_); }
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    Stmt& bind(int place, qint64 v) {
-        sqlite3_reset(s_);
-        sqlite3_bind_int64(s_, place, v);
-        return *this;
-    }
-    bool step() {
-        const int rc = sqlite3_step(s_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            throw Failure{QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(s_)))};
-        return false;
-    }
-    qint64 integer(int c) const { return sqlite3_column_int64(s_, c); }
-    QVariant value(int c) const { return Chain::columnValue(s_, c); }
-    QVariantList row() const {
-        QVariantList r;
-        const int n = sqlite3_column_count(s_);
-        for (int c = 0; c < n; ++c)
-            r << value(c);
-        return r;
-    }
-
-private:
-    sqlite3_stmt* s_ = nullptr;
-};
+using ChainRead::Db;
+using ChainRead::Failure;
+using ChainRead::Stmt;
 
 Chain::Link linkOf(const Stmt& q) {
     Chain::Link l;

@@ -1,6 +1,7 @@
 #include "Bundle.h"
 
 #include "Chain.h"
+#include "ChainRead.h"
 #include "DataDir.h"
 #include "SpeedText.h"
 #include "Zip.h"
@@ -43,79 +44,9 @@ enum {
 };
 enum { PId, PReceived, PLoop, PTpid, PTime, PRaw };
 
-struct Failure {
-    QString why;
-};
-
-// A connection that changes nothing in the file (as ChainCheck's).
-class Db {
-public:
-    explicit Db(const QString& path) {
-        if (!QFileInfo::exists(path))
-            throw Failure{QStringLiteral("%1: no database").arg(QDir::toNativeSeparators(path))};
-        int rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-        if (rc != SQLITE_OK) {
-            sqlite3_close(db_);
-            db_ = nullptr;
-            rc = sqlite3_open_v2(path.toUtf8().constData(), &db_, SQLITE_OPEN_READONLY, nullptr);
-        }
-        if (rc != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db_));
-            sqlite3_close(db_);
-            throw Failure{why};
-        }
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        sqlite3_exec(db_, "pragma query_only=1", nullptr, nullptr, nullptr);
-    }
-    ~Db() { sqlite3_close(db_); }
-    Db(const Db&) = delete;
-    Db& operator=(const Db&) = delete;
-    sqlite3* h() const { return db_; }
-
-private:
-    sqlite3* db_ = nullptr;
-};
-
-class Stmt {
-public:
-    Stmt(const Db& db, const char* sql) {
-        if (sqlite3_prepare_v2(db.h(), sql, -1, &s_, nullptr) != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db.h()));
-            sqlite3_finalize(s_);
-            throw Failure{why};
-        }
-    }
-    ~Stmt() { sqlite3_finalize(s_); }
-    Stmt(const Stmt&) = delete;
-    Stmt& operator=(const Stmt&) = delete;
-    // Binds the statement's places from the first on, anew.
-    Stmt& bind(std::initializer_list<qint64> values) {
-        sqlite3_reset(s_);
-        int place = 0;
-        for (qint64 v : values)
-            sqlite3_bind_int64(s_, ++place, v);
-        return *this;
-    }
-    bool step() {
-        const int rc = sqlite3_step(s_);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            throw Failure{QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(s_)))};
-        return false;
-    }
-    qint64 integer(int c) const { return sqlite3_column_int64(s_, c); }
-    QVariant value(int c) const { return Chain::columnValue(s_, c); }
-    QVariantList row() const {
-        QVariantList r;
-        for (int c = 0, n = sqlite3_column_count(s_); c < n; ++c)
-            r << value(c);
-        return r;
-    }
-
-private:
-    sqlite3_stmt* s_ = nullptr;
-};
+using ChainRead::Db;
+using ChainRead::Failure;
+using ChainRead::Stmt;
 
 QJsonValue json(const QVariant& v) {
     if (!v.isValid() || v.isNull())
