@@ -34,7 +34,7 @@
 // Every function raises DbError with the server's message.
 namespace EventServer {
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // Brings the tables up to this program's version, each migration once,
 // under a lock so that stations connecting together do not race. A server
@@ -89,6 +89,9 @@ struct RankingEntry {
 // when className is empty, else within that class. limit 0: all of them.
 QList<RankingEntry> ranking(QSqlDatabase pg, const QString& event, const QString& className = {},
                             int limit = 0);
+// The same from the attempts measured at sinceMs (UTC milliseconds) or later.
+QList<RankingEntry> periodRanking(QSqlDatabase pg, const QString& event, const QString& className,
+                                  qint64 sinceMs, int limit = 0);
 // The names of the classes the event's counting attempts are in, sorted.
 QStringList classes(QSqlDatabase pg, const QString& event);
 

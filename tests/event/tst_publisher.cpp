@@ -459,6 +459,16 @@ private slots:
         QCOMPARE(rankings.at(3), (QList<QVariantList>{{1, "7", "58.00", "B"}}));
         QCOMPARE(serverCall([&](QSqlDatabase db) { return EventServer::classes(db, s.Event); }),
                  (QStringList{"GT", "Stock"}));
+        // A period: A's attempts are of 2023, B's of now.
+        const auto periods = serverCall([&](QSqlDatabase db) {
+            return QList<QList<QVariantList>>{
+                shown(EventServer::periodRanking(db, s.Event, {}, 1)),
+                shown(EventServer::periodRanking(db, s.Event, {}, 1700000000001)),
+                shown(EventServer::periodRanking(db, s.Event, "GT", 1700000000001))};
+        });
+        QCOMPARE(periods.at(0), rankings.at(0));
+        QCOMPARE(periods.at(1), (QList<QVariantList>{{1, "7", "58.00", "B"}}));
+        QVERIFY(periods.at(2).isEmpty());
 
         const auto sheet = [&](const QStringList& extra) {
             const QString csv = dir->filePath(QStringLiteral("results.csv"));

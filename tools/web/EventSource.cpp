@@ -12,9 +12,11 @@ using webtext::RankRow;
 
 EventSource::EventSource(PgLink& link, QString event) : link_(link), event_(std::move(event)) {}
 
-QVector<RankRow> EventSource::rows(const QString& className) {
-    const QList<EventServer::RankingEntry> entries =
-        link_.read([&](QSqlDatabase pg) { return EventServer::ranking(pg, event_, className); });
+QVector<RankRow> EventSource::rows(const QString& className, qint64 sinceMs) {
+    const QList<EventServer::RankingEntry> entries = link_.read([&](QSqlDatabase pg) {
+        return sinceMs > 0 ? EventServer::periodRanking(pg, event_, className, sinceMs)
+                           : EventServer::ranking(pg, event_, className);
+    });
     QVector<RankRow> out;
     out.reserve(entries.size());
     for (const EventServer::RankingEntry& e : entries)
@@ -47,13 +49,14 @@ QStringList EventSource::classNames() {
     return link_.read([this](QSqlDatabase pg) { return EventServer::classes(pg, event_); });
 }
 
-// The server keeps each car's best of all time per class; a period's
-// ranking is the station's own page's to give.
+// All time from the bests the server keeps; a period from the attempts
+// since then. The server counts what it counts (ok and accepted) whatever
+// a station shows of suspect speeds.
 std::optional<QVector<RankRow>> EventSource::classRanking(const QString& className, qint64 sinceMs,
                                                           bool) {
-    if (sinceMs > 0 || (!className.isEmpty() && !classNames().contains(className)))
+    if (!className.isEmpty() && !classNames().contains(className))
         return std::nullopt;
-    return rows(className);
+    return rows(className, sinceMs);
 }
 
 QString EventSource::name(const QString& tpid) {

@@ -30,7 +30,7 @@ public:
 
 private:
     // The whole ranking, of one class or (empty) of every class together.
-    QVector<webtext::RankRow> rows(const QString& className = {});
+    QVector<webtext::RankRow> rows(const QString& className = {}, qint64 sinceMs = 0);
 
     PgLink& link_;
     QString event_;
