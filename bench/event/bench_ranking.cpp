@@ -19,10 +19,12 @@
 #include "Publisher.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimeZone>
 
 #include <libpq-fe.h>
 
@@ -32,6 +34,9 @@
 using namespace e2e;
 
 namespace {
+
+// 2026-06-01 10:00 UTC.
+constexpr qint64 kEndMs = 1780308000000;
 
 const char* const kClasses[] = {"GT", "Stock", "Open", ""};
 
@@ -78,22 +83,28 @@ int kept(PgCluster& pg, int rows, int stations, int cars, int events) {
     t.start();
     exec(c, "copy korvane_attempt (event, station, attempt_id, tpid, name, speed, speed_text,"
             " dist_cm, status, measured_at, class) from stdin");
+    // The attempts spread evenly over 30 days, the last at kEndMs.
+    const auto measuredAt = [rows](int i) {
+        const qint64 ms = kEndMs - (qint64(rows - 1 - i) * 30 * 86400000LL) / std::max(1, rows);
+        return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc())
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz+00"));
+    };
     QByteArray chunk;
     for (int i = 0; i < rows; ++i) {
         // Speeds spread so that ties are rare but happen; one attempt in
         // ten is not counted.
         const double speed = 20 + double((qint64(i) * 7919) % 60000) / 1000.0;
-        chunk +=
-            QStringLiteral("ev%1\tS%2\t%3\t%4\t\t%5\t%6\t500\t%7\t2026-06-01 10:00:00+00\t%8\n")
-                .arg(i % events)
-                .arg((i / events) % stations)
-                .arg(i)
-                .arg((i / (events * stations)) % cars)
-                .arg(speed, 0, 'f', 3)
-                .arg(speed, 0, 'f', 2)
-                .arg(i % 10 ? QStringLiteral("ok") : QStringLiteral("suspect"))
-                .arg(QLatin1String(kClasses[(i / 3) % 4]))
-                .toUtf8();
+        chunk += QStringLiteral("ev%1\tS%2\t%3\t%4\t\t%5\t%6\t500\t%7\t%9\t%8\n")
+                     .arg(i % events)
+                     .arg((i / events) % stations)
+                     .arg(i)
+                     .arg((i / (events * stations)) % cars)
+                     .arg(speed, 0, 'f', 3)
+                     .arg(speed, 0, 'f', 2)
+                     .arg(i % 10 ? QStringLiteral("ok") : QStringLiteral("suspect"))
+                     .arg(QLatin1String(kClasses[(i / 3) % 4]))
+                     .arg(measuredAt(i))
+                     .toUtf8();
         if (chunk.size() > (1 << 20) || i + 1 == rows) {
             if (PQputCopyData(c, chunk.constData(), int(chunk.size())) != 1)
                 bench::die(PQerrorMessage(c));
@@ -147,6 +158,20 @@ int kept(PgCluster& pg, int rows, int stations, int cars, int events) {
                         cls.isEmpty() ? "overall" : "class GT", run, ms, n);
             if (n != 100)
                 status = 1;
+        }
+    }
+    // A period: the last day, about a thirtieth of the event's attempts.
+    for (const QString& cls : {QString(), QStringLiteral("GT")}) {
+        const qint64 since = kEndMs - 86400000;
+        EventServer::periodRanking(db, QStringLiteral("ev3"), cls, since, 100);
+        for (int run = 1; run <= 3; ++run) {
+            QElapsedTimer r;
+            r.start();
+            const int n =
+                int(EventServer::periodRanking(db, QStringLiteral("ev3"), cls, since, 100).size());
+            std::printf("top 100 of ev3 %s of the last day, run %d: %.2f ms (%d rows)\n",
+                        cls.isEmpty() ? "overall" : "class GT", run, double(r.nsecsElapsed()) / 1e6,
+                        n);
         }
     }
     // The read's plan, to show it is the index scan it is meant to be.
