@@ -874,8 +874,24 @@ sudo usermod -aG %1 $USER</translation>
         <translation>Return run %1 is suspect; it completes the attempt once accepted</translation>
     </message>
     <message>
+        <source>全計測の票を印刷</source>
+        <translation>Print a slip for every attempt</translation>
+    </message>
+    <message>
+        <source>計測のたびに既定のプリンターで計測票を印刷します</source>
+        <translation>Prints a slip on the default printer at every attempt</translation>
+    </message>
+    <message>
         <source>帰りの走行 %1 が却下されました</source>
         <translation>Return run %1 was rejected</translation>
+    </message>
+    <message>
+        <source>計測 %1 の計測票を作れません：%2</source>
+        <translation>Cannot make the slip of attempt %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 に書き込めません: %2</source>
+        <translation>Cannot write %1: %2</translation>
     </message>
 </context>
 <context>

@@ -11,10 +11,12 @@
 #include "IniFile.h"
 #include "Plausibility.h"
 #include "Review.h"
+#include "SlipPrinter.h"
 #include "SpeedTable.h"
 #include "SpeedText.h"
 #include "Uncertainty.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -66,11 +68,16 @@ RecordSettings LoadRecordSettings(const QString& iniPath) {
     s.MarginPct = number(ini.value(section, QStringLiteral("MarginPct")), d.MarginPct);
     s.SurveyToleranceMm =
         number(ini.value(section, QStringLiteral("SurveyToleranceMm")), d.SurveyToleranceMm);
+    s.SlipEveryAttempt =
+        profileInt(ini.value(section, QStringLiteral("SlipEveryAttempt")), d.SlipEveryAttempt) != 0
+            ? 1
+            : 0;
     return s;
 }
 
 RecordRoom::RecordRoom(Host& h) : Room(h) {
     nowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    slipSink = [] { return std::make_unique<DefaultPrinterSink>(); };
     poll_ = new QTimer(this);
     poll_->setInterval(kPollMs);
     connect(poll_, &QTimer::timeout, this, [this] { runHandler([this] { findReverseRuns(); }); });
@@ -146,6 +153,15 @@ void RecordRoom::created() {
             certificate_->setEnabled(r && r->state == RecordStore::kCompleted);
         });
         connect(certificate_, &QPushButton::clicked, this, [this] { certificateForSelected(); });
+        slipBox_ = new QCheckBox(tr("全計測の票を印刷"), p);
+        slipBox_->setObjectName(QStringLiteral("recordSlipEveryAttempt"));
+        slipBox_->setGeometry(104, 318, 240, 24);
+        slipBox_->setChecked(settings_.SlipEveryAttempt != 0);
+        slipBox_->setToolTip(tr("計測のたびに既定のプリンターで計測票を印刷します"));
+        QWidget::setTabOrder(list_, certificate_);
+        QWidget::setTabOrder(certificate_, slipBox_);
+        connect(slipBox_, &QCheckBox::toggled, this,
+                [this](bool on) { runHandler([&] { setSlipEveryAttempt(on); }); });
     }
     reweigh();
 }
@@ -198,8 +214,13 @@ void RecordRoom::storing(const MeasuredAttempt& a) {
     }
 }
 
+// An attempt the database did not take at once (id 0) gets no slip: it has
+// neither its decoder times nor its chain link yet.
 void RecordRoom::measured(const MeasuredAttempt& a) {
-    if (!settings_.TwoWay || a.id <= 0)
+    if (a.id <= 0)
+        return;
+    printSlip(a.id);
+    if (!settings_.TwoWay)
         return;
     try {
         weigh(a.id);
@@ -336,6 +357,7 @@ void RecordRoom::recordReverse(const Journal::PassingRow& p1, const Journal::Pas
         throw;
     }
     host.note(QStringLiteral(" ") + tr("逆方向 %1 %2 Km/h").arg(a.tpid, a.speedText));
+    printSlip(id);
     weigh(id);
 }
 
@@ -619,49 +641,18 @@ bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString*
             *why = tr("局の鍵がありません（%1）").arg(keyWhy);
             return false;
         }
-        CertificateData d;
-        const EventSettings event = LoadEventSettings(host.iniPath());
-        d.event = event.Event;
-        d.station = event.Station;
+        CertificateData d = document(r->tpid, key);
         d.atMs = r->closedMs;
-        d.tpid = r->tpid;
-        d.driver = SpeedTable::lookup(r->tpid).name;
-        d.surveyToleranceMm = settings_.SurveyToleranceMm;
-        d.fingerprint = ChainCheck::fingerprint(key);
         d.meanKmh = r->mean;
         d.meanUncertaintyKmh = std::max(0.0, r->uKmh);
         QVector<Claim::Entry> links;
         for (const qint64 runId : {r->run1, r->run2}) {
             const std::optional<Journal::Run> run = Journal::runFacts(runId);
-            const std::optional<Claim::Entry> link = Claim::attemptLink(runId);
-            if (!run || !link) {
+            if (!run || !addRun(d, *run, links)) {
                 *why = tr("走行 %1 が記録にありません").arg(runId);
                 return false;
             }
-            links << *link;
-            d.sectionCm = run->distCm;
-            CertificateRun c;
-            c.attemptId = runId;
-            c.direction = run->reverse ? RunDirection::Reverse : RunDirection::Forward;
-            c.measuredMs = run->measuredMs;
-            c.loop1Time = QString::number(run->time1, 'f', 3);
-            c.loop2Time = QString::number(run->time2, 'f', 3);
-            c.speedKmh = run->speed;
-            c.uncertaintyKmh = std::max(0.0, run->uKmh);
-            c.chainSeq = link->seq;
-            c.chainHash = QString::fromLatin1(link->hash.toHex());
-            c.status = run->status;
-            d.runs << c;
-            if (const QString reason = Review::correctionReason(runId); !reason.isEmpty())
-                d.reviews << CertificateReview{runId, QStringLiteral("correct"), run->measuredMs,
-                                               reason};
         }
-        const ClockFigures& clock = host.clockFigures();
-        if (clock.known)
-            for (CertificateRun& c : d.runs) {
-                c.clockOffsetMs = clock.offsetMs;
-                c.clockSpreadMs = clock.spreadMs;
-            }
         if (const std::optional<double> before = RecordStore::bestMean(recordId)) {
             CertificateMargin m;
             m.recordKmh = *before;
@@ -676,4 +667,95 @@ bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString*
         *why = e.what();
         return false;
     }
+}
+
+// --- documents ---------------------------------------------------------------------
+
+// What a certificate and a slip tell alike of the event, the station and the
+// driver. Without the station's key they name no fingerprint.
+CertificateData RecordRoom::document(const QString& tpid, const QByteArray& publicKey) const {
+    CertificateData d;
+    const EventSettings event = LoadEventSettings(host.iniPath());
+    d.event = event.Event;
+    d.station = event.Station;
+    d.tpid = tpid;
+    d.driver = SpeedTable::lookup(tpid).name;
+    d.surveyToleranceMm = settings_.SurveyToleranceMm;
+    if (!publicKey.isEmpty())
+        d.fingerprint = ChainCheck::fingerprint(publicKey);
+    return d;
+}
+
+// A run as both documents show it, with the decoder clocks as the watch
+// has them now and a correction of its section among the reviews. Its chain
+// link goes to `links`; false when the chain holds none for it.
+bool RecordRoom::addRun(CertificateData& d, const Journal::Run& run,
+                        QVector<Claim::Entry>& links) const {
+    const std::optional<Claim::Entry> link = Claim::attemptLink(run.id);
+    d.sectionCm = run.distCm;
+    CertificateRun c;
+    c.attemptId = run.id;
+    c.direction = run.reverse ? RunDirection::Reverse : RunDirection::Forward;
+    c.measuredMs = run.measuredMs;
+    c.loop1Time = QString::number(run.time1, 'f', 3);
+    c.loop2Time = QString::number(run.time2, 'f', 3);
+    c.speedKmh = run.speed;
+    c.uncertaintyKmh = std::max(0.0, run.uKmh);
+    if (link) {
+        c.chainSeq = link->seq;
+        c.chainHash = QString::fromLatin1(link->hash.toHex());
+        links << *link;
+    }
+    c.status = run.status;
+    const ClockFigures& clock = host.clockFigures();
+    if (clock.known) {
+        c.clockOffsetMs = clock.offsetMs;
+        c.clockSpreadMs = clock.spreadMs;
+    }
+    d.runs << c;
+    if (const QString reason = Review::correctionReason(run.id); !reason.isEmpty())
+        d.reviews << CertificateReview{run.id, QStringLiteral("correct"), run.measuredMs, reason};
+    return link.has_value();
+}
+
+// Queued on the slip printer's own thread: measuring never waits for paper.
+// A slip stands without the station's key or a chain link (it then names
+// none); only a run missing from the journal has none.
+void RecordRoom::printSlip(qint64 attemptId) {
+    if (!settings_.SlipEveryAttempt)
+        return;
+    CertificateData d;
+    try {
+        const std::optional<Journal::Run> run = Journal::runFacts(attemptId);
+        if (!run || (run->status != Journal::kOk && run->status != Journal::kSuspect &&
+                     run->status != Journal::kAccepted))
+            return;
+        QString keyWhy;
+        d = document(run->tpid, ChainCheck::publicKeyIn(host.dataDir(), &keyWhy));
+        d.atMs = run->measuredMs;
+        QVector<Claim::Entry> links;
+        addRun(d, *run, links);
+        if (!d.fingerprint.isEmpty() && !links.isEmpty())
+            d.claim = Claim::evidenceClaim(d.fingerprint, links);
+    } catch (const DbError& e) {
+        host.note(QLatin1Char(' ') +
+                  tr("計測 %1 の計測票を作れません：%2").arg(attemptId).arg(e.message()));
+        return;
+    }
+    if (!slips_)
+        slips_ = std::make_unique<SlipPrinter>(
+            slipSink(), [this](const QString& text) { host.note(QLatin1Char(' ') + text); });
+    slips_->print(d);
+}
+
+// Takes effect at once; the file keeps its other keys and sections.
+void RecordRoom::setSlipEveryAttempt(bool on) {
+    settings_.SlipEveryAttempt = on ? 1 : 0;
+    IniFile ini(host.iniPath());
+    ini.load();
+    ini.setValue(QStringLiteral("Record"), QStringLiteral("SlipEveryAttempt"),
+                 QString::number(settings_.SlipEveryAttempt));
+    QString why;
+    if (!ini.save(&why))
+        throw KorvaneError(tr("%1 に書き込めません: %2").arg(host.iniPath(), why));
 }

@@ -11,6 +11,9 @@
 //
 // With TwoWay=0 the room only adds the uncertainty to each attempt: the
 // speed table, the screen and the board see nothing of it.
+//
+// With SlipEveryAttempt=1, either way, each attempt that is a measurement
+// gets a slip on the default printer as its result is shown.
 
 #include "Host.h"
 
@@ -20,17 +23,26 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
 class QTimer;
+class SlipPrinter;
+class SlipSink;
+struct CertificateData;
+namespace Claim {
+struct Entry;
+}
 
 struct RecordSettings {
     int TwoWay = 0;
     int WindowMin = 60;
     double MarginPct = 0;
     double SurveyToleranceMm = 5;
+    int SlipEveryAttempt = 0;
 };
 // Section "Record"; a missing or unreadable key gives its default, and so
 // does a window of 0 minutes or less or a negative margin or tolerance.
@@ -66,6 +78,9 @@ public:
     bool writeCertificate(qint64 recordId, const QString& path, QString* why);
     // Clock for the window of a record attempt; tests put their own.
     std::function<qint64()> nowMs;
+    // Where slips go: the default printer; tests put a folder. Asked once,
+    // at the first slip.
+    std::function<std::unique_ptr<SlipSink>()> slipSink;
 
 private:
     void storing(const MeasuredAttempt& a);
@@ -78,6 +93,10 @@ private:
     void complete(RecordStore::RecordAttempt& r, const Journal::Run& first,
                   const Journal::Run& second);
     void publish();
+    void printSlip(qint64 attemptId);
+    void setSlipEveryAttempt(bool on);
+    CertificateData document(const QString& tpid, const QByteArray& publicKey) const;
+    bool addRun(CertificateData& d, const Journal::Run& run, QVector<Claim::Entry>& links) const;
     void certificateForSelected();
     qint64 selectedRecord() const;
     double resolution(int loop) const;
@@ -92,4 +111,6 @@ private:
     QTableWidget* list_ = nullptr;
     QLabel* note_ = nullptr;
     QPushButton* certificate_ = nullptr;
+    QCheckBox* slipBox_ = nullptr;
+    std::unique_ptr<SlipPrinter> slips_; // made at the first slip
 };

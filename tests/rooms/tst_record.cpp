@@ -1,6 +1,7 @@
 // Record attempts: a reverse run found in the journal's passings is stored
 // with its chain link and completes a pair; runs that cannot complete one
 // leave it open with the reason, and a reject after completion reopens it.
+// With the slip switch on, each measurement either way gets a slip.
 #include "Chain.h"
 #include "Claim.h"
 #include "Database.h"
@@ -8,8 +9,10 @@
 #include "KeyStore.h"
 #include "RecordRoom.h"
 #include "RecordStore.h"
+#include "SlipPrinter.h"
 #include "TestHost.h"
 
+#include <QCheckBox>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
@@ -52,6 +55,13 @@ qint64 run(bool reverse, double speed, qint64 atMs, const QString& status = Jour
     a.status = status;
     a.measuredMs = atMs;
     return reverse ? Journal::recordReverseAttempt(a) : Journal::recordAttempt(a);
+}
+
+QString pdfText(const QString& pdf) {
+    QProcess text;
+    text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    text.waitForFinished(30000);
+    return QString::fromUtf8(text.readAllStandardOutput());
 }
 
 MeasuredAttempt told(qint64 id) {
@@ -126,10 +136,7 @@ private slots:
         const KeyStore::Keys keys = KeyStore::loadOrMake(dir.path());
         QVERIFY(!keys.secretKey.isEmpty());
         QVERIFY2(room.writeCertificate(all[0].id, pdf, &why), qPrintable(why));
-        QProcess text;
-        text.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
-        QVERIFY(text.waitForFinished(30000));
-        const QString words = QString::fromUtf8(text.readAllStandardOutput());
+        const QString words = pdfText(pdf);
         QVERIFY2(words.contains(QStringLiteral("54.000")) &&
                      words.contains(QStringLiteral("72.000")),
                  qPrintable(words));
@@ -308,6 +315,87 @@ private slots:
         emit host.attemptMeasured(told(id));
         QCOMPARE(Journal::lastAttemptId(), id);
         QVERIFY(RecordStore::newest(10).isEmpty());
+    }
+
+    // Slips keep the attempts' order, so once a later slip is there an
+    // earlier one that was queued would be there too.
+    void everyMeasurementGetsASlipEvenWithoutTwoWay() {
+        writeIni(dir.path(), "[Record]\nSlipEveryAttempt=1\n");
+        KeyStore::loadOrMake(dir.path());
+        QTemporaryDir slips;
+        TestHost host(dir.path());
+        RecordRoom room(host);
+        room.slipSink = [&] { return std::make_unique<PdfFolderSink>(slips.path()); };
+        room.created();
+        QVERIFY(!host.page(QStringLiteral("record")));
+        auto slip = [&](qint64 id) {
+            return slips.filePath(QStringLiteral("slip-%1.pdf").arg(id));
+        };
+
+        const qint64 unmeasured = run(false, 0, 0, Journal::kNotMeasurement);
+        emit host.attemptMeasured(told(unmeasured));
+        const qint64 suspect = run(false, 300, 1000, Journal::kSuspect);
+        emit host.attemptMeasured(told(suspect));
+        Journal::Attempt a;
+        a.tpid = QStringLiteral("80421");
+        a.time1 = 12.5;
+        a.time2 = 12.794;
+        a.distCm = 500;
+        a.speed = 61.224;
+        a.speedText = QStringLiteral("61.224");
+        a.measuredMs = 2000;
+        const qint64 ok = Journal::recordAttempt(a);
+        emit host.attemptMeasured(told(ok));
+
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(slip(ok)), 30000);
+        QVERIFY(QFile::exists(slip(suspect)));
+        QVERIFY(!QFile::exists(slip(unmeasured)));
+        const QString words = pdfText(slip(ok));
+        QVERIFY2(words.contains(QStringLiteral("80421")) &&
+                     words.contains(QStringLiteral("61.224 km/h")) &&
+                     words.contains(QStringLiteral("12.794")),
+                 qPrintable(words));
+        QVERIFY(RecordStore::newest(10).isEmpty());
+    }
+
+    void theCheckBoxSwitchesSlipsAtOnceAndKeepsTheRestOfTheFile() {
+        writeIni(dir.path(), "[Record]\nTwoWay=1\nWindowMin=45\n[Web]\nPort=8080\n");
+        QTemporaryDir slips;
+        TestHost host(dir.path());
+        host.inForce.Dist = 500;
+        RecordRoom room(host);
+        room.slipSink = [&] { return std::make_unique<PdfFolderSink>(slips.path()); };
+        room.created();
+        auto* box = host.page(QStringLiteral("record"))
+                        ->findChild<QCheckBox*>(QStringLiteral("recordSlipEveryAttempt"));
+        QVERIFY(box && !box->isChecked());
+
+        const qint64 a1 = passing(1, QStringLiteral("10.000"));
+        const qint64 a2 = passing(2, QStringLiteral("10.300"));
+        const qint64 forward = run(false, 60, 1000, Journal::kOk, a1, a2);
+        emit host.attemptMeasured(told(forward));
+        room.findReverseRuns();
+
+        box->click();
+        const RecordSettings saved = LoadRecordSettings(host.iniPath());
+        QCOMPARE(saved.SlipEveryAttempt, 1);
+        QCOMPARE(saved.WindowMin, 45);
+        QFile ini(host.iniPath());
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QVERIFY(ini.readAll().contains("[Web]\nPort=8080\n"));
+
+        // A reverse run is slipped as soon as it is stored.
+        passing(1, QStringLiteral("40.250"));
+        passing(2, QStringLiteral("40.000"));
+        room.findReverseRuns();
+        const qint64 reverse = Journal::lastAttemptId();
+        QVERIFY(reverse > forward);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFile::exists(slips.filePath(QStringLiteral("slip-%1.pdf").arg(reverse))), 30000);
+        QVERIFY(!QFile::exists(slips.filePath(QStringLiteral("slip-%1.pdf").arg(forward))));
+
+        box->click();
+        QCOMPARE(LoadRecordSettings(host.iniPath()).SlipEveryAttempt, 0);
     }
 };
 
