@@ -138,9 +138,13 @@ void RecordRoom::created() {
         list_->setTabKeyNavigation(false);
         list_->verticalHeader()->hide();
         list_->verticalHeader()->setDefaultSectionSize(18);
-        const int widths[] = {60, 60, 90, 90, 70, 44, 60, 44, 200};
-        for (int c = 0; c < 9; ++c)
+        // Everything but the reason fits the page; the reason takes the
+        // rest, its whole text in the cell's tooltip.
+        const int widths[] = {74, 62, 84, 84, 70, 40, 62, 44};
+        for (int c = 0; c < 8; ++c)
             list_->setColumnWidth(c, widths[c]);
+        list_->horizontalHeader()->setStretchLastSection(true);
+        list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         certificate_ = new QPushButton(tr("証明書"), p);
         certificate_->setObjectName(QStringLiteral("recordCertificate"));
         certificate_->setGeometry(6, 318, 90, 24);
