@@ -303,19 +303,14 @@ void EventServer::upsert(QSqlDatabase pg, const QString& event, const QString& s
     runBound(pg, sql, values);
 }
 
-QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event,
-                                                      const QString& className, int limit) {
-    // A null limit is none.
-    QSqlQuery q = runBound(pg,
-                           QStringLiteral("select tpid, name, speed_text, speed, station "
-                                          "from korvane_best where event = ? and overall = ? and "
-                                          "class = ? order by speed desc, tpid limit ?::bigint"),
-                           {event, className.isEmpty(),
-                            className.isNull() ? QString(QLatin1String("")) : className,
-                            limit > 0 ? QVariant(limit) : QVariant(QMetaType(QMetaType::Int))});
-    QList<RankingEntry> out;
+namespace {
+
+// Rows of tpid, name, speed_text, speed, station, fastest first: equal
+// speeds share a rank.
+QList<EventServer::RankingEntry> rankedRows(QSqlQuery& q) {
+    QList<EventServer::RankingEntry> out;
     while (q.next()) {
-        RankingEntry e;
+        EventServer::RankingEntry e;
         e.tpid = q.value(0).toString();
         e.name = q.value(1).toString();
         e.speedText = q.value(2).toString();
@@ -326,6 +321,21 @@ QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QSt
         out << e;
     }
     return out;
+}
+
+} // namespace
+
+QList<EventServer::RankingEntry> EventServer::ranking(QSqlDatabase pg, const QString& event,
+                                                      const QString& className, int limit) {
+    // A null limit is none.
+    QSqlQuery q = runBound(pg,
+                           QStringLiteral("select tpid, name, speed_text, speed, station "
+                                          "from korvane_best where event = ? and overall = ? and "
+                                          "class = ? order by speed desc, tpid limit ?::bigint"),
+                           {event, className.isEmpty(),
+                            className.isNull() ? QString(QLatin1String("")) : className,
+                            limit > 0 ? QVariant(limit) : QVariant(QMetaType(QMetaType::Int))});
+    return rankedRows(q);
 }
 
 QList<EventServer::RankingEntry> EventServer::periodRanking(QSqlDatabase pg, const QString& event,
@@ -345,19 +355,7 @@ QList<EventServer::RankingEntry> EventServer::periodRanking(QSqlDatabase pg, con
         {event, sinceMs, className.isEmpty(),
          className.isNull() ? QString(QLatin1String("")) : className,
          limit > 0 ? QVariant(limit) : QVariant(QMetaType(QMetaType::Int))});
-    QList<RankingEntry> out;
-    while (q.next()) {
-        RankingEntry e;
-        e.tpid = q.value(0).toString();
-        e.name = q.value(1).toString();
-        e.speedText = q.value(2).toString();
-        e.speed = q.value(3).toDouble();
-        e.station = q.value(4).toString();
-        e.rank =
-            !out.isEmpty() && out.back().speed == e.speed ? out.back().rank : int(out.size()) + 1;
-        out << e;
-    }
-    return out;
+    return rankedRows(q);
 }
 
 QStringList EventServer::classes(QSqlDatabase pg, const QString& event) {
