@@ -12,9 +12,11 @@
 #include "SlipPrinter.h"
 #include "TestHost.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -126,6 +128,19 @@ private slots:
         QCOMPARE(all[0].state, RecordStore::kCompleted);
         QCOMPARE(all[0].run2, reverse);
         QCOMPARE(all[0].mean, 54.0);
+        // By keyboard: Space picks it, Tab leaves the list for 証明書.
+        QWidget* page = host.page(QStringLiteral("record"));
+        room.showList();
+        page->window()->show();
+        page->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(page->window()));
+        room.list()->setFocus();
+        QTest::keyClick(room.list(), Qt::Key_Space);
+        QTest::keyClick(room.list(), Qt::Key_Tab);
+        auto* button = page->findChild<QPushButton*>(QStringLiteral("recordCertificate"));
+        QVERIFY(button && button->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), button);
+        page->window()->hide();
         QCOMPARE(host.recordStates().size(), 1);
         QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("54 ± ")));
 
