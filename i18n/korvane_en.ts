@@ -893,6 +893,18 @@ sudo usermod -aG %1 $USER</translation>
         <source>%1 に書き込めません: %2</source>
         <translation>Cannot write %1: %2</translation>
     </message>
+    <message>
+        <source>印刷</source>
+        <translation>Print</translation>
+    </message>
+    <message>
+        <source>完了した記録挑戦の証明書をプリンターで印刷します</source>
+        <translation>Prints the certificate of the picked completed record attempt</translation>
+    </message>
+    <message>
+        <source>証明書を印刷しました</source>
+        <translation>Certificate printed</translation>
+    </message>
 </context>
 <context>
     <name>RegistrationModel</name>

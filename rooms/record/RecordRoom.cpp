@@ -155,15 +155,23 @@ void RecordRoom::created() {
             if (const qint64 id = selectedRecord())
                 r = RecordStore::byId(id);
             certificate_->setEnabled(r && r->state == RecordStore::kCompleted);
+            print_->setEnabled(certificate_->isEnabled());
         });
         connect(certificate_, &QPushButton::clicked, this, [this] { certificateForSelected(); });
+        print_ = new QPushButton(tr("印刷"), p);
+        print_->setObjectName(QStringLiteral("recordPrint"));
+        print_->setGeometry(102, 318, 70, 24);
+        print_->setEnabled(false);
+        print_->setToolTip(tr("完了した記録挑戦の証明書をプリンターで印刷します"));
+        connect(print_, &QPushButton::clicked, this, [this] { printSelected(); });
         slipBox_ = new QCheckBox(tr("全計測の票を印刷"), p);
         slipBox_->setObjectName(QStringLiteral("recordSlipEveryAttempt"));
-        slipBox_->setGeometry(104, 318, 240, 24);
+        slipBox_->setGeometry(184, 318, 240, 24);
         slipBox_->setChecked(settings_.SlipEveryAttempt != 0);
         slipBox_->setToolTip(tr("計測のたびに既定のプリンターで計測票を印刷します"));
         QWidget::setTabOrder(list_, certificate_);
-        QWidget::setTabOrder(certificate_, slipBox_);
+        QWidget::setTabOrder(certificate_, print_);
+        QWidget::setTabOrder(print_, slipBox_);
         connect(slipBox_, &QCheckBox::toggled, this,
                 [this](bool on) { runHandler([&] { setSlipEveryAttempt(on); }); });
     }
@@ -599,9 +607,11 @@ void RecordRoom::showList() {
             pickedRow = i;
     if (pickedRow >= 0)
         list_->selectRow(pickedRow);
-    if (certificate_)
+    if (certificate_) {
         certificate_->setEnabled(pickedRow >= 0 &&
                                  rows[pickedRow].state == RecordStore::kCompleted);
+        print_->setEnabled(certificate_->isEnabled());
+    }
     note_->setText(tr("記録挑戦 %1 件（完了 %2 件）　窓 %3 分　更新に必要な差 %4 %")
                        .arg(rows.size())
                        .arg(completed)
@@ -633,17 +643,32 @@ void RecordRoom::certificateForSelected() {
 }
 
 bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString* why) {
+    const std::optional<CertificateData> d = certificateOf(recordId, why);
+    return d && CertificatePaint::writePdf(path, DocumentKind::Certificate, *d, why);
+}
+
+void RecordRoom::printSelected() {
+    QString why;
+    if (const std::optional<CertificateData> d = certificateOf(selectedRecord(), &why)) {
+        if (printWithDialog(page_, DocumentKind::Certificate, *d))
+            host.note(QLatin1Char(' ') + tr("証明書を印刷しました"));
+    } else {
+        QMessageBox::warning(page_, tr("証明書"), tr("証明書を作れません: %1").arg(why));
+    }
+}
+
+std::optional<CertificateData> RecordRoom::certificateOf(qint64 recordId, QString* why) const {
     try {
         const std::optional<RecordStore::RecordAttempt> r = RecordStore::byId(recordId);
         if (!r || r->state != RecordStore::kCompleted) {
             *why = tr("完了した記録挑戦ではありません");
-            return false;
+            return std::nullopt;
         }
         QString keyWhy;
         const QByteArray key = ChainCheck::publicKeyIn(host.dataDir(), &keyWhy);
         if (key.isEmpty()) {
             *why = tr("局の鍵がありません（%1）").arg(keyWhy);
-            return false;
+            return std::nullopt;
         }
         CertificateData d = document(r->tpid, key);
         d.atMs = r->closedMs;
@@ -654,7 +679,7 @@ bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString*
             const std::optional<Journal::Run> run = Journal::runFacts(runId);
             if (!run || !addRun(d, *run, links)) {
                 *why = tr("走行 %1 が記録にありません").arg(runId);
-                return false;
+                return std::nullopt;
             }
         }
         if (const std::optional<double> before = RecordStore::bestMean(recordId)) {
@@ -666,10 +691,10 @@ bool RecordRoom::writeCertificate(qint64 recordId, const QString& path, QString*
             d.margin = m;
         }
         d.claim = Claim::evidenceClaim(d.fingerprint, links);
-        return CertificatePaint::writePdf(path, DocumentKind::Certificate, d, why);
+        return d;
     } catch (const DbError& e) {
         *why = e.what();
-        return false;
+        return std::nullopt;
     }
 }
 

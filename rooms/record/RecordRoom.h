@@ -98,6 +98,8 @@ private:
     CertificateData document(const QString& tpid, const QByteArray& publicKey) const;
     bool addRun(CertificateData& d, const Journal::Run& run, QVector<Claim::Entry>& links) const;
     void certificateForSelected();
+    void printSelected();
+    std::optional<CertificateData> certificateOf(qint64 recordId, QString* why) const;
     qint64 selectedRecord() const;
     double resolution(int loop) const;
 
@@ -111,6 +113,7 @@ private:
     QTableWidget* list_ = nullptr;
     QLabel* note_ = nullptr;
     QPushButton* certificate_ = nullptr;
+    QPushButton* print_ = nullptr;
     QCheckBox* slipBox_ = nullptr;
     std::unique_ptr<SlipPrinter> slips_; // made at the first slip
 };

@@ -140,6 +140,8 @@ private slots:
         auto* button = page->findChild<QPushButton*>(QStringLiteral("recordCertificate"));
         QVERIFY(button && button->isEnabled());
         QCOMPARE(QApplication::focusWidget(), button);
+        QTest::keyClick(button, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("recordPrint"));
         page->window()->hide();
         QCOMPARE(host.recordStates().size(), 1);
         QVERIFY(host.recordStates()[0].resultText.startsWith(QStringLiteral("54 ± ")));
