@@ -811,7 +811,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>完了</source>
-        <translation>Completed</translation>
+        <translation>Done</translation>
     </message>
     <message>
         <source>無効</source>
@@ -831,7 +831,7 @@ sudo usermod -aG %1 $USER</translation>
     </message>
     <message>
         <source>・更新</source>
-        <translation>, new record</translation>
+        <translation> · record</translation>
     </message>
     <message>
         <source>記録挑戦 %1 件（完了 %2 件）&#x3000;窓 %3 分&#x3000;更新に必要な差 %4 %</source>

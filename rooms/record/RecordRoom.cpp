@@ -140,7 +140,7 @@ void RecordRoom::created() {
         list_->verticalHeader()->setDefaultSectionSize(18);
         // Everything but the reason fits the page; the reason takes the
         // rest, its whole text in the cell's tooltip.
-        const int widths[] = {74, 62, 84, 84, 70, 40, 62, 44};
+        const int widths[] = {96, 62, 78, 78, 66, 40, 62, 50};
         for (int c = 0; c < 8; ++c)
             list_->setColumnWidth(c, widths[c]);
         list_->horizontalHeader()->setStretchLastSection(true);
