@@ -665,7 +665,7 @@ std::optional<CertificateData> RecordRoom::certificateOf(qint64 recordId, QStrin
             return std::nullopt;
         }
         QString keyWhy;
-        const QByteArray key = ChainCheck::publicKeyIn(host.dataDir(), &keyWhy);
+        const QByteArray key = stationKey(&keyWhy);
         if (key.isEmpty()) {
             *why = tr("局の鍵がありません（%1）").arg(keyWhy);
             return std::nullopt;
@@ -699,6 +699,15 @@ std::optional<CertificateData> RecordRoom::certificateOf(qint64 recordId, QStrin
 }
 
 // --- documents ---------------------------------------------------------------------
+
+// The station's public key, read from the data folder until there is one
+// (it is made at the first start) and then kept: a slip at every attempt
+// reads no file for it.
+QByteArray RecordRoom::stationKey(QString* why) const {
+    if (publicKey_.isEmpty())
+        publicKey_ = ChainCheck::publicKeyIn(host.dataDir(), why);
+    return publicKey_;
+}
 
 // What a certificate and a slip tell alike of the event, the station and the
 // driver. Without the station's key they name no fingerprint.
@@ -760,7 +769,7 @@ void RecordRoom::printSlip(qint64 attemptId) {
                      run->status != Journal::kAccepted))
             return;
         QString keyWhy;
-        d = document(run->tpid, ChainCheck::publicKeyIn(host.dataDir(), &keyWhy));
+        d = document(run->tpid, stationKey(&keyWhy));
         d.atMs = run->measuredMs;
         QVector<Claim::Entry> links;
         addRun(d, *run, links);

@@ -99,6 +99,7 @@ private:
     bool addRun(CertificateData& d, const Journal::Run& run, QVector<Claim::Entry>& links) const;
     void certificateForSelected();
     void printSelected();
+    QByteArray stationKey(QString* why) const;
     std::optional<CertificateData> certificateOf(qint64 recordId, QString* why) const;
     qint64 selectedRecord() const;
     double resolution(int loop) const;
@@ -116,4 +117,5 @@ private:
     QPushButton* print_ = nullptr;
     QCheckBox* slipBox_ = nullptr;
     std::unique_ptr<SlipPrinter> slips_; // made at the first slip
+    mutable QByteArray publicKey_;       // the station's, once read
 };
